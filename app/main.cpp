@@ -1,0 +1,26 @@
+#include <QApplication>
+#include <QDir>
+
+#include "app/globals.h"
+#include "app/startup.h"
+#include "ui/dialog.h"
+
+int main(int argc, char* argv[]) {
+    // The form places its widgets at absolute pixel positions sized for 72-dpi points (one
+    // point, one pixel); at other font resolutions its texts would overflow their widgets.
+    if (!qEnvironmentVariableIsSet("QT_FONT_DPI"))
+        qputenv("QT_FONT_DPI", "72");
+    QApplication app(argc, argv);
+
+    startup::openLog(MyGlobal::log);
+    MyGlobal::appDir = startup::applicationFolder(QCoreApplication::applicationDirPath());
+    MyGlobal::outputDir = startup::outputFolder(QDir::homePath());
+
+    int result = 0;
+    {
+        Dialog window;
+        window.show();
+        result = window.exec();
+    }
+    return result;
+}

@@ -1,0 +1,61 @@
+#include "app/startup.h"
+
+#include <QDir>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace startup {
+
+bool openLog(QFile& log) {
+    if (log.isOpen())
+        log.close();
+#ifdef Q_OS_UNIX
+    const QByteArray path = QFile::encodeName(log.fileName());
+    // O_NOFOLLOW: a link planted at the path is never followed; no O_TRUNC until the file
+    // has been checked.
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    const bool ours = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+                      st.st_nlink == 1;
+    if (!ours || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return false;
+    }
+    if (!log.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    return log.open(QIODevice::WriteOnly | QIODevice::Truncate);
+#endif
+}
+
+QString applicationFolder(const QString& executableDir) {
+    QDir dir(executableDir);
+#ifdef Q_OS_MACOS
+    // <folder>/Mattora.app/Contents/MacOS/mattora
+    if (dir.dirName() == QLatin1String("MacOS")) {
+        dir.cdUp();
+        dir.cdUp();
+        dir.cdUp();
+    }
+#endif
+    return dir.absolutePath();
+}
+
+QString outputFolder(const QString& homeDir) {
+    QString out = homeDir + QDir::separator() + QStringLiteral("Documents");
+    QDir().mkpath(out + QDir::separator() + QStringLiteral("Verdalux"));
+    QDir dir(out);
+    dir.cd(QStringLiteral("Verdalux"));
+    return dir.absolutePath();
+}
+
+}  // namespace startup

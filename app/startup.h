@@ -1,0 +1,23 @@
+// Start-up steps that do not need the window: the log and the two folders.
+#pragma once
+
+#include <QFile>
+#include <QString>
+
+namespace startup {
+
+// Empties and opens `log` for writing. Refuses (and leaves `log` closed) when the path is a
+// symbolic link, not a regular file, owned by another user, or has further hard links: the
+// log lives in a shared folder, and truncating through such a path would destroy someone
+// else's file. Returns whether the log is open.
+bool openLog(QFile& log);
+
+// Folder that holds the sample photos: beside the executable, or, inside a macOS
+// application bundle, the folder that contains the bundle.
+QString applicationFolder(const QString& executableDir);
+
+// "<home>/Documents/Verdalux", created with its missing parents. If it can neither be created
+// nor entered, the absolute path of "<home>/Documents".
+QString outputFolder(const QString& homeDir);
+
+}  // namespace startup

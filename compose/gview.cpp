@@ -1,0 +1,130 @@
+#include "compose/gview.h"
+
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
+#include <QMouseEvent>
+#include <QTextStream>
+
+#include "app/globals.h"
+
+namespace {
+
+compose::ComposeSettings currentSettings() {
+    compose::ComposeSettings s;
+    s.fgSize = AdvSettings::fgSize;
+    s.bgScale = AdvSettings::bgScale;
+    s.canvas = AdvSettings::canvas;
+    s.bkpos = AdvSettings::bkpos;
+    s.previewSize = MyGlobal::PrevSize;
+    return s;
+}
+
+void writeReleaseRecord(const QPoint& pos) {
+    if (!MyGlobal::log.isOpen())
+        return;
+    QTextStream out(&MyGlobal::log);
+    out << " release ev = " << pos.x() << ", " << pos.y() << "\n";
+    out.flush();
+}
+
+void writeDragRecord(int dx, int dy, const QPoint& pos, const QPoint& p1) {
+    if (!MyGlobal::log.isOpen())
+        return;
+    QTextStream out(&MyGlobal::log);
+    out << "MouseMove : \n"
+        << QString(17, QLatin1Char(' ')) << "(x, y) " << dx << ", " << dy << "\n"
+        << "event (x,y) = (" << pos.x() << "," << pos.y() << ")\n"
+        << "p1 (x,y) = (" << p1.x() << "," << p1.y() << ")\n";
+    out.flush();
+}
+
+}  // namespace
+
+QImage createImageWithOverlay(const QImage& bImage, const QImage& oImage, int x, int y,
+                              bool transparent) {
+    return compose::createComposite(bImage, oImage, x, y, transparent, currentSettings());
+}
+
+Gview::Gview(QWidget* parent) : QGraphicsView(parent), p1(0, 0) {
+    connect(this, SIGNAL(Press(int, int)), parent, SLOT(GVClicked(int, int)));
+    setInteractive(true);
+    setDragMode(QGraphicsView::ScrollHandDrag);
+}
+
+Gview::~Gview() {
+    delete scene();
+}
+
+void Gview::showScene(QGraphicsScene* newScene) {
+    QGraphicsScene* old = scene();
+    setScene(newScene);
+    if (old != newScene)
+        delete old;
+    viewport()->update();
+}
+
+void Gview::showPreview(const QImage& preview) {
+    auto* newScene = new QGraphicsScene();
+    newScene->addPixmap(QPixmap::fromImage(preview));
+    showScene(newScene);
+}
+
+QImage Gview::background() {
+    // The decoded file and its ARGB32 conversion are kept while the file is unchanged; a drag
+    // asks for the background at every step.
+    const QImage decoded = m_backgroundFile.load(MyGlobal::CurSelectionBk);
+    if (decoded.isNull())
+        return QImage();
+    if (decoded.cacheKey() != m_backgroundKey || m_background.isNull()) {
+        m_background = decoded.convertToFormat(QImage::Format_ARGB32);
+        m_backgroundKey = decoded.cacheKey();
+    }
+    return m_background;
+}
+
+void Gview::mousePressEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    emit Press(pos.x(), pos.y());
+    p1 = pos;
+}
+
+void Gview::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons() != Qt::LeftButton)
+        return;
+    MyGlobal::mouseMove = true;
+    const QImage bg = background();
+    const QPoint pos = event->position().toPoint();
+    const int dx = pos.x() - p1.x();
+    const int dy = pos.y() - p1.y();
+    writeDragRecord(dx, dy, pos, p1);
+    if (bg.isNull() && !MyGlobal::transparentbkg)
+        return;
+    // Only the composite pixels that the exact-size preview samples are computed; the release
+    // that ends the drag builds the full-resolution composite.
+    const QImage preview =
+        compose::dragPreview(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG + dx,
+                             MyGlobal::yshiftFG + dy, MyGlobal::transparentbkg, currentSettings());
+    if (!preview.isNull())
+        showPreview(preview);
+}
+
+void Gview::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    writeReleaseRecord(pos);
+    const QImage bg = background();
+    if (MyGlobal::mouseMove) {
+        MyGlobal::xshiftFG += pos.x() - p1.x();
+        MyGlobal::yshiftFG += pos.y() - p1.y();
+        MyGlobal::mouseMove = false;
+    }
+    if (bg.isNull() && !MyGlobal::transparentbkg) {
+        MyGlobal::ComposImg = QImage();
+        return;
+    }
+    MyGlobal::ComposImg = createImageWithOverlay(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG,
+                                                 MyGlobal::yshiftFG, MyGlobal::transparentbkg);
+    if (MyGlobal::ComposImg.isNull())
+        return;
+    showPreview(MyGlobal::ComposImg.scaled(MyGlobal::PrevSize, Qt::KeepAspectRatio,
+                                           Qt::SmoothTransformation));
+}

@@ -1,0 +1,43 @@
+// The preview: shows the composite scaled into the preview frame and lets the user drag the
+// foreground into place with the left mouse button.
+#pragma once
+
+#include <QGraphicsView>
+#include <QImage>
+#include <QPoint>
+
+#include "app/photofile.h"
+#include "compose/composite.h"
+
+// Lays the keyed foreground over the background with the window's compositing settings.
+QImage createImageWithOverlay(const QImage& bImage, const QImage& oImage, int x, int y,
+                              bool transparent);
+
+class Gview : public QGraphicsView {
+    Q_OBJECT
+
+public:
+    explicit Gview(QWidget* parent);
+    ~Gview() override;
+
+    // Makes `scene` the one shown and deletes the scene shown before.
+    void showScene(QGraphicsScene* scene);
+
+    // Public so that the window can hand the view a release directly, as a refresh does.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+    QPoint p1;
+
+signals:
+    void Press(int x, int y);
+
+private:
+    QImage background();
+    void showPreview(const QImage& preview);
+
+    PhotoCache m_backgroundFile;
+    QImage m_background;  // m_backgroundFile's photo converted to ARGB32
+    qint64 m_backgroundKey = 0;
+};

@@ -1,0 +1,43 @@
+// The keying engine: nine keyers that make the backdrop of a photo transparent, in place.
+// Keyed-out pixels become 0x00000000; kept pixels keep colour and alpha; spill-corrected
+// pixels are rewritten as each keyer says. Every keyer first converts the image to
+// QImage::Format_ARGB32.
+#pragma once
+
+#include <QImage>
+
+namespace keying {
+
+struct KeySettings {
+    int magic = 9;              // Magic Number 1..9 selects the keyer
+    int fine = 0;               // "Fine tuning" -100..100
+    int coarse = 0;             // coarse tuning -100..100
+    int spill = 0;              // spill strength 0..40
+    bool correctSpill = false;  // "Correct spill over"
+    int backdrop = 0;           // 0 green, 1 blue (any other value keys green)
+};
+
+// Key colour of a rotated photo: pixel (3, 3), or (min(3, w - 1), min(3, h - 1)) for a photo
+// narrower or lower than 4 pixels, as 0xAARRGGBB of the pixel converted to Format_ARGB32;
+// 0 for an empty image.
+QRgb keyColourOf(const QImage& img);
+
+void maskOut(QImage& img, QRgb key, const KeySettings& s);    // Magic 1: ratio test
+void maskOut3(QImage& img, QRgb key, const KeySettings& s);   // Magic 2: Cb-Cr distance ramp
+void maskOut4(QImage& img, QRgb key, const KeySettings& s);   // Magic 3: ratio test, wider
+void maskOut5(QImage& img, QRgb key, const KeySettings& s);   // Magic 4: RGB distance 30
+void maskOut6(QImage& img, QRgb key, const KeySettings& s);   // Magic 5: RGB distance 10
+void maskOut7(QImage& img, QRgb key, const KeySettings& s);   // Magic 6: YCbCr box
+void maskOut8(QImage& img, QRgb key, const KeySettings& s);   // Magic 7: HSV near the key
+void maskOut9(QImage& img, QRgb key, const KeySettings& s);   // Magic 8: fixed green bands
+void maskOut10(QImage& img, QRgb key, const KeySettings& s);  // Magic 9: estimated backdrop
+
+using Keyer = void (*)(QImage&, QRgb, const KeySettings&);
+
+// The keyer of a Magic Number, or nullptr outside 1..9.
+Keyer keyerFor(int magic);
+
+// Runs the keyer that s.magic selects; any other value, or an empty image, runs none.
+void keyImage(QImage& img, QRgb key, const KeySettings& s);
+
+}  // namespace keying

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs what is missing on Debian 12, builds Mattora, then starts it or runs the tests.
+#   ./setup.sh run     build and start the program with its sample photos
+#   ./setup.sh test    build and run every test
+# BUILD_DIR (default: build) and CMAKE_ARGS choose the build folder and extra CMake options.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build="${BUILD_DIR:-$here/build}"
+what="${1:-run}"
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
+  libgtest-dev libbenchmark-dev
+  fonts-liberation
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
+
+# shellcheck disable=SC2086
+cmake -S "$here" -B "$build" -G Ninja ${CMAKE_ARGS:-}
+cmake --build "$build" --parallel "$(nproc)"
+
+case "$what" in
+  run)
+    # The window icon is read from the working folder, so start beside the program.
+    cd "$build/bin"
+    exec ./mattora
+    ;;
+  test)
+    ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
+    ;;
+  *)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac

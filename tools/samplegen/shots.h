@@ -1,0 +1,14 @@
+// The two sample chroma-key studio shots.
+#pragma once
+
+#include <QImage>
+
+namespace samplegen {
+
+// A woman with long dark hair before a green backdrop, 2000 x 1500.
+QImage greenScreenShot();
+
+// A man with short hair and a potted plant before a blue backdrop, 1500 x 2000.
+QImage blueScreenShot();
+
+}  // namespace samplegen

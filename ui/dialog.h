@@ -1,0 +1,82 @@
+// The main window: foreground and background lists, the preview and the settings tabs.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <QModelIndex>
+#include <QString>
+
+#include "app/photofile.h"
+
+class QFileSystemWatcher;
+class QGraphicsScene;
+class QListWidgetItem;
+class Ui_Dialog;
+
+class Dialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit Dialog(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+    ~Dialog() override;
+
+    void Rotate();
+    void UpdateScene();
+    QListWidgetItem* AddFileToDisplay(const QString& path);
+    void addAllFilesinFolder(QString folder);
+
+    // Keyers: read the tuning controls and the backdrop colour, then key `img` in place.
+    void MaskOut(QImage& img, unsigned int keyColour);
+    void MaskOut3(QImage& img, unsigned int keyColour);
+    void MaskOut4(QImage& img, unsigned int keyColour);
+    void MaskOut5(QImage& img, unsigned int keyColour);
+    void MaskOut6(QImage& img, unsigned int keyColour);
+    void MaskOut7(QImage& img, unsigned int keyColour);
+    void MaskOut8(QImage& img, unsigned int keyColour);
+    void MaskOut9(QImage& img, unsigned int keyColour);
+    void MaskOut10(QImage& img, unsigned int keyColour);
+
+
+signals:
+    void newProgress(int);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private slots:
+    void on_refreshPreview_clicked();
+    void on_transparentbkg_toggled(bool checked);
+    void on_checkBox_clicked();
+    void on_canv_fg_clicked();
+    void on_canv_fg_2_clicked();
+    void on_fg_size_valueChanged(int value);
+    void on_fg_size_sliderMoved(int position);
+    void on_bg_actualSize_clicked();
+    void on_bg_scaletoFG_clicked();
+    void on_bg_align11_clicked();
+    void on_bg_align00_clicked();
+    void on_radioBlue_clicked();
+    void on_radioGreen_clicked();
+    void on_Presets_clicked();
+    // Qt 6 has no text form of currentIndexChanged; the index form fires just as often.
+    void on_Rotation_currentIndexChanged(int index);
+    void on_RemoveBackground_clicked();
+    void on_AddBackground_clicked();
+    void on_listWidget_Bk_clicked(QModelIndex index);
+    void on_listWidget_clicked(QModelIndex index);
+    void on_Help_clicked();
+    void addfiles();
+    void RemoveFiles();
+    void Run();
+    void GVClicked(int x, int y);
+    void handleDirectoryChanged(QString dir);
+    void InitAdvSettings();
+
+private:
+    QFileSystemWatcher* m_watcher = nullptr;
+    Ui_Dialog* ui = nullptr;
+    QGraphicsScene* m_scene = nullptr;
+    QImage m_fg;
+    PhotoCache m_photo;  // the decoded foreground file, while it is unchanged
+};
