@@ -1,5 +1,7 @@
 #include "keying/hsv_lut.h"
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 #include "keying/hsv.h"

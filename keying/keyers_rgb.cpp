@@ -7,7 +7,6 @@
 // compared against the smallest float that reaches the double threshold, and a float
 // distance threshold becomes an integer one.
 #include <algorithm>
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 

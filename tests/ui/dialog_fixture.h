@@ -38,7 +38,7 @@ protected:
 
     // Copies the committed sample photos and backgrounds into the application folder.
     void installSamples() {
-        const QString src = QString::fromLocal8Bit(qgetenv("MATTORA_SOURCE_DIR")) +
+        const QString src = QStringLiteral(MATTORA_SOURCE_DIR) +
                             QStringLiteral("/resources/samples");
         for (const QString& name : {QStringLiteral("1green.JPG"), QStringLiteral("blue1.JPG")})
             ASSERT_TRUE(QFile::copy(src + "/" + name, m_app.filePath(name))) << name.toStdString();

@@ -131,11 +131,10 @@ void paintStrands(QPainter& p, const QPainterPath& outline, const QColor& base, 
         const double t = rng.uniform();
         const QPointF at = outline.pointAtPercent(t);
         const double tangent = -outline.angleAtPercent(t) * kPi / 180.0;
-        // Outward normal for a clockwise path in screen coordinates.
-        const double normal = tangent - kPi / 2.0;
-        const double dir = tangent + (rng.uniform() < 0.5 ? 0.0 : kPi) +
-                           outward * rng.range(-1.0, 1.0) * 0.6 +
-                           outward * 0.5 * (normal - tangent);
+        // Mostly along the outline (the flow of the hair), turned off it by up to about
+        // `outward` radians to either side, so some strands cross the edge.
+        const double dir =
+            tangent + (rng.uniform() < 0.5 ? 0.0 : kPi) + outward * rng.range(-1.0, 1.0);
         const double len = rng.range(minLen, maxLen);
         const double bend = rng.range(-0.5, 0.5);
         const QPointF end = at + QPointF(std::cos(dir), std::sin(dir)) * len;

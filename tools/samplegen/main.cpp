@@ -1,0 +1,60 @@
+// Writes the sample photos, backgrounds, window icon and logo of the application.
+//
+// Usage: mattora-samplegen OUTDIR
+// Everything is painted from fixed seeds, so two runs write identical files.
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QTextStream>
+#include <cstdio>
+
+#include "backgrounds.h"
+#include "marks.h"
+#include "shots.h"
+
+namespace {
+
+bool save(const QImage& image, const QDir& dir, const QString& name, const char* format,
+          int quality) {
+    const QString path = dir.filePath(name);
+    if (image.isNull() || !image.save(path, format, quality)) {
+        std::fprintf(stderr, "mattora-samplegen: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s (%d x %d)\n", qPrintable(path), image.width(), image.height());
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The image plugins (JPEG) are found through the application object.
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: mattora-samplegen OUTDIR\n");
+        return 2;
+    }
+    QDir out(args.at(1));
+    if (!out.mkpath(QStringLiteral("Bkg"))) {
+        std::fprintf(stderr, "mattora-samplegen: cannot create %s\n", qPrintable(args.at(1)));
+        return 1;
+    }
+    QDir bkg(out.filePath(QStringLiteral("Bkg")));
+
+    using namespace samplegen;
+    constexpr int kJpegQuality = 92;
+    // PNG "quality" in Qt is the inverse of the compression level: 0 packs hardest.
+    constexpr int kPngPacked = 0;
+    bool ok = true;
+    ok &= save(greenScreenShot(), out, QStringLiteral("1green.JPG"), "JPG", kJpegQuality);
+    ok &= save(blueScreenShot(), out, QStringLiteral("blue1.JPG"), "JPG", kJpegQuality);
+    ok &= save(beach(), bkg, QStringLiteral("beach.JPG"), "JPG", kJpegQuality);
+    ok &= save(interior(), bkg, QStringLiteral("interior.png"), "PNG", kPngPacked);
+    ok &= save(landscape(), bkg, QStringLiteral("landscape.jpg"), "JPG", kJpegQuality);
+    ok &= save(sky(), bkg, QStringLiteral("sky.jpg"), "JPG", kJpegQuality);
+    ok &= save(studioPaper(), bkg, QStringLiteral("studio_paper.png"), "PNG", kPngPacked);
+    ok &= save(appIcon(), out, QStringLiteral("icon.png"), "PNG", kPngPacked);
+    ok &= save(logo(), out, QStringLiteral("w_logo.png"), "PNG", kPngPacked);
+    return ok ? 0 : 1;
+}
