@@ -10,22 +10,30 @@
 #include <QListWidgetItem>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QTextStream>
 #include <QUrl>
 
 #include "app/globals.h"
 #include "app/photofile.h"
+#include "compose/pngfile.h"
+#include "ui/desktop.h"
+#include "ui/preset.h"
 #include "ui_dialog.h"
 
 namespace {
 
-// Entries listed at start-up carry a 64 x 64 thumbnail.
-QIcon startupThumbnail(const QString& path) {
+// A list entry's icon: the whole photo squeezed to `size`. Entries listed at start-up get
+// 64 x 64, entries added later 74 x 64.
+QIcon thumbnail(const QString& path, const QSize& size) {
     const QImage photo = loadPhoto(path);
     if (photo.isNull())
         return QIcon();
-    return QIcon(QPixmap::fromImage(
-        photo.scaled(64, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+    return QIcon(
+        QPixmap::fromImage(photo.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
 }
+
+const QSize kStartupThumbnail(64, 64);
+const QSize kAddedThumbnail(74, 64);
 
 }  // namespace
 
@@ -41,7 +49,7 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags)
     const QStringList samples = {MyGlobal::appDir + QStringLiteral("/1green.JPG"),
                                  MyGlobal::appDir + QStringLiteral("/blue1.JPG")};
     for (const QString& path : samples)
-        ui->listWidget->addItem(new QListWidgetItem(startupThumbnail(path), path));
+        ui->listWidget->addItem(new QListWidgetItem(thumbnail(path, kStartupThumbnail), path));
 
     ui->listWidget->setCurrentRow(0);
     MyGlobal::CurSelection = samples.first();
@@ -63,7 +71,7 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags)
                                   QStringLiteral("*.JPG"), QStringLiteral("*.PNG")};
     for (const QString& name : bkg.entryList(patterns)) {
         const QString path = bkg.absolutePath() + QDir::separator() + name;
-        ui->listWidget_Bk->addItem(new QListWidgetItem(startupThumbnail(path), path));
+        ui->listWidget_Bk->addItem(new QListWidgetItem(thumbnail(path, kStartupThumbnail), path));
     }
     ui->listWidget_Bk->setCurrentRow(0);
     const QList<QListWidgetItem*> selectedBk = ui->listWidget_Bk->selectedItems();
@@ -105,10 +113,7 @@ void Dialog::InitAdvSettings() {
 void Dialog::UpdateScene() {
     MyGlobal::xyClicked = QPoint(0, 0);
     GVClicked(0, 0);
-    const QPointF at(MyGlobal::xyClicked);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, ui->graphicsView->mapToGlobal(at),
-                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    ui->graphicsView->mouseReleaseEvent(&release);
+    sendRelease();
 }
 
 void Dialog::on_Help_clicked() {
@@ -188,43 +193,177 @@ void Dialog::on_Rotation_currentIndexChanged(int) {
     UpdateScene();
 }
 
-// The lists, saving and the hot folder.
+// The lists.
+
+namespace {
+
+const QStringList kHotFolderPatterns = {
+    QStringLiteral("*.xpm"), QStringLiteral("*.png"),  QStringLiteral("*.bmp"),
+    QStringLiteral("*.tif"), QStringLiteral("*.tiff"), QStringLiteral("*.jpg"),
+    QStringLiteral("*.jpeg")};
+
+// Removes exactly the selected entries; returns whether a current entry is left.
+bool removeSelected(QListWidget* list) {
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    for (QListWidgetItem* item : selected)
+        delete list->takeItem(list->row(item));
+    if (list->currentRow() < 0)
+        return false;
+    list->setCurrentRow(list->currentRow());
+    return true;
+}
+
+}  // namespace
+
+void Dialog::sendRelease() {
+    const QPointF at(MyGlobal::xyClicked);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, ui->graphicsView->mapToGlobal(at),
+                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    ui->graphicsView->mouseReleaseEvent(&release);
+}
+
+QStringList Dialog::choosePhotos() {
+    return desktop().chooseFiles(this, QStringLiteral("Select Files for Keying"), photoFolder(),
+                                 tr("Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)"));
+}
 
 QListWidgetItem* Dialog::AddFileToDisplay(const QString& path) {
-    const QImage photo = loadPhoto(path);
-    QIcon icon;
-    if (!photo.isNull())
-        icon = QIcon(QPixmap::fromImage(
-            photo.scaled(74, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
-    auto* item = new QListWidgetItem(icon, path);
+    auto* item = new QListWidgetItem(thumbnail(path, kAddedThumbnail), path);
     ui->listWidget->addItem(item);
     return item;
 }
 
-void Dialog::addfiles() {}
+void Dialog::addfiles() {
+    QListWidgetItem* last = nullptr;
+    for (const QString& path : choosePhotos()) {
+        last = AddFileToDisplay(path);
+        MyGlobal::CurSelection = path;
+    }
+    if (last) {
+        ui->listWidget->clearSelection();
+        ui->listWidget->setCurrentItem(last);
+    }
+    UpdateScene();
+}
 
-void Dialog::RemoveFiles() {}
+void Dialog::RemoveFiles() {
+    if (!removeSelected(ui->listWidget))
+        return;
+    MyGlobal::CurSelection = ui->listWidget->currentItem()->text();
+    UpdateScene();
+}
 
-void Dialog::on_AddBackground_clicked() {}
+void Dialog::on_AddBackground_clicked() {
+    QListWidgetItem* last = nullptr;
+    for (const QString& path : choosePhotos()) {
+        last = new QListWidgetItem(thumbnail(path, kAddedThumbnail), path);
+        ui->listWidget_Bk->addItem(last);
+        MyGlobal::CurSelectionBk = path;
+    }
+    if (last) {
+        ui->listWidget_Bk->clearSelection();
+        ui->listWidget_Bk->setCurrentItem(last);
+    }
+}
 
-void Dialog::on_RemoveBackground_clicked() {}
+void Dialog::on_RemoveBackground_clicked() {
+    if (!removeSelected(ui->listWidget_Bk))
+        return;
+    MyGlobal::CurSelectionBk = ui->listWidget_Bk->currentItem()->text();
+    UpdateScene();
+}
 
 void Dialog::on_listWidget_clicked(QModelIndex index) {
-    MyGlobal::CurSelection = index.data().toString();
-    MyGlobal::xshiftFG = 0;
-    MyGlobal::yshiftFG = 0;
+    ui->listWidget->clearSelection();
+    ui->listWidget->setCurrentRow(index.row());
+    const QList<QListWidgetItem*> selected = ui->listWidget->selectedItems();
+    if (!selected.isEmpty()) {
+        MyGlobal::CurSelection = selected.first()->text();
+        MyGlobal::xshiftFG = 0;
+        MyGlobal::yshiftFG = 0;
+    }
     UpdateScene();
 }
 
 void Dialog::on_listWidget_Bk_clicked(QModelIndex index) {
-    MyGlobal::CurSelectionBk = index.data().toString();
+    ui->listWidget_Bk->clearSelection();
+    ui->listWidget_Bk->setCurrentRow(index.row());
+    const QList<QListWidgetItem*> selected = ui->listWidget_Bk->selectedItems();
+    if (!selected.isEmpty())
+        MyGlobal::CurSelectionBk = selected.first()->text();
+    // Re-key at the last clicked point, not at the origin.
+    GVClicked(MyGlobal::xyClicked.x(), MyGlobal::xyClicked.y());
+    sendRelease();
+}
+
+// Saving.
+
+void Dialog::Run() {
+    Rotate();
+    emit newProgress(1);
+    ui->listWidget->selectAll();
+    if (ui->listWidget->count() == 0) {
+        addfiles();
+        return;
+    }
+    const QString file = compositeFileName(MyGlobal::outputDir, MyGlobal::CurSelection);
+    QString why;
+    if (writePng(MyGlobal::ComposImg, file, 100, &why)) {
+        desktop().open(MyGlobal::outputDir);
+        desktop().open(file);
+    } else {
+        desktop().warn(this, tr("Save Image"),
+                       tr("The image could not be saved as %1.\n\n%2")
+                           .arg(QDir::toNativeSeparators(file), why));
+    }
+    ui->listWidget->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    ui->Run->setEnabled(true);
+}
+
+// The hot folder.
+
+void Dialog::on_Presets_clicked() {
+    auto* window = new Preset();
+    window->exec();
+    // Without a chosen folder there is nothing to scan or watch.
+    if (!MyGlobal::HotFolder_FG.isEmpty()) {
+        addAllFilesinFolder(MyGlobal::HotFolder_FG);
+        m_watcher->addPath(MyGlobal::HotFolder_FG);
+    }
+    delete window;
+}
+
+void Dialog::addAllFilesinFolder(QString folder) {
+    const QDir dir(folder);
+    QListWidgetItem* last = nullptr;
+    for (const QString& name :
+         dir.entryList(kHotFolderPatterns, QDir::Files, QDir::Time | QDir::Reversed)) {
+        const QString path = folder + QDir::separator() + name;
+        last = AddFileToDisplay(path);
+        MyGlobal::CurSelection = path;
+    }
+    if (last) {
+        ui->listWidget->clearSelection();
+        ui->listWidget->setCurrentItem(last);
+    }
     UpdateScene();
 }
 
-void Dialog::Run() {}
-
-void Dialog::on_Presets_clicked() {}
-
-void Dialog::addAllFilesinFolder(QString) {}
-
-void Dialog::handleDirectoryChanged(QString) {}
+void Dialog::handleDirectoryChanged(QString dir) {
+    if (MyGlobal::log.isOpen()) {
+        QTextStream out(&MyGlobal::log);
+        out << "Directory Changed..." << dir << "\n";
+        out.flush();
+    }
+    if (MyGlobal::HotFolder_FG.isEmpty())
+        return;
+    const QStringList newestFirst =
+        QDir(MyGlobal::HotFolder_FG).entryList(kHotFolderPatterns, QDir::Files, QDir::Time);
+    if (newestFirst.isEmpty() || newestFirst.first() == MyGlobal::LasHotFile)
+        return;
+    const QString path = MyGlobal::HotFolder_FG + QDir::separator() + newestFirst.first();
+    AddFileToDisplay(path);
+    MyGlobal::LasHotFile = newestFirst.first();
+    MyGlobal::CurSelection = path;
+    UpdateScene();
+}

@@ -4,12 +4,13 @@
 #include <QDialog>
 #include <QImage>
 #include <QModelIndex>
+#include <QGraphicsScene>
+#include <QPointer>
 #include <QString>
 
 #include "app/photofile.h"
 
 class QFileSystemWatcher;
-class QGraphicsScene;
 class QListWidgetItem;
 class Ui_Dialog;
 
@@ -74,9 +75,13 @@ private slots:
     void InitAdvSettings();
 
 private:
+    // Hands the preview a left-button release at the last clicked point.
+    void sendRelease();
+    QStringList choosePhotos();
+
     QFileSystemWatcher* m_watcher = nullptr;
     Ui_Dialog* ui = nullptr;
-    QGraphicsScene* m_scene = nullptr;
+    QPointer<QGraphicsScene> m_scene;  // the first preview scene; the view owns it
     QImage m_fg;
     PhotoCache m_photo;  // the decoded foreground file, while it is unchanged
 };

@@ -122,29 +122,35 @@ QColor shade(const QColor& c, double f, int alpha = 255) {
                   std::clamp(int(c.blue() * f), 0, 255), alpha);
 }
 
-// Hair strands along an outline: short ones flowing along it for texture, longer ones
-// sticking out of it for the fuzzy edge that keyers find hard.
-void paintStrands(QPainter& p, const QPainterPath& outline, const QColor& base, int count,
-                  double minLen, double maxLen, double outward, Rng& rng) {
+struct StrandStyle {
+    int count;
+    double minLen, maxLen;
+    double outward;  // how far strands turn off the outline, radians
+    double minWidth, maxWidth;
+    int minAlpha, maxAlpha;
+};
+
+// Hair strands along an outline: short ones flowing along it give texture, ones turned
+// off it cross the edge and make the fuzzy outline that keyers find hard.
+void paintStrands(QPainter& p, const QPainterPath& outline, const QColor& base,
+                  const StrandStyle& st, Rng& rng) {
     p.setBrush(Qt::NoBrush);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < st.count; ++i) {
         const double t = rng.uniform();
         const QPointF at = outline.pointAtPercent(t);
         const double tangent = -outline.angleAtPercent(t) * kPi / 180.0;
-        // Mostly along the outline (the flow of the hair), turned off it by up to about
-        // `outward` radians to either side, so some strands cross the edge.
         const double dir =
-            tangent + (rng.uniform() < 0.5 ? 0.0 : kPi) + outward * rng.range(-1.0, 1.0);
-        const double len = rng.range(minLen, maxLen);
-        const double bend = rng.range(-0.5, 0.5);
+            tangent + (rng.uniform() < 0.5 ? 0.0 : kPi) + st.outward * rng.range(-1.0, 1.0);
+        const double len = rng.range(st.minLen, st.maxLen);
+        const double bend = rng.range(-0.6, 0.6);
         const QPointF end = at + QPointF(std::cos(dir), std::sin(dir)) * len;
         const QPointF mid = (at + end) / 2.0 +
                             QPointF(-std::sin(dir), std::cos(dir)) * (len * bend * 0.4);
         QPainterPath strand(at);
         strand.quadTo(mid, end);
         const double light = rng.range(0.7, 1.45);
-        QPen pen(shade(base, light, int(rng.range(90, 230))));
-        pen.setWidthF(rng.range(0.6, 1.7));
+        QPen pen(shade(base, light, int(rng.range(st.minAlpha, st.maxAlpha))));
+        pen.setWidthF(rng.range(st.minWidth, st.maxWidth));
         pen.setCapStyle(Qt::RoundCap);
         p.setPen(pen);
         p.drawPath(strand);
@@ -330,38 +336,30 @@ void paintNeck(QPainter& p, const QColor& skin, double width) {
     p.drawPath(neck);
 }
 
-// Body with arms hanging beside it and a little backdrop showing between arm and waist.
-QPainterPath torsoPath(double shoulder) {
-    QPainterPath t(QPointF(-70, 395));
-    t.cubicTo(QPointF(-140, 420), QPointF(-shoulder + 40, 430), QPointF(-shoulder + 20, 480));
-    t.cubicTo(QPointF(-shoulder + 35, 700), QPointF(-shoulder + 55, 900),
-              QPointF(-shoulder + 80, 1060));
-    t.cubicTo(QPointF(-shoulder + 60, 1200), QPointF(-shoulder + 50, 1320),
-              QPointF(-shoulder + 45, 1500));
-    t.lineTo(shoulder - 45, 1500);
-    t.cubicTo(QPointF(shoulder - 50, 1320), QPointF(shoulder - 60, 1200),
-              QPointF(shoulder - 80, 1060));
-    t.cubicTo(QPointF(shoulder - 55, 900), QPointF(shoulder - 35, 700),
-              QPointF(shoulder - 20, 480));
-    t.cubicTo(QPointF(shoulder - 40, 430), QPointF(140, 420), QPointF(70, 395));
-    t.closeSubpath();
-    return t;
-}
-
-QPainterPath armPath(double shoulder, int side) {
-    const double s = side;
-    QPainterPath a(QPointF(s * (shoulder - 60), 440));
-    a.cubicTo(QPointF(s * (shoulder + 10), 450), QPointF(s * (shoulder + 30), 540),
-              QPointF(s * (shoulder + 35), 700));
-    a.cubicTo(QPointF(s * (shoulder + 40), 900), QPointF(s * (shoulder + 55), 1200),
-              QPointF(s * (shoulder + 60), 1500));
-    a.lineTo(s * (shoulder - 40), 1500);
-    a.cubicTo(QPointF(s * (shoulder - 35), 1250), QPointF(s * (shoulder - 40), 950),
-              QPointF(s * (shoulder - 60), 700));
-    a.cubicTo(QPointF(s * (shoulder - 75), 580), QPointF(s * (shoulder - 85), 470),
-              QPointF(s * (shoulder - 60), 440));
-    a.closeSubpath();
-    return a;
+// Upper body with the arms hanging at the sides, in head coordinates. Below `gapTop` a
+// sliver of backdrop shows between each arm and the waist.
+QPainterPath bodyPath(double s, double gapTop) {
+    QPainterPath b(QPointF(-62, 370));
+    b.cubicTo(QPointF(-150, 395), QPointF(-s + 60, 410), QPointF(-s + 10, 455));
+    b.cubicTo(QPointF(-s - 30, 490), QPointF(-s - 42, 560), QPointF(-s - 42, 650));
+    b.cubicTo(QPointF(-s - 44, 850), QPointF(-s - 50, 1100), QPointF(-s - 56, 1500));
+    b.lineTo(s + 56, 1500);
+    b.cubicTo(QPointF(s + 50, 1100), QPointF(s + 44, 850), QPointF(s + 42, 650));
+    b.cubicTo(QPointF(s + 42, 560), QPointF(s + 30, 490), QPointF(s - 10, 455));
+    b.cubicTo(QPointF(s - 60, 410), QPointF(150, 395), QPointF(62, 370));
+    b.closeSubpath();
+    for (int side = -1; side <= 1; side += 2) {
+        const double d = side;
+        QPainterPath g(QPointF(d * (s - 45), gapTop));
+        g.cubicTo(QPointF(d * (s - 40), gapTop + 200), QPointF(d * (s - 48), 1300),
+                  QPointF(d * (s - 54), 1500));
+        g.lineTo(d * (s - 120), 1500);
+        g.cubicTo(QPointF(d * (s - 125), 1300), QPointF(d * (s - 80), gapTop + 200),
+                  QPointF(d * (s - 45), gapTop));
+        g.closeSubpath();
+        b = b.subtracted(g);
+    }
+    return b;
 }
 
 void paintClothing(QPainter& p, const QPainterPath& shape, const QColor& cloth, double left,
@@ -375,22 +373,51 @@ void paintClothing(QPainter& p, const QPainterPath& shape, const QColor& cloth, 
     p.drawPath(shape);
 }
 
-// Soft fold shadows in a garment.
-void paintFolds(QPainter& p, const QPainterPath& clip, const QColor& cloth, Rng& rng, int count,
-                QRectF area) {
-    p.save();
-    p.setClipPath(clip);
+// Soft folds in a garment and the shadow lines where the arms meet the body, painted on a
+// layer of their own and blurred, so they read as cloth rather than brush strokes.
+void paintFolds(QPainter& p, const QPainterPath& garment, const QColor& cloth, double s,
+                double gapTop, Rng& rng, int count) {
+    const QSize size = p.device()->width() > 0
+                           ? QSize(p.device()->width(), p.device()->height())
+                           : QSize();
+    QImage layer(size, QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
+    QPainter fp(&layer);
+    fp.setRenderHint(QPainter::Antialiasing);
+    fp.setTransform(p.transform());
     for (int i = 0; i < count; ++i) {
-        const QPointF a(rng.range(area.left(), area.right()), rng.range(area.top(), area.bottom()));
-        const QPointF b = a + QPointF(rng.range(-60, 60), rng.range(120, 320));
+        const QPointF a(rng.range(-s + 40, s - 40), rng.range(520, 1200));
+        const QPointF b = a + QPointF(rng.range(-90, 90), rng.range(150, 380));
         QPainterPath fold(a);
-        fold.quadTo((a + b) / 2 + QPointF(rng.range(-40, 40), 0), b);
-        QPen pen(shade(cloth, rng.uniform() < 0.5 ? 0.6 : 1.3, 60));
-        pen.setWidthF(rng.range(10, 26));
+        fold.quadTo((a + b) / 2 + QPointF(rng.range(-60, 60), 0), b);
+        QPen pen(shade(cloth, rng.uniform() < 0.55 ? 0.55 : 1.3, int(rng.range(35, 70))));
+        pen.setWidthF(rng.range(18, 45));
         pen.setCapStyle(Qt::RoundCap);
-        p.setPen(pen);
-        p.drawPath(fold);
+        fp.setPen(pen);
+        fp.drawPath(fold);
     }
+    for (int side = -1; side <= 1; side += 2) {
+        const double d = side;
+        QPainterPath seam(QPointF(d * (s - 35), 470));
+        seam.cubicTo(QPointF(d * (s - 50), 600), QPointF(d * (s - 48), gapTop - 150),
+                     QPointF(d * (s - 45), gapTop + 40));
+        QPen pen(shade(cloth, 0.35, 150));
+        pen.setWidthF(16);
+        fp.setPen(pen);
+        fp.drawPath(seam);
+    }
+    fp.end();
+    boxBlur(layer, 5, 3);
+    // Keep the folds inside the garment.
+    QPainter mp(&layer);
+    mp.setRenderHint(QPainter::Antialiasing);
+    mp.setTransform(p.transform());
+    mp.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    mp.fillPath(garment, Qt::black);
+    mp.end();
+    p.save();
+    p.resetTransform();
+    p.drawImage(0, 0, layer);
     p.restore();
 }
 

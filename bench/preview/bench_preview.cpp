@@ -1,0 +1,136 @@
+// The window's hot paths on 24-megapixel photos: a refresh, a drag step and the release that
+// ends a drag, beside one plain decode of the foreground file.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/globals.h"
+#include "compose/gview.h"
+#include "ui/dialog.h"
+
+namespace {
+
+constexpr int kWidth = 6000;
+constexpr int kHeight = 4000;
+
+QImage studioShot() {
+    QImage img(kWidth, kHeight, QImage::Format_RGB32);
+    QPainter p(&img);
+    QRadialGradient light(kWidth / 2.0, kHeight / 2.0, kWidth * 0.7);
+    light.setColorAt(0, QColor(40, 190, 70));
+    light.setColorAt(1, QColor(20, 120, 40));
+    p.fillRect(img.rect(), light);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(190, 140, 120));
+    p.drawEllipse(QPointF(kWidth / 2.0, kHeight * 0.35), kWidth * 0.09, kHeight * 0.16);
+    p.setBrush(QColor(60, 60, 90));
+    p.drawRoundedRect(QRectF(kWidth * 0.32, kHeight * 0.5, kWidth * 0.36, kHeight * 0.5), 200, 200);
+    p.end();
+    QRandomGenerator rng(7);
+    for (int y = 0; y < kHeight; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
+        for (int x = 0; x < kWidth; ++x) {
+            const int n = int(rng.bounded(9u)) - 4;
+            const QRgb c = row[x];
+            row[x] = qRgb(qBound(0, qRed(c) + n, 255), qBound(0, qGreen(c) + n, 255),
+                          qBound(0, qBlue(c) + n, 255));
+        }
+    }
+    return img;
+}
+
+QImage scene() {
+    QImage img(kWidth, kHeight, QImage::Format_RGB32);
+    QPainter p(&img);
+    QLinearGradient sky(0, 0, 0, kHeight);
+    sky.setColorAt(0, QColor(90, 140, 220));
+    sky.setColorAt(0.6, QColor(230, 220, 200));
+    sky.setColorAt(1, QColor(70, 110, 60));
+    p.fillRect(img.rect(), sky);
+    return img;
+}
+
+struct Setup {
+    QTemporaryDir dir;
+    std::unique_ptr<Dialog> window;
+    Gview* view = nullptr;
+    QString foreground;
+
+    Setup() {
+        MyGlobal::appDir = dir.path();
+        foreground = dir.filePath("1green.JPG");
+        studioShot().save(foreground, "JPG", 92);
+        QFile::copy(foreground, dir.filePath("blue1.JPG"));
+        QDir(dir.path()).mkdir("Bkg");
+        scene().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
+        window = std::make_unique<Dialog>();
+        view = window->findChild<Gview*>(QStringLiteral("graphicsView"));
+    }
+
+    void send(QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent e(type, QPointF(at), QPointF(at), Qt::LeftButton, buttons, Qt::NoModifier);
+        if (type == QEvent::MouseMove)
+            view->mouseMoveEvent(&e);
+        else
+            view->mouseReleaseEvent(&e);
+    }
+};
+
+Setup& setup() {
+    static Setup s;
+    return s;
+}
+
+void BM_DecodeForeground(benchmark::State& state) {
+    for (auto _ : state)
+        benchmark::DoNotOptimize(QImage(setup().foreground).width());
+}
+BENCHMARK(BM_DecodeForeground)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_UpdateScene(benchmark::State& state) {
+    for (auto _ : state)
+        setup().window->UpdateScene();
+}
+BENCHMARK(BM_UpdateScene)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DragStep(benchmark::State& state) {
+    Setup& s = setup();
+    s.view->p1 = QPoint(100, 100);
+    int step = 0;
+    for (auto _ : state) {
+        ++step;
+        s.send(QEvent::MouseMove, QPoint(100 + step % 40, 100 - step % 25), Qt::LeftButton);
+    }
+    MyGlobal::mouseMove = false;
+}
+BENCHMARK(BM_DragStep)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReleaseAfterDrag(benchmark::State& state) {
+    Setup& s = setup();
+    for (auto _ : state) {
+        MyGlobal::mouseMove = true;
+        MyGlobal::xshiftFG = MyGlobal::yshiftFG = 0;
+        s.view->p1 = QPoint(100, 100);
+        s.send(QEvent::MouseButtonRelease, QPoint(130, 90), Qt::NoButton);
+    }
+}
+BENCHMARK(BM_ReleaseAfterDrag)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    setup();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
