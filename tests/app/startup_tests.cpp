@@ -10,6 +10,7 @@
 
 #include "app/globals.h"
 #include "app/startup.h"
+#include "qt_printers.h"
 
 namespace {
 

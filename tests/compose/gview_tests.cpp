@@ -19,8 +19,7 @@ protected:
         window = std::make_unique<Dialog>();
         view = window->findChild<Gview*>(QStringLiteral("graphicsView"));
         ASSERT_NE(view, nullptr);
-        MyGlobal::log.resize(0);
-        MyGlobal::log.seek(0);
+        clearLog();
     }
 
     void send(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons) {

@@ -12,6 +12,8 @@ namespace samplegen {
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 struct Col {
     double r, g, b;
 };
@@ -36,11 +38,10 @@ Col grain(const Col& c, int x, int y, uint32_t seed, double amount) {
     return {c.r + n, c.g + n, c.b + n};
 }
 
-// Ridge height in [0, 1] along x, for mountains and horizons.
+// Ridge height in [0, 1] along x, for mountains and horizons; the power sharpens peaks.
 double ridge(double x, uint32_t seed, int octaves) {
-    const double n = fbm(x, 0.5, octaves, seed, 0.55);
-    // Folding sharpens peaks the way eroded ridges look.
-    return 1.0 - std::fabs(n * 2.0 - 1.0) * 0.6 - 0.2 * valueNoise(x * 0.3, 3.5, seed + 9);
+    const double n = clamp01((fbm(x, 0.5, octaves, seed, 0.55) - 0.22) / 0.56);
+    return std::pow(n, 1.4);
 }
 
 QColor qc(const Col& c, int alpha = 255) {
@@ -89,7 +90,7 @@ QImage sky() {
             }
             // Land on the horizon with a fringe of trees.
             const double land = h * (0.905 - 0.03 * ridge(x / 700.0, 74u, 4)) -
-                                h * 0.012 * std::pow(valueNoise(x / 9.0, 1.5, 75u), 3.0) * 3.0;
+                                h * 0.03 * std::pow(valueNoise(x / 22.0, 1.5, 75u), 2.0) * smoothstep(0.3, 0.7, valueNoise(x / 160.0, 4.5, 77u));
             if (y > land) {
                 const double k = smoothstep(land, land + 1.5, y + 0.5);
                 const Col ground = lerp(Col{0.12, 0.07, 0.09}, Col{0.04, 0.03, 0.05},
@@ -118,15 +119,20 @@ QImage landscape() {
             c = lerp(c, lerp(Col{1.0, 1.0, 1.0}, Col{0.78, 0.80, 0.86}, smoothstep(0.6, 0.9, dens)),
                      cover * 0.9);
 
-            // Far range: hazy blue with snow on the highest peaks.
-            const double far = shore - h * (0.16 + 0.20 * ridge(x / 900.0, 82u, 6));
+            // Far range: hazy blue rock, snow above a ragged line.
+            const double r0 = ridge(x / 700.0, 82u, 6);
+            const double far = shore - h * (0.12 + 0.30 * r0);
             if (y > far) {
                 const double depth = (y - far) / (shore - far);
-                Col rock = lerp(Col{0.50, 0.58, 0.72}, Col{0.62, 0.68, 0.78}, depth);
-                const double tex = fbm(x / 120.0, y / 60.0, 4, 83u);
-                rock = scale(rock, 0.9 + 0.2 * tex);
-                if (far < shore - h * 0.31 && y < far + h * 0.05 * tex) {
-                    rock = lerp(rock, Col{0.93, 0.95, 0.98}, 0.8);
+                Col rock = lerp(Col{0.42, 0.48, 0.62}, Col{0.66, 0.72, 0.82}, depth);
+                const double tex = fbm(x / 90.0, y / 45.0, 4, 83u);
+                // Sunlit and shaded faces as broad patches.
+                const double lit = 0.78 + 0.45 * fbm(x / 260.0, y / 110.0, 4, 92u);
+                rock = scale(rock, (0.88 + 0.2 * tex) * mix(lit, 1.0, depth));
+                const double snowLine = shore - h * 0.30 + h * 0.05 * (tex - 0.5);
+                if (y < snowLine) {
+                    rock = lerp(rock, scale(Col{0.94, 0.96, 1.0}, mix(lit, 1.0, 0.4)),
+                                smoothstep(0.35, 0.6, tex + 0.15 * (snowLine - y) / h * 10.0));
                 }
                 c = lerp(c, rock, smoothstep(far, far + 1.5, y + 0.5));
             }
@@ -242,11 +248,14 @@ QImage beach() {
                     const double d = (y - horizon) / (surf - horizon);
                     const double z = 1.0 / (d + 0.04);
                     Col sea = lerp(Col{0.05, 0.26, 0.42}, Col{0.12, 0.55, 0.60}, std::pow(d, 0.8));
-                    const double wave = fbm(x / (180.0 * (1.0 - 0.6 * d) + 20.0) + 0.0,
-                                            z * 1.5, 4, 103u);
-                    sea = scale(sea, 0.85 + 0.35 * wave);
-                    const double crest = smoothstep(0.68, 0.8, wave) * d;
-                    sea = lerp(sea, Col{0.85, 0.92, 0.92}, crest * 0.6);
+                    // Swell lines parallel to the shore, broken up by noise.
+                    const double phase = z * 2.2 + 2.5 * fbm(x / 400.0, z * 0.3, 3, 103u);
+                    const double swell = 0.5 + 0.5 * std::sin(phase * 2.0 * kPi);
+                    const double chop = fbm(x / (60.0 + 200.0 * d), z * 4.0, 3, 108u);
+                    sea = scale(sea, 0.88 + 0.16 * swell + 0.12 * (chop - 0.5));
+                    const double crest = smoothstep(0.85, 0.98, swell) *
+                                         smoothstep(0.5, 0.7, chop) * smoothstep(0.3, 1.0, d);
+                    sea = lerp(sea, Col{0.85, 0.92, 0.92}, crest * 0.7);
                     // Haze at the horizon.
                     c = lerp(sea, Col{0.70, 0.80, 0.88}, 0.5 * std::exp(-d * 25.0));
                     // Foam just before the sand.
@@ -451,7 +460,7 @@ QImage studioPaper() {
         auto* line = reinterpret_cast<uint32_t*>(img.scanLine(y));
         // The curve of the sweep faces the light more than the wall and floor do.
         const double s = clamp01((y - sweepTop) / (sweepBottom - sweepTop));
-        const double curve = std::sin(s * 3.14159265358979323846) * 0.06;
+        const double curve = std::sin(s * kPi) * 0.06;
         const double floorDark = y > sweepBottom ? -0.10 * (y - sweepBottom) / (h - sweepBottom)
                                                  : 0.0;
         for (int x = 0; x < w; ++x) {

@@ -97,7 +97,7 @@ QImage appIcon() {
     p.setBrush(chromaGreen(tile));
     p.drawPath(shape);
     // The subject's outline opens onto the new background.
-    const QPainterPath person = silhouette(QRectF(58, 44, 140, 192)).intersected(shape);
+    const QPainterPath person = silhouette(QRectF(46, 58, 164, 178)).intersected(shape);
     p.save();
     p.setClipPath(person);
     paintScene(p, person.boundingRect().adjusted(-20, 0, 20, 0));

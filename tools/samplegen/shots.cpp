@@ -270,8 +270,8 @@ void paintFace(QPainter& p, const QColor& skin, const QColor& lips, const QColor
     {
         QPainterPath ridge(QPointF(10, 150));
         ridge.cubicTo(QPointF(14, 180), QPointF(22, 205), QPointF(24, 222));
-        QPen pen(QColor(110, 55, 35, 60));
-        pen.setWidthF(7);
+        QPen pen(QColor(110, 55, 35, 30));
+        pen.setWidthF(14);
         pen.setCapStyle(Qt::RoundCap);
         p.setPen(pen);
         p.drawPath(ridge);
@@ -376,7 +376,7 @@ void paintClothing(QPainter& p, const QPainterPath& shape, const QColor& cloth, 
 // Soft folds in a garment and the shadow lines where the arms meet the body, painted on a
 // layer of their own and blurred, so they read as cloth rather than brush strokes.
 void paintFolds(QPainter& p, const QPainterPath& garment, const QColor& cloth, double s,
-                double gapTop, Rng& rng, int count) {
+                double gapTop, double strength, Rng& rng, int count) {
     const QSize size = p.device()->width() > 0
                            ? QSize(p.device()->width(), p.device()->height())
                            : QSize();
@@ -390,7 +390,7 @@ void paintFolds(QPainter& p, const QPainterPath& garment, const QColor& cloth, d
         const QPointF b = a + QPointF(rng.range(-90, 90), rng.range(150, 380));
         QPainterPath fold(a);
         fold.quadTo((a + b) / 2 + QPointF(rng.range(-60, 60), 0), b);
-        QPen pen(shade(cloth, rng.uniform() < 0.55 ? 0.55 : 1.3, int(rng.range(35, 70))));
+        QPen pen(shade(cloth, rng.uniform() < 0.55 ? 0.55 : 1.3, int(strength * rng.range(35, 70))));
         pen.setWidthF(rng.range(18, 45));
         pen.setCapStyle(Qt::RoundCap);
         fp.setPen(pen);
@@ -401,7 +401,7 @@ void paintFolds(QPainter& p, const QPainterPath& garment, const QColor& cloth, d
         QPainterPath seam(QPointF(d * (s - 35), 470));
         seam.cubicTo(QPointF(d * (s - 50), 600), QPointF(d * (s - 48), gapTop - 150),
                      QPointF(d * (s - 45), gapTop + 40));
-        QPen pen(shade(cloth, 0.35, 150));
+        QPen pen(shade(cloth, 0.35, int(150 * strength)));
         pen.setWidthF(16);
         fp.setPen(pen);
         fp.drawPath(seam);
@@ -447,47 +447,36 @@ QImage paintWoman(int w, int h, Rng& rng) {
     p.setPen(Qt::NoPen);
     p.setBrush(hairBrush(hair, QPointF(-200, 0), QPointF(220, 300)));
     p.drawPath(back);
-    paintStrands(p, back, hair, 1400, 12, 70, 0.3, rng);
+    paintStrands(p, back, hair, {1400, 12, 70, 0.3, 0.6, 1.6, 90, 230}, rng);
+
+    paintNeck(p, skin, 58);
 
     // Body.
-    const double shoulder = 330;
-    const QPainterPath torso = torsoPath(shoulder);
+    const double shoulder = 290;
+    const double gapTop = 820;
+    const QPainterPath torso = bodyPath(shoulder, gapTop);
     const QPainterPath neckline = [] {
         QPainterPath n;
-        n.addEllipse(QPointF(0, 395), 135, 95);
+        n.addEllipse(QPointF(0, 395), 125, 90);
         return n;
     }();
-    p.setPen(Qt::NoPen);
-    p.setBrush(skin);
     {
         QPainterPath chest;
         chest.addEllipse(QPointF(0, 400), 150, 110);
-        QLinearGradient cg(QPointF(0, 380), QPointF(0, 500));
-        cg.setColorAt(0.0, shade(skin, 0.85));
-        cg.setColorAt(1.0, shade(skin, 0.7));
+        // Only below the neck's own shading, so the two meet without a seam.
+        QPainterPath below;
+        below.addRect(QRectF(-200, 365, 400, 200));
+        chest = chest.intersected(below);
+        QLinearGradient cg(QPointF(0, 365), QPointF(0, 500));
+        cg.setColorAt(0.0, shade(skin, 0.92));
+        cg.setColorAt(1.0, shade(skin, 0.78));
+        p.setPen(Qt::NoPen);
         p.setBrush(cg);
         p.drawPath(chest.intersected(torso));
     }
     const QPainterPath top = torso.subtracted(neckline);
-    paintClothing(p, top, cloth, -shoulder, shoulder);
-    paintFolds(p, top, cloth, rng, 10, QRectF(-shoulder + 80, 600, 2 * shoulder - 160, 500));
-    for (int side = -1; side <= 1; side += 2) {
-        const QPainterPath arm = armPath(shoulder, side);
-        paintClothing(p, arm, shade(cloth, side < 0 ? 1.05 : 0.9), -shoulder - 60,
-                      shoulder + 60);
-        paintFolds(p, arm, cloth, rng, 4,
-                   QRectF(side * shoulder - 40, 600, 80, 700));
-        // Shadow where the arm meets the body.
-        QPen pen(QColor(30, 5, 10, 90));
-        pen.setWidthF(5);
-        p.setPen(pen);
-        p.setBrush(Qt::NoBrush);
-        p.save();
-        p.setClipPath(torso);
-        p.drawPath(arm);
-        p.restore();
-    }
-    // Neckline edge.
+    paintClothing(p, top, cloth, -shoulder - 40, shoulder + 40);
+    paintFolds(p, top, cloth, shoulder, gapTop, 1.0, rng, 14);
     {
         QPen pen(shade(cloth, 0.5, 200));
         pen.setWidthF(4);
@@ -499,7 +488,6 @@ QImage paintWoman(int w, int h, Rng& rng) {
         p.restore();
     }
 
-    paintNeck(p, skin, 58);
     paintFace(p, skin, rgb(180, 82, 88), shade(hair, 0.9, 230), rgb(80, 55, 35), false);
 
     // Hair over the forehead and down past the cheeks, parted on the viewer's left.
@@ -518,12 +506,12 @@ QImage paintWoman(int w, int h, Rng& rng) {
     p.setPen(Qt::NoPen);
     p.setBrush(hairBrush(hair, QPointF(-150, -20), QPointF(160, 250)));
     p.drawPath(front);
-    paintStrands(p, front, hair, 1800, 15, 60, 0.15, rng);
+    paintStrands(p, front, hair, {1800, 15, 60, 0.15, 0.6, 1.6, 90, 230}, rng);
     // Fly-away hairs off the crown and sides.
     QPainterPath crown(QPointF(-160, 200));
     crown.cubicTo(QPointF(-170, 20), QPointF(-80, -28), QPointF(0, -26));
     crown.cubicTo(QPointF(90, -28), QPointF(172, 30), QPointF(170, 220));
-    paintStrands(p, crown, shade(hair, 1.2), 260, 30, 130, 1.0, rng);
+    paintStrands(p, crown, shade(hair, 1.25), {180, 40, 140, 0.45, 0.45, 0.9, 50, 150}, rng);
     p.end();
     return layer;
 }
@@ -587,10 +575,10 @@ QImage paintManWithPlant(int w, int h, Rng& rng) {
     p.scale(1.4, 1.4);
     p.rotate(3.0);
 
-    const double shoulder = 350;
-    const QPainterPath torso = torsoPath(shoulder);
-    paintClothing(p, torso, shirt, -shoulder, shoulder);
-    paintFolds(p, torso, shirt, rng, 12, QRectF(-shoulder + 80, 550, 2 * shoulder - 160, 600));
+    const double shoulder = 300;
+    const double gapTop = 900;
+    const QPainterPath torso = bodyPath(shoulder, gapTop);
+    paintClothing(p, torso, shirt, -shoulder - 40, shoulder + 40);
     // Button placket.
     {
         QPen pen(shade(shirt, 0.75, 180));
@@ -604,20 +592,7 @@ QImage paintManWithPlant(int w, int h, Rng& rng) {
             p.drawEllipse(QPointF(5 + i * 1.2, 540 + i * 170), 8, 8);
         }
     }
-    for (int side = -1; side <= 1; side += 2) {
-        const QPainterPath arm = armPath(shoulder, side);
-        paintClothing(p, arm, shade(shirt, side < 0 ? 1.0 : 0.88), -shoulder - 60,
-                      shoulder + 60);
-        paintFolds(p, arm, shirt, rng, 5, QRectF(side * shoulder - 40, 600, 80, 700));
-        QPen pen(QColor(60, 60, 60, 80));
-        pen.setWidthF(5);
-        p.setPen(pen);
-        p.setBrush(Qt::NoBrush);
-        p.save();
-        p.setClipPath(torso);
-        p.drawPath(arm);
-        p.restore();
-    }
+    paintFolds(p, torso, shirt, shoulder, gapTop, 0.4, rng, 16);
     paintNeck(p, skin, 66);
     // Open collar.
     for (int side = -1; side <= 1; side += 2) {
@@ -660,11 +635,11 @@ QImage paintManWithPlant(int w, int h, Rng& rng) {
     p.setPen(Qt::NoPen);
     p.setBrush(hairBrush(hair, QPointF(-120, -40), QPointF(120, 120)));
     p.drawPath(cap);
-    paintStrands(p, cap, hair, 1600, 6, 26, 0.6, rng);
+    paintStrands(p, cap, hair, {1600, 6, 26, 0.6, 0.6, 1.5, 90, 230}, rng);
     QPainterPath top(QPointF(-128, 140));
     top.cubicTo(QPointF(-142, 25), QPointF(-80, -44), QPointF(10, -44));
     top.cubicTo(QPointF(100, -42), QPointF(142, 25), QPointF(128, 140));
-    paintStrands(p, top, shade(hair, 1.15), 500, 10, 38, 1.0, rng);
+    paintStrands(p, top, shade(hair, 1.15), {500, 10, 38, 0.9, 0.5, 1.1, 70, 190}, rng);
     p.restore();
 
     // Potted plant in front, at the lower right.

@@ -1,0 +1,22 @@
+// Readable GoogleTest failure messages for the Qt values the tests compare.
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <ostream>
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QSize& s, std::ostream* os) {
+    *os << s.width() << " x " << s.height();
+}
+inline void PrintTo(const QPoint& p, std::ostream* os) { *os << '(' << p.x() << ", " << p.y() << ')'; }
+inline void PrintTo(const QRect& r, std::ostream* os) {
+    *os << '(' << r.x() << ", " << r.y() << ", " << r.width() << " x " << r.height() << ')';
+}
+inline void PrintTo(const QImage& img, std::ostream* os) {
+    *os << "QImage(" << img.width() << " x " << img.height() << ", format " << int(img.format())
+        << ", key " << img.cacheKey() << ')';
+}
