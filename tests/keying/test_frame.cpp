@@ -43,6 +43,10 @@ QImage studioPhoto(int w, int h) {
                     r = 20 + n / 2, g = 30 + n, b = 25;
                 }
             }
+            if (y >= h * 3 / 4) {
+                // A strip of assorted colours.
+                r = int(seed >> 8) & 255, g = int(seed >> 16) & 255, b = int(seed >> 24);
+            }
             row[x] = qRgb(std::clamp(r, 0, 255), std::clamp(g, 0, 255), std::clamp(b, 0, 255));
         }
     }

@@ -100,8 +100,8 @@ TEST(MaskOut10, ClosenessToleranceFollowsFine) {
 
 TEST(MaskOut10, GreysDarkPalePixelsAndOtherHuesAreNeverChanged) {
     const std::vector<QRgb> px = {qRgb(0, 0, 0),        qRgb(255, 255, 255),
-                                  qRgb(128, 128, 128),  hsvColour(120, 200, 30),
-                                  hsvColour(120, 30, 200), hsvColour(30, 150, 200),
+                                  qRgb(128, 128, 128),  hsvColour(120, 201, 28),
+                                  hsvColour(120, 30, 200), hsvColour(30, 150, 199),
                                   hsvColour(63, 255, 255), hsvColour(167, 255, 255)};
     for (int fine : {0, 100}) {
         EXPECT_EQ(keyRow(keying::maskOut10, px, 0, settings(fine, 0, 0, true, 7)), px) << fine;
@@ -119,22 +119,30 @@ TEST(MaskOut10, BlueBackdropSwapsTheBands) {
 }
 
 TEST(MaskOut10, SpillDivisorSteps) {
-    // A gated pixel that no rule keys out: hue 100, saturation 120, value 120, and an
-    // estimate far away from it.
+    // Gated pixels that no rule keys out (hue 90 to 104, not core, far from the estimate),
+    // with saturation 120 and 36.
     const QRgb estimate = hsvColour(150, 250, 250);
-    const QRgb probe = hsvColour(100, 120, 120);
-    const QRgb pale = hsvColour(100, 36, 120);
+    auto gatedWithSaturation = [](int sat) {
+        const auto c = colourWhere([sat](int r, int g, int b) {
+            const keying::Hsv x = keying::rgbToHsv(r, g, b);
+            return x.s == sat && x.h >= 90 && x.h <= 104 && x.v >= 100 && x.v <= 150;
+        });
+        EXPECT_TRUE(c.has_value());
+        return c.value_or(0);
+    };
+    const QRgb probe = gatedWithSaturation(120), pale = gatedWithSaturation(36);
+    const keying::Hsv p = keying::rgbToHsv(probe), q = keying::rgbToHsv(pale);
     auto corrected = [&](int spill, QRgb px) {
         QImage img = estimatePhoto(estimate, {px});
         keying::maskOut10(img, 0, settings(0, 0, 0, true, spill));
         return QRgb(img.pixel(0, 2));
     };
     // 1.2 as a float is a little above 1.2: 120 -> 99 and 36 -> 29.
-    EXPECT_EQ(corrected(0, probe), keying::hsvToRgb(100, 99, 120, 248));
-    EXPECT_EQ(corrected(0, pale), keying::hsvToRgb(100, 29, 120, 248));
+    EXPECT_EQ(corrected(0, probe), keying::hsvToRgb(p.h, 99, p.v, 248));
+    EXPECT_EQ(corrected(0, pale), keying::hsvToRgb(q.h, 29, q.v, 248));
     EXPECT_EQ(corrected(1, probe), corrected(0, probe));
-    EXPECT_EQ(corrected(2, probe), keying::hsvToRgb(100, 92, 120, 248));   // 120 / 1.3
-    EXPECT_EQ(corrected(40, probe), keying::hsvToRgb(100, 23, 120, 248));  // 120 / 5.1
+    EXPECT_EQ(corrected(2, probe), keying::hsvToRgb(p.h, 92, p.v, 248));   // 120 / 1.3
+    EXPECT_EQ(corrected(40, probe), keying::hsvToRgb(p.h, 23, p.v, 248));  // 120 / 5.1
     // Spill correction off: untouched.
     QImage img = estimatePhoto(estimate, {probe});
     keying::maskOut10(img, 0, settings(0, 0, 0, false, 40));
@@ -168,7 +176,7 @@ TEST(MaskOut10, EstimateComesOnlyFromEvenRowsAboveOneThird) {
 
 TEST(MaskOut10, NoSamplesMeansAnEstimateOfZero) {
     // Two rows: nothing is sampled, so the closeness rule compares against 0, 0, 0.
-    const QRgb px = hsvColour(100, 100, 100);
+    const QRgb px = hsvColour(100, 99, 100);
     QImage img(1, 2, QImage::Format_ARGB32);
     img.fill(px);
     keying::maskOut10(img, 0, settings(100));  // tolerances 120, 150, 150
@@ -197,7 +205,7 @@ TEST(MaskOut10, IgnoresKeyColourAndCoarse) {
 TEST(MaskOut9, TunedRuleFloors) {
     const QRgb atFloor = hsvColour(90, 220, 80);
     EXPECT_EQ(keyOne(keying::maskOut9, atFloor, 0, settings()), kOut);
-    const QRgb lowSat = hsvColour(90, 219, 80), lowVal = hsvColour(90, 220, 79);
+    const QRgb lowSat = hsvColour(90, 217, 80), lowVal = hsvColour(90, 220, 79);
     EXPECT_EQ(keyOne(keying::maskOut9, lowSat, 0, settings()), lowSat);
     EXPECT_EQ(keyOne(keying::maskOut9, lowVal, 0, settings()), lowVal);
     // fine above 35: the saturation floor passes 255.
@@ -218,11 +226,11 @@ TEST(MaskOut9, BandsAndFixedRules) {
     EXPECT_EQ(keyOne(keying::maskOut9, qRgb(0, 255, 0), 0, settings()), kOut);
     const QRgb h150 = hsvColour(150, 150, 150);
     EXPECT_EQ(keyOne(keying::maskOut9, h150, 0, settings(-100, -100)), h150);
-    const QRgb pale = hsvColour(120, 96, 95);
+    const QRgb pale = hsvColour(120, 97, 95);
     EXPECT_EQ(keyOne(keying::maskOut9, pale, 0, settings()), pale);
     EXPECT_EQ(keyOne(keying::maskOut9, hsvColour(120, 96, 96), 0, settings()), kOut);
-    EXPECT_EQ(keyOne(keying::maskOut9, hsvColour(66, 190, 190), 0, settings()), kOut);
-    EXPECT_EQ(keyOne(keying::maskOut9, hsvColour(174, 190, 190), 0, settings()), kOut);
+    EXPECT_EQ(keyOne(keying::maskOut9, hsvColour(66, 190, 191), 0, settings()), kOut);
+    EXPECT_EQ(keyOne(keying::maskOut9, hsvColour(174, 190, 191), 0, settings()), kOut);
     const QRgb h65 = hsvColour(65, 255, 255), h175 = hsvColour(175, 255, 255);
     EXPECT_EQ(keyOne(keying::maskOut9, h65, 0, settings()), h65);
     EXPECT_EQ(keyOne(keying::maskOut9, h175, 0, settings()), h175);
@@ -255,11 +263,11 @@ TEST(MaskOut9, WritesItsDebugMessageOnEveryCall) {
 
 TEST(MaskOut8, ClosenessToTheKeyHsv) {
     const QRgb key = hsvColour(120, 200, 180);
-    EXPECT_EQ(keyOne(keying::maskOut8, hsvColour(130, 203, 100), key, settings()), kOut);
+    EXPECT_EQ(keyOne(keying::maskOut8, hsvColour(130, 203, 102), key, settings()), kOut);
     const QRgb hueOff = hsvColour(139, 200, 180), satOff = hsvColour(120, 206, 180);
     EXPECT_EQ(keyOne(keying::maskOut8, hueOff, key, settings()), hueOff);
     EXPECT_EQ(keyOne(keying::maskOut8, satOff, key, settings()), satOff);
-    EXPECT_EQ(keyOne(keying::maskOut8, hsvColour(120, 195, 180), key, settings()), kOut);
+    EXPECT_EQ(keyOne(keying::maskOut8, hsvColour(120, 195, 181), key, settings()), kOut);
     // The key's alpha plays no part.
     EXPECT_EQ(keyOne(keying::maskOut8, key, key & 0x00ffffffu, settings()), kOut);
 }
@@ -270,7 +278,7 @@ TEST(MaskOut8, ToleranceSettingsAndMinimumValue) {
     EXPECT_EQ(keyOne(keying::maskOut8, key, key, settings(-18)), kOut);
     EXPECT_EQ(keyOne(keying::maskOut8, key, key, settings(0, -88)), key);
     EXPECT_EQ(keyOne(keying::maskOut8, key, key, settings(0, -87)), kOut);
-    const QRgb v50 = hsvColour(120, 200, 50), v51 = hsvColour(120, 200, 51);
+    const QRgb v50 = hsvColour(120, 199, 50), v51 = hsvColour(120, 200, 51);
     EXPECT_EQ(keyOne(keying::maskOut8, v50, v50, settings(100, 100)), v50);
     EXPECT_EQ(keyOne(keying::maskOut8, v51, v51, settings()), kOut);
     for (int backdrop : {0, 1}) {
