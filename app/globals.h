@@ -12,21 +12,21 @@
 inline const QString VERSION = QStringLiteral("pro 3.0");
 
 namespace MyGlobal {
-extern QString appDir;     // folder holding the sample photos and Bkg
-extern QString outputDir;  // where saved composites go
-extern QFile log;          // diagnostic log, opened at start-up
+extern QString appDir;          // folder holding the sample photos and Bkg
+extern QString outputDir;       // where saved composites go
+extern QFile log;               // diagnostic log, opened at start-up
 extern QString CurSelection;    // path of the current foreground photo
 extern QString CurSelectionBk;  // path of the current background photo
 extern QImage PrevImg;          // rotated (and then keyed) foreground, full resolution
 extern QImage ComposImg;        // last full-resolution composite
 extern int xshiftFG;            // committed foreground offset, preview pixels
 extern int yshiftFG;
-extern bool mouseMove;          // a drag is in progress in the preview
-extern QPoint xyClicked;        // preview point last handed to the keying frame
-extern const QSize PrevSize;    // preview frame: 415 x 345
-extern bool transparentbkg;     // compose over transparency
-extern QString HotFolder_FG;    // watched hot folder
-extern QString LasHotFile;      // file last taken from the hot folder
+extern bool mouseMove;        // a drag is in progress in the preview
+extern QPoint xyClicked;      // preview point last handed to the keying frame
+extern const QSize PrevSize;  // preview frame: 415 x 345
+extern bool transparentbkg;   // compose over transparency
+extern QString HotFolder_FG;  // watched hot folder
+extern QString LasHotFile;    // file last taken from the hot folder
 }  // namespace MyGlobal
 
 namespace AdvSettings {

@@ -15,7 +15,10 @@ QImage loadPhoto(const QString& path);
 class PhotoCache {
 public:
     QImage load(const QString& path);
-    void clear() { m_image = QImage(); m_path.clear(); }
+    void clear() {
+        m_image = QImage();
+        m_path.clear();
+    }
 
 private:
     QString m_path;

@@ -23,8 +23,8 @@ bool writePng(const QImage& image, const QString& path, int quality, QString* er
     QImageWriter writer(&file, "png");
     writer.setQuality(quality);
     if (!writer.write(image)) {
-        const QString why = file.error() != QFileDevice::NoError ? file.errorString()
-                                                                  : writer.errorString();
+        const QString why =
+            file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
         file.cancelWriting();
         return fail(why);
     }

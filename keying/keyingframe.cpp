@@ -1,8 +1,8 @@
 // The window's keying frame: reload and rotate the current foreground, then key it with the
 // keyer that the Magic Number selects. The keying itself is the engine's.
-#include <QSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QSpinBox>
 #include <QTransform>
 
 #include "app/globals.h"

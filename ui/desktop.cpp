@@ -22,10 +22,11 @@ void openWithDesktop(const QString& path) {
     // Started directly, never through a shell: the path stays one argument whatever it holds.
     auto* process = new QProcess(QCoreApplication::instance());
     QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-    QObject::connect(process, &QProcess::errorOccurred, process, [process](QProcess::ProcessError e) {
-        if (e == QProcess::FailedToStart)
-            process->deleteLater();
-    });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process](QProcess::ProcessError e) {
+                         if (e == QProcess::FailedToStart)
+                             process->deleteLater();
+                     });
     process->start(program, {path});
     process->waitForFinished(kOpenWaitMs);
 }

@@ -37,8 +37,7 @@ const QSize kAddedThumbnail(74, 64);
 
 }  // namespace
 
-Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags)
-    : QDialog(parent, flags), ui(new Ui_Dialog) {
+Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags), ui(new Ui_Dialog) {
     ui->setupUi(this);
 
     m_watcher = new QFileSystemWatcher(this);
@@ -197,10 +196,10 @@ void Dialog::on_Rotation_currentIndexChanged(int) {
 
 namespace {
 
-const QStringList kHotFolderPatterns = {
-    QStringLiteral("*.xpm"), QStringLiteral("*.png"),  QStringLiteral("*.bmp"),
-    QStringLiteral("*.tif"), QStringLiteral("*.tiff"), QStringLiteral("*.jpg"),
-    QStringLiteral("*.jpeg")};
+const QStringList kHotFolderPatterns = {QStringLiteral("*.xpm"),  QStringLiteral("*.png"),
+                                        QStringLiteral("*.bmp"),  QStringLiteral("*.tif"),
+                                        QStringLiteral("*.tiff"), QStringLiteral("*.jpg"),
+                                        QStringLiteral("*.jpeg")};
 
 // Removes exactly the selected entries; returns whether a current entry is left.
 bool removeSelected(QListWidget* list) {

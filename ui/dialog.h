@@ -2,9 +2,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QGraphicsScene>
 #include <QImage>
 #include <QModelIndex>
-#include <QGraphicsScene>
 #include <QPointer>
 #include <QString>
 
@@ -36,7 +36,6 @@ public:
     void MaskOut8(QImage& img, unsigned int keyColour);
     void MaskOut9(QImage& img, unsigned int keyColour);
     void MaskOut10(QImage& img, unsigned int keyColour);
-
 
 signals:
     void newProgress(int);

@@ -130,8 +130,7 @@ TEST(OutputFolder, UncreatableFolderFallsBackToDocuments) {
     // A file where the folder should be: it can be neither created nor entered.
     ASSERT_TRUE(QDir(home.path()).mkpath("Documents"));
     write(home.filePath("Documents/Verdalux"), "not a folder");
-    EXPECT_EQ(startup::outputFolder(home.path()),
-              QDir(home.path()).absoluteFilePath("Documents"));
+    EXPECT_EQ(startup::outputFolder(home.path()), QDir(home.path()).absoluteFilePath("Documents"));
 }
 
 TEST(ApplicationFolder, IsTheFolderOfTheExecutable) {

@@ -26,9 +26,15 @@ protected:
         QMouseEvent e(type, QPointF(at), view->mapToGlobal(QPointF(at)), button, buttons,
                       Qt::NoModifier);
         switch (type) {
-        case QEvent::MouseButtonPress: view->mousePressEvent(&e); break;
-        case QEvent::MouseMove: view->mouseMoveEvent(&e); break;
-        default: view->mouseReleaseEvent(&e); break;
+            case QEvent::MouseButtonPress:
+                view->mousePressEvent(&e);
+                break;
+            case QEvent::MouseMove:
+                view->mouseMoveEvent(&e);
+                break;
+            default:
+                view->mouseReleaseEvent(&e);
+                break;
         }
     }
     void press(QPoint at) { send(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton); }
@@ -172,6 +178,6 @@ TEST_F(PreviewTest, ChangedBackgroundFileIsReadAgain) {
     f.close();
     window->UpdateScene();
     EXPECT_NE(MyGlobal::ComposImg, first);
-    EXPECT_EQ(MyGlobal::ComposImg, createImageWithOverlay(background(), MyGlobal::PrevImg, 0, 0,
-                                                          false));
+    EXPECT_EQ(MyGlobal::ComposImg,
+              createImageWithOverlay(background(), MyGlobal::PrevImg, 0, 0, false));
 }

@@ -59,16 +59,16 @@ protected:
         resetDesktop();
     }
 
-    QStringList nextFiles;   // what the file chooser returns
-    QString nextFolder;      // what the folder chooser returns
-    QStringList choosers;    // every chooser shown: caption|folder[|filter]
-    QStringList opened;      // every path handed to the desktop's opener
-    QStringList warnings;    // every failure told to the user
+    QStringList nextFiles;  // what the file chooser returns
+    QString nextFolder;     // what the folder chooser returns
+    QStringList choosers;   // every chooser shown: caption|folder[|filter]
+    QStringList opened;     // every path handed to the desktop's opener
+    QStringList warnings;   // every failure told to the user
 
     // Copies the committed sample photos and backgrounds into the application folder.
     void installSamples() {
-        const QString src = QStringLiteral(MATTORA_SOURCE_DIR) +
-                            QStringLiteral("/resources/samples");
+        const QString src =
+            QStringLiteral(MATTORA_SOURCE_DIR) + QStringLiteral("/resources/samples");
         for (const QString& name : {QStringLiteral("1green.JPG"), QStringLiteral("blue1.JPG")})
             ASSERT_TRUE(QFile::copy(src + "/" + name, m_app.filePath(name))) << name.toStdString();
         QDir().mkpath(m_app.filePath("Bkg"));

@@ -72,8 +72,8 @@ TEST_F(WindowTest, SaveImageIsTheDefaultButtonAndInitialSettingsAreChecked) {
     EXPECT_FALSE(child<QPushButton>(w, "Help")->autoDefault());
     for (const char* name : {"radioGreen", "bg_align11", "bg_scaletoFG", "canv_fg"})
         EXPECT_TRUE(child<QAbstractButton>(w, name)->isChecked()) << name;
-    for (const char* name : {"radioBlue", "bg_align00", "bg_actualSize", "canv_fg_2", "checkBox",
-                             "transparentbkg"})
+    for (const char* name :
+         {"radioBlue", "bg_align00", "bg_actualSize", "canv_fg_2", "checkBox", "transparentbkg"})
         EXPECT_FALSE(child<QAbstractButton>(w, name)->isChecked()) << name;
     EXPECT_EQ(child<QSpinBox>(w, "spinBox")->value(), 9);
     EXPECT_EQ(child<QSpinBox>(w, "spinBox")->minimum(), 1);

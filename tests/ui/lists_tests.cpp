@@ -21,7 +21,8 @@ protected:
 
     void click(QListWidget* list, int row) {
         const char* slot = list == fg ? "on_listWidget_clicked" : "on_listWidget_Bk_clicked";
-        QMetaObject::invokeMethod(window.get(), slot, Q_ARG(QModelIndex, list->model()->index(row, 0)));
+        QMetaObject::invokeMethod(window.get(), slot,
+                                  Q_ARG(QModelIndex, list->model()->index(row, 0)));
     }
 
     // Five foregrounds: the two (missing) samples and three real photos.

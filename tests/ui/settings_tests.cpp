@@ -21,9 +21,10 @@ protected:
         for (int y = 0; y < shot.height(); ++y)
             for (int x = 0; x < shot.width(); ++x) {
                 const int d = qAbs(x - 80) + qAbs(y - 60);
-                shot.setPixel(x, y, d < 30   ? qRgb(150, 120, 110)
-                                    : d < 45 ? qRgb(110, 150 + d, 90)
-                                             : qRgb(40, 190 + (x % 7), 60));
+                shot.setPixel(x, y,
+                              d < 30   ? qRgb(150, 120, 110)
+                              : d < 45 ? qRgb(110, 150 + d, 90)
+                                       : qRgb(40, 190 + (x % 7), 60));
             }
         ASSERT_TRUE(shot.save(m_app.filePath("1green.JPG"), "PNG"));
         window = std::make_unique<Dialog>();
