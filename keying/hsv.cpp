@@ -6,7 +6,9 @@ namespace keying {
 
 namespace {
 // round(x) of the colour rules: x is never negative here.
-inline int roundHalfUp(double x) { return int(x + 0.5); }
+inline int roundHalfUp(double x) {
+    return int(x + 0.5);
+}
 }  // namespace
 
 Hsv rgbToHsv(int r, int g, int b) {

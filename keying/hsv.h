@@ -18,7 +18,9 @@ inline bool operator==(const Hsv& a, const Hsv& b) {
 }
 
 Hsv rgbToHsv(int r, int g, int b);
-inline Hsv rgbToHsv(QRgb c) { return rgbToHsv(qRed(c), qGreen(c), qBlue(c)); }
+inline Hsv rgbToHsv(QRgb c) {
+    return rgbToHsv(qRed(c), qGreen(c), qBlue(c));
+}
 
 // The colour with hue h, saturation s, value v and the given alpha, as 0xAARRGGBB.
 // A hue below 0 gives a grey of value v.

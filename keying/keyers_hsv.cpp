@@ -1,12 +1,13 @@
 // HSV keyers: MaskOut10 (backdrop estimate, then keying with spill correction), MaskOut9
 // (fixed green bands) and MaskOut8 (close to the key colour). Pixels are converted with the
-// table form of rgbToHsv, which gives the same integers.
+// integer form of rgbToHsv, which gives the same values.
 #include <QDebug>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
 #include "keying/hsv.h"
-#include "keying/hsv_lut.h"
+#include "keying/hsv_fast.h"
 #include "keying/keyer.h"
 #include "keying/pixels.h"
 
@@ -14,9 +15,8 @@ namespace keying {
 
 namespace {
 
+using detail::fastHsv;
 using detail::forEachRow;
-using detail::HsvLut;
-using detail::lutHsv;
 using detail::PixelHsv;
 using detail::toArgb32;
 
@@ -35,17 +35,16 @@ struct Sums {
     qint64 h = 0, s = 0, v = 0, count = 0;
 };
 
-// Sums over pixels 0, 2, 4, ... of one row whose hue lies in [lo, hi].
-void sampleRow(const HsvLut& lut, const quint32* px, int n, int lo, int hi, Sums& out) {
+// Adds pixels 0, 2, 4, ... of one row whose hue lies in [lo, hi].
+KEYING_KERNEL void sampleRow(const quint32* px, int n, int lo, int hi, Sums& out) {
     qint64 sh = 0, ss = 0, sv = 0, count = 0;
     for (int x = 0; x < n; x += 2) {
-        const PixelHsv c = lutHsv(lut, px[x]);
-        if (c.h >= lo && c.h <= hi) {
-            sh += c.h;
-            ss += c.s;
-            sv += c.v;
-            ++count;
-        }
+        const PixelHsv c = fastHsv(px[x]);
+        const int in = (c.h >= lo) & (c.h <= hi);
+        sh += c.h & -in;
+        ss += c.s & -in;
+        sv += c.v & -in;
+        count += in;
     }
     out.h += sh;
     out.s += ss;
@@ -54,36 +53,42 @@ void sampleRow(const HsvLut& lut, const quint32* px, int n, int lo, int hi, Sums
 }
 
 struct Mask10Params {
-    const HsvLut* lut;
     HueBands bands;
     int meanH, meanS, meanV;
     int tolH, tolS, tolV;
-    bool spill;
-    const int* spillSat;  // corrected saturation per saturation
 };
 
-void mask10Row(quint32* px, int n, const Mask10Params& prm) {
-    const HsvLut& lut = *prm.lut;
+// Keys one row; with Mark, also marks the gated pixels that no rule keyed out.
+template <bool Mark>
+inline __attribute__((always_inline)) void mask10Body(quint32* px, int n, const Mask10Params& prm,
+                                                      quint8* survivors) {
     const int gateLo = prm.bands.gateLo, gateHi = prm.bands.gateHi;
     const int coreLo = prm.bands.coreLo, coreHi = prm.bands.coreHi;
     const int meanH = prm.meanH, meanS = prm.meanS, meanV = prm.meanV;
     const int tolH = prm.tolH, tolS = prm.tolS, tolV = prm.tolV;
-    const bool spill = prm.spill;
     for (int x = 0; x < n; ++x) {
-        const PixelHsv c = lutHsv(lut, px[x]);
-        if (c.h < gateLo || c.h > gateHi || c.v <= 30 || c.s <= 30) {
-            continue;
-        }
-        const bool vivid = c.s > 189 && c.v > 189;
-        const bool core = c.h >= coreLo && c.h <= coreHi && c.v > 95 && c.s > 95;
-        const bool close = std::abs(c.h - meanH) < tolH && std::abs(c.s - meanS) < tolS &&
-                           std::abs(c.v - meanV) < tolV;
-        if (vivid || core || close) {
-            px[x] = 0;
-        } else if (spill) {
-            px[x] = hsvToRgb(c.h, prm.spillSat[c.s], c.v, 248);
+        const quint32 p = px[x];
+        const PixelHsv c = fastHsv(p);
+        const int gated = (c.h >= gateLo) & (c.h <= gateHi) & (c.v > 30) & (c.s > 30);
+        const int vivid = (c.s > 189) & (c.v > 189);
+        const int core = (c.h >= coreLo) & (c.h <= coreHi) & (c.v > 95) & (c.s > 95);
+        const int close = (std::abs(c.h - meanH) < tolH) & (std::abs(c.s - meanS) < tolS) &
+                          (std::abs(c.v - meanV) < tolV);
+        const int keyed = gated & (vivid | core | close);
+        px[x] = keyed ? 0u : p;
+        if constexpr (Mark) {
+            survivors[x] = quint8(gated & (keyed ^ 1));
         }
     }
+}
+
+KEYING_KERNEL void mask10Row(quint32* px, int n, const Mask10Params& prm) {
+    mask10Body<false>(px, n, prm, nullptr);
+}
+
+KEYING_KERNEL void mask10RowMarking(quint32* px, int n, const Mask10Params& prm,
+                                    quint8* survivors) {
+    mask10Body<true>(px, n, prm, survivors);
 }
 
 float spillDivisor(int spill) {
@@ -95,31 +100,28 @@ float spillDivisor(int spill) {
 
 // ---- MaskOut9 ----
 
-void mask9Row(const HsvLut& lut, quint32* px, int n, int valueFloor, int satFloor) {
+KEYING_KERNEL void mask9Row(quint32* px, int n, int valueFloor, int satFloor) {
     for (int x = 0; x < n; ++x) {
-        const PixelHsv c = lutHsv(lut, px[x]);
-        if (c.h < 66 || c.h > 174) {
-            continue;
-        }
-        const bool vivid = c.s > 189 && c.v > 189;
-        const bool core = c.h >= 106 && c.h <= 139 && c.v > 95 && c.s > 95;
-        const bool tuned = c.h >= 70 && c.h <= 105 && c.v >= valueFloor && c.s >= satFloor;
-        if (vivid || core || tuned) {
-            px[x] = 0;
-        }
+        const quint32 p = px[x];
+        const PixelHsv c = fastHsv(p);
+        const int gate = (c.h >= 66) & (c.h <= 174);
+        const int vivid = (c.s > 189) & (c.v > 189);
+        const int core = (c.h >= 106) & (c.h <= 139) & (c.v > 95) & (c.s > 95);
+        const int tuned = (c.h >= 70) & (c.h <= 105) & (c.v >= valueFloor) & (c.s >= satFloor);
+        px[x] = (gate & (vivid | core | tuned)) ? 0u : p;
     }
 }
 
 // ---- MaskOut8 ----
 
-void mask8Row(const HsvLut& lut, quint32* px, int n, Hsv key, int tolH, int tolV) {
+KEYING_KERNEL void mask8Row(quint32* px, int n, int kh, int ks, int kv, int tolH, int tolV) {
     for (int x = 0; x < n; ++x) {
-        const PixelHsv c = lutHsv(lut, px[x]);
-        const int ds = key.s - c.s;
-        if (std::abs(key.h - c.h) < tolH && ds >= -5 && ds <= 5 && std::abs(key.v - c.v) < tolV &&
-            c.v > 50) {
-            px[x] = 0;
-        }
+        const quint32 p = px[x];
+        const PixelHsv c = fastHsv(p);
+        const int ds = ks - c.s;
+        const int keyed = (std::abs(kh - c.h) < tolH) & (ds >= -5) & (ds <= 5) &
+                          (std::abs(kv - c.v) < tolV) & (c.v > 50);
+        px[x] = keyed ? 0u : p;
     }
 }
 
@@ -129,20 +131,20 @@ void maskOut10(QImage& img, QRgb, const KeySettings& s) {
     if (!toArgb32(img)) {
         return;
     }
-    const HsvLut& lut = detail::hsvLut();
     const HueBands bands = s.backdrop == 1 ? kBlueBands : kGreenBands;
     const int w = img.width(), h = img.height();
     uchar* bits = img.bits();
     const qsizetype bpl = img.bytesPerLine();
 
-    // Backdrop estimate from rows 0, 2, 4, ... below h / 3, every second column.
+    // Backdrop estimate from rows 0, 2, 4, ... above h / 3, every second column. Sums are
+    // 64-bit: a 32-bit hue sum overflows from about 8 million samples.
     const int sampleRows = (h / 3 + 1) / 2;
     const int nb = detail::bandCount(sampleRows, (w + 1) / 2);
     std::vector<Sums> partial(std::max(nb, 1));
     detail::runBands(sampleRows, nb, [&](int band, int first, int last) {
         for (int k = first; k < last; ++k) {
             const auto* row = reinterpret_cast<const quint32*>(bits + qsizetype(2 * k) * bpl);
-            sampleRow(lut, row, w, bands.sampleLo, bands.sampleHi, partial[band]);
+            sampleRow(row, w, bands.sampleLo, bands.sampleHi, partial[band]);
         }
     });
     Sums total;
@@ -153,23 +155,33 @@ void maskOut10(QImage& img, QRgb, const KeySettings& s) {
         total.count += p.count;
     }
     const qint64 count = total.count == 0 ? 1 : total.count;
+    const Mask10Params prm{
+        bands,       int(total.h / count), int(total.s / count), int(total.v / count),
+        s.fine + 20, s.fine + 50,          s.fine + 50};
 
+    if (!s.correctSpill) {
+        forEachRow(img, [&](quint32* row, int n) { mask10Row(row, n, prm); });
+        return;
+    }
+    // Spill correction of the survivors: saturation divided by d (a float), alpha 248.
     int spillSat[256];
     const float d = spillDivisor(s.spill);
     for (int sat = 0; sat < 256; ++sat) {
         spillSat[sat] = int(float(sat) / d);
     }
-    const Mask10Params prm{&lut,
-                           bands,
-                           int(total.h / count),
-                           int(total.s / count),
-                           int(total.v / count),
-                           s.fine + 20,
-                           s.fine + 50,
-                           s.fine + 50,
-                           s.correctSpill,
-                           spillSat};
-    forEachRow(img, [&](quint32* row, int n) { mask10Row(row, n, prm); });
+    detail::forEachRowBand(w, h, [&](int y0, int y1) {
+        std::vector<quint8> survivors(static_cast<size_t>(w));
+        for (int y = y0; y < y1; ++y) {
+            auto* row = reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl);
+            mask10RowMarking(row, w, prm, survivors.data());
+            for (int x = 0; x < w; ++x) {
+                if (survivors[size_t(x)]) {
+                    const PixelHsv c = fastHsv(row[x]);
+                    row[x] = hsvToRgb(c.h, spillSat[c.s], c.v, 248);
+                }
+            }
+        }
+    });
 }
 
 void maskOut9(QImage& img, QRgb, const KeySettings& s) {
@@ -177,19 +189,17 @@ void maskOut9(QImage& img, QRgb, const KeySettings& s) {
     if (!toArgb32(img)) {
         return;
     }
-    const HsvLut& lut = detail::hsvLut();
     const int valueFloor = s.coarse + 80, satFloor = s.fine + 220;
-    forEachRow(img, [&](quint32* row, int n) { mask9Row(lut, row, n, valueFloor, satFloor); });
+    forEachRow(img, [&](quint32* row, int n) { mask9Row(row, n, valueFloor, satFloor); });
 }
 
 void maskOut8(QImage& img, QRgb key, const KeySettings& s) {
     if (!toArgb32(img)) {
         return;
     }
-    const HsvLut& lut = detail::hsvLut();
     const Hsv k = rgbToHsv(key);
     const int tolH = s.fine + 19, tolV = s.coarse + 88;
-    forEachRow(img, [&](quint32* row, int n) { mask8Row(lut, row, n, k, tolH, tolV); });
+    forEachRow(img, [&](quint32* row, int n) { mask8Row(row, n, k.h, k.s, k.v, tolH, tolV); });
 }
 
 }  // namespace keying

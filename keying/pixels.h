@@ -6,7 +6,9 @@
 #include "keying/bands.h"
 
 // Pixel kernels get an AVX2 clone chosen at run time; the default clone runs anywhere.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// MATTORA_KEYING_NO_DISPATCH builds the default code only (to test it on AVX2 machines).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(MATTORA_KEYING_NO_DISPATCH)
 #define KEYING_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define KEYING_KERNEL

@@ -7,7 +7,9 @@ namespace reference {
 
 namespace {
 
-int qRoundPositive(double x) { return int(x + 0.5); }
+int qRoundPositive(double x) {
+    return int(x + 0.5);
+}
 
 const QRgb kKeyedOut = QColor(0, 0, 0, 0).rgba();
 
@@ -18,11 +20,15 @@ Hsv toHsv(QRgb c) {
     const double g = (qGreen(c) * 257) / 65535.0;
     const double b = (qBlue(c) * 257) / 65535.0;
     double max = r;
-    if (g > max) max = g;
-    if (b > max) max = b;
+    if (g > max)
+        max = g;
+    if (b > max)
+        max = b;
     double min = r;
-    if (g < min) min = g;
-    if (b < min) min = b;
+    if (g < min)
+        min = g;
+    if (b < min)
+        min = b;
     const double delta = max - min;
     Hsv out;
     out.v = qRoundPositive(max * 65535) >> 8;
@@ -41,7 +47,8 @@ Hsv toHsv(QRgb c) {
         hue = 4 + (r - g) / delta;
     }
     hue *= 60;
-    if (hue < 0) hue += 360;
+    if (hue < 0)
+        hue += 360;
     out.h = qRoundPositive(hue * 100) / 100;
     return out;
 }
@@ -80,7 +87,9 @@ QRgb fromHsv(int h, int s, int v, int alpha) {
     return qRgba(r16 >> 8, g16 >> 8, b16 >> 8, alpha);
 }
 
-int rgb2y(int r, int g, int b) { return int(std::lround((0.299 * r + 0.587 * g) + 0.114 * b)); }
+int rgb2y(int r, int g, int b) {
+    return int(std::lround((0.299 * r + 0.587 * g) + 0.114 * b));
+}
 int rgb2cb(int r, int g, int b) {
     return int(std::lround(((-0.168736 * r + 128.0) + -0.331264 * g) + 0.5 * b));
 }
@@ -109,7 +118,8 @@ void maskOut10(QImage& img, QRgb, const keying::KeySettings& st) {
             }
         }
     }
-    if (count == 0) count = 1;
+    if (count == 0)
+        count = 1;
     const int meanH = int(sumH / count), meanS = int(sumS / count), meanV = int(sumV / count);
 
     float d;
@@ -122,7 +132,8 @@ void maskOut10(QImage& img, QRgb, const keying::KeySettings& st) {
         for (int x = 0; x < img.width(); x++) {
             const Hsv c = toHsv(img.pixel(x, y));
             const int h = c.h, s = c.s, v = c.v;
-            if (h < gateLo || h > gateHi || v <= 30 || s <= 30) continue;
+            if (h < gateLo || h > gateHi || v <= 30 || s <= 30)
+                continue;
             if (s > 189 && v > 189) {
                 img.setPixel(x, y, kKeyedOut);
             } else if (h >= coreLo && h <= coreHi && v > 95 && s > 95) {
@@ -146,7 +157,8 @@ void maskOut9(QImage& img, QRgb, const keying::KeySettings& st) {
     for (int y = 0; y < img.height(); y++) {
         for (int x = 0; x < img.width(); x++) {
             const Hsv c = toHsv(img.pixel(x, y));
-            if (c.h < 66 || c.h > 174) continue;
+            if (c.h < 66 || c.h > 174)
+                continue;
             if (c.s > 189 && c.v > 189) {
                 img.setPixel(x, y, kKeyedOut);
             } else if (c.h >= 106 && c.h <= 139 && c.v > 95 && c.s > 95) {
@@ -178,7 +190,9 @@ void maskOut8(QImage& img, QRgb key, const keying::KeySettings& st) {
 
 namespace {
 
-float substitute(int c) { return c == 0 ? 1.0f : float(c); }
+float substitute(int c) {
+    return c == 0 ? 1.0f : float(c);
+}
 
 // Keying pass with the dark-neutral exception, then the optional spill pass.
 template <class Test>
@@ -189,7 +203,8 @@ void rgbFamily(QImage& img, const keying::KeySettings& st, Test passes) {
             const QRgb p = img.pixel(x, y);
             const float R = substitute(qRed(p)), G = substitute(qGreen(p)),
                         B = substitute(qBlue(p));
-            if (!passes(R, G, B)) continue;
+            if (!passes(R, G, B))
+                continue;
             const float S = R + G + B;
             bool keyOut;
             if (S > 100.0f) {
@@ -201,15 +216,18 @@ void rgbFamily(QImage& img, const keying::KeySettings& st, Test passes) {
             } else {
                 keyOut = true;
             }
-            if (keyOut) img.setPixel(x, y, kKeyedOut);
+            if (keyOut)
+                img.setPixel(x, y, kKeyedOut);
         }
     }
-    if (!st.correctSpill) return;
+    if (!st.correctSpill)
+        return;
     for (int y = 0; y < img.height(); y++) {
         for (int x = 0; x < img.width(); x++) {
             const QRgb p = img.pixel(x, y);
             const int R = qRed(p), G = qGreen(p), B = qBlue(p);
-            if (G > R && G > B) img.setPixel(x, y, qRgba(R, G * 83 / 100, B, 255));
+            if (G > R && G > B)
+                img.setPixel(x, y, qRgba(R, G * 83 / 100, B, 255));
         }
     }
 }
@@ -239,8 +257,12 @@ void distance(QImage& img, QRgb key, const keying::KeySettings& st, float m) {
 
 }  // namespace
 
-void maskOut(QImage& img, QRgb, const keying::KeySettings& st) { ratio(img, st, 1.161, 1.291); }
-void maskOut4(QImage& img, QRgb, const keying::KeySettings& st) { ratio(img, st, 1.141, 1.241); }
+void maskOut(QImage& img, QRgb, const keying::KeySettings& st) {
+    ratio(img, st, 1.161, 1.291);
+}
+void maskOut4(QImage& img, QRgb, const keying::KeySettings& st) {
+    ratio(img, st, 1.141, 1.241);
+}
 void maskOut5(QImage& img, QRgb key, const keying::KeySettings& st) {
     distance(img, key, st, 30.0f);
 }
@@ -255,8 +277,10 @@ namespace {
 double isGreen(int pcb, int pcr, int kcb, int kcr, int inner, int outer) {
     const int dcb = kcb - pcb, dcr = kcr - pcr;
     const double d = std::sqrt(double(dcb * dcb + dcr * dcr));
-    if (double(inner) > d) return 0.0;
-    if (double(outer) > d) return (d - inner) / (outer - inner);
+    if (double(inner) > d)
+        return 0.0;
+    if (double(outer) > d)
+        return (d - inner) / (outer - inner);
     return 1.0;
 }
 
@@ -269,7 +293,9 @@ double isGreen2(int py, int pcb, int pcr, int ky, int kcb, int kcr, int chroma, 
     return 0.0;
 }
 
-int sub(int c) { return c == 0 ? 1 : c; }
+int sub(int c) {
+    return c == 0 ? 1 : c;
+}
 
 }  // namespace
 
@@ -286,7 +312,8 @@ void maskOut3(QImage& img, QRgb key, const keying::KeySettings& st) {
             const float f = float(isGreen(cb, cr, kcb, kcr, 2, outer));
             const float a = 1.0f - f;
             const double t = 0.015;
-            if (double(a) > t) img.setPixel(x, y, kKeyedOut);
+            if (double(a) > t)
+                img.setPixel(x, y, kKeyedOut);
         }
     }
 }
@@ -301,7 +328,8 @@ void maskOut7(QImage& img, QRgb key, const keying::KeySettings& st) {
             const int r = qRed(p), g = qGreen(p), b = qBlue(p);
             const float m = float(isGreen2(rgb2y(r, g, b), rgb2cb(r, g, b), rgb2cr(r, g, b), ky,
                                            kcb, kcr, st.fine, st.coarse + 18));
-            if (m > 0) img.setPixel(x, y, kKeyedOut);
+            if (m > 0)
+                img.setPixel(x, y, kKeyedOut);
         }
     }
 }

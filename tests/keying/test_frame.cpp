@@ -60,7 +60,9 @@ keying::KeySettings magic(int m) {
 }
 
 int g_messageCount = 0;
-void countMessages(QtMsgType, const QMessageLogContext&, const QString&) { ++g_messageCount; }
+void countMessages(QtMsgType, const QMessageLogContext&, const QString&) {
+    ++g_messageCount;
+}
 
 }  // namespace
 

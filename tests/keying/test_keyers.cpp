@@ -99,8 +99,8 @@ TEST(MaskOut10, ClosenessToleranceFollowsFine) {
 }
 
 TEST(MaskOut10, GreysDarkPalePixelsAndOtherHuesAreNeverChanged) {
-    const std::vector<QRgb> px = {qRgb(0, 0, 0),        qRgb(255, 255, 255),
-                                  qRgb(128, 128, 128),  hsvColour(120, 201, 28),
+    const std::vector<QRgb> px = {qRgb(0, 0, 0),           qRgb(255, 255, 255),
+                                  qRgb(128, 128, 128),     hsvColour(120, 201, 28),
                                   hsvColour(120, 30, 200), hsvColour(30, 150, 199),
                                   hsvColour(63, 255, 255), hsvColour(167, 255, 255)};
     for (int fine : {0, 100}) {
@@ -364,11 +364,9 @@ TEST(DistanceKeyers, StrictDistanceToTheSubstitutedKey) {
 
 TEST(DistanceKeyers, ToleranceFromCoarseAndFine) {
     const QRgb key = qRgb(0, 200, 0);
-    EXPECT_EQ(keyOne(keying::maskOut6, qRgb(0, 200, 0), key, settings(0, -100)),
-              qRgb(0, 200, 0));
+    EXPECT_EQ(keyOne(keying::maskOut6, qRgb(0, 200, 0), key, settings(0, -100)), qRgb(0, 200, 0));
     EXPECT_EQ(keyOne(keying::maskOut5, qRgb(0, 219, 0), key, settings(0, -100)), kOut);
-    EXPECT_EQ(keyOne(keying::maskOut5, qRgb(0, 220, 0), key, settings(0, -100)),
-              qRgb(0, 220, 0));
+    EXPECT_EQ(keyOne(keying::maskOut5, qRgb(0, 220, 0), key, settings(0, -100)), qRgb(0, 220, 0));
     // fine 1 makes T 10.01: a distance of 10 now passes.
     EXPECT_EQ(keyOne(keying::maskOut6, qRgb(0, 210, 0), key, settings(1)), kOut);
     // The backdrop setting is not read.
@@ -404,8 +402,7 @@ TEST(RgbSpillPass, DampsGreenOfKeptPixels) {
 
 TEST(RgbSpillPass, OffLeavesKeptPixelsUntouched) {
     const QRgb farKey = qRgb(255, 0, 255);
-    const std::vector<QRgb> px = {qRgba(100, 200, 50, 77), qRgba(10, 250, 10, 0),
-                                  qRgb(40, 50, 10)};
+    const std::vector<QRgb> px = {qRgba(100, 200, 50, 77), qRgba(10, 250, 10, 0), qRgb(40, 50, 10)};
     EXPECT_EQ(keyRow(keying::maskOut6, px, farKey, settings()), px);
 }
 
