@@ -21,8 +21,12 @@ struct Col {
 Col lerp(const Col& a, const Col& b, double t) {
     return {mix(a.r, b.r, t), mix(a.g, b.g, t), mix(a.b, b.b, t)};
 }
-Col scale(const Col& c, double f) { return {c.r * f, c.g * f, c.b * f}; }
-Col add(const Col& a, const Col& b) { return {a.r + b.r, a.g + b.g, a.b + b.b}; }
+Col scale(const Col& c, double f) {
+    return {c.r * f, c.g * f, c.b * f};
+}
+Col add(const Col& a, const Col& b) {
+    return {a.r + b.r, a.g + b.g, a.b + b.b};
+}
 
 uint32_t pack(const Col& c) {
     return 0xFF000000u | uint32_t(toByte(c.r) << 16) | uint32_t(toByte(c.g) << 8) |
@@ -90,7 +94,8 @@ QImage sky() {
             }
             // Land on the horizon with a fringe of trees.
             const double land = h * (0.905 - 0.03 * ridge(x / 700.0, 74u, 4)) -
-                                h * 0.03 * std::pow(valueNoise(x / 22.0, 1.5, 75u), 2.0) * smoothstep(0.3, 0.7, valueNoise(x / 160.0, 4.5, 77u));
+                                h * 0.03 * std::pow(valueNoise(x / 22.0, 1.5, 75u), 2.0) *
+                                    smoothstep(0.3, 0.7, valueNoise(x / 160.0, 4.5, 77u));
             if (y > land) {
                 const double k = smoothstep(land, land + 1.5, y + 0.5);
                 const Col ground = lerp(Col{0.12, 0.07, 0.09}, Col{0.04, 0.03, 0.05},
@@ -213,8 +218,8 @@ QImage landscape() {
             } else {
                 // Pebbly beach and grass in the foreground.
                 const double tex = fbm(x / 18.0, y / 9.0, 4, 89u);
-                const double grass = smoothstep(0.93, 0.99, double(y) / h +
-                                                                0.04 * fbm(x / 200.0, 2.0, 3, 90u));
+                const double grass =
+                    smoothstep(0.93, 0.99, double(y) / h + 0.04 * fbm(x / 200.0, 2.0, 3, 90u));
                 Col sand = scale(Col{0.62, 0.56, 0.44}, 0.8 + 0.35 * tex);
                 Col turf = scale(Col{0.22, 0.34, 0.12}, 0.7 + 0.6 * tex);
                 c = lerp(sand, turf, grass);
@@ -461,8 +466,8 @@ QImage studioPaper() {
         // The curve of the sweep faces the light more than the wall and floor do.
         const double s = clamp01((y - sweepTop) / (sweepBottom - sweepTop));
         const double curve = std::sin(s * kPi) * 0.06;
-        const double floorDark = y > sweepBottom ? -0.10 * (y - sweepBottom) / (h - sweepBottom)
-                                                 : 0.0;
+        const double floorDark =
+            y > sweepBottom ? -0.10 * (y - sweepBottom) / (h - sweepBottom) : 0.0;
         for (int x = 0; x < w; ++x) {
             const double dx = (x - 0.5 * w) / w;
             const double dy = (y - 0.48 * h) / h;

@@ -51,7 +51,8 @@ void boxBlur(QImage& image, int radius, int passes) {
                 blurLine<double>(
                     h, radius,
                     [&](int i) {
-                        const auto* line = reinterpret_cast<const uint32_t*>(image.constScanLine(i));
+                        const auto* line =
+                            reinterpret_cast<const uint32_t*>(image.constScanLine(i));
                         return double((line[x] >> shift) & 0xFFu);
                     },
                     [&](int i, double v) {

@@ -1,6 +1,7 @@
 // Writes the sample photos, backgrounds, window icon and logo of the application.
 //
-// Usage: mattora-samplegen OUTDIR
+// Usage: mattora-samplegen OUTDIR [LOGODIR]
+// The logo goes into LOGODIR (the resource folder) when given, else into OUTDIR.
 // Everything is painted from fixed seeds, so two runs write identical files.
 #include <QCoreApplication>
 #include <QDir>
@@ -31,8 +32,8 @@ int main(int argc, char** argv) {
     // The image plugins (JPEG) are found through the application object.
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 2) {
-        std::fprintf(stderr, "usage: mattora-samplegen OUTDIR\n");
+    if (args.size() != 2 && args.size() != 3) {
+        std::fprintf(stderr, "usage: mattora-samplegen OUTDIR [LOGODIR]\n");
         return 2;
     }
     QDir out(args.at(1));
@@ -41,6 +42,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     QDir bkg(out.filePath(QStringLiteral("Bkg")));
+    QDir logoDir(args.size() == 3 ? args.at(2) : args.at(1));
+    if (!logoDir.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "mattora-samplegen: cannot create %s\n", qPrintable(logoDir.path()));
+        return 1;
+    }
 
     using namespace samplegen;
     constexpr int kJpegQuality = 92;
@@ -55,6 +61,6 @@ int main(int argc, char** argv) {
     ok &= save(sky(), bkg, QStringLiteral("sky.jpg"), "JPG", kJpegQuality);
     ok &= save(studioPaper(), bkg, QStringLiteral("studio_paper.png"), "PNG", kPngPacked);
     ok &= save(appIcon(), out, QStringLiteral("icon.png"), "PNG", kPngPacked);
-    ok &= save(logo(), out, QStringLiteral("w_logo.png"), "PNG", kPngPacked);
+    ok &= save(logo(), logoDir, QStringLiteral("w_logo.png"), "PNG", kPngPacked);
     return ok ? 0 : 1;
 }

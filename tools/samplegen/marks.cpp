@@ -46,7 +46,8 @@ void paintScene(QPainter& p, const QRectF& box) {
                 QPointF(box.left() + 0.45 * w, box.top() + 0.58 * h),
                 QPointF(box.left() + 0.6 * w, box.top() + 0.62 * h));
     far.cubicTo(QPointF(box.left() + 0.8 * w, box.top() + 0.52 * h),
-                QPointF(box.left() + 0.9 * w, box.top() + 0.58 * h), box.topRight() + QPointF(0, 0.6 * h));
+                QPointF(box.left() + 0.9 * w, box.top() + 0.58 * h),
+                box.topRight() + QPointF(0, 0.6 * h));
     far.lineTo(box.bottomRight());
     far.lineTo(box.bottomLeft());
     far.closeSubpath();
@@ -54,7 +55,8 @@ void paintScene(QPainter& p, const QRectF& box) {
     p.drawPath(far);
     QPainterPath near(QPointF(box.left(), box.top() + 0.82 * h));
     near.cubicTo(QPointF(box.left() + 0.3 * w, box.top() + 0.68 * h),
-                 QPointF(box.left() + 0.6 * w, box.top() + 0.86 * h), box.topRight() + QPointF(0, 0.74 * h));
+                 QPointF(box.left() + 0.6 * w, box.top() + 0.86 * h),
+                 box.topRight() + QPointF(0, 0.74 * h));
     near.lineTo(box.bottomRight());
     near.lineTo(box.bottomLeft());
     near.closeSubpath();

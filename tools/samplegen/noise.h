@@ -86,8 +86,12 @@ inline double pixelNoise(int32_t x, int32_t y, uint32_t seed) {
            2.0;
 }
 
-inline double clamp01(double v) { return v < 0.0 ? 0.0 : (v > 1.0 ? 1.0 : v); }
-inline double mix(double a, double b, double t) { return a + (b - a) * t; }
+inline double clamp01(double v) {
+    return v < 0.0 ? 0.0 : (v > 1.0 ? 1.0 : v);
+}
+inline double mix(double a, double b, double t) {
+    return a + (b - a) * t;
+}
 inline double smoothstep(double e0, double e1, double x) {
     const double t = clamp01((x - e0) / (e1 - e0));
     return t * t * (3.0 - 2.0 * t);

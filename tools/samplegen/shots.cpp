@@ -22,10 +22,10 @@ struct Rgb {
 
 // How the backdrop cloth is lit and hung.
 struct BackdropLook {
-    Rgb colour;           // colour under full light
+    Rgb colour;             // colour under full light
     double lightX, lightY;  // brightest point, fractions of the frame
-    double foldAngle;     // direction across the crease, radians
-    double foldPos;       // crease position along that direction, fraction of the diagonal
+    double foldAngle;       // direction across the crease, radians
+    double foldPos;         // crease position along that direction, fraction of the diagonal
     uint32_t seed;
 };
 
@@ -41,17 +41,18 @@ QImage paintBackdrop(int w, int h, const BackdropLook& look) {
             // Key light falloff from the brightest point.
             const double lx = (x - look.lightX * w) / diag;
             const double ly = (y - look.lightY * h) / diag;
-            double light = 1.04 - 1.6 * (lx * lx + ly * ly);
+            double light = 1.05 - 0.7 * (lx * lx + ly * ly);
             // Lens vignetting.
             const double vx = (x - 0.5 * w) / (0.5 * diag);
             const double vy = (y - 0.5 * h) / (0.5 * diag);
             const double r2 = vx * vx + vy * vy;
-            light *= 1.0 - 0.22 * r2 * r2;
+            light *= 1.0 - 0.12 * r2 * r2;
             // Cloth unevenness: broad blotches and a fine weave.
             light *= 0.96 + 0.08 * fbm(x / 420.0, y / 420.0, 4, look.seed);
             // A crease: a dark trough with a lit ridge beside it, wandering a little.
-            const double u = (x * ca + y * sa) / diag * diag - look.foldPos * diag +
-                             40.0 * (valueNoise(x * sa / 500.0, y * ca / 500.0, look.seed + 3) - 0.5);
+            const double u =
+                (x * ca + y * sa) / diag * diag - look.foldPos * diag +
+                40.0 * (valueNoise(x * sa / 500.0, y * ca / 500.0, look.seed + 3) - 0.5);
             const double t0 = u / foldWidth;
             const double t1 = (u - 1.4 * foldWidth) / foldWidth;
             light *= 1.0 - 0.09 * std::exp(-t0 * t0) + 0.05 * std::exp(-t1 * t1);
@@ -115,7 +116,9 @@ QImage composeShot(const QImage& backdropIn, QImage subject, int shadowDx, int s
     return out;
 }
 
-QColor rgb(int r, int g, int b, int a = 255) { return QColor(r, g, b, a); }
+QColor rgb(int r, int g, int b, int a = 255) {
+    return QColor(r, g, b, a);
+}
 
 QColor shade(const QColor& c, double f, int alpha = 255) {
     return QColor(std::clamp(int(c.red() * f), 0, 255), std::clamp(int(c.green() * f), 0, 255),
@@ -144,8 +147,8 @@ void paintStrands(QPainter& p, const QPainterPath& outline, const QColor& base,
         const double len = rng.range(st.minLen, st.maxLen);
         const double bend = rng.range(-0.6, 0.6);
         const QPointF end = at + QPointF(std::cos(dir), std::sin(dir)) * len;
-        const QPointF mid = (at + end) / 2.0 +
-                            QPointF(-std::sin(dir), std::cos(dir)) * (len * bend * 0.4);
+        const QPointF mid =
+            (at + end) / 2.0 + QPointF(-std::sin(dir), std::cos(dir)) * (len * bend * 0.4);
         QPainterPath strand(at);
         strand.quadTo(mid, end);
         const double light = rng.range(0.7, 1.45);
@@ -315,16 +318,19 @@ void paintFace(QPainter& p, const QColor& skin, const QColor& lips, const QColor
     }
 }
 
-// Neck in head coordinates.
-void paintNeck(QPainter& p, const QColor& skin, double width) {
+// Neck in head coordinates, with any bare skin below it (`below`) shaded as one piece so
+// the two meet without a seam.
+void paintNeck(QPainter& p, const QColor& skin, double width, const QPainterPath& below = {}) {
     QPainterPath neck(QPointF(-width, 230));
     neck.lineTo(width, 230);
     neck.cubicTo(QPointF(width, 330), QPointF(width + 10, 380), QPointF(width + 40, 430));
     neck.lineTo(-width - 40, 430);
     neck.cubicTo(QPointF(-width - 10, 380), QPointF(-width, 330), QPointF(-width, 230));
-    QLinearGradient g(QPointF(0, 260), QPointF(0, 360));
+    neck = neck.united(below);
+    QLinearGradient g(QPointF(0, 260), QPointF(0, 500));
     g.setColorAt(0.0, shade(skin, 0.6));
-    g.setColorAt(1.0, shade(skin, 0.92));
+    g.setColorAt(0.42, shade(skin, 0.92));
+    g.setColorAt(1.0, shade(skin, 0.78));
     p.setPen(Qt::NoPen);
     p.setBrush(g);
     p.drawPath(neck);
@@ -377,9 +383,8 @@ void paintClothing(QPainter& p, const QPainterPath& shape, const QColor& cloth, 
 // layer of their own and blurred, so they read as cloth rather than brush strokes.
 void paintFolds(QPainter& p, const QPainterPath& garment, const QColor& cloth, double s,
                 double gapTop, double strength, Rng& rng, int count) {
-    const QSize size = p.device()->width() > 0
-                           ? QSize(p.device()->width(), p.device()->height())
-                           : QSize();
+    const QSize size =
+        p.device()->width() > 0 ? QSize(p.device()->width(), p.device()->height()) : QSize();
     QImage layer(size, QImage::Format_ARGB32_Premultiplied);
     layer.fill(Qt::transparent);
     QPainter fp(&layer);
@@ -390,7 +395,8 @@ void paintFolds(QPainter& p, const QPainterPath& garment, const QColor& cloth, d
         const QPointF b = a + QPointF(rng.range(-90, 90), rng.range(150, 380));
         QPainterPath fold(a);
         fold.quadTo((a + b) / 2 + QPointF(rng.range(-60, 60), 0), b);
-        QPen pen(shade(cloth, rng.uniform() < 0.55 ? 0.55 : 1.3, int(strength * rng.range(35, 70))));
+        QPen pen(
+            shade(cloth, rng.uniform() < 0.55 ? 0.55 : 1.3, int(strength * rng.range(35, 70))));
         pen.setWidthF(rng.range(18, 45));
         pen.setCapStyle(Qt::RoundCap);
         fp.setPen(pen);
@@ -449,8 +455,6 @@ QImage paintWoman(int w, int h, Rng& rng) {
     p.drawPath(back);
     paintStrands(p, back, hair, {1400, 12, 70, 0.3, 0.6, 1.6, 90, 230}, rng);
 
-    paintNeck(p, skin, 58);
-
     // Body.
     const double shoulder = 290;
     const double gapTop = 820;
@@ -463,16 +467,7 @@ QImage paintWoman(int w, int h, Rng& rng) {
     {
         QPainterPath chest;
         chest.addEllipse(QPointF(0, 400), 150, 110);
-        // Only below the neck's own shading, so the two meet without a seam.
-        QPainterPath below;
-        below.addRect(QRectF(-200, 365, 400, 200));
-        chest = chest.intersected(below);
-        QLinearGradient cg(QPointF(0, 365), QPointF(0, 500));
-        cg.setColorAt(0.0, shade(skin, 0.92));
-        cg.setColorAt(1.0, shade(skin, 0.78));
-        p.setPen(Qt::NoPen);
-        p.setBrush(cg);
-        p.drawPath(chest.intersected(torso));
+        paintNeck(p, skin, 58, chest.intersected(torso));
     }
     const QPainterPath top = torso.subtracted(neckline);
     paintClothing(p, top, cloth, -shoulder - 40, shoulder + 40);
