@@ -16,15 +16,18 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         makeBackground("Bkg/wide.png", QSize(400, 100), qRgb(200, 30, 30));
-        // The first sample: a green studio shot with a soft, green-tinted rim.
+        // The first sample: a green studio shot with a subject, a yellow-green rim that only
+        // spill correction changes, and a vivid green prop that only some keyers take out.
         QImage shot(160, 120, QImage::Format_RGB32);
         for (int y = 0; y < shot.height(); ++y)
             for (int x = 0; x < shot.width(); ++x) {
                 const int d = qAbs(x - 80) + qAbs(y - 60);
-                shot.setPixel(x, y,
-                              d < 30   ? qRgb(150, 120, 110)
-                              : d < 45 ? qRgb(110, 150 + d, 90)
-                                       : qRgb(40, 190 + (x % 7), 60));
+                QRgb c = d < 30   ? qRgb(150, 120, 110)
+                         : d < 45 ? qRgb(150, 180, 90)
+                                  : qRgb(40, 190 + (x % 7), 60);
+                if (x >= 140 && y >= 100)
+                    c = qRgb(0, 255, 0);
+                shot.setPixel(x, y, c);
             }
         ASSERT_TRUE(shot.save(m_app.filePath("1green.JPG"), "PNG"));
         window = std::make_unique<Dialog>();
@@ -44,7 +47,7 @@ TEST_F(SettingsTest, TuningAndMagicNumberWaitForTheNextRefresh) {
     const QImage keyed = MyGlobal::PrevImg;
     ASSERT_FALSE(keyed.isNull());
     const int records = releaseRecords();
-    get<QSpinBox>("spinBox")->setValue(8);
+    get<QSpinBox>("spinBox")->setValue(4);
     get<QSpinBox>("fine")->setValue(60);
     get<QSpinBox>("spill")->setValue(30);
     EXPECT_EQ(MyGlobal::PrevImg, keyed);
