@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDir>
+#include <QFont>
 
 #include "app/globals.h"
 #include "app/startup.h"
@@ -8,9 +9,16 @@
 int main(int argc, char* argv[]) {
     // The form places its widgets at absolute pixel positions sized for 72-dpi points (one
     // point, one pixel); at other font resolutions its texts would overflow their widgets.
-    if (!qEnvironmentVariableIsSet("QT_FONT_DPI"))
+    const bool pointIsPixel = !qEnvironmentVariableIsSet("QT_FONT_DPI");
+    if (pointIsPixel)
         qputenv("QT_FONT_DPI", "72");
     QApplication app(argc, argv);
+    if (pointIsPixel) {
+        // Keep the desktop's own dialogs (files, messages) at their usual 96-dpi text size.
+        QFont font = QApplication::font();
+        font.setPointSizeF(font.pointSizeF() * 96.0 / 72.0);
+        QApplication::setFont(font);
+    }
 
     startup::openLog(MyGlobal::log);
     MyGlobal::appDir = startup::applicationFolder(QCoreApplication::applicationDirPath());
