@@ -3,10 +3,12 @@
 #include <QFont>
 
 #include "app/globals.h"
+#include "app/hugepages.h"
 #include "app/startup.h"
 #include "ui/dialog.h"
 
 int main(int argc, char* argv[]) {
+    preferHugePages(argv);
     // The form places its widgets at absolute pixel positions sized for 72-dpi points (one
     // point, one pixel); at other font resolutions its texts would overflow their widgets.
     const bool pointIsPixel = !qEnvironmentVariableIsSet("QT_FONT_DPI");

@@ -41,8 +41,8 @@ void writeDragRecord(int dx, int dy, const QPoint& pos, const QPoint& p1) {
 }  // namespace
 
 QImage createImageWithOverlay(const QImage& bImage, const QImage& oImage, int x, int y,
-                              bool transparent) {
-    return compose::createComposite(bImage, oImage, x, y, transparent, currentSettings());
+                              bool transparent, compose::ComposeCache* cache) {
+    return compose::createComposite(bImage, oImage, x, y, transparent, currentSettings(), cache);
 }
 
 Gview::Gview(QWidget* parent) : QGraphicsView(parent), p1(0, 0) {
@@ -101,9 +101,9 @@ void Gview::mouseMoveEvent(QMouseEvent* event) {
         return;
     // Only the composite pixels that the exact-size preview samples are computed; the release
     // that ends the drag builds the full-resolution composite.
-    const QImage preview =
-        compose::dragPreview(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG + dx,
-                             MyGlobal::yshiftFG + dy, MyGlobal::transparentbkg, currentSettings());
+    const QImage preview = compose::dragPreview(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG + dx,
+                                                MyGlobal::yshiftFG + dy, MyGlobal::transparentbkg,
+                                                currentSettings(), &m_scaled);
     if (!preview.isNull())
         showPreview(preview);
 }
@@ -121,10 +121,10 @@ void Gview::mouseReleaseEvent(QMouseEvent* event) {
         MyGlobal::ComposImg = QImage();
         return;
     }
-    MyGlobal::ComposImg = createImageWithOverlay(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG,
-                                                 MyGlobal::yshiftFG, MyGlobal::transparentbkg);
+    MyGlobal::ComposImg =
+        createImageWithOverlay(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG, MyGlobal::yshiftFG,
+                               MyGlobal::transparentbkg, &m_scaled);
     if (MyGlobal::ComposImg.isNull())
         return;
-    showPreview(MyGlobal::ComposImg.scaled(MyGlobal::PrevSize, Qt::KeepAspectRatio,
-                                           Qt::SmoothTransformation));
+    showPreview(compose::fitPreview(MyGlobal::ComposImg, MyGlobal::PrevSize));
 }

@@ -10,8 +10,9 @@
 #include "compose/composite.h"
 
 // Lays the keyed foreground over the background with the window's compositing settings.
+// `cache` keeps rescaled layers between calls with unchanged sources.
 QImage createImageWithOverlay(const QImage& bImage, const QImage& oImage, int x, int y,
-                              bool transparent);
+                              bool transparent, compose::ComposeCache* cache = nullptr);
 
 class Gview : public QGraphicsView {
     Q_OBJECT
@@ -40,4 +41,5 @@ private:
     PhotoCache m_backgroundFile;
     QImage m_background;  // m_backgroundFile's photo converted to ARGB32
     qint64 m_backgroundKey = 0;
+    compose::ComposeCache m_scaled;  // rescaled layers, kept while their sources are unchanged
 };

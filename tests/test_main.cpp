@@ -4,7 +4,10 @@
 
 #include <QApplication>
 
+#include "app/hugepages.h"
+
 int main(int argc, char** argv) {
+    preferHugePages(argv);
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);

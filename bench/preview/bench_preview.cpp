@@ -11,7 +11,10 @@
 #include <memory>
 
 #include "app/globals.h"
+#include "app/hugepages.h"
+#include "compose/composite.h"
 #include "compose/gview.h"
+#include "keying/keyer.h"
 #include "ui/dialog.h"
 
 namespace {
@@ -123,9 +126,37 @@ void BM_ReleaseAfterDrag(benchmark::State& state) {
 }
 BENCHMARK(BM_ReleaseAfterDrag)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The parts of a refresh, to see where its time goes.
+void BM_KeyForeground(benchmark::State& state) {
+    const QImage photo = QImage(setup().foreground);
+    for (auto _ : state) {
+        QImage img = photo;
+        keying::keyImage(img, keying::keyColourOf(img), keying::KeySettings());
+        benchmark::DoNotOptimize(img.constBits());
+    }
+}
+BENCHMARK(BM_KeyForeground)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Composite(benchmark::State& state) {
+    const QImage bg =
+        QImage(setup().dir.filePath("Bkg/scene.jpg")).convertToFormat(QImage::Format_ARGB32);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            compose::createComposite(bg, MyGlobal::PrevImg, 10, 10, false, {}).constBits());
+}
+BENCHMARK(BM_Composite)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_FitPreview(benchmark::State& state) {
+    const QImage composite = MyGlobal::ComposImg;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(compose::fitPreview(composite, MyGlobal::PrevSize).constBits());
+}
+BENCHMARK(BM_FitPreview)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    preferHugePages(argv);  // measure what the program runs with
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -1,0 +1,26 @@
+#include "app/hugepages.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#if defined(__linux__) && defined(__GLIBC__)
+#include <unistd.h>
+#endif
+
+void preferHugePages(char** argv) {
+#if defined(__linux__) && defined(__GLIBC__)
+    const char* tunables = std::getenv("GLIBC_TUNABLES");
+    if (tunables && std::strstr(tunables, "glibc.malloc.hugetlb"))
+        return;
+    std::string value = "glibc.malloc.hugetlb=1";
+    if (tunables && *tunables)
+        value = std::string(tunables) + ":" + value;
+    if (::setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0)
+        return;
+    ::execv("/proc/self/exe", argv);
+    // Still here: run without; the setting stays in the environment, so no second try.
+#else
+    (void)argv;
+#endif
+}

@@ -1,0 +1,83 @@
+// Composite builder: lays a keyed foreground over a background photo at full resolution,
+// and the cheap nearest-pixel preview of that composite shown while the subject is dragged.
+// Plain functions over images; they read no globals and keep no state of their own.
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+#include <QSize>
+
+namespace compose {
+
+struct ComposeSettings {
+    int fgSize = 100;             // foreground size in percent (5..200)
+    int bgScale = 1;              // 1 stretch background to the sized foreground, 0 keep its own size
+    int canvas = 0;               // 0 canvas = sized foreground, 1 = (possibly scaled) background
+    int bkpos = 1;                // 1 centred, 0 top-left
+    QSize previewSize{415, 345};  // the frame in which offsets are given
+};
+
+// Remembers one smooth-scaled copy of an image, so that composing the same inputs again (every
+// drag step, every refresh with an unchanged background) skips the rescale. Keyed by the
+// source's cacheKey(), which changes whenever the source's pixels are written, plus the target
+// size and aspect mode. When no scaling is needed the source itself is returned and nothing is
+// kept, so the cache never holds a second reference that would force a later writer to copy.
+class ScaledCache {
+public:
+    // Same result as src.scaled(size, mode, Qt::SmoothTransformation).
+    QImage scaled(const QImage& src, const QSize& size, Qt::AspectRatioMode mode);
+    void clear();
+    bool holdsCopy() const { return !m_result.isNull(); }
+
+private:
+    qint64 m_sourceKey = 0;
+    QSize m_size;
+    Qt::AspectRatioMode m_mode = Qt::IgnoreAspectRatio;
+    QImage m_result;
+};
+
+// The two rescaled layers of a composite. Owned by the caller (e.g. the preview), passed to the
+// functions below; a null pointer means "scale afresh".
+struct ComposeCache {
+    ScaledCache foreground;  // keyed image at fgSize percent
+    ScaledCache background;  // background stretched to the sized foreground
+    void clear() {
+        foreground.clear();
+        background.clear();
+    }
+};
+
+// Where everything goes on the canvas for one set of inputs.
+struct CompositeLayout {
+    QImage foreground;  // sized foreground as drawn (may be null: nothing of it is drawn)
+    QImage background;  // background as drawn
+    QSize canvasSize;
+    QPoint backgroundPos;
+    QPoint foregroundPos;
+};
+
+// Works out the layers, canvas and positions of the non-transparent composite. Returns false when
+// no composite can be built: a null input, an empty canvas, an empty preview frame, or a size
+// that does not fit in 32 bits.
+bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y,
+                     const ComposeSettings& s, ComposeCache* cache, CompositeLayout* out);
+
+// The full-resolution composite. Transparent case: the keyed image itself, unchanged. Otherwise a
+// Format_ARGB32_Premultiplied canvas: transparent, background drawn source-over at its aligned
+// position, foreground drawn source-over at the offset scaled from the preview frame. A null
+// input in the non-transparent case, or an empty canvas, gives a null image.
+QImage createComposite(const QImage& background, const QImage& keyed, int x, int y,
+                       bool transparent, const ComposeSettings& s, ComposeCache* cache = nullptr);
+
+// What a drag step shows: bit-identical to
+//   createComposite(...).scaled(s.previewSize, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+// (null when that is null), but only the composite pixels that the nearest-pixel scaling samples
+// are computed.
+QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, bool transparent,
+                   const ComposeSettings& s, ComposeCache* cache = nullptr);
+
+// What a release or refresh shows: the composite fitted into the preview frame, proportions kept,
+// smooth scaling. Null for a null composite.
+QImage fitPreview(const QImage& composite, const QSize& previewSize);
+
+}  // namespace compose
