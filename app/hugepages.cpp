@@ -18,7 +18,13 @@ void preferHugePages(char** argv) {
         value = std::string(tunables) + ":" + value;
     if (::setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0)
         return;
-    ::execv("/proc/self/exe", argv);
+    // The resolved path, not /proc/self/exe, so the process keeps its own name.
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return;
+    self[n] = '\0';
+    ::execv(self, argv);
     // Still here: run without; the setting stays in the environment, so no second try.
 #else
     (void)argv;
