@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include "app/globals.h"
 #include "app/startup.h"
 #include "qt_printers.h"
 
@@ -102,10 +101,6 @@ TEST(Log, AnotherUsersFileIsNotTruncated) {
     EXPECT_EQ(contents(path), QByteArray("someone else's log"));
 }
 
-TEST(Log, SharedLogStartsOnTmpAndClosed) {
-    EXPECT_EQ(MyGlobal::log.fileName(), QStringLiteral("/tmp/log.txt"));
-}
-
 TEST(OutputFolder, HomeWithoutDocumentsGetsBothFolders) {
     QTemporaryDir home;
     const QString out = startup::outputFolder(home.path());
@@ -136,17 +131,4 @@ TEST(OutputFolder, UncreatableFolderFallsBackToDocuments) {
 TEST(ApplicationFolder, IsTheFolderOfTheExecutable) {
     QTemporaryDir tmp;
     EXPECT_EQ(startup::applicationFolder(tmp.path()), QDir(tmp.path()).absolutePath());
-}
-
-TEST(SharedState, StartsFromItsInitialValues) {
-    EXPECT_TRUE(MyGlobal::PrevImg.isNull());
-    EXPECT_TRUE(MyGlobal::ComposImg.isNull());
-    EXPECT_EQ(MyGlobal::PrevSize, QSize(415, 345));
-    EXPECT_EQ(MyGlobal::xyClicked, QPoint(0, 0));
-    EXPECT_EQ(AdvSettings::bkpos, 1);
-    EXPECT_EQ(AdvSettings::bgScale, 1);
-    EXPECT_EQ(AdvSettings::fgSize, 100);
-    EXPECT_EQ(AdvSettings::canvas, 0);
-    EXPECT_EQ(AdvSettings::backgroundclr, 0);
-    EXPECT_EQ(VERSION, QStringLiteral("pro 3.0"));
 }

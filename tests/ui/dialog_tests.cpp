@@ -82,50 +82,6 @@ TEST_F(WindowTest, SaveImageIsTheDefaultButtonAndInitialSettingsAreChecked) {
     EXPECT_EQ(child<QSpinBox>(w, "fine")->minimum(), -100);
 }
 
-TEST_F(WindowTest, WidgetsSitWhereTheFormPutsThem) {
-    Dialog w;
-    struct Expected {
-        const char* name;
-        QRect geometry;
-        const char* text;
-    };
-    const Expected table[] = {
-        {"listWidget", {20, 120, 151, 311}, nullptr},
-        {"Run", {310, 470, 161, 34}, "Save Image"},
-        {"graphicsView", {200, 80, 421, 351}, nullptr},
-        {"Logo", {10, 0, 81, 51}, nullptr},
-        {"Help", {750, 10, 61, 32}, "Help"},
-        {"label_3", {40, 70, 111, 16}, "FOREGROUNDS"},
-        {"listWidget_Bk", {643, 120, 151, 311}, nullptr},
-        {"label", {664, 70, 111, 16}, "BACKGROUNDS"},
-        {"label_2", {250, 60, 431, 16}, "and drag in the preview screen to move the foreground."},
-        {"AddForegGround", {20, 90, 71, 31}, "Add"},
-        {"RemoveForeground", {100, 90, 71, 31}, "Remove"},
-        {"RemoveBackground", {724, 90, 71, 31}, "Remove"},
-        {"AddBackground", {644, 90, 71, 31}, "Add"},
-        {"label_5", {210, 60, 41, 16}, "Click"},
-        {"tabWidget", {10, 520, 791, 161}, nullptr},
-    };
-    for (const Expected& e : table) {
-        QWidget* widget = child(w, e.name);
-        ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->geometry(), e.geometry) << e.name;
-        if (!e.text)
-            continue;
-        const QVariant text = widget->property("text");
-        EXPECT_EQ(text.toString(), QString::fromUtf8(e.text)) << e.name;
-    }
-    EXPECT_EQ(w.size(), QSize(817, 682));
-    EXPECT_EQ(w.font().family(), QStringLiteral("Arial"));
-    EXPECT_EQ(w.font().pointSize(), 16);
-    EXPECT_EQ(child(w, "Run")->toolTip(), QStringLiteral("Publish the image."));
-    EXPECT_TRUE(child<QLabel>(w, "label_5")->font().bold());
-    EXPECT_NE(qobject_cast<Gview*>(child(w, "graphicsView")), nullptr);
-    EXPECT_EQ(child<QGraphicsView>(w, "graphicsView")->dragMode(), QGraphicsView::RubberBandDrag);
-    EXPECT_EQ(child<QListWidget>(w, "listWidget")->selectionMode(),
-              QAbstractItemView::MultiSelection);
-}
-
 TEST_F(WindowTest, BackgroundFolderListsJpgAndPngByNameIgnoringCase) {
     ASSERT_TRUE(QDir(m_app.path()).mkdir("Bkg"));
     for (const char* name : {"b.PNG", "a.jpg", "c.jpeg", "d.bmp"})
