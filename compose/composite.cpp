@@ -89,7 +89,9 @@ inline quint32 fetch(quint32 p) {
 
 // Source-over of premultiplied s onto premultiplied d. Exact for alpha 255 (gives s) and for
 // s == 0 (gives d), so no branches are needed.
-inline quint32 over(quint32 s, quint32 d) { return s + byteMul(d, 255u - (s >> 24)); }
+inline quint32 over(quint32 s, quint32 d) {
+    return s + byteMul(d, 255u - (s >> 24));
+}
 
 // Blocks of a fixed length let the compiler vectorise at the default optimisation level.
 constexpr int kBlock = 16;
@@ -308,16 +310,17 @@ bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y
 
     CompositeLayout l;
     if (!fgTarget.isEmpty()) {
-        l.foreground = cache ? cache->foreground.scaled(keyed, fgTarget, Qt::KeepAspectRatio)
-                             : keyed.scaled(fgTarget, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        l.foreground = cache
+                           ? cache->foreground.scaled(keyed, fgTarget, Qt::KeepAspectRatio)
+                           : keyed.scaled(fgTarget, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     }
     if (s.bgScale == 1) {
         const QSize bgTarget = l.foreground.size();
         if (!bgTarget.isEmpty()) {
             l.background =
-                cache ? cache->background.scaled(background, bgTarget, Qt::IgnoreAspectRatio)
-                      : background.scaled(bgTarget, Qt::IgnoreAspectRatio,
-                                          Qt::SmoothTransformation);
+                cache
+                    ? cache->background.scaled(background, bgTarget, Qt::IgnoreAspectRatio)
+                    : background.scaled(bgTarget, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         }
     } else {
         l.background = background;
@@ -393,9 +396,9 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
     }
     if (transparent) {
         // Qt's nearest-pixel scaler already touches only the pixels it shows.
-        return keyed.isNull() ? QImage()
-                              : keyed.scaled(s.previewSize, Qt::IgnoreAspectRatio,
-                                             Qt::FastTransformation);
+        return keyed.isNull()
+                   ? QImage()
+                   : keyed.scaled(s.previewSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     }
     CompositeLayout l;
     if (!layoutComposite(background, keyed, x, y, s, cache, &l)) {
@@ -405,12 +408,12 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
     const int ch = l.canvasSize.height();
     const auto fullThenScale = [&]() {
         const QImage full = createComposite(background, keyed, x, y, false, s, cache);
-        return full.isNull() ? QImage()
-                             : full.scaled(s.previewSize, Qt::IgnoreAspectRatio,
-                                           Qt::FastTransformation);
+        return full.isNull()
+                   ? QImage()
+                   : full.scaled(s.previewSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     };
-    if (!fastKinds(l) || std::max({cw, ch, s.previewSize.width(), s.previewSize.height()}) >=
-                             kProbeLimit) {
+    if (!fastKinds(l) ||
+        std::max({cw, ch, s.previewSize.width(), s.previewSize.height()}) >= kProbeLimit) {
         return fullThenScale();
     }
     if (l.canvasSize == s.previewSize) {
@@ -441,7 +444,8 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
         const int by = cy - bp.y();
         const int fy = cy - fp.y();
         const quint32* bgLine = by >= 0 && by < bg.height() ? rowOf(bg, by) : nullptr;
-        const quint32* fgLine = !fg.isNull() && fy >= 0 && fy < fg.height() ? rowOf(fg, fy) : nullptr;
+        const quint32* fgLine =
+            !fg.isNull() && fy >= 0 && fy < fg.height() ? rowOf(fg, fy) : nullptr;
         for (int ox = 0; ox < out.width(); ++ox) {
             const int cx = mapX[size_t(ox)];
             quint32 v = 0;

@@ -10,10 +10,10 @@
 namespace compose {
 
 struct ComposeSettings {
-    int fgSize = 100;             // foreground size in percent (5..200)
-    int bgScale = 1;              // 1 stretch background to the sized foreground, 0 keep its own size
-    int canvas = 0;               // 0 canvas = sized foreground, 1 = (possibly scaled) background
-    int bkpos = 1;                // 1 centred, 0 top-left
+    int fgSize = 100;  // foreground size in percent (5..200)
+    int bgScale = 1;   // 1 stretch background to the sized foreground, 0 keep its own size
+    int canvas = 0;    // 0 canvas = sized foreground, 1 = (possibly scaled) background
+    int bkpos = 1;     // 1 centred, 0 top-left
     QSize previewSize{415, 345};  // the frame in which offsets are given
 };
 

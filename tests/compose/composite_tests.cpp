@@ -49,8 +49,9 @@ ComposeSettings settings(int canvas, int bgScale, int bkpos, int fgSize = 100) {
                 ++x;
             }
             return ::testing::AssertionFailure()
-                   << "pixel (" << x << ", " << y << ") is 0x" << QString::number(g[x], 16).toStdString()
-                   << ", expected 0x" << QString::number(w[x], 16).toStdString();
+                   << "pixel (" << x << ", " << y << ") is 0x"
+                   << QString::number(g[x], 16).toStdString() << ", expected 0x"
+                   << QString::number(w[x], 16).toStdString();
         }
     }
     return ::testing::AssertionSuccess();
@@ -77,7 +78,7 @@ TEST(CompositeGeometry, CanvasSizeFollowsTheTable) {
         QSize expected;
     };
     const Case cases[] = {
-        {0, 1, 100, {600, 400}}, {0, 0, 100, {600, 400}},  {1, 1, 100, {600, 400}},
+        {0, 1, 100, {600, 400}},  {0, 0, 100, {600, 400}}, {1, 1, 100, {600, 400}},
         {1, 0, 100, {1000, 800}}, {0, 1, 50, {300, 200}},  {0, 0, 50, {300, 200}},
         {1, 1, 50, {300, 200}},   {1, 0, 50, {1000, 800}}, {0, 1, 150, {900, 600}},
     };
@@ -85,8 +86,8 @@ TEST(CompositeGeometry, CanvasSizeFollowsTheTable) {
         for (int bkpos : {0, 1}) {
             const ComposeSettings s = settings(c.canvas, c.bgScale, bkpos, c.fgSize);
             const QImage out = compose::createComposite(bg, fg, 0, 0, false, s);
-            EXPECT_EQ(out.size(), c.expected) << "canvas " << c.canvas << " bgScale " << c.bgScale
-                                              << " fgSize " << c.fgSize;
+            EXPECT_EQ(out.size(), c.expected)
+                << "canvas " << c.canvas << " bgScale " << c.bgScale << " fgSize " << c.fgSize;
             EXPECT_EQ(out.format(), QImage::Format_ARGB32_Premultiplied);
         }
     }
@@ -273,8 +274,8 @@ TEST(CompositeEdges, TinyForegroundAtFivePercent) {
     const QImage fg = composeimages::keyed(15, 300, 13);
     const QImage bg = composeimages::background(70, 50, 14);
     for (int bkpos : {0, 1}) {
-        for (const ComposeSettings& s : {settings(0, 1, bkpos, 5), settings(0, 0, bkpos, 5),
-                                         settings(1, 1, bkpos, 5)}) {
+        for (const ComposeSettings& s :
+             {settings(0, 1, bkpos, 5), settings(0, 0, bkpos, 5), settings(1, 1, bkpos, 5)}) {
             EXPECT_TRUE(compose::createComposite(bg, fg, 0, 0, false, s).isNull());
             EXPECT_TRUE(compose::dragPreview(bg, fg, 0, 0, false, s).isNull());
         }
@@ -291,7 +292,8 @@ TEST(CompositeEdges, TinyForegroundAtFivePercent) {
 TEST(CompositeEdges, HugePercentIsRefusedNotWrapped) {
     const QImage fg = composeimages::keyed(20, 10, 15);
     const QImage bg = composeimages::background(20, 10, 16);
-    EXPECT_TRUE(compose::createComposite(bg, fg, 0, 0, false, settings(0, 1, 1, 200000000)).isNull());
+    EXPECT_TRUE(
+        compose::createComposite(bg, fg, 0, 0, false, settings(0, 1, 1, 200000000)).isNull());
     EXPECT_TRUE(compose::createComposite(bg, fg, 0, 0, false, settings(0, 1, 1, -50)).isNull());
 }
 
@@ -332,8 +334,8 @@ TEST(CompositeSweep, MatchesThePainterCompositeAndItsFastScaling) {
         {{7, 5}, {3, 11}, 100, QImage::Format_ARGB32, true},          // upscaled to the preview
         {{1, 1}, {1, 1}, 100, QImage::Format_ARGB32, false},
         {{2, 900}, {900, 2}, 100, QImage::Format_ARGB32, false},
-        {{257, 131}, {129, 1031}, 37, QImage::Format_ARGB32, false},  // smooth-scaled layers
-        {{120, 90}, {640, 480}, 173, QImage::Format_ARGB32, false},   // upscaled foreground
+        {{257, 131}, {129, 1031}, 37, QImage::Format_ARGB32, false},     // smooth-scaled layers
+        {{120, 90}, {640, 480}, 173, QImage::Format_ARGB32, false},      // upscaled foreground
         {{1500, 1000}, {1600, 900}, 100, QImage::Format_ARGB32, false},  // split across cores
         {{1500, 1000}, {1501, 997}, 100, QImage::Format_ARGB32, true},
         {{1300, 1100}, {700, 500}, 80, QImage::Format_ARGB32, false},
@@ -342,7 +344,7 @@ TEST(CompositeSweep, MatchesThePainterCompositeAndItsFastScaling) {
         {{333, 222}, {444, 111}, 100, QImage::Format_RGB888, false},  // painter fallback
         {{333, 222}, {444, 111}, 61, QImage::Format_RGB888, false},
     };
-    const QPoint offsets[] = {{0, 0}, {-1, -1}, {100, 50}, {-200, -100}, {414, 344},
+    const QPoint offsets[] = {{0, 0},     {-1, -1},     {100, 50},  {-200, -100}, {414, 344},
                               {415, 345}, {-415, -345}, {17, -263}, {3, 300}};
     QRandomGenerator rng(99);
     quint32 seed = 100;
@@ -362,16 +364,16 @@ TEST(CompositeSweep, MatchesThePainterCompositeAndItsFastScaling) {
                                      << canvas << " bgScale " << bgScale << " bkpos " << bkpos
                                      << " offset " << o.x() << "," << o.y());
                         const QImage want = reference::composite(bg, fg, o.x(), o.y(), false, s);
-                        const QImage got = compose::createComposite(bg, fg, o.x(), o.y(), false,
-                                                                    s, rng.bounded(2) ? &cache : nullptr);
+                        const QImage got = compose::createComposite(
+                            bg, fg, o.x(), o.y(), false, s, rng.bounded(2) ? &cache : nullptr);
                         ASSERT_TRUE(sameImage(got, want));
                         const QImage preview = compose::dragPreview(
                             bg, fg, o.x(), o.y(), false, s, rng.bounded(2) ? &cache : nullptr);
-                        ASSERT_TRUE(sameImage(preview, reference::dragPreview(bg, fg, o.x(), o.y(),
-                                                                              false, s)));
-                        ASSERT_TRUE(sameImage(preview, got.scaled(s.previewSize,
-                                                                  Qt::IgnoreAspectRatio,
-                                                                  Qt::FastTransformation)));
+                        ASSERT_TRUE(sameImage(
+                            preview, reference::dragPreview(bg, fg, o.x(), o.y(), false, s)));
+                        ASSERT_TRUE(
+                            sameImage(preview, got.scaled(s.previewSize, Qt::IgnoreAspectRatio,
+                                                          Qt::FastTransformation)));
                     }
                 }
             }
@@ -380,11 +382,11 @@ TEST(CompositeSweep, MatchesThePainterCompositeAndItsFastScaling) {
 }
 
 TEST(CompositeSweep, OtherPreviewFramesAndPremultipliedForeground) {
-    const QImage fg = composeimages::keyed(523, 377, 201).convertToFormat(
-        QImage::Format_ARGB32_Premultiplied);
+    const QImage fg =
+        composeimages::keyed(523, 377, 201).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QImage bg = composeimages::background(611, 299, 202, true);
-    for (const QSize frame : {QSize(415, 345), QSize(1, 1), QSize(1000, 20), QSize(523, 377),
-                              QSize(2000, 1500)}) {
+    for (const QSize frame :
+         {QSize(415, 345), QSize(1, 1), QSize(1000, 20), QSize(523, 377), QSize(2000, 1500)}) {
         for (int canvas : {0, 1}) {
             ComposeSettings s = settings(canvas, 0, 1);
             s.previewSize = frame;
@@ -456,8 +458,8 @@ TEST(FitPreview, IsTheSmoothProportionKeepingFit) {
                                                       false, settings(0, 1, 1));
     const QImage fit = compose::fitPreview(composite, QSize(415, 345));
     EXPECT_EQ(fit.size(), QSize(415, 230));
-    EXPECT_TRUE(sameImage(fit, composite.scaled(QSize(415, 345), Qt::KeepAspectRatio,
-                                                Qt::SmoothTransformation)));
+    EXPECT_TRUE(sameImage(
+        fit, composite.scaled(QSize(415, 345), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     EXPECT_TRUE(compose::fitPreview(QImage(), QSize(415, 345)).isNull());
 }
 

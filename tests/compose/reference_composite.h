@@ -9,8 +9,8 @@
 
 namespace reference {
 
-inline QImage composite(const QImage& bImage, const QImage& oImage, int x, int y,
-                        bool transparent, const compose::ComposeSettings& s) {
+inline QImage composite(const QImage& bImage, const QImage& oImage, int x, int y, bool transparent,
+                        const compose::ComposeSettings& s) {
     if (transparent) {
         return oImage;
     }
@@ -55,8 +55,9 @@ inline QImage composite(const QImage& bImage, const QImage& oImage, int x, int y
 inline QImage dragPreview(const QImage& bImage, const QImage& oImage, int x, int y,
                           bool transparent, const compose::ComposeSettings& s) {
     const QImage full = composite(bImage, oImage, x, y, transparent, s);
-    return full.isNull() ? QImage()
-                         : full.scaled(s.previewSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    return full.isNull()
+               ? QImage()
+               : full.scaled(s.previewSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
 }  // namespace reference
