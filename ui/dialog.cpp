@@ -232,9 +232,9 @@ QListWidgetItem* Dialog::AddFileToDisplay(const QString& path) {
     return item;
 }
 
-void Dialog::addfiles() {
+void Dialog::appendForegrounds(const QStringList& paths) {
     QListWidgetItem* last = nullptr;
-    for (const QString& path : choosePhotos()) {
+    for (const QString& path : paths) {
         last = AddFileToDisplay(path);
         MyGlobal::CurSelection = path;
     }
@@ -243,6 +243,10 @@ void Dialog::addfiles() {
         ui->listWidget->setCurrentItem(last);
     }
     UpdateScene();
+}
+
+void Dialog::addfiles() {
+    appendForegrounds(choosePhotos());
 }
 
 void Dialog::RemoveFiles() {
@@ -333,19 +337,11 @@ void Dialog::on_Presets_clicked() {
 }
 
 void Dialog::addAllFilesinFolder(QString folder) {
-    const QDir dir(folder);
-    QListWidgetItem* last = nullptr;
+    QStringList oldestFirst;
     for (const QString& name :
-         dir.entryList(kHotFolderPatterns, QDir::Files, QDir::Time | QDir::Reversed)) {
-        const QString path = folder + QDir::separator() + name;
-        last = AddFileToDisplay(path);
-        MyGlobal::CurSelection = path;
-    }
-    if (last) {
-        ui->listWidget->clearSelection();
-        ui->listWidget->setCurrentItem(last);
-    }
-    UpdateScene();
+         QDir(folder).entryList(kHotFolderPatterns, QDir::Files, QDir::Time | QDir::Reversed))
+        oldestFirst << folder + QDir::separator() + name;
+    appendForegrounds(oldestFirst);
 }
 
 void Dialog::handleDirectoryChanged(QString dir) {

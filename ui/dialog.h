@@ -77,6 +77,8 @@ private:
     // Hands the preview a left-button release at the last clicked point.
     void sendRelease();
     QStringList choosePhotos();
+    // Appends foregrounds; the last becomes current and is shown. Refreshes even when empty.
+    void appendForegrounds(const QStringList& paths);
 
     QFileSystemWatcher* m_watcher = nullptr;
     Ui_Dialog* ui = nullptr;
