@@ -11,39 +11,13 @@
 #include "app/hugepages.h"
 #include "compose/composite.h"
 #include "compose/reference_composite.h"
+#include "studio_shot.h"
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
-
-// A studio shot: a lit subject in front of an even green backdrop, with sensor noise.
-QImage studioShot() {
-    QImage img(kWidth, kHeight, QImage::Format_RGB32);
-    QPainter p(&img);
-    QRadialGradient light(kWidth / 2.0, kHeight / 2.0, kWidth * 0.7);
-    light.setColorAt(0, QColor(40, 190, 70));
-    light.setColorAt(1, QColor(20, 120, 40));
-    p.fillRect(img.rect(), light);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(190, 140, 120));
-    p.drawEllipse(QPointF(kWidth / 2.0, kHeight * 0.35), kWidth * 0.09, kHeight * 0.16);
-    p.setBrush(QColor(60, 60, 90));
-    p.drawRoundedRect(QRectF(kWidth * 0.32, kHeight * 0.5, kWidth * 0.36, kHeight * 0.5), 200, 200);
-    p.end();
-    QRandomGenerator rng(7);
-    for (int y = 0; y < kHeight; ++y) {
-        auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
-        for (int x = 0; x < kWidth; ++x) {
-            const int n = int(rng.bounded(9u)) - 4;
-            const QRgb c = row[x];
-            row[x] = qRgb(qBound(0, qRed(c) + n, 255), qBound(0, qGreen(c) + n, 255),
-                          qBound(0, qBlue(c) + n, 255));
-        }
-    }
-    return img;
-}
+using bench::kHeight;
+using bench::kWidth;
+using bench::studioShot;
 
 // The shot as a keyer leaves it: backdrop 0x00000000, a 248-alpha rim where the subject meets
 // the backdrop, the subject opaque.
