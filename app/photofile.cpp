@@ -9,14 +9,17 @@ namespace {
 constexpr int kAllocationLimitMB = 2048;
 }  // namespace
 
-QImage loadPhoto(const QString& path) {
+QImage loadPhoto(const QString& path, QString* why) {
     if (path.isEmpty())
         return QImage();
     QImageReader reader(path);
     reader.setAllocationLimit(kAllocationLimitMB);
     QImage image;
-    if (!reader.read(&image))
+    if (!reader.read(&image)) {
+        if (why)
+            *why = reader.errorString();
         return QImage();
+    }
     return image;
 }
 

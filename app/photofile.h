@@ -7,8 +7,8 @@
 
 // Decodes the photo at `path`, the format detected from its contents. Photos up to several
 // hundred megapixels load; a file that is missing, unreadable, or whose header claims an
-// absurd size gives a null image.
-QImage loadPhoto(const QString& path);
+// absurd size gives a null image, and the reason in `why` when given.
+QImage loadPhoto(const QString& path, QString* why = nullptr);
 
 // Keeps the last decoded photo, so that asking again for an unchanged file costs nothing.
 // A file counts as changed when its size or modification time differs.

@@ -295,6 +295,10 @@ constexpr int kProbeLimit = 0x7fff;
 
 // ---------------------------------------------------------------------------------------------
 
+QImage backgroundLayer(const QImage& decoded) {
+    return decoded.convertToFormat(QImage::Format_ARGB32);
+}
+
 bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y,
                      const ComposeSettings& s, ComposeCache* cache, CompositeLayout* out) {
     if (background.isNull() || keyed.isNull() || s.previewSize.isEmpty()) {

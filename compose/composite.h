@@ -47,6 +47,10 @@ struct ComposeCache {
     }
 };
 
+// The background photo as the composite draws it: its decode converted to Format_ARGB32 once,
+// so that every composite over it (every drag step, every photo of a batch) reuses it.
+QImage backgroundLayer(const QImage& decoded);
+
 // Where everything goes on the canvas for one set of inputs.
 struct CompositeLayout {
     QImage foreground;  // sized foreground as drawn (may be null: nothing of it is drawn)

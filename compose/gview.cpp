@@ -76,7 +76,7 @@ QImage Gview::background() {
     if (decoded.isNull())
         return QImage();
     if (decoded.cacheKey() != m_backgroundKey || m_background.isNull()) {
-        m_background = decoded.convertToFormat(QImage::Format_ARGB32);
+        m_background = compose::backgroundLayer(decoded);
         m_backgroundKey = decoded.cacheKey();
     }
     return m_background;

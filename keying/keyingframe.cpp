@@ -3,11 +3,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QSpinBox>
-#include <QTransform>
 
 #include "app/globals.h"
 #include "app/photofile.h"
 #include "keying/keyer.h"
+#include "keying/photoframe.h"
 #include "ui/dialog.h"
 #include "ui_dialog.h"
 
@@ -27,18 +27,15 @@ keying::KeySettings settingsFrom(const Ui_Dialog& ui) {
 }  // namespace
 
 void Dialog::Rotate() {
-    QTransform turn;
-    turn.rotate(ui->Rotation->currentText().toInt(), Qt::ZAxis);
-    m_fg = m_photo.load(MyGlobal::CurSelection);
-    m_fg = m_fg.transformed(turn, Qt::FastTransformation);
+    m_fg = keying::turnPhoto(m_photo.load(MyGlobal::CurSelection),
+                             ui->Rotation->currentText().toInt());
     MyGlobal::PrevImg = m_fg;
 }
 
 void Dialog::GVClicked(int x, int y) {
     Rotate();
     MyGlobal::xyClicked = QPoint(x, y);
-    const QRgb key = keying::keyColourOf(m_fg);
-    keying::keyImage(m_fg, key, settingsFrom(*ui));
+    keying::keyTurnedPhoto(m_fg, settingsFrom(*ui));
     MyGlobal::PrevImg = m_fg;
 }
 

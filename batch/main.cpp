@@ -1,0 +1,66 @@
+// mattora-batch: keys and composes a whole shoot with the window's engine, without a screen.
+#include <unistd.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#include "app/hugepages.h"
+#include "app/startup.h"
+#include "batch/options.h"
+#include "batch/progress.h"
+#include "batch/runner.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+// Ctrl-C lets the photos in hand finish (a file is never left half-written either way) and
+// stops the run; a second one ends the program at once.
+extern "C" void onInterrupt(int signal) {
+    g_stop = true;
+    std::signal(signal, SIG_DFL);
+}
+
+void print(std::FILE* out, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    preferHugePages(argv);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("mattora-batch"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MATTORA_VERSION));
+
+    batch::Options options;
+    QString problem;
+    switch (batch::parseArguments(QCoreApplication::arguments(), &options, &problem)) {
+        case batch::Request::Help:
+            print(stdout, batch::helpText());
+            return 0;
+        case batch::Request::Version:
+            print(stdout,
+                  QStringLiteral("mattora-batch %1\n").arg(QCoreApplication::applicationVersion()));
+            return 0;
+        case batch::Request::UsageError:
+            print(stderr, QStringLiteral("mattora-batch: %1\n\n").arg(problem) + batch::helpText());
+            return 2;
+        case batch::Request::Run:
+            break;
+    }
+    if (options.outputDir.isEmpty())
+        options.outputDir = startup::outputFolder(QDir::homePath());
+
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    batch::Progress progress(stderr, isatty(STDERR_FILENO), int(options.foregrounds.size()));
+    const batch::Status status = batch::runBatch(options, progress, g_stop);
+    progress.summary();
+    if (status == batch::Interrupted)
+        print(stderr, QStringLiteral("mattora-batch: interrupted; photos not begun were left\n"));
+    return status;
+}

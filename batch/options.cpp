@@ -1,0 +1,195 @@
+#include "batch/options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QThread>
+
+namespace batch {
+
+namespace {
+
+const QString kSynopsis = QStringLiteral(
+    "Keys out the green or blue backdrop of each FOREGROUND photo, lays the subject over the "
+    "background photo and writes OUTPUT-DIR/<name>.png, as \"Save Image\" does in the window.");
+
+struct Option {
+    const char* name;
+    const char* valueName;  // nullptr: a switch
+    const char* help;
+};
+
+// Ranges and defaults are those of the window's controls.
+const Option kOptions[] = {
+    {"magic", "N", "Keyer, the Magic Number 1..9 (default 9)."},
+    {"fine", "N", "Fine tuning -100..100 (default 0)."},
+    {"coarse", "N", "Coarse tuning -100..100 (default 0)."},
+    {"spill", "N", "Spill strength 0..40 (default 0)."},
+    {"correct-spill", nullptr, "Correct spill over: pull the backdrop's colour out of the edges."},
+    {"blue", nullptr, "Key out a blue backdrop (default: green)."},
+    {"rotation", "DEG", "Turn each photo clockwise by 0, 90, 180 or 270 degrees (default 0)."},
+    {"background", "FILE", "Background photo; required unless --transparent."},
+    {"transparent", nullptr, "Transparent background: write the keyed foreground alone."},
+    {"canvas", "foreground|background", "Size of the result (default foreground)."},
+    {"align", "center|top-left", "Where the background sits on the result (default center)."},
+    {"bg-scale", "fit|actual",
+     "fit: scale the background to the foreground; actual: keep its size (default fit)."},
+    {"fg-size", "P", "Foreground size in percent 5..200 (default 100)."},
+    {"offset", "X,Y",
+     "Move the foreground by X,Y pixels of the window's preview, as a drag there does "
+     "(default 0,0)."},
+    {"output-dir", "DIR", "Where to write (default: the window's folder Documents/Verdalux)."},
+    {"quality", "Q",
+     "PNG quality 0..100 (default 100, as \"Save Image\"); lower values give smaller files "
+     "with the same pixels, written more slowly."},
+    {"jobs", "N", "Photos processed at once (default: the number of cores)."},
+};
+
+void addOptions(QCommandLineParser& parser) {
+    parser.setApplicationDescription(kSynopsis);
+    for (const Option& o : kOptions) {
+        QCommandLineOption option(QString::fromLatin1(o.name), QString::fromUtf8(o.help));
+        if (o.valueName)
+            option.setValueName(QString::fromLatin1(o.valueName));
+        parser.addOption(option);
+    }
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("FOREGROUND"),
+                                 QStringLiteral("Foreground photos (JPEG, PNG, TIFF, BMP)."),
+                                 QStringLiteral("FOREGROUND..."));
+}
+
+// Reads the whole-number value of `name` into `out` when given; false with `problem` set
+// when it is not a number in [lo, hi].
+bool readInt(const QCommandLineParser& p, const char* name, int lo, int hi, int* out,
+             QString* problem) {
+    const QString key = QString::fromLatin1(name);
+    if (!p.isSet(key))
+        return true;
+    bool ok = false;
+    const int v = p.value(key).trimmed().toInt(&ok);
+    if (!ok || v < lo || v > hi) {
+        *problem = QStringLiteral("--%1 must be a whole number from %2 to %3, not \"%4\"")
+                       .arg(key)
+                       .arg(lo)
+                       .arg(hi)
+                       .arg(p.value(key));
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+// Reads one of `choices` (their index into `out`) when given.
+bool readChoice(const QCommandLineParser& p, const char* name, const QStringList& choices, int* out,
+                QString* problem) {
+    const QString key = QString::fromLatin1(name);
+    if (!p.isSet(key))
+        return true;
+    const int i = choices.indexOf(p.value(key));
+    if (i < 0) {
+        *problem = QStringLiteral("--%1 must be %2, not \"%3\"")
+                       .arg(key, choices.join(QStringLiteral(" or ")), p.value(key));
+        return false;
+    }
+    *out = i;
+    return true;
+}
+
+bool readOffset(const QCommandLineParser& p, QPoint* out, QString* problem) {
+    if (!p.isSet(QStringLiteral("offset")))
+        return true;
+    const QString value = p.value(QStringLiteral("offset"));
+    const QStringList parts = value.split(QLatin1Char(','));
+    bool okX = false, okY = false;
+    const int x = parts.size() == 2 ? parts[0].trimmed().toInt(&okX) : 0;
+    const int y = parts.size() == 2 ? parts[1].trimmed().toInt(&okY) : 0;
+    if (!okX || !okY) {
+        *problem = QStringLiteral("--offset must be two whole numbers X,Y, not \"%1\"").arg(value);
+        return false;
+    }
+    *out = QPoint(x, y);
+    return true;
+}
+
+bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
+    int rotation = 0;
+    if (!readInt(p, "magic", 1, 9, &o->key.magic, problem) ||
+        !readInt(p, "fine", -100, 100, &o->key.fine, problem) ||
+        !readInt(p, "coarse", -100, 100, &o->key.coarse, problem) ||
+        !readInt(p, "spill", 0, 40, &o->key.spill, problem) ||
+        !readInt(p, "rotation", 0, 270, &rotation, problem) ||
+        !readInt(p, "fg-size", 5, 200, &o->compose.fgSize, problem) ||
+        !readInt(p, "quality", 0, 100, &o->quality, problem) ||
+        !readInt(p, "jobs", 1, 256, &o->jobs, problem) || !readOffset(p, &o->offset, problem))
+        return false;
+    if (rotation % 90 != 0) {
+        *problem = QStringLiteral("--rotation must be 0, 90, 180 or 270, not \"%1\"")
+                       .arg(p.value(QStringLiteral("rotation")));
+        return false;
+    }
+    o->rotation = rotation;
+    // The window's values: canvas 0 = foreground, bkpos 1 = centred, bgScale 1 = fit.
+    int align = 0, scale = 0;
+    if (!readChoice(p, "canvas", {QStringLiteral("foreground"), QStringLiteral("background")},
+                    &o->compose.canvas, problem) ||
+        !readChoice(p, "align", {QStringLiteral("center"), QStringLiteral("top-left")}, &align,
+                    problem) ||
+        !readChoice(p, "bg-scale", {QStringLiteral("fit"), QStringLiteral("actual")}, &scale,
+                    problem))
+        return false;
+    o->compose.bkpos = align == 0 ? 1 : 0;
+    o->compose.bgScale = scale == 0 ? 1 : 0;
+    o->key.correctSpill = p.isSet(QStringLiteral("correct-spill"));
+    o->key.backdrop = p.isSet(QStringLiteral("blue")) ? 1 : 0;
+    o->transparent = p.isSet(QStringLiteral("transparent"));
+    o->background = p.value(QStringLiteral("background"));
+    o->outputDir = p.value(QStringLiteral("output-dir"));
+    o->foregrounds = p.positionalArguments();
+    if (p.isSet(QStringLiteral("background")) && o->background.isEmpty()) {
+        *problem = QStringLiteral("--background needs a file name");
+        return false;
+    }
+    if (!o->transparent && o->background.isEmpty()) {
+        *problem = QStringLiteral("no background photo: give --background FILE, or --transparent");
+        return false;
+    }
+    if (p.isSet(QStringLiteral("output-dir")) && o->outputDir.isEmpty()) {
+        *problem = QStringLiteral("--output-dir needs a folder name");
+        return false;
+    }
+    if (o->foregrounds.isEmpty()) {
+        *problem = QStringLiteral("no foreground photo given");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Request parseArguments(const QStringList& arguments, Options* out, QString* problem) {
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(arguments)) {
+        *problem = parser.errorText();
+        return Request::UsageError;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        return Request::Help;
+    if (parser.isSet(QStringLiteral("version")))
+        return Request::Version;
+    Options o;
+    o.jobs = qMax(1, QThread::idealThreadCount());
+    if (!readAll(parser, &o, problem))
+        return Request::UsageError;
+    *out = o;
+    return Request::Run;
+}
+
+QString helpText() {
+    QCommandLineParser parser;
+    addOptions(parser);
+    return parser.helpText();
+}
+
+}  // namespace batch

@@ -1,0 +1,17 @@
+#include "keying/photoframe.h"
+
+#include <QTransform>
+
+namespace keying {
+
+QImage turnPhoto(const QImage& photo, int degrees) {
+    QTransform turn;
+    turn.rotate(degrees, Qt::ZAxis);
+    return photo.transformed(turn, Qt::FastTransformation);
+}
+
+void keyTurnedPhoto(QImage& turned, const KeySettings& s) {
+    keyImage(turned, keyColourOf(turned), s);
+}
+
+}  // namespace keying
