@@ -12,7 +12,7 @@ what="${1:-run}"
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev libdeflate-dev
   fonts-liberation
 )
 

@@ -38,4 +38,16 @@ inline QImage studioShot() {
     return img;
 }
 
+// A plain background of the same size: sky, haze and grass.
+inline QImage sceneShot() {
+    QImage img(kWidth, kHeight, QImage::Format_RGB32);
+    QPainter p(&img);
+    QLinearGradient sky(0, 0, 0, kHeight);
+    sky.setColorAt(0, QColor(90, 140, 220));
+    sky.setColorAt(0.6, QColor(230, 220, 200));
+    sky.setColorAt(1, QColor(70, 110, 60));
+    p.fillRect(img.rect(), sky);
+    return img;
+}
+
 }  // namespace bench

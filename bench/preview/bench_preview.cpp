@@ -24,17 +24,6 @@ using bench::kHeight;
 using bench::kWidth;
 using bench::studioShot;
 
-QImage scene() {
-    QImage img(kWidth, kHeight, QImage::Format_RGB32);
-    QPainter p(&img);
-    QLinearGradient sky(0, 0, 0, kHeight);
-    sky.setColorAt(0, QColor(90, 140, 220));
-    sky.setColorAt(0.6, QColor(230, 220, 200));
-    sky.setColorAt(1, QColor(70, 110, 60));
-    p.fillRect(img.rect(), sky);
-    return img;
-}
-
 struct Setup {
     QTemporaryDir dir;
     std::unique_ptr<Dialog> window;
@@ -47,7 +36,7 @@ struct Setup {
         studioShot().save(foreground, "JPG", 92);
         QFile::copy(foreground, dir.filePath("blue1.JPG"));
         QDir(dir.path()).mkdir("Bkg");
-        scene().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
+        bench::sceneShot().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
         window = std::make_unique<Dialog>();
         view = window->findChild<Gview*>(QStringLiteral("graphicsView"));
     }
