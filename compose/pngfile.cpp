@@ -2,8 +2,9 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QImageWriter>
 #include <QSaveFile>
+
+#include "compose/pngencode.h"
 
 QString compositeFileName(const QString& folder, const QString& foreground) {
     return folder + QLatin1Char('/') + QFileInfo(foreground).baseName() + QStringLiteral(".png");
@@ -20,11 +21,9 @@ bool writePng(const QImage& image, const QString& path, int quality, QString* er
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
-    QImageWriter writer(&file, "png");
-    writer.setQuality(quality);
-    if (!writer.write(image)) {
-        const QString why =
-            file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
+    QString encodeError;
+    if (!compose::encodePng(image, &file, quality, &encodeError)) {
+        const QString why = file.error() != QFileDevice::NoError ? file.errorString() : encodeError;
         file.cancelWriting();
         return fail(why);
     }
