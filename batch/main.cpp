@@ -60,7 +60,11 @@ int main(int argc, char* argv[]) {
     batch::Progress progress(stderr, isatty(STDERR_FILENO), int(options.foregrounds.size()));
     const batch::Status status = batch::runBatch(options, progress, g_stop);
     progress.summary();
-    if (status == batch::Interrupted)
-        print(stderr, QStringLiteral("mattora-batch: interrupted; photos not begun were left\n"));
+    if (status == batch::Interrupted) {
+        const qsizetype left = options.foregrounds.size() - progress.written() - progress.failed();
+        print(stderr, QStringLiteral("mattora-batch: interrupted; %1 of %2 photos not begun\n")
+                          .arg(left)
+                          .arg(options.foregrounds.size()));
+    }
     return status;
 }

@@ -14,16 +14,20 @@ struct BatchResult {
 };
 
 // `home` stands in for the user's home folder, so that the default output folder of a test run
-// never lands in the real one. `wrapper` runs the program through another (e.g. to drop
+// never lands in the real one. `wrapper` runs `program` through another (e.g. to drop
 // privileges).
 inline BatchResult runBatchTool(const QStringList& args, const QString& home,
-                                const QStringList& wrapper = {}) {
+                                const QStringList& wrapper = {},
+                                const QString& program = QStringLiteral(MATTORA_BATCH_EXE)) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
+    if (!wrapper.isEmpty())
+        env.remove(
+            QStringLiteral("LSAN_OPTIONS"));  // its files may be out of the other user's reach
     p.setProcessEnvironment(env);
     QStringList command = wrapper;
-    command << QStringLiteral(MATTORA_BATCH_EXE) << args;
+    command << program << args;
     p.start(command.takeFirst(), command);
     BatchResult r;
     if (!p.waitForFinished(300000))

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -44,9 +45,7 @@ protected:
         }
         return path("bg.png");
     }
-    BatchResult run(QStringList args, const QStringList& wrapper = {}) {
-        return runBatchTool(args, path("home"), wrapper);
-    }
+    BatchResult run(const QStringList& args) { return runBatchTool(args, path("home")); }
     QStringList written() const { return QDir(out).entryList({"*.png"}, QDir::Files); }
 
     QString out;
@@ -169,18 +168,26 @@ TEST_F(BatchCommand, AResultNeverReplacesOneOfTheRunsPhotos) {
 
 TEST_F(BatchCommand, AFolderItCannotWriteInFailsTheRunBeforeAnyWork) {
     ASSERT_TRUE(QDir().mkpath(out));
-    // root may write anywhere, so the tool then runs as nobody; the photos stay readable.
-    QStringList wrapper;
-    if (geteuid() == 0) {
-        wrapper = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
-        ASSERT_TRUE(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7755)));
-    }
     const QString fg = photo("a.png");
     const QString bg = background();
-    QFile::setPermissions(fg, QFile::Permissions(0x6644));
-    QFile::setPermissions(bg, QFile::Permissions(0x6644));
+    // root may write anywhere, so the tool then runs as nobody, from a copy that nobody can
+    // reach (the build folder may be inside root's home), on photos nobody can read.
+    QStringList wrapper;
+    QString program = QStringLiteral(MATTORA_BATCH_EXE);
+    if (geteuid() == 0) {
+        if (QStandardPaths::findExecutable("setpriv").isEmpty())
+            GTEST_SKIP() << "needs setpriv to run as another user";
+        wrapper = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+        program = path("mattora-batch");
+        ASSERT_TRUE(QFile::copy(MATTORA_BATCH_EXE, program));
+        ASSERT_TRUE(QFile::setPermissions(m_dir.path(), QFile::Permissions(0x7755)));
+        ASSERT_TRUE(QFile::setPermissions(program, QFile::Permissions(0x7755)));
+        ASSERT_TRUE(QFile::setPermissions(fg, QFile::Permissions(0x6644)));
+        ASSERT_TRUE(QFile::setPermissions(bg, QFile::Permissions(0x6644)));
+    }
     ASSERT_TRUE(QFile::setPermissions(out, QFile::Permissions(0x5555)));
-    const BatchResult r = run({"--background", bg, "--output-dir", out, fg}, wrapper);
+    const BatchResult r =
+        runBatchTool({"--background", bg, "--output-dir", out, fg}, path("home"), wrapper, program);
     QFile::setPermissions(out, QFile::Permissions(0x7700));
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
     EXPECT_EQ(r.errLines().filter(out + ": cannot write in the output folder").size(), 1)
