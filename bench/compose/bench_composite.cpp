@@ -3,12 +3,11 @@
 #include <benchmark/benchmark.h>
 
 #include <QBuffer>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
 
-#include "app/hugepages.h"
+#include "bench_main.h"
 #include "compose/composite.h"
 #include "compose/reference_composite.h"
 #include "studio_shot.h"
@@ -40,17 +39,9 @@ QImage keyedShot(const QImage& shot) {
     return keyed;
 }
 
+// The window hands the engine its background converted to ARGB32.
 QImage landscape() {
-    QImage img(kWidth, kHeight, QImage::Format_RGB32);
-    QPainter p(&img);
-    QLinearGradient sky(0, 0, 0, kHeight);
-    sky.setColorAt(0, QColor(90, 140, 220));
-    sky.setColorAt(0.6, QColor(230, 220, 200));
-    sky.setColorAt(1, QColor(70, 110, 60));
-    p.fillRect(img.rect(), sky);
-    p.end();
-    // The window hands the engine its background converted to ARGB32.
-    return img.convertToFormat(QImage::Format_ARGB32);
+    return compose::backgroundLayer(bench::sceneShot());
 }
 
 struct Pictures {
@@ -168,14 +159,5 @@ BENCHMARK(BM_CompositeAndFit)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    preferHugePages(argv);  // measure what the program runs with
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);  // image-format plugins
-    ::benchmark::Initialize(&argc, argv);
-    if (::benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    ::benchmark::RunSpecifiedBenchmarks();
-    ::benchmark::Shutdown();
-    return 0;
+    return bench::runImageBenchmarks(argc, argv);
 }

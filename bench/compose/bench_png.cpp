@@ -6,13 +6,12 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
-#include "app/hugepages.h"
+#include "bench_main.h"
 #include "compose/pngencode.h"
 #include "compose/pngfile.h"
 #include "studio_shot.h"
@@ -143,14 +142,5 @@ BENCHMARK(BM_EncodePngToMemory)
 }  // namespace
 
 int main(int argc, char** argv) {
-    preferHugePages(argv);  // measure what the program runs with
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);  // image-format plugins
-    ::benchmark::Initialize(&argc, argv);
-    if (::benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    ::benchmark::RunSpecifiedBenchmarks();
-    ::benchmark::Shutdown();
-    return 0;
+    return bench::runImageBenchmarks(argc, argv);
 }
