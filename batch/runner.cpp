@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QTemporaryFile>
-#include <QtConcurrent>
+#include <QtConcurrent/QtConcurrentRun>
 #include <thread>
 #include <vector>
 
