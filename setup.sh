@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing on Debian 12, builds Mattora, then starts it or runs the tests.
-#   ./setup.sh run     build and start the program with its sample photos
-#   ./setup.sh test    build and run every test
-# BUILD_DIR (default: build) and CMAKE_ARGS choose the build folder and extra CMake options.
+#   ./setup.sh run             build and start the program with its sample photos
+#   ./setup.sh test [PRESET]   build and run every test (PRESET from CMakePresets.json:
+#                              default, sanitize or nodispatch)
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-build="${BUILD_DIR:-$here/build}"
 what="${1:-run}"
+preset="${2:-default}"
 
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -28,21 +28,21 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
 fi
 
-# shellcheck disable=SC2086
-cmake -S "$here" -B "$build" -G Ninja ${CMAKE_ARGS:-}
-cmake --build "$build" --parallel "$(nproc)"
+cd "$here"
+cmake --preset "$preset"
+cmake --build --preset "$preset" --parallel "$(nproc)"
 
 case "$what" in
   run)
     # The window icon is read from the working folder, so start beside the program.
-    cd "$build/bin"
+    cd "$here/build/bin"
     exec ./mattora
     ;;
   test)
-    ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
+    ctest --preset "$preset" --parallel "$(nproc)"
     ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run | test [default|sanitize|nodispatch]" >&2
     exit 2
     ;;
 esac

@@ -1,5 +1,7 @@
 #include "app/globals.h"
 
+#include "compose/composite.h"
+
 namespace MyGlobal {
 QString appDir;
 QString outputDir;
@@ -12,7 +14,7 @@ int xshiftFG = 0;
 int yshiftFG = 0;
 bool mouseMove = false;
 QPoint xyClicked(0, 0);
-const QSize PrevSize(415, 345);
+const QSize PrevSize = compose::kPreviewFrame;
 bool transparentbkg = false;
 QString HotFolder_FG;
 QString LasHotFile;

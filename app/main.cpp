@@ -3,8 +3,8 @@
 #include <QFont>
 
 #include "app/globals.h"
-#include "app/hugepages.h"
-#include "app/startup.h"
+#include "core/hugepages.h"
+#include "core/startup.h"
 #include "ui/dialog.h"
 
 int main(int argc, char* argv[]) {

@@ -6,11 +6,12 @@
 #include <csignal>
 #include <cstdio>
 
-#include "app/hugepages.h"
-#include "app/startup.h"
 #include "batch/options.h"
 #include "batch/progress.h"
 #include "batch/runner.h"
+#include "core/hugepages.h"
+#include "core/rows.h"
+#include "core/startup.h"
 
 namespace {
 
@@ -55,6 +56,7 @@ int main(int argc, char* argv[]) {
     if (options.outputDir.isEmpty())
         options.outputDir = startup::outputFolder(QDir::homePath());
 
+    core::shareCoresWith(int(std::min<qsizetype>(options.jobs, options.foregrounds.size())));
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     batch::Progress progress(stderr, isatty(STDERR_FILENO), int(options.foregrounds.size()));

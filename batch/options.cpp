@@ -129,19 +129,21 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
         return false;
     }
     o->rotation = rotation;
-    // The window's values: canvas 0 = foreground, bkpos 1 = centred, bgScale 1 = fit.
-    int align = 0, scale = 0;
+    int canvas = 0, align = 0, scale = 0;
     if (!readChoice(p, "canvas", {QStringLiteral("foreground"), QStringLiteral("background")},
-                    &o->compose.canvas, problem) ||
+                    &canvas, problem) ||
         !readChoice(p, "align", {QStringLiteral("center"), QStringLiteral("top-left")}, &align,
                     problem) ||
         !readChoice(p, "bg-scale", {QStringLiteral("fit"), QStringLiteral("actual")}, &scale,
                     problem))
         return false;
-    o->compose.bkpos = align == 0 ? 1 : 0;
-    o->compose.bgScale = scale == 0 ? 1 : 0;
+    o->compose.canvas = canvas == 0 ? compose::Canvas::Foreground : compose::Canvas::Background;
+    o->compose.align = align == 0 ? compose::Align::Center : compose::Align::TopLeft;
+    o->compose.bgScale =
+        scale == 0 ? compose::BackgroundScale::Fit : compose::BackgroundScale::Actual;
     o->key.correctSpill = p.isSet(QStringLiteral("correct-spill"));
-    o->key.backdrop = p.isSet(QStringLiteral("blue")) ? 1 : 0;
+    o->key.backdrop =
+        p.isSet(QStringLiteral("blue")) ? keying::Backdrop::Blue : keying::Backdrop::Green;
     o->transparent = p.isSet(QStringLiteral("transparent"));
     o->background = p.value(QStringLiteral("background"));
     o->outputDir = p.value(QStringLiteral("output-dir"));

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/photofile.h"
-#include "compose/pngfile.h"
+#include "core/photofile.h"
 #include "keying/photoframe.h"
+#include "png/pngfile.h"
 
 namespace batch {
 
@@ -44,7 +44,7 @@ QStringList plannedOutputs(const Options& o, Progress& progress) {
     QHash<QString, QString> claimed;  // output key -> foreground that writes it
     QStringList outputs;
     for (const QString& fg : o.foregrounds) {
-        const QString out = compositeFileName(o.outputDir, fg);
+        const QString out = png::compositeFileName(o.outputDir, fg);
         const QString key = fileKey(out);
         if (claimed.contains(key)) {
             progress.problem(
@@ -154,7 +154,7 @@ Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& s
             if (composite.isNull()) {
                 progress.problem(problemLine(fg, reason));
             } else {
-                written = writePng(composite, outputs[i], o.quality, &reason);
+                written = png::writePng(composite, outputs[i], o.quality, &reason);
                 if (!written)
                     progress.problem(
                         problemLine(fg, QStringLiteral("could not be written to %1: %2")

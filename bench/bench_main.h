@@ -6,7 +6,7 @@
 
 #include <QGuiApplication>
 
-#include "app/hugepages.h"
+#include "core/hugepages.h"
 
 namespace bench {
 

@@ -1,8 +1,8 @@
 #include "compose/composite.h"
 
+#include "core/rows.h"
+
 #include <QPainter>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <climits>
@@ -181,26 +181,6 @@ quint32 fetchPixel(Kind k, quint32 p) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Rows split across the pool when the image is big enough to pay for it.
-
-template <typename F>
-void forRowBands(int rows, int rowPixels, F&& work) {
-    const int threads = QThreadPool::globalInstance()->maxThreadCount();
-    if (threads < 2 || rows < 2 || qint64(rows) * rowPixels < (qint64(1) << 18)) {
-        work(0, rows);
-        return;
-    }
-    const int bands = std::min(rows, threads * 4);
-    std::vector<std::pair<int, int>> ranges;
-    ranges.reserve(size_t(bands));
-    for (int b = 0; b < bands; ++b) {
-        ranges.emplace_back(int(qint64(rows) * b / bands), int(qint64(rows) * (b + 1) / bands));
-    }
-    QtConcurrent::blockingMap(ranges,
-                              [&work](const std::pair<int, int>& r) { work(r.first, r.second); });
-}
-
-// ---------------------------------------------------------------------------------------------
 // Geometry helpers.
 
 // One layer's span on a canvas line: canvas columns [begin, end) show layer columns from
@@ -318,7 +298,7 @@ bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y
                            ? cache->foreground.scaled(keyed, fgTarget, Qt::KeepAspectRatio)
                            : keyed.scaled(fgTarget, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     }
-    if (s.bgScale == 1) {
+    if (s.bgScale == BackgroundScale::Fit) {
         const QSize bgTarget = l.foreground.size();
         if (!bgTarget.isEmpty()) {
             l.background =
@@ -329,13 +309,13 @@ bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y
     } else {
         l.background = background;
     }
-    l.canvasSize = s.canvas == 0 ? l.foreground.size() : l.background.size();
+    l.canvasSize = s.canvas == Canvas::Foreground ? l.foreground.size() : l.background.size();
     if (l.canvasSize.isEmpty() || l.background.isNull()) {
         return false;
     }
     const int cw = l.canvasSize.width();
     const int ch = l.canvasSize.height();
-    if (s.bkpos == 1) {
+    if (s.align == Align::Center) {
         l.backgroundPos = QPoint((cw - l.background.width()) / 2, (ch - l.background.height()) / 2);
     }
     l.foregroundPos = QPoint(scaleOffset(x, cw, s.previewSize.width(), l.foreground.width()),
@@ -370,7 +350,7 @@ QImage createComposite(const QImage& background, const QImage& keyed, int x, int
     const Span bgCols = clipSpan(bp.x(), bg.width(), cw);
     const Span fgCols = fg.isNull() ? Span{} : clipSpan(fp.x(), fg.width(), cw);
 
-    forRowBands(canvas.height(), cw, [&](int y0, int y1) {
+    core::forEachRowBand(canvas.height(), cw, [&](int y0, int y1) {
         for (int cy = y0; cy < y1; ++cy) {
             quint32* dst = reinterpret_cast<quint32*>(canvas.scanLine(cy));
             const int by = cy - bp.y();

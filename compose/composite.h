@@ -9,12 +9,22 @@
 
 namespace compose {
 
+// The preview frame: offsets of the foreground are given in its pixels.
+inline constexpr QSize kPreviewFrame{415, 345};
+
+// How big the result is: the sized foreground, or the (possibly scaled) background.
+enum class Canvas { Foreground, Background };
+// Where the background sits on the canvas.
+enum class Align { Center, TopLeft };
+// Fit: the background is stretched to the sized foreground; Actual: it keeps its own size.
+enum class BackgroundScale { Fit, Actual };
+
 struct ComposeSettings {
     int fgSize = 100;  // foreground size in percent (5..200)
-    int bgScale = 1;   // 1 stretch background to the sized foreground, 0 keep its own size
-    int canvas = 0;    // 0 canvas = sized foreground, 1 = (possibly scaled) background
-    int bkpos = 1;     // 1 centred, 0 top-left
-    QSize previewSize{415, 345};  // the frame in which offsets are given
+    BackgroundScale bgScale = BackgroundScale::Fit;
+    Canvas canvas = Canvas::Foreground;
+    Align align = Align::Center;
+    QSize previewSize = kPreviewFrame;
 };
 
 // Remembers one smooth-scaled copy of an image, so that composing the same inputs again (every

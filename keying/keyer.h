@@ -8,13 +8,16 @@
 
 namespace keying {
 
+// The colour of the studio backdrop to key out.
+enum class Backdrop { Green, Blue };
+
 struct KeySettings {
     int magic = 9;              // Magic Number 1..9 selects the keyer
     int fine = 0;               // "Fine tuning" -100..100
     int coarse = 0;             // coarse tuning -100..100
     int spill = 0;              // spill strength 0..40
     bool correctSpill = false;  // "Correct spill over"
-    int backdrop = 0;           // 0 green, 1 blue (any other value keys green)
+    Backdrop backdrop = Backdrop::Green;
 };
 
 // Key colour of a rotated photo: pixel (3, 3), or (min(3, w - 1), min(3, h - 1)) for a photo

@@ -131,7 +131,7 @@ void maskOut10(QImage& img, QRgb, const KeySettings& s) {
     if (!toArgb32(img)) {
         return;
     }
-    const HueBands bands = s.backdrop == 1 ? kBlueBands : kGreenBands;
+    const HueBands bands = s.backdrop == Backdrop::Blue ? kBlueBands : kGreenBands;
     const int w = img.width(), h = img.height();
     uchar* bits = img.bits();
     const qsizetype bpl = img.bytesPerLine();
@@ -139,10 +139,10 @@ void maskOut10(QImage& img, QRgb, const KeySettings& s) {
     // Backdrop estimate from rows 0, 2, 4, ... above h / 3, every second column. Sums are
     // 64-bit: a 32-bit hue sum overflows from about 8 million samples.
     const int sampleRows = (h / 3 + 1) / 2;
-    const int nb = detail::bandCount(sampleRows, (w + 1) / 2);
-    std::vector<Sums> partial(std::max(nb, 1));
-    detail::runBands(sampleRows, nb, [&](int band, int first, int last) {
-        for (int k = first; k < last; ++k) {
+    const std::vector<core::RowBand> sampleBands = core::rowBands(sampleRows, (w + 1) / 2);
+    std::vector<Sums> partial(std::max<size_t>(sampleBands.size(), 1));
+    core::runBands(sampleBands, [&](size_t band, const core::RowBand& b) {
+        for (int k = b.first; k < b.last; ++k) {
             const auto* row = reinterpret_cast<const quint32*>(bits + qsizetype(2 * k) * bpl);
             sampleRow(row, w, bands.sampleLo, bands.sampleHi, partial[band]);
         }
@@ -169,7 +169,7 @@ void maskOut10(QImage& img, QRgb, const KeySettings& s) {
     for (int sat = 0; sat < 256; ++sat) {
         spillSat[sat] = int(float(sat) / d);
     }
-    detail::forEachRowBand(w, h, [&](int y0, int y1) {
+    core::forEachRowBand(h, w, [&](int y0, int y1) {
         std::vector<quint8> survivors(static_cast<size_t>(w));
         for (int y = y0; y < y1; ++y) {
             auto* row = reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl);

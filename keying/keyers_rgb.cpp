@@ -91,7 +91,7 @@ void ratioKeyer(QImage& img, const KeySettings& s, double a, double b) {
     const double tol = double(tolerance(s));
     const float lo = smallestFloatAtLeast(tol + a);
     const float hi = smallestFloatAtLeast(tol + b);
-    const bool blue = s.backdrop == 1;
+    const bool blue = s.backdrop == Backdrop::Blue;
     const int spill = s.correctSpill ? 1 : 0;
     forEachRow(img, [&](quint32* row, int w) {
         if (blue) {

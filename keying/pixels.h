@@ -3,7 +3,7 @@
 
 #include <QImage>
 
-#include "keying/bands.h"
+#include "core/rows.h"
 
 // Pixel kernels get an AVX2 clone chosen at run time; the default clone runs anywhere.
 // MATTORA_KEYING_NO_DISPATCH builds the default code only (to test it on AVX2 machines).
@@ -28,7 +28,7 @@ void forEachRow(QImage& img, F&& rowFn) {
     const int w = img.width(), h = img.height();
     uchar* bits = img.bits();  // detaches here, on the calling thread
     const qsizetype bpl = img.bytesPerLine();
-    forEachRowBand(w, h, [&](int y0, int y1) {
+    core::forEachRowBand(h, w, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
             rowFn(reinterpret_cast<quint32*>(bits + y * bpl), w);
         }

@@ -1,16 +1,22 @@
-// Test entry point: every test binary gets a QApplication on the offscreen platform,
-// so widget, painter and image-format code behave as in the program.
+// Test entry point: engine tests get a QGuiApplication, window tests a QApplication, both on
+// the offscreen platform, so painter and image-format code behave as in the programs.
 #include <gtest/gtest.h>
 
+#ifdef MATTORA_TEST_WIDGETS
 #include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QGuiApplication>
+using TestApplication = QGuiApplication;
+#endif
 
-#include "app/hugepages.h"
+#include "core/hugepages.h"
 
 int main(int argc, char** argv) {
     preferHugePages(argv);
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

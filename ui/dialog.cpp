@@ -14,8 +14,8 @@
 #include <QUrl>
 
 #include "app/globals.h"
-#include "app/photofile.h"
-#include "compose/pngfile.h"
+#include "core/photofile.h"
+#include "png/pngfile.h"
 #include "ui/desktop.h"
 #include "ui/preset.h"
 #include "ui_dialog.h"
@@ -309,9 +309,9 @@ void Dialog::Run() {
         addfiles();
         return;
     }
-    const QString file = compositeFileName(MyGlobal::outputDir, MyGlobal::CurSelection);
-    QString why;
-    if (writePng(MyGlobal::ComposImg, file, 100, &why)) {
+    const QString file = png::compositeFileName(MyGlobal::outputDir, MyGlobal::CurSelection);
+    QString why = tr("There is no composite to save yet.");
+    if (!MyGlobal::ComposImg.isNull() && png::writePng(MyGlobal::ComposImg, file, 100, &why)) {
         desktop().open(MyGlobal::outputDir);
         desktop().open(file);
     } else {

@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "app/photofile.h"
+#include "core/photofile.h"
 
 class QFileSystemWatcher;
 class QListWidgetItem;

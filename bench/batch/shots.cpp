@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/hugepages.h"
-#include "compose/pngfile.h"
+#include "core/hugepages.h"
+#include "png/pngfile.h"
 #include "studio_shot.h"
 
 namespace {
@@ -54,7 +54,7 @@ int main(int argc, char* argv[]) {
         });
         const QString copy = args[3] + QStringLiteral(".again.png");
         const double write = medianMs([&] {
-            if (!writePng(composite, copy, 100, nullptr))
+            if (!png::writePng(composite, copy, 100, nullptr))
                 std::exit(1);
         });
         QFile::remove(copy);

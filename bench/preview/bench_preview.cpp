@@ -11,9 +11,9 @@
 #include <memory>
 
 #include "app/globals.h"
-#include "app/hugepages.h"
 #include "compose/composite.h"
-#include "compose/gview.h"
+#include "compose/window/gview.h"
+#include "core/hugepages.h"
 #include "keying/keyer.h"
 #include "studio_shot.h"
 #include "ui/dialog.h"

@@ -9,7 +9,7 @@
 #include <QSpinBox>
 
 #include "batch_process.h"
-#include "compose/gview.h"
+#include "compose/window/gview.h"
 #include "ui/dialog.h"
 #include "ui/dialog_fixture.h"
 

@@ -17,9 +17,9 @@ using compose::ComposeSettings;
 
 ComposeSettings settings(int canvas, int bgScale, int bkpos, int fgSize = 100) {
     ComposeSettings s;
-    s.canvas = canvas;
-    s.bgScale = bgScale;
-    s.bkpos = bkpos;
+    s.canvas = canvas == 0 ? compose::Canvas::Foreground : compose::Canvas::Background;
+    s.bgScale = bgScale == 1 ? compose::BackgroundScale::Fit : compose::BackgroundScale::Actual;
+    s.align = bkpos == 1 ? compose::Align::Center : compose::Align::TopLeft;
     s.fgSize = fgSize;
     return s;
 }

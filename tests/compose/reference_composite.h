@@ -24,11 +24,11 @@ inline QImage composite(const QImage& bImage, const QImage& oImage, int x, int y
         fg = oImage.scaled(w, h, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     }
     QImage bg = bImage;
-    if (s.bgScale == 1) {
+    if (s.bgScale == compose::BackgroundScale::Fit) {
         bg = fg.isNull() ? QImage()
                          : bg.scaled(fg.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
-    const QSize canvasSize = s.canvas == 0 ? fg.size() : bg.size();
+    const QSize canvasSize = s.canvas == compose::Canvas::Foreground ? fg.size() : bg.size();
     if (canvasSize.isEmpty()) {
         return QImage();
     }
@@ -39,7 +39,7 @@ inline QImage composite(const QImage& bImage, const QImage& oImage, int x, int y
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     int bx = 0;
     int by = 0;
-    if (s.bkpos == 1) {
+    if (s.align == compose::Align::Center) {
         bx = (canvas.width() - bg.width()) / 2;
         by = (canvas.height() - bg.height()) / 2;
     }

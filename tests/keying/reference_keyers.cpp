@@ -101,7 +101,7 @@ int rgb2cr(int r, int g, int b) {
 
 void maskOut10(QImage& img, QRgb, const keying::KeySettings& st) {
     img = img.convertToFormat(QImage::Format_ARGB32);
-    const bool blue = st.backdrop == 1;
+    const bool blue = st.backdrop == keying::Backdrop::Blue;
     const int sampleLo = blue ? 171 : 71, sampleHi = blue ? 259 : 159;
     const int gateLo = blue ? 164 : 64, gateHi = blue ? 266 : 166;
     const int coreLo = blue ? 206 : 106, coreHi = blue ? 239 : 139;
@@ -238,7 +238,7 @@ float tolerance(const keying::KeySettings& st) {
 
 void ratio(QImage& img, const keying::KeySettings& st, double a, double b) {
     const double L = double(tolerance(st)) + a, U = double(tolerance(st)) + b;
-    const bool blue = st.backdrop == 1;
+    const bool blue = st.backdrop == keying::Backdrop::Blue;
     rgbFamily(img, st, [&](float R, float G, float B) {
         const double r1 = blue ? B / G : G / B;
         const double r2 = blue ? B / R : G / R;

@@ -95,7 +95,7 @@ TEST_P(AllColours, FastEqualsPlain) {
     s.coarse = c.coarse;
     s.spill = c.spill;
     s.correctSpill = c.correctSpill;
-    s.backdrop = c.backdrop;
+    s.backdrop = c.backdrop == 1 ? keying::Backdrop::Blue : keying::Backdrop::Green;
 
     const QImage& source = allColours(c.layout);
     QImage fast = source;

@@ -23,7 +23,7 @@ KeySettings settings(int fine = 0, int coarse = 0, int backdrop = 0, bool spillO
     KeySettings s;
     s.fine = fine;
     s.coarse = coarse;
-    s.backdrop = backdrop;
+    s.backdrop = backdrop == 1 ? keying::Backdrop::Blue : keying::Backdrop::Green;
     s.correctSpill = spillOn;
     s.spill = spill;
     return s;

@@ -14,7 +14,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include "compose/gview.h"
+#include "compose/window/gview.h"
 #include "dialog_fixture.h"
 #include "ui/dialog.h"
 

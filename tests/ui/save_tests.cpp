@@ -3,8 +3,8 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "compose/pngfile.h"
 #include "dialog_fixture.h"
+#include "png/pngfile.h"
 #include "ui/dialog.h"
 
 namespace {
@@ -33,9 +33,10 @@ protected:
 }  // namespace
 
 TEST(CompositeFileName, TakesTheNameUpToItsFirstDot) {
-    EXPECT_EQ(compositeFileName("/out", "/photos/IMG_0042.JPG"), "/out/IMG_0042.png");
-    EXPECT_EQ(compositeFileName("/out", "/photos/shot.v2.final.jpg"), "/out/shot.png");
-    EXPECT_EQ(compositeFileName("/out", "/my photos/studio day 1.tif"), "/out/studio day 1.png");
+    EXPECT_EQ(png::compositeFileName("/out", "/photos/IMG_0042.JPG"), "/out/IMG_0042.png");
+    EXPECT_EQ(png::compositeFileName("/out", "/photos/shot.v2.final.jpg"), "/out/shot.png");
+    EXPECT_EQ(png::compositeFileName("/out", "/my photos/studio day 1.tif"),
+              "/out/studio day 1.png");
 }
 
 TEST_F(SaveTest, WritesTheCompositeAndShowsFolderThenFile) {

@@ -5,7 +5,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 
-#include "compose/gview.h"
+#include "compose/window/gview.h"
 #include "ui/dialog.h"
 #include "ui/dialog_fixture.h"
 

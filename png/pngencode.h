@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QString>
 
-namespace compose {
+namespace png {
 
 // Encodes `image` as a PNG stream into `out` (already open for writing). `quality` 0..100 as
 // QImageWriter's: 100 = no compression (fastest), lower = more compression, same pixels.
@@ -17,4 +17,4 @@ namespace compose {
 // "   ") is left out; Qt's writer would refuse the whole image for it.
 bool encodePng(const QImage& image, QIODevice* out, int quality, QString* error);
 
-}  // namespace compose
+}  // namespace png

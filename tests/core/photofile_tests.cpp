@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
-#include "app/photofile.h"
+#include "core/photofile.h"
 #include "qt_printers.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/hugepages.h"
+#include "core/hugepages.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -6,8 +6,8 @@
 #include <QImage>
 #include <QPoint>
 
-#include "app/photofile.h"
 #include "compose/composite.h"
+#include "core/photofile.h"
 
 // Lays the keyed foreground over the background with the window's compositing settings.
 // `cache` keeps rescaled layers between calls with unchanged sources.

@@ -12,8 +12,8 @@
 #include <QTemporaryDir>
 
 #include "bench_main.h"
-#include "compose/pngencode.h"
-#include "compose/pngfile.h"
+#include "png/pngencode.h"
+#include "png/pngfile.h"
 #include "studio_shot.h"
 
 namespace {
@@ -83,7 +83,7 @@ BENCHMARK(BM_QtPngWriterToFile)->Arg(100)->Unit(benchmark::kMillisecond)->UseRea
 
 void BM_EncodePngToFile(benchmark::State& state) {
     toPlainFile(state, [](const QImage& img, QIODevice* out, int quality) {
-        return compose::encodePng(img, out, quality, nullptr);
+        return png::encodePng(img, out, quality, nullptr);
     });
 }
 BENCHMARK(BM_EncodePngToFile)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -109,7 +109,7 @@ void BM_WritePng(benchmark::State& state) {
     const QString path = target();
     for (auto _ : state) {
         QString error;
-        if (!writePng(img, path, int(state.range(0)), &error))
+        if (!png::writePng(img, path, int(state.range(0)), &error))
             state.SkipWithError(error.toUtf8().constData());
     }
     setCounters(state);
@@ -126,7 +126,7 @@ void BM_EncodePngToMemory(benchmark::State& state) {
         bytes.resize(0);  // keeps the capacity: this measures the encoder alone
         QBuffer buf(&bytes);
         buf.open(QIODevice::WriteOnly);
-        if (!compose::encodePng(img, &buf, int(state.range(0)), nullptr))
+        if (!png::encodePng(img, &buf, int(state.range(0)), nullptr))
             state.SkipWithError("encoding failed");
     }
     state.counters["MPix/s"] = benchmark::Counter(double(kWidth) * kHeight / 1e6,

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QString>
 
+namespace png {
+
 // The file a composite of `foreground` gets in `folder`: the foreground's name without its
 // folder and without everything from its first "." on, with ".png".
 QString compositeFileName(const QString& folder, const QString& foreground);
@@ -12,3 +14,5 @@ QString compositeFileName(const QString& folder, const QString& foreground);
 // The file appears whole or not at all: an earlier file of that name stays in place until the
 // new one is complete. On failure returns false and says why in `error`.
 bool writePng(const QImage& image, const QString& path, int quality, QString* error);
+
+}  // namespace png

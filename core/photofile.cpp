@@ -1,4 +1,4 @@
-#include "app/photofile.h"
+#include "core/photofile.h"
 
 #include <QFileInfo>
 #include <QImageReader>

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include "app/startup.h"
+#include "core/startup.h"
 #include "qt_printers.h"
 
 namespace {

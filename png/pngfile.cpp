@@ -1,10 +1,11 @@
-#include "compose/pngfile.h"
+#include "png/pngfile.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include "compose/pngencode.h"
+#include "png/pngencode.h"
+
+namespace png {
 
 QString compositeFileName(const QString& folder, const QString& foreground) {
     return folder + QLatin1Char('/') + QFileInfo(foreground).baseName() + QStringLiteral(".png");
@@ -17,12 +18,12 @@ bool writePng(const QImage& image, const QString& path, int quality, QString* er
         return false;
     };
     if (image.isNull())
-        return fail(QCoreApplication::translate("Dialog", "There is no composite to save yet."));
+        return fail(QStringLiteral("The image is empty."));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
     QString encodeError;
-    if (!compose::encodePng(image, &file, quality, &encodeError)) {
+    if (!encodePng(image, &file, quality, &encodeError)) {
         const QString why = file.error() != QFileDevice::NoError ? file.errorString() : encodeError;
         file.cancelWriting();
         return fail(why);
@@ -31,3 +32,5 @@ bool writePng(const QImage& image, const QString& path, int quality, QString* er
         return fail(file.errorString());
     return true;
 }
+
+}  // namespace png

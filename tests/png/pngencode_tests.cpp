@@ -14,8 +14,8 @@
 #include <cstring>
 #include <vector>
 
-#include "compose/pngencode.h"
-#include "compose/pngfile.h"
+#include "png/pngencode.h"
+#include "png/pngfile.h"
 #include "qt_printers.h"
 
 namespace {
@@ -35,7 +35,7 @@ QByteArray ourPng(const QImage& image, int quality) {
     QBuffer buf(&bytes);
     buf.open(QIODevice::WriteOnly);
     QString error;
-    EXPECT_TRUE(compose::encodePng(image, &buf, quality, &error)) << error.toStdString();
+    EXPECT_TRUE(png::encodePng(image, &buf, quality, &error)) << error.toStdString();
     return bytes;
 }
 
@@ -406,13 +406,13 @@ TEST(PngEncodeFailure, AFullDeviceGivesFalseAndItsError) {
              {qint64(0), qint64(5), qint64(40), qint64(70000), whole / 2, whole - 12}) {
             FillingDevice dev(room);
             QString error;
-            EXPECT_FALSE(compose::encodePng(img, &dev, quality, &error))
+            EXPECT_FALSE(png::encodePng(img, &dev, quality, &error))
                 << "room " << room << " quality " << quality;
             EXPECT_EQ(error, QStringLiteral("No space left on device")) << "room " << room;
             EXPECT_EQ(dev.written(), room) << "what fits is written";
         }
         FillingDevice roomy(whole);
-        EXPECT_TRUE(compose::encodePng(img, &roomy, quality, nullptr));
+        EXPECT_TRUE(png::encodePng(img, &roomy, quality, nullptr));
         EXPECT_EQ(roomy.written(), whole);
     }
 }
@@ -425,7 +425,7 @@ TEST(PngEncodeFailure, DevFullGivesFalseWithTheSystemsReason) {
         QFile full(QStringLiteral("/dev/full"));
         ASSERT_TRUE(full.open(QIODevice::WriteOnly));
         QString error;
-        EXPECT_FALSE(compose::encodePng(img, &full, quality, &error));
+        EXPECT_FALSE(png::encodePng(img, &full, quality, &error));
         EXPECT_FALSE(error.isEmpty());
         EXPECT_EQ(error, full.errorString());
     }
@@ -436,7 +436,7 @@ TEST(PngEncodeFailure, NullImageIsRefused) {
     QBuffer buf(&bytes);
     buf.open(QIODevice::WriteOnly);
     QString error;
-    EXPECT_FALSE(compose::encodePng(QImage(), &buf, 100, &error));
+    EXPECT_FALSE(png::encodePng(QImage(), &buf, 100, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(bytes.isEmpty());
 }
@@ -453,9 +453,9 @@ TEST(WritePng, FileDecodesAsQtsWouldAndReplacesTheOldOne) {
     second.setColorSpace(QColorSpace::SRgb);
     second.setText(QStringLiteral("Software"), QStringLiteral("Mattora"));
     QString error;
-    ASSERT_TRUE(writePng(first, path, 100, &error)) << error.toStdString();
+    ASSERT_TRUE(png::writePng(first, path, 100, &error)) << error.toStdString();
     for (int quality : {100, 50}) {
-        ASSERT_TRUE(writePng(second, path, quality, &error)) << error.toStdString();
+        ASSERT_TRUE(png::writePng(second, path, quality, &error)) << error.toStdString();
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_TRUE(decodeAlike(f.readAll(), qtPng(second, quality))) << "quality " << quality;

@@ -1,4 +1,6 @@
-#include "compose/pngencode.h"
+#include "png/pngencode.h"
+
+#include "core/rows.h"
 
 #include <libdeflate.h>
 
@@ -7,7 +9,6 @@
 #include <QImageWriter>
 #include <QMap>
 #include <QScopeGuard>
-#include <QThread>
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtEndian>
 #include <algorithm>
@@ -18,7 +19,7 @@
 #include <new>
 #include <vector>
 
-namespace compose {
+namespace png {
 namespace {
 
 // Filtered bytes per band at quality 100; each band is one IDAT chunk, written as soon as it is
@@ -26,8 +27,6 @@ namespace {
 constexpr qsizetype kBandBytes = qsizetype(4) << 20;
 // Source rows converted at a time: small enough to stay in cache between conversion and swizzle.
 constexpr qsizetype kChunkBytes = qsizetype(256) << 10;
-// Below this much pixel data the threads cost more than they save.
-constexpr qsizetype kParallelBytes = qsizetype(512) << 10;
 // The largest payload of a stored deflate block.
 constexpr qsizetype kStoredMax = 65535;
 
@@ -370,8 +369,9 @@ bool fillUnits(const StoredLayout& l, const QImage& image, int u0, int u1, uchar
 bool writeStored(const QImage& image, int bpp, Sink& sink, QString* error) {
     const StoredLayout l(image.width(), image.height(), bpp);
     const int bands = l.bands();
-    const bool parallel = l.unitsSize(0, l.units) > kParallelBytes;
-    const int pieces = parallel ? std::max(2, QThread::idealThreadCount()) : 1;
+    // The same row rule as every other pixel loop, with units (groups of rows) as its rows.
+    const qint64 unitPixels = qint64(l.rowsPerUnit) * l.width;
+    const bool parallel = core::rowBands(l.units, unitPixels).size() > 1;
 
     // One band: chunk length and type, the zlib header (first band), the units, the Adler-32
     // (last band) and the chunk's CRC.
@@ -406,11 +406,9 @@ bool writeStored(const QImage& image, int bpp, Sink& sink, QString* error) {
         uchar* units = s.buf.get() + 8 + (b == 0 ? 2 : 0);
         s.size = (units - s.buf.get()) + l.unitsSize(u0, u1) + (b + 1 == bands ? 4 : 0) + 4;
         s.pieces.clear();
-        const int n = std::min(pieces, u1 - u0);
-        for (int i = 0; i < n; ++i) {
-            const int p0 = u0 + (u1 - u0) * i / n;
-            const int p1 = u0 + (u1 - u0) * (i + 1) / n;
-            s.pieces.push_back({p0, p1, units + (p0 - u0) * l.unitBytes, false});
+        for (const core::RowBand& r : core::rowBands(u1 - u0, unitPixels)) {
+            const int p0 = u0 + r.first;
+            s.pieces.push_back({p0, u0 + r.last, units + (p0 - u0) * l.unitBytes, false});
         }
         if (parallel) {
             pending = QtConcurrent::map(s.pieces, fill);
@@ -525,20 +523,13 @@ bool writeDeflated(const QImage& image, int bpp, int level, Sink& sink, QString*
     if (!filtered)
         return fail(outOfMemory());
 
-    struct Piece {
-        int y0, y1;
-        bool ok;
-    };
-    std::vector<Piece> pieces;
-    const int n = size > size_t(kParallelBytes) ? std::max(2, QThread::idealThreadCount()) : 1;
-    for (int i = 0; i < std::min(n, h); ++i)
-        pieces.push_back({int(qint64(h) * i / n), int(qint64(h) * (i + 1) / n), false});
-    QtConcurrent::blockingMap(
-        pieces, [&](Piece& p) { p.ok = filterRows(image, bpp, p.y0, p.y1, filtered.get()); });
-    for (const Piece& p : pieces) {
-        if (!p.ok)
-            return fail(outOfMemory());
-    }
+    const std::vector<core::RowBand> bands = core::rowBands(h, image.width());
+    std::vector<char> ok(bands.size(), 0);
+    core::runBands(bands, [&](size_t i, const core::RowBand& b) {
+        ok[i] = filterRows(image, bpp, b.first, b.last, filtered.get());
+    });
+    if (std::find(ok.begin(), ok.end(), 0) != ok.end())
+        return fail(outOfMemory());
 
     libdeflate_compressor* c = libdeflate_alloc_compressor(level);
     if (!c)
@@ -613,4 +604,4 @@ bool encodePng(const QImage& image, QIODevice* out, int quality, QString* error)
     return ok;
 }
 
-}  // namespace compose
+}  // namespace png

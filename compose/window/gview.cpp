@@ -1,4 +1,4 @@
-#include "compose/gview.h"
+#include "compose/window/gview.h"
 
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
@@ -6,18 +6,9 @@
 #include <QTextStream>
 
 #include "app/globals.h"
+#include "ui/windowsettings.h"
 
 namespace {
-
-compose::ComposeSettings currentSettings() {
-    compose::ComposeSettings s;
-    s.fgSize = AdvSettings::fgSize;
-    s.bgScale = AdvSettings::bgScale;
-    s.canvas = AdvSettings::canvas;
-    s.bkpos = AdvSettings::bkpos;
-    s.previewSize = MyGlobal::PrevSize;
-    return s;
-}
 
 void writeReleaseRecord(const QPoint& pos) {
     if (!MyGlobal::log.isOpen())
@@ -42,7 +33,7 @@ void writeDragRecord(int dx, int dy, const QPoint& pos, const QPoint& p1) {
 
 QImage createImageWithOverlay(const QImage& bImage, const QImage& oImage, int x, int y,
                               bool transparent, compose::ComposeCache* cache) {
-    return compose::createComposite(bImage, oImage, x, y, transparent, currentSettings(), cache);
+    return compose::createComposite(bImage, oImage, x, y, transparent, composeSettings(), cache);
 }
 
 Gview::Gview(QWidget* parent) : QGraphicsView(parent), p1(0, 0) {
@@ -103,7 +94,7 @@ void Gview::mouseMoveEvent(QMouseEvent* event) {
     // that ends the drag builds the full-resolution composite.
     const QImage preview = compose::dragPreview(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG + dx,
                                                 MyGlobal::yshiftFG + dy, MyGlobal::transparentbkg,
-                                                currentSettings(), &m_scaled);
+                                                composeSettings(), &m_scaled);
     if (!preview.isNull())
         showPreview(preview);
 }
