@@ -11,15 +11,18 @@
 #include "batch/options.h"
 #include "batch/progress.h"
 #include "batch/runner.h"
+#include "batch/watch.h"
 
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<int> g_signal{0};  // the one that stopped the run; the exit status is 128 + it
 
 // Ctrl-C lets the photos in hand finish (a file is never left half-written either way) and
 // stops the run; a second one ends the program at once.
 extern "C" void onInterrupt(int signal) {
     g_stop = true;
+    g_signal = signal;
     std::signal(signal, SIG_DFL);
 }
 
@@ -57,6 +60,9 @@ int main(int argc, char* argv[]) {
 
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+    if (!options.watchDir.isEmpty())
+        return batch::watchFolder(options, stderr, isatty(STDERR_FILENO), g_signal,
+                                  batch::watchTimingFromEnvironment());
     batch::Progress progress(stderr, isatty(STDERR_FILENO), int(options.foregrounds.size()));
     const batch::Status status = batch::runBatch(options, progress, g_stop);
     progress.summary();
@@ -66,5 +72,5 @@ int main(int argc, char* argv[]) {
                           .arg(left)
                           .arg(options.foregrounds.size()));
     }
-    return status;
+    return status == batch::Interrupted ? 128 + g_signal : status;
 }
