@@ -75,6 +75,7 @@ public:
         QObject::connect(&m_rescan, &QTimer::timeout, [this] { scan(); });
         m_rescan.start();
         m_deadline.setSingleShot(true);
+        m_deadline.setTimerType(Qt::PreciseTimer);  // a coarse one may be 5 % late
         QObject::connect(&m_deadline, &QTimer::timeout, [this] { scan(); });
         // Signal handlers may only set a flag; the loop looks at it between photos.
         QTimer stopPoll;
@@ -174,7 +175,7 @@ private:
         m_pending = stillPending;
         if (nextDeadline >= 0)
             m_deadline.start(
-                int(qBound(qint64(1), nextDeadline - now + 5, qint64(m_timing.rescanMs))));
+                int(qBound(qint64(1), nextDeadline - now + 1, qint64(m_timing.rescanMs))));
         drawStatus();
     }
 
