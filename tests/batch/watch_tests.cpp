@@ -96,10 +96,9 @@ TEST_F(WatchFolder, EachCompletePhotoIsDoneOnceAndASignalEndsWithTheSummary) {
         const char* what;
         std::function<void(WatchFolder&)> before, during;  // feeding the folder
         QStringList results;
-        int photoLines;
-        int problemLines;
-        int signal;
-        int status;
+        struct {
+            int photoLines, problemLines, signal;  // the exit status is 128 + the signal
+        } expect;
     } cases[] = {
         {"photos present at start",
          [](WatchFolder& t) {
@@ -109,18 +108,12 @@ TEST_F(WatchFolder, EachCompletePhotoIsDoneOnceAndASignalEndsWithTheSummary) {
          },
          nullptr,
          {"B.png", "a.png"},
-         2,
-         0,
-         SIGINT,
-         130},
+         {2, 0, SIGINT}},
         {"a photo written in two steps",
          nullptr,
          [](WatchFolder& t) { write(t.hot + "/c.png", shot("c.png"), 2); },
          {"c.png"},
-         1,
-         0,
-         SIGTERM,
-         143},
+         {1, 0, SIGTERM}},
         {"a photo renamed into the folder",
          nullptr,
          [](WatchFolder& t) {
@@ -128,10 +121,7 @@ TEST_F(WatchFolder, EachCompletePhotoIsDoneOnceAndASignalEndsWithTheSummary) {
              ASSERT_TRUE(QFile::rename(t.path("elsewhere/d.jpeg"), t.hot + "/d.jpeg"));
          },
          {"d.png"},
-         1,
-         0,
-         SIGINT,
-         130},
+         {1, 0, SIGINT}},
         {"a result newer than its photo, from an earlier run",
          [](WatchFolder& t) {
              write(t.hot + "/e.png", shot("e.png"));
@@ -140,10 +130,7 @@ TEST_F(WatchFolder, EachCompletePhotoIsDoneOnceAndASignalEndsWithTheSummary) {
          },
          nullptr,
          {"e.png"},
-         0,
-         0,
-         SIGINT,
-         130},
+         {0, 0, SIGINT}},
         {"a result older than its photo",
          [](WatchFolder& t) {
              write(t.out + "/f.png", "stale");
@@ -152,10 +139,7 @@ TEST_F(WatchFolder, EachCompletePhotoIsDoneOnceAndASignalEndsWithTheSummary) {
          },
          nullptr,
          {"f.png"},
-         1,
-         0,
-         SIGINT,
-         130},
+         {1, 0, SIGINT}},
         {"a damaged photo, reported once though the folder changes",
          nullptr,
          [](WatchFolder& t) {
@@ -164,10 +148,7 @@ TEST_F(WatchFolder, EachCompletePhotoIsDoneOnceAndASignalEndsWithTheSummary) {
              write(t.hot + "/other.txt", "a change in the folder");
          },
          {},
-         1,
-         1,
-         SIGINT,
-         130},
+         {1, 1, SIGINT}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -181,17 +162,18 @@ TEST_F(WatchFolder, EachCompletePhotoIsDoneOnceAndASignalEndsWithTheSummary) {
                 if (c.during)
                     c.during(*this);
             },
-            c.photoLines, c.signal);
+            c.expect.photoLines, c.expect.signal);
         const std::string all = lines.join(QLatin1Char('\n')).toStdString();
-        EXPECT_EQ(status, c.status) << all;
-        EXPECT_EQ(lines.filter(QRegularExpression("^\\[\\d+\\] ")).size(), c.photoLines) << all;
+        EXPECT_EQ(status, 128 + c.expect.signal) << all;
+        EXPECT_EQ(lines.filter(QRegularExpression("^\\[\\d+\\] ")).size(), c.expect.photoLines)
+            << all;
         EXPECT_EQ(
             lines.filter(QRegularExpression("^mattora-batch: .*g.jpg: cannot be read")).size(),
-            c.problemLines)
+            c.expect.problemLines)
             << all;
         ASSERT_FALSE(lines.isEmpty());
         EXPECT_TRUE(lines.last().startsWith(
-            QStringLiteral("%1 written, ").arg(c.photoLines - c.problemLines)))
+            QStringLiteral("%1 written, ").arg(c.expect.photoLines - c.expect.problemLines)))
             << all;
         // Nothing half-written or temporary is left beside the results.
         EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name), c.results);
