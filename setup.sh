@@ -14,6 +14,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
   libgtest-dev libbenchmark-dev libdeflate-dev
   fonts-liberation
+  desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

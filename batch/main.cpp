@@ -9,6 +9,7 @@
 #include "batch/options.h"
 #include "batch/progress.h"
 #include "batch/runner.h"
+#include "batch/watch.h"
 #include "core/hugepages.h"
 #include "core/rows.h"
 #include "core/startup.h"
@@ -16,11 +17,13 @@
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<int> g_signal{0};  // the one that stopped the run; the exit status is 128 + it
 
 // Ctrl-C lets the photos in hand finish (a file is never left half-written either way) and
 // stops the run; a second one ends the program at once.
 extern "C" void onInterrupt(int signal) {
     g_stop = true;
+    g_signal = signal;
     std::signal(signal, SIG_DFL);
 }
 
@@ -59,6 +62,9 @@ int main(int argc, char* argv[]) {
     core::shareCoresWith(int(std::min<qsizetype>(options.jobs, options.foregrounds.size())));
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+    if (!options.watchDir.isEmpty())
+        return batch::watchFolder(options, stderr, isatty(STDERR_FILENO), g_signal,
+                                  batch::watchTimingFromEnvironment());
     batch::Progress progress(stderr, isatty(STDERR_FILENO), int(options.foregrounds.size()));
     const batch::Status status = batch::runBatch(options, progress, g_stop);
     progress.summary();
@@ -68,5 +74,5 @@ int main(int argc, char* argv[]) {
                           .arg(left)
                           .arg(options.foregrounds.size()));
     }
-    return status;
+    return status == batch::Interrupted ? 128 + g_signal : status;
 }

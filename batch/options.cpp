@@ -42,6 +42,9 @@ const Option kOptions[] = {
      "PNG quality 0..100 (default 100, as \"Save Image\"); lower values give smaller files "
      "with the same pixels, written more slowly."},
     {"jobs", "N", "Photos processed at once (default: the number of cores)."},
+    {"watch", "DIR",
+     "Hot folder: key the photos in DIR whose result is missing or older, then each photo "
+     "written or moved into DIR once complete, until Ctrl-C; no FOREGROUND is given."},
 };
 
 void addOptions(QCommandLineParser& parser) {
@@ -160,7 +163,12 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
         *problem = QStringLiteral("--output-dir needs a folder name");
         return false;
     }
-    if (o->foregrounds.isEmpty()) {
+    o->watchDir = p.value(QStringLiteral("watch"));
+    if (p.isSet(QStringLiteral("watch")) && (o->watchDir.isEmpty() || !o->foregrounds.isEmpty())) {
+        *problem = QStringLiteral("--watch needs a folder name and no FOREGROUND photos");
+        return false;
+    }
+    if (o->foregrounds.isEmpty() && o->watchDir.isEmpty()) {
         *problem = QStringLiteral("no foreground photo given");
         return false;
     }

@@ -21,6 +21,7 @@ struct Options {
     int quality = 100;
     int jobs = 1;
     QStringList foregrounds;
+    QString watchDir;  // --watch: key the photos that land here instead of `foregrounds`
 };
 
 enum class Request { Run, Help, Version, UsageError };

@@ -47,6 +47,10 @@ QString applicationFolder(const QString& executableDir) {
         dir.cdUp();
     }
 #endif
+    // An installed program keeps its data in <prefix>/share/mattora; a build folder beside it.
+    const QDir shared(dir.absoluteFilePath(QStringLiteral("../share/mattora")));
+    if (!dir.exists(QStringLiteral("Bkg")) && shared.exists(QStringLiteral("Bkg")))
+        return shared.canonicalPath();
     return dir.absolutePath();
 }
 

@@ -13,7 +13,8 @@ namespace startup {
 bool openLog(QFile& log);
 
 // Folder that holds the sample photos: beside the executable, or, inside a macOS
-// application bundle, the folder that contains the bundle.
+// application bundle, the folder that contains the bundle; failing that, the installed
+// ../share/mattora.
 QString applicationFolder(const QString& executableDir);
 
 // "<home>/Documents/Verdalux", created with its missing parents. If it can neither be created

@@ -60,7 +60,14 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
             first.scaled(MyGlobal::PrevSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     ui->graphicsView->showScene(m_scene);
 
-    setWindowIcon(QIcon(QStringLiteral("icon.png")));
+    // The working folder's icon first; an installed program has its own in the icon theme.
+    const QIcon local(QStringLiteral("icon.png"));
+    setWindowIcon(!local.isNull()
+                      ? local
+                      : QIcon::fromTheme(QStringLiteral("mattora"),
+                                         QIcon(MyGlobal::appDir +
+                                               QStringLiteral("/../icons/hicolor/256x256/apps/"
+                                                              "mattora.png"))));
     setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint |
                    Qt::WindowMinimizeButtonHint);
     ui->Run->setDefault(true);

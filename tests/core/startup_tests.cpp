@@ -128,7 +128,23 @@ TEST(OutputFolder, UncreatableFolderFallsBackToDocuments) {
     EXPECT_EQ(startup::outputFolder(home.path()), QDir(home.path()).absoluteFilePath("Documents"));
 }
 
-TEST(ApplicationFolder, IsTheFolderOfTheExecutable) {
-    QTemporaryDir tmp;
-    EXPECT_EQ(startup::applicationFolder(tmp.path()), QDir(tmp.path()).absolutePath());
+TEST(ApplicationFolder, IsBesideTheExecutableElseTheInstalledShareFolder) {
+    const struct {
+        QStringList folders;  // made under a fresh prefix
+        const char* expected;
+    } cases[] = {
+        {{"bin"}, "bin"},
+        {{"bin/Bkg"}, "bin"},
+        {{"bin", "share/mattora/Bkg"}, "share/mattora"},
+        {{"bin/Bkg", "share/mattora/Bkg"}, "bin"},  // a build folder keeps its own photos
+        {{"bin", "share/mattora"}, "bin"},          // no data installed there either
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir prefix;
+        for (const QString& f : c.folders)
+            ASSERT_TRUE(QDir(prefix.path()).mkpath(f));
+        SCOPED_TRACE(c.folders.join(' ').toStdString());
+        EXPECT_EQ(startup::applicationFolder(prefix.filePath("bin")),
+                  QDir(prefix.filePath(c.expected)).canonicalPath());
+    }
 }

@@ -1,7 +1,8 @@
 // Writes the sample photos, backgrounds, window icon and logo of the application.
 //
-// Usage: mattora-samplegen OUTDIR [LOGODIR]
-// The logo goes into LOGODIR (the resource folder) when given, else into OUTDIR.
+// Usage: mattora-samplegen OUTDIR [LOGODIR [ICONDIR]]
+// The logo goes into LOGODIR (the resource folder) when given, else into OUTDIR. ICONDIR gets
+// the window icon for the desktop's icon theme, ICONDIR/<N>x<N>/apps/mattora.png.
 // Everything is painted from fixed seeds, so two runs write identical files.
 #include <QCoreApplication>
 #include <QDir>
@@ -32,8 +33,8 @@ int main(int argc, char** argv) {
     // The image plugins (JPEG) are found through the application object.
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 2 && args.size() != 3) {
-        std::fprintf(stderr, "usage: mattora-samplegen OUTDIR [LOGODIR]\n");
+    if (args.size() < 2 || args.size() > 4) {
+        std::fprintf(stderr, "usage: mattora-samplegen OUTDIR [LOGODIR [ICONDIR]]\n");
         return 2;
     }
     QDir out(args.at(1));
@@ -62,5 +63,18 @@ int main(int argc, char** argv) {
     ok &= save(studioPaper(), bkg, QStringLiteral("studio_paper.png"), "PNG", kPngPacked);
     ok &= save(appIcon(), out, QStringLiteral("icon.png"), "PNG", kPngPacked);
     ok &= save(logo(), logoDir, QStringLiteral("w_logo.png"), "PNG", kPngPacked);
+    if (args.size() == 4) {
+        // The sizes desktops ask the hicolor theme for; smaller ones are the big drawing scaled.
+        const QImage icon = appIcon();
+        for (const int n : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QString sub = QStringLiteral("%1x%1/apps").arg(n);
+            QDir dir(args.at(3));
+            ok &= dir.mkpath(sub) && dir.cd(sub);
+            const QImage sized = n == icon.width() ? icon
+                                                   : icon.scaled(n, n, Qt::IgnoreAspectRatio,
+                                                                 Qt::SmoothTransformation);
+            ok &= save(sized, dir, QStringLiteral("mattora.png"), "PNG", kPngPacked);
+        }
+    }
     return ok ? 0 : 1;
 }

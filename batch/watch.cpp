@@ -1,0 +1,238 @@
+#include "batch/watch.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QHash>
+#include <QTimer>
+#include <cstdio>
+
+#include "core/photofile.h"
+#include "batch/runner.h"
+#include "png/pngfile.h"
+
+namespace batch {
+
+namespace {
+
+// The window's hot folder takes the same names; QDir matches them in any letter case.
+const QStringList kPhotoPatterns = {QStringLiteral("*.xpm"),  QStringLiteral("*.png"),
+                                    QStringLiteral("*.bmp"),  QStringLiteral("*.tif"),
+                                    QStringLiteral("*.tiff"), QStringLiteral("*.jpg"),
+                                    QStringLiteral("*.jpeg")};
+
+// What a photo looked like when last seen; a change to either means it is being (re)written.
+struct Signature {
+    qint64 size = -1;
+    qint64 modifiedMs = 0;
+    bool operator==(const Signature& o) const {
+        return size == o.size && modifiedMs == o.modifiedMs;
+    }
+};
+
+struct Pending {
+    Signature seen;
+    qint64 seenAtMs = 0;  // when `seen` was first observed
+};
+
+class Watch {
+public:
+    Watch(const Options& o, std::FILE* out, bool terminal, const std::atomic<int>& stopSignal,
+          const WatchTiming& timing)
+        : m_o(o),
+          m_dir(QDir(o.watchDir).absolutePath()),
+          m_out(out),
+          m_terminal(terminal),
+          m_stopSignal(stopSignal),
+          m_timing(timing) {}
+
+    int run() {
+        m_clock.start();
+        if (!QDir().mkpath(m_o.outputDir)) {
+            line(problem(m_o.outputDir, QStringLiteral("the output folder cannot be created")));
+            return 1;
+        }
+        if (QFileInfo(m_o.outputDir).canonicalFilePath() == QFileInfo(m_dir).canonicalFilePath()) {
+            // Each result would arrive as a new photo.
+            line(problem(m_dir, QStringLiteral("the output folder must not be the watched one")));
+            return 2;
+        }
+        if (!m_o.transparent) {
+            QString why;
+            const QImage decoded = loadPhoto(m_o.background, &why);
+            if (decoded.isNull()) {
+                line(problem(m_o.background, QStringLiteral("cannot be read: ") + why));
+                return 1;
+            }
+            m_background = compose::backgroundLayer(decoded);
+        }
+
+        QObject::connect(&m_watcher, &QFileSystemWatcher::directoryChanged, [this] { scan(); });
+        m_rescan.setInterval(m_timing.rescanMs);
+        QObject::connect(&m_rescan, &QTimer::timeout, [this] { scan(); });
+        m_rescan.start();
+        m_deadline.setSingleShot(true);
+        m_deadline.setTimerType(Qt::PreciseTimer);  // a coarse one may be 5 % late
+        QObject::connect(&m_deadline, &QTimer::timeout, [this] { scan(); });
+        // Signal handlers may only set a flag; the loop looks at it between photos.
+        QTimer stopPoll;
+        QObject::connect(&stopPoll, &QTimer::timeout, [this] {
+            if (m_stopSignal)
+                QCoreApplication::exit(128 + m_stopSignal);
+        });
+        stopPoll.start(50);
+        QTimer::singleShot(0, &m_rescan, [this] { scan(); });
+
+        const int status = QCoreApplication::exec();
+        clearStatus();
+        put(QStringLiteral("%1 written, %2 failed, %3 seconds\n")
+                .arg(m_written)
+                .arg(m_failed)
+                .arg(double(m_clock.elapsed()) / 1000.0, 0, 'f', 1));
+        return status;
+    }
+
+private:
+    static QString problem(const QString& file, const QString& what) {
+        return QStringLiteral("mattora-batch: %1: %2").arg(QDir::toNativeSeparators(file), what);
+    }
+
+    void put(const QString& text) {
+        const QByteArray bytes = text.toLocal8Bit();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_out);
+        std::fflush(m_out);
+    }
+    void clearStatus() {
+        if (m_terminal)
+            put(QStringLiteral("\r\x1b[K"));
+    }
+    void drawStatus() {
+        if (m_terminal)
+            put(QStringLiteral("\r%1 done, watching %2\x1b[K")
+                    .arg(m_written + m_failed)
+                    .arg(QDir::toNativeSeparators(m_dir)));
+    }
+    // A line stays above the status line.
+    void line(const QString& text) {
+        clearStatus();
+        put(text + QLatin1Char('\n'));
+        drawStatus();
+    }
+
+    // True while the folder is there; says once when it goes and when it comes back.
+    bool folderPresent() {
+        if (!QFileInfo(m_dir).isDir()) {
+            if (!m_gone)
+                line(problem(m_dir,
+                             QStringLiteral("the watched folder is missing; waiting for it")));
+            m_gone = true;
+            return false;
+        }
+        if (m_gone)
+            line(problem(m_dir, QStringLiteral("the watched folder is back")));
+        m_gone = false;
+        if (!m_watcher.directories().contains(m_dir))
+            m_watcher.addPath(m_dir);  // a folder made anew is a new inode to watch
+        return true;
+    }
+
+    // Lists the folder, keys the oldest photo that is complete and not yet done, and comes
+    // back for the next one, so that a stop request is seen between photos.
+    void scan() {
+        if (m_stopSignal || !folderPresent())
+            return;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        qint64 nextDeadline = -1;
+        QHash<QString, Pending> stillPending;
+        const QFileInfoList photos = QDir(m_dir).entryInfoList(
+            kPhotoPatterns, QDir::Files | QDir::NoSymLinks, QDir::Time | QDir::Reversed);
+        for (const QFileInfo& photo : photos) {
+            const QString path = photo.absoluteFilePath();
+            const Signature sig{photo.size(), photo.lastModified().toMSecsSinceEpoch()};
+            if (m_failures.value(path) == sig)
+                continue;  // reported already; only a new version is tried again
+            const QFileInfo result(png::compositeFileName(m_o.outputDir, path));
+            if (result.exists() && result.lastModified().toMSecsSinceEpoch() >= sig.modifiedMs)
+                continue;
+            Pending p = m_pending.value(path);
+            if (!(p.seen == sig))
+                p = Pending{sig, now};
+            // Untouched for the settle time by its own clock, or by what this loop has seen.
+            const qint64 readyAt =
+                qMin(sig.modifiedMs + m_timing.settleMs, p.seenAtMs + m_timing.settleMs);
+            if (readyAt <= now) {
+                m_pending.remove(path);
+                process(path, sig);
+                QTimer::singleShot(0, &m_rescan, [this] { scan(); });
+                return;
+            }
+            stillPending.insert(path, p);
+            nextDeadline = nextDeadline < 0 ? readyAt : qMin(nextDeadline, readyAt);
+        }
+        m_pending = stillPending;
+        if (nextDeadline >= 0)
+            m_deadline.start(
+                int(qBound(qint64(1), nextDeadline - now + 1, qint64(m_timing.rescanMs))));
+        drawStatus();
+    }
+
+    void process(const QString& path, const Signature& sig) {
+        const QString output = png::compositeFileName(m_o.outputDir, path);
+        QString why;
+        bool written = false;
+        const QImage composite = composePhoto(path, m_background, m_o, &m_cache, &why);
+        m_cache.foreground.clear();
+        if (composite.isNull()) {
+            line(problem(path, why));
+        } else {
+            written = png::writePng(composite, output, m_o.quality, &why);
+            if (!written)
+                line(problem(path, QStringLiteral("could not be written to %1: %2")
+                                       .arg(QDir::toNativeSeparators(output), why)));
+        }
+        if (!written)
+            m_failures.insert(path, sig);
+        (written ? m_written : m_failed) += 1;
+        line(written ? QStringLiteral("[%1] %2 -> %3").arg(m_written + m_failed).arg(path, output)
+                     : QStringLiteral("[%1] %2 not written").arg(m_written + m_failed).arg(path));
+    }
+
+    const Options& m_o;
+    const QString m_dir;
+    std::FILE* m_out;
+    const bool m_terminal;
+    const std::atomic<int>& m_stopSignal;
+    const WatchTiming m_timing;
+    QImage m_background;
+    compose::ComposeCache m_cache;
+    QFileSystemWatcher m_watcher;
+    QTimer m_rescan;
+    QTimer m_deadline;
+    QHash<QString, Pending> m_pending;
+    QHash<QString, Signature> m_failures;
+    QElapsedTimer m_clock;
+    int m_written = 0;
+    int m_failed = 0;
+    bool m_gone = false;
+};
+
+}  // namespace
+
+WatchTiming watchTimingFromEnvironment() {
+    WatchTiming t;
+    bool ok = false;
+    const int settle = qEnvironmentVariableIntValue("MATTORA_WATCH_SETTLE_MS", &ok);
+    if (ok && settle >= 0)
+        t.settleMs = settle;
+    return t;
+}
+
+int watchFolder(const Options& o, std::FILE* out, bool terminal, const std::atomic<int>& stopSignal,
+                const WatchTiming& timing) {
+    return Watch(o, out, terminal, stopSignal, timing).run();
+}
+
+}  // namespace batch
