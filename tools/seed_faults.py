@@ -307,8 +307,8 @@ def main():
             sys.exit(f"the unmodified tree does not pass ({outcome}; {', '.join(failed)}); fix that first")
     results, interrupted = [], False
     try:
-        for f in faults:
-            print(f"[{f['id']}/{len(faults)}] {f['file']}:{f['line']} {f['kind']}: {f['mutated'].strip()}", flush=True)
+        for n, f in enumerate(faults, 1):
+            print(f"[{n}/{len(faults)}] #{f['id']} {f['file']}:{f['line']} {f['kind']}: {f['mutated'].strip()}", flush=True)
             results.append({k: v for k, v in f.items() if k in ("id", "file", "line", "kind", "original", "mutated")}
                            | try_fault(a, root, f))
             print(f"    -> {results[-1]['outcome']}", flush=True)
