@@ -40,19 +40,19 @@ inline Channels split(quint32 p, bool blue) {
 
 // One grid cell: the backdrop colour and the subject's excess around it.
 struct Cell {
-    float r = 0, k = 0, o = 0;
-    float subjectExcess = 0;
+    float r = 0, k = 0, o = 0;     // backdrop
+    float sr = 0, sk = 0, so = 0;  // subject
 };
 
-// Fills the cells not marked valid from their valid neighbours, ring by ring inwards, so
-// that a subject's area takes the backdrop (or subject) seen around it. Cells stay at
-// `fallback` when there is nothing valid at all.
+// Fills the cells not marked valid with the mean of their valid neighbours, ring by ring
+// inwards, so that an area the subject covers takes what is seen around it. With nothing
+// valid at all every cell becomes `fallback`.
 template <class Get, class Set>
 void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float fallback) {
     const int n = gw * gh;
     if (std::none_of(valid.begin(), valid.end(), [](char v) { return v != 0; })) {
         for (int i = 0; i < n; ++i) {
-            set(i, {fallback, fallback, fallback, fallback}, 1.0f);
+            set(i, {fallback, fallback, fallback});
         }
         return;
     }
@@ -60,27 +60,26 @@ void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float
     for (;;) {
         ring.clear();
         for (int i = 0; i < n; ++i) {
-            if (!valid[i]) {
-                const int x = i % gw, y = i / gw;
-                float sum[4] = {0, 0, 0, 0};
-                float count = 0;
-                for (int dy = -1; dy <= 1; ++dy) {
-                    for (int dx = -1; dx <= 1; ++dx) {
-                        const int nx = x + dx, ny = y + dy;
-                        if (nx < 0 || ny < 0 || nx >= gw || ny >= gh || !valid[ny * gw + nx]) {
-                            continue;
-                        }
+            if (valid[i]) {
+                continue;
+            }
+            const int x = i % gw, y = i / gw;
+            std::array<float, 3> sum = {0, 0, 0};
+            int count = 0;
+            for (int ny = std::max(0, y - 1); ny <= std::min(gh - 1, y + 1); ++ny) {
+                for (int nx = std::max(0, x - 1); nx <= std::min(gw - 1, x + 1); ++nx) {
+                    if (valid[ny * gw + nx]) {
                         const auto v = get(ny * gw + nx);
-                        for (int c = 0; c < 4; ++c) {
+                        for (int c = 0; c < 3; ++c) {
                             sum[c] += v[c];
                         }
-                        count += 1;
+                        ++count;
                     }
                 }
-                if (count > 0) {
-                    set(i, {sum[0], sum[1], sum[2], sum[3]}, 1.0f / count);
-                    ring.push_back(i);
-                }
+            }
+            if (count > 0) {
+                set(i, {sum[0] / float(count), sum[1] / float(count), sum[2] / float(count)});
+                ring.push_back(i);
             }
         }
         if (ring.empty()) {
@@ -103,7 +102,7 @@ float typicalBackdropRatio(const QImage& img, bool blue) {
         const auto* row = reinterpret_cast<const quint32*>(img.constScanLine(y));
         for (int x = 0; x < img.width(); x += step) {
             const Channels c = split(row[x], blue);
-            const float e = float(c.k) - 0.5f * float(c.r + c.o);
+            const float e = float(c.k - std::max(c.r, c.o));
             if (c.k < 24 || e <= 0.15f * float(c.k)) {
                 continue;
             }
@@ -138,7 +137,7 @@ Grid estimateFields(const QImage& img, bool blue) {
     g.h = (H + g.size - 1) / g.size;
     g.cells.assign(size_t(g.w) * g.h, Cell());
     std::vector<char> backdropValid(g.cells.size(), 0), subjectValid(g.cells.size(), 0);
-    const float confident = 0.55f * typicalBackdropRatio(img, blue);
+    const float confident = 0.8f * typicalBackdropRatio(img, blue);
     const int step = g.size >= 16 ? 2 : 1;
 
     auto visit = [&](int bx, int by, auto&& f) {
@@ -151,8 +150,9 @@ Grid estimateFields(const QImage& img, bool blue) {
         }
     };
 
-    // Backdrop: average the samples whose key share is clearly the backdrop's, then average
-    // again only those close to that first mean, which drops the mixed pixels at edges.
+    // Backdrop: the mean of the samples whose key share is clearly the backdrop's. The share
+    // does not change with brightness, so fall-off and shadows count; see-through or
+    // key-tinted parts of the subject fall short of it.
     forEachRowBand(W * g.size, g.h, [&](int by0, int by1) {
         for (int by = by0; by < by1; ++by) {
             for (int bx = 0; bx < g.w; ++bx) {
@@ -160,81 +160,66 @@ Grid estimateFields(const QImage& img, bool blue) {
                 int n = 0, samples = 0;
                 visit(bx, by, [&](Channels c) {
                     ++samples;
-                    const float e = float(c.k) - 0.5f * float(c.r + c.o);
-                    if (c.k >= 16 && e >= confident * float(c.k)) {
+                    if (c.k >= 16 && float(c.k - std::max(c.r, c.o)) >= confident * float(c.k)) {
                         sum[0] += c.r, sum[1] += c.k, sum[2] += c.o, ++n;
                     }
                 });
                 if (n * 8 < samples || n < 2) {
                     continue;
                 }
-                const double ratio = (sum[1] - 0.5 * (sum[0] + sum[2])) / sum[1];
-                const float strict = float(0.85 * ratio);
-                double tight[3] = {0, 0, 0};
-                int m = 0;
-                visit(bx, by, [&](Channels c) {
-                    const float e = float(c.k) - 0.5f * float(c.r + c.o);
-                    if (c.k >= 16 && e >= strict * float(c.k)) {
-                        tight[0] += c.r, tight[1] += c.k, tight[2] += c.o, ++m;
-                    }
-                });
-                const double* use = m * 8 >= samples ? tight : sum;
-                const int count = m * 8 >= samples ? m : n;
                 Cell& cell = g.cells[size_t(by) * g.w + bx];
-                cell.r = float(use[0] / count);
-                cell.k = float(use[1] / count);
-                cell.o = float(use[2] / count);
+                cell.r = float(sum[0] / n), cell.k = float(sum[1] / n), cell.o = float(sum[2] / n);
                 backdropValid[size_t(by) * g.w + bx] = 1;
             }
         }
     });
-    auto getBackdrop = [&](int i) {
-        const Cell& c = g.cells[i];
-        return std::array<float, 4>{c.r, c.k, c.o, 0};
-    };
-    auto setBackdrop = [&](int i, std::array<float, 4> v, float scale) {
-        Cell& c = g.cells[i];
-        c.r = v[0] * scale, c.k = v[1] * scale, c.o = v[2] * scale;
-    };
-    fillHoles(backdropValid, g.w, g.h, getBackdrop, setBackdrop, 0.0f);
+    fillHoles(
+        backdropValid, g.w, g.h,
+        [&](int i) {
+            return std::array<float, 3>{g.cells[i].r, g.cells[i].k, g.cells[i].o};
+        },
+        [&](int i, std::array<float, 3> v) {
+            g.cells[i].r = v[0], g.cells[i].k = v[1], g.cells[i].o = v[2];
+        },
+        0.0f);
 
-    // The subject's own excess: the mean over samples that clearly are not backdrop.
+    // The subject: the mean colour of the samples that clearly are not backdrop.
     forEachRowBand(W * g.size, g.h, [&](int by0, int by1) {
         for (int by = by0; by < by1; ++by) {
             for (int bx = 0; bx < g.w; ++bx) {
                 Cell& cell = g.cells[size_t(by) * g.w + bx];
-                const float ke = cell.k - 0.5f * (cell.r + cell.o);
-                double sum = 0;
+                const float ke = cell.k - std::max(cell.r, cell.o);
+                double sum[3] = {0, 0, 0};
                 int n = 0, samples = 0;
                 visit(bx, by, [&](Channels c) {
                     ++samples;
-                    const float e = float(c.k) - 0.5f * float(c.r + c.o);
-                    if (e <= 0.15f * ke) {
-                        sum += e, ++n;
+                    if (float(c.k - std::max(c.r, c.o)) <= 0.1f * ke) {
+                        sum[0] += c.r, sum[1] += c.k, sum[2] += c.o, ++n;
                     }
                 });
                 if (n * 8 >= samples && n > 0) {
-                    cell.subjectExcess = float(sum / n);
+                    cell.sr = float(sum[0] / n), cell.sk = float(sum[1] / n);
+                    cell.so = float(sum[2] / n);
                     subjectValid[size_t(by) * g.w + bx] = 1;
                 }
             }
         }
     });
-    auto getSubject = [&](int i) {
-        const float v = g.cells[i].subjectExcess;
-        return std::array<float, 4>{v, v, v, v};
-    };
-    auto setSubject = [&](int i, std::array<float, 4> v, float scale) {
-        g.cells[i].subjectExcess = v[0] * scale;
-    };
-    fillHoles(subjectValid, g.w, g.h, getSubject, setSubject, 0.0f);
+    // Where no subject is seen close by (glass, a lone strand) nothing is known of its
+    // colour: a neutral one assumes no excess, the classic colour-difference key.
+    for (size_t i = 0; i < g.cells.size(); ++i) {
+        if (!subjectValid[i]) {
+            g.cells[i].sr = g.cells[i].sk = g.cells[i].so = 128.0f;
+        }
+    }
     return g;
 }
 
 // Per-pixel values of one row, interpolated from the grid.
 struct RowFields {
-    std::vector<float> r, k, o, gain, offset;  // alpha = offset - gain * e
-    explicit RowFields(int w) : r(w), k(w), o(w), gain(w), offset(w) {}
+    std::vector<float> r, k, o;          // backdrop
+    std::vector<float> w, gain, offset;  // alpha = offset - gain * (k - w r - (1 - w) o)
+    explicit RowFields(int n) : r(n), k(n), o(n), w(n), gain(n), offset(n) {}
 };
 
 // What the ramp and the colour correction need, fixed for one call.
@@ -247,13 +232,14 @@ KEYING_KERNEL void softRow(quint32* px, int n, const RowFields& f, Shape sh, boo
     const float* fr = f.r.data();
     const float* fk = f.k.data();
     const float* fo = f.o.data();
+    const float* wr = f.w.data();
     const float* gain = f.gain.data();
     const float* offset = f.offset.data();
     for (int i = 0; i < n; ++i) {
         const quint32 p = px[i];
         const int r = int((p >> 16) & 0xff), g = int((p >> 8) & 0xff), b = int(p & 0xff);
         const int k = blue ? b : g, o = blue ? g : b;
-        const float e = float(k) - 0.5f * float(r + o);
+        const float e = float(k) - wr[i] * float(r) - (1.0f - wr[i]) * float(o);
         const float raw = offset[i] - gain[i] * e;
         const float a = std::clamp((raw - sh.lo) * sh.scale, 0.0f, 1.0f);
         const int a8 = int(a * 255.0f + 0.5f);
@@ -280,16 +266,21 @@ KEYING_KERNEL void softRow(quint32* px, int n, const RowFields& f, Shape sh, boo
 }
 
 // Fills one row's fields by interpolating the grid, linearly between block centres.
+//
+// The excess weighs the two other channels as the subject nearby does: against its larger
+// one (k - r for skin, k - o for a blue shirt), so that a yellow or cyan subject is still
+// far from the backdrop, yet linear, so that a mix of subject and backdrop keeps its ratio.
 void interpolateRow(const Grid& g, int y, int w, std::vector<Cell>& line, RowFields& f) {
     const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
     const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1);
     const int j1 = std::min(j0 + 1, g.h - 1);
     const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
+    auto lerp = [](float a, float b, float t) { return a + (b - a) * t; };
     for (int i = 0; i < g.w; ++i) {
         const Cell& a = g.cells[size_t(j0) * g.w + i];
         const Cell& b = g.cells[size_t(j1) * g.w + i];
-        line[i] = {a.r + (b.r - a.r) * ty, a.k + (b.k - a.k) * ty, a.o + (b.o - a.o) * ty,
-                   a.subjectExcess + (b.subjectExcess - a.subjectExcess) * ty};
+        line[i] = {lerp(a.r, b.r, ty),   lerp(a.k, b.k, ty),   lerp(a.o, b.o, ty),
+                   lerp(a.sr, b.sr, ty), lerp(a.sk, b.sk, ty), lerp(a.so, b.so, ty)};
     }
     for (int x = 0; x < w; ++x) {
         const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
@@ -298,12 +289,13 @@ void interpolateRow(const Grid& g, int y, int w, std::vector<Cell>& line, RowFie
         const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
         const Cell& a = line[i0];
         const Cell& b = line[i1];
-        const float r = a.r + (b.r - a.r) * tx, k = a.k + (b.k - a.k) * tx;
-        const float o = a.o + (b.o - a.o) * tx;
-        const float ke = std::max(8.0f, k - 0.5f * (r + o));
-        const float fe = std::clamp(a.subjectExcess + (b.subjectExcess - a.subjectExcess) * tx,
-                                    -1.5f * ke, 0.5f * ke);
-        f.r[x] = r, f.k[x] = k, f.o[x] = o;
+        const float r = lerp(a.r, b.r, tx), k = lerp(a.k, b.k, tx), o = lerp(a.o, b.o, tx);
+        const float sr = lerp(a.sr, b.sr, tx), sk = lerp(a.sk, b.sk, tx);
+        const float so = lerp(a.so, b.so, tx);
+        const float wr = std::clamp(0.5f + (sr - so) / 40.0f, 0.0f, 1.0f);
+        const float ke = std::max(8.0f, k - wr * r - (1.0f - wr) * o);
+        const float fe = std::clamp(sk - wr * sr - (1.0f - wr) * so, -1.5f * ke, 0.5f * ke);
+        f.r[x] = r, f.k[x] = k, f.o[x] = o, f.w[x] = wr;
         f.gain[x] = 1.0f / (ke - fe);
         f.offset[x] = ke * f.gain[x];
     }
@@ -320,8 +312,8 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     // Positive fine tuning raises the threshold: more of the backdrop-like edge is keyed out.
     const float shift = 0.003f * float(std::clamp(s.fine, -100, 100));
     Shape sh;
-    sh.lo = 0.08f + shift;
-    sh.scale = 1.0f / 0.86f;
+    sh.lo = 0.05f + shift;    // above the backdrop's noise
+    sh.scale = 1.0f / 0.83f;  // opaque from 0.88 up
     sh.opaqueDespill = s.correctSpill ? 0.5f + float(std::clamp(s.spill, 0, 40)) / 80.0f : 0.0f;
 
     const int w = img.width(), h = img.height();
