@@ -272,9 +272,11 @@ KEYING_KERNEL void softRow(quint32* px, int n, const RowFields& f, Shape sh, boo
 // far from the backdrop, yet linear, so that a mix of subject and backdrop keeps its ratio.
 void interpolateRow(const Grid& g, int y, int w, std::vector<Cell>& line, RowFields& f) {
     const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
-    const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1);
+    // Past the outermost block centres the field is extrapolated, so a fall-off continues
+    // to the frame's edge.
+    const int j0 = std::clamp(int(std::floor(fy)), 0, std::max(0, g.h - 2));
     const int j1 = std::min(j0 + 1, g.h - 1);
-    const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
+    const float ty = j1 > j0 ? fy - float(j0) : 0.0f;
     auto lerp = [](float a, float b, float t) { return a + (b - a) * t; };
     for (int i = 0; i < g.w; ++i) {
         const Cell& a = g.cells[size_t(j0) * g.w + i];
@@ -284,9 +286,9 @@ void interpolateRow(const Grid& g, int y, int w, std::vector<Cell>& line, RowFie
     }
     for (int x = 0; x < w; ++x) {
         const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
-        const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1);
+        const int i0 = std::clamp(int(std::floor(fx)), 0, std::max(0, g.w - 2));
         const int i1 = std::min(i0 + 1, g.w - 1);
-        const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
+        const float tx = i1 > i0 ? fx - float(i0) : 0.0f;
         const Cell& a = line[i0];
         const Cell& b = line[i1];
         const float r = lerp(a.r, b.r, tx), k = lerp(a.k, b.k, tx), o = lerp(a.o, b.o, tx);
@@ -312,8 +314,8 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     // Positive fine tuning raises the threshold: more of the backdrop-like edge is keyed out.
     const float shift = 0.003f * float(std::clamp(s.fine, -100, 100));
     Shape sh;
-    sh.lo = 0.05f + shift;    // above the backdrop's noise
-    sh.scale = 1.0f / 0.83f;  // opaque from 0.88 up
+    sh.lo = 0.05f + shift;   // above the backdrop's noise
+    sh.scale = 1.0f / 0.9f;  // opaque from 0.95 up; a half mix stays half
     sh.opaqueDespill = s.correctSpill ? 0.5f + float(std::clamp(s.spill, 0, 40)) / 80.0f : 0.0f;
 
     const int w = img.width(), h = img.height();

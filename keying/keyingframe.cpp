@@ -66,3 +66,6 @@ void Dialog::MaskOut9(QImage& img, unsigned int keyColour) {
 void Dialog::MaskOut10(QImage& img, unsigned int keyColour) {
     keying::maskOut10(img, keyColour, settingsFrom(*ui));
 }
+void Dialog::MaskOutSoft(QImage& img, unsigned int keyColour) {
+    keying::maskOutSoft(img, keyColour, settingsFrom(*ui));
+}
