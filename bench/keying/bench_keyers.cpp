@@ -1,5 +1,5 @@
-// Keys a 6000 x 4000 studio photo with each Magic Number (10: the soft key), and with a plain per-pixel
-// MaskOut10 (pixel(), setPixel(), per-pixel HSV) as the baseline. Rates in megapixels per
+// Keys a 6000 x 4000 studio photo with each Magic Number (10: the soft key), and with a plain
+// per-pixel MaskOut10 (pixel(), setPixel(), per-pixel HSV) as the baseline. Rates in megapixels per
 // second of wall time; the copy of the source photo before each run is not timed.
 #include <benchmark/benchmark.h>
 
