@@ -20,7 +20,7 @@ struct Option {
 
 // Ranges and defaults are those of the window's controls.
 const Option kOptions[] = {
-    {"magic", "N", "Keyer, the Magic Number 1..9 (default 9)."},
+    {"magic", "N", "Keyer, the Magic Number 1..10 (default 9)."},
     {"fine", "N", "Fine tuning -100..100 (default 0)."},
     {"coarse", "N", "Coarse tuning -100..100 (default 0)."},
     {"spill", "N", "Spill strength 0..40 (default 0)."},
@@ -117,7 +117,7 @@ bool readOffset(const QCommandLineParser& p, QPoint* out, QString* problem) {
 
 bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
     int rotation = 0;
-    if (!readInt(p, "magic", 1, 9, &o->key.magic, problem) ||
+    if (!readInt(p, "magic", 1, 10, &o->key.magic, problem) ||
         !readInt(p, "fine", -100, 100, &o->key.fine, problem) ||
         !readInt(p, "coarse", -100, 100, &o->key.coarse, problem) ||
         !readInt(p, "spill", 0, 40, &o->key.spill, problem) ||

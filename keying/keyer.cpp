@@ -19,12 +19,12 @@ QRgb keyColourOf(const QImage& img) {
 }
 
 namespace {
-constexpr Keyer kKeyers[9] = {maskOut,  maskOut3, maskOut4, maskOut5, maskOut6,
-                              maskOut7, maskOut8, maskOut9, maskOut10};
+constexpr Keyer kKeyers[10] = {maskOut,  maskOut3, maskOut4, maskOut5,  maskOut6,
+                               maskOut7, maskOut8, maskOut9, maskOut10, maskOutSoft};
 }  // namespace
 
 Keyer keyerFor(int magic) {
-    if (magic < 1 || magic > 9) {
+    if (magic < 1 || magic > 10) {
         return nullptr;
     }
     return kKeyers[magic - 1];

@@ -1,4 +1,4 @@
-// The keying engine: nine keyers that make the backdrop of a photo transparent, in place.
+// The keying engine: ten keyers that make the backdrop of a photo transparent, in place.
 // Keyed-out pixels become 0x00000000; kept pixels keep colour and alpha; spill-corrected
 // pixels are rewritten as each keyer says. Every keyer first converts the image to
 // QImage::Format_ARGB32.
@@ -12,7 +12,7 @@ namespace keying {
 enum class Backdrop { Green, Blue };
 
 struct KeySettings {
-    int magic = 9;              // Magic Number 1..9 selects the keyer
+    int magic = 9;              // Magic Number 1..10 selects the keyer
     int fine = 0;               // "Fine tuning" -100..100
     int coarse = 0;             // coarse tuning -100..100
     int spill = 0;              // spill strength 0..40
@@ -34,10 +34,13 @@ void maskOut7(QImage& img, QRgb key, const KeySettings& s);   // Magic 6: YCbCr 
 void maskOut8(QImage& img, QRgb key, const KeySettings& s);   // Magic 7: HSV near the key
 void maskOut9(QImage& img, QRgb key, const KeySettings& s);   // Magic 8: fixed green bands
 void maskOut10(QImage& img, QRgb key, const KeySettings& s);  // Magic 9: estimated backdrop
+// Magic 10: soft alpha against a backdrop estimated locally across the frame; partly covered
+// pixels have the backdrop tint taken out. Positive `fine` keys out more of the edges.
+void maskOutSoft(QImage& img, QRgb key, const KeySettings& s);
 
 using Keyer = void (*)(QImage&, QRgb, const KeySettings&);
 
-// The keyer of a Magic Number, or nullptr outside 1..9.
+// The keyer of a Magic Number, or nullptr outside 1..10.
 Keyer keyerFor(int magic);
 
 // Runs the keyer that s.magic selects; any other value, or an empty image, runs none.

@@ -36,6 +36,7 @@ public:
     void MaskOut8(QImage& img, unsigned int keyColour);
     void MaskOut9(QImage& img, unsigned int keyColour);
     void MaskOut10(QImage& img, unsigned int keyColour);
+    void MaskOutSoft(QImage& img, unsigned int keyColour);
 
 signals:
     void newProgress(int);

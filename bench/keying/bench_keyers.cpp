@@ -1,5 +1,5 @@
-// Keys a 6000 x 4000 studio photo with each Magic Number, and with a plain per-pixel
-// MaskOut10 (pixel(), setPixel(), per-pixel HSV) as the baseline. Rates in megapixels per
+// Keys a 6000 x 4000 studio photo with each Magic Number (10: the soft key), and with a plain
+// per-pixel MaskOut10 (pixel(), setPixel(), per-pixel HSV) as the baseline. Rates in megapixels per
 // second of wall time; the copy of the source photo before each run is not timed.
 #include <benchmark/benchmark.h>
 
@@ -91,7 +91,7 @@ void BM_PlainMaskOut10(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Magic)->DenseRange(1, 9)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Magic)->DenseRange(1, 10)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_MaskOut10SpillOn)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainMaskOut10)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 

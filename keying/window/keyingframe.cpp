@@ -16,9 +16,10 @@ namespace {
 
 // The Magic Number table: value n runs entry n - 1.
 using Keyer = void (Dialog::*)(QImage&, unsigned int);
-constexpr Keyer kMagicNumbers[] = {&Dialog::MaskOut,  &Dialog::MaskOut3, &Dialog::MaskOut4,
-                                   &Dialog::MaskOut5, &Dialog::MaskOut6, &Dialog::MaskOut7,
-                                   &Dialog::MaskOut8, &Dialog::MaskOut9, &Dialog::MaskOut10};
+constexpr Keyer kMagicNumbers[] = {&Dialog::MaskOut,    &Dialog::MaskOut3, &Dialog::MaskOut4,
+                                   &Dialog::MaskOut5,   &Dialog::MaskOut6, &Dialog::MaskOut7,
+                                   &Dialog::MaskOut8,   &Dialog::MaskOut9, &Dialog::MaskOut10,
+                                   &Dialog::MaskOutSoft};
 
 }  // namespace
 
@@ -64,4 +65,7 @@ void Dialog::MaskOut9(QImage& img, unsigned int keyColour) {
 }
 void Dialog::MaskOut10(QImage& img, unsigned int keyColour) {
     keying::maskOut10(img, keyColour, keySettings(*ui));
+}
+void Dialog::MaskOutSoft(QImage& img, unsigned int keyColour) {
+    keying::maskOutSoft(img, keyColour, keySettings(*ui));
 }

@@ -62,7 +62,7 @@ TEST_F(BatchCommand, UsageErrorsNameTheProblemShowTheUsageAndWriteNothing) {
         QStringList args;
         const char* problem;
     } cases[] = {
-        {{"--magic", "0", "--background", bg, fg}, "--magic must be a whole number from 1 to 9"},
+        {{"--magic", "0", "--background", bg, fg}, "--magic must be a whole number from 1 to 10"},
         {{"--magic", "x", "--background", bg, fg}, "--magic must be a whole number"},
         {{"--fine", "101", "--background", bg, fg},
          "--fine must be a whole number from -100 to 100"},

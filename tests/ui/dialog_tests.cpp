@@ -77,7 +77,7 @@ TEST_F(WindowTest, SaveImageIsTheDefaultButtonAndInitialSettingsAreChecked) {
         EXPECT_FALSE(child<QAbstractButton>(w, name)->isChecked()) << name;
     EXPECT_EQ(child<QSpinBox>(w, "spinBox")->value(), 9);
     EXPECT_EQ(child<QSpinBox>(w, "spinBox")->minimum(), 1);
-    EXPECT_EQ(child<QSpinBox>(w, "spinBox")->maximum(), 9);
+    EXPECT_EQ(child<QSpinBox>(w, "spinBox")->maximum(), 10);
     EXPECT_EQ(child<QSpinBox>(w, "spill")->maximum(), 40);
     EXPECT_EQ(child<QSpinBox>(w, "fine")->minimum(), -100);
 }
