@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QStyledItemDelegate>
 #include <QTextStream>
 #include <QUrl>
 
@@ -58,6 +59,25 @@ QStringList droppedPhotos(const QMimeData* data) {
     return photos;
 }
 
+// Entries as wide as the list, whatever the length of their path, so that a long path is
+// elided instead of making the list scroll sideways; the file name is kept whole if it fits.
+class EntryDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QSize(0, QStyledItemDelegate::sizeHint(option, index).height());
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        // The text's room: the entry less its thumbnail and the margins around both.
+        const int room = option->rect.width() - option->decorationSize.width() - 12;
+        if (room > 0)
+            option->text = entryLabel(option->text, option->fontMetrics, room);
+    }
+};
+
 // Accepts a drag as a copy only: a file manager told "moved" may delete the photos it sent.
 bool acceptCopy(QDropEvent* event, bool usable) {
     if (usable && (event->possibleActions() & Qt::CopyAction)) {
@@ -76,6 +96,7 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     connect(&m_thumbnails, &ThumbnailLoader::pendingChanged, this, &Dialog::showPendingThumbnails);
     showPendingThumbnails(0);
     for (QListWidget* list : {ui->listWidget, ui->listWidget_Bk}) {
+        list->setItemDelegate(new EntryDelegate(list));
         list->viewport()->setAcceptDrops(true);
         list->viewport()->installEventFilter(this);
     }

@@ -1,5 +1,6 @@
 #include "ui/thumbnails.h"
 
+#include <QFontMetrics>
 #include <QFutureWatcher>
 #include <QListWidget>
 #include <QPainter>
@@ -24,6 +25,18 @@ QString entryToolTip(const QString& path, const QSize& pixels) {
     if (pixels.isValid())
         tip += QStringLiteral("\n%1 × %2 pixels").arg(pixels.width()).arg(pixels.height());
     return tip;
+}
+
+QString entryLabel(const QString& path, const QFontMetrics& metrics, int room) {
+    if (metrics.horizontalAdvance(path) <= room)
+        return path;
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString name = path.mid(slash);  // with its slash
+    const int folderRoom = room - metrics.horizontalAdvance(name);
+    const QString folder = metrics.elidedText(path.left(slash), Qt::ElideMiddle, folderRoom);
+    if (slash > 0 && folderRoom > 0 && !folder.isEmpty())
+        return folder + name;
+    return metrics.elidedText(path.mid(slash + 1), Qt::ElideMiddle, room);
 }
 
 QIcon placeholderIcon(const QSize& size) {

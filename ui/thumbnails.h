@@ -9,11 +9,17 @@
 #include <QThreadPool>
 #include <atomic>
 
+class QFontMetrics;
 class QListWidgetItem;
 
 // The tooltip of a list entry: the full path and, once the thumbnail is made, the photo's
 // upright pixel size.
 QString entryToolTip(const QString& path, const QSize& pixels = QSize());
+
+// What an entry shows of `path` in `room` pixels: the whole path when it fits, else the
+// folders elided in the middle before the file name ("/home/ann/…/IMG_0042.JPG"), else the
+// file name alone elided in the middle ("IMG…042.JPG").
+QString entryLabel(const QString& path, const QFontMetrics& metrics, int room);
 
 // The neutral stand-in that an entry shows until its thumbnail is made.
 QIcon placeholderIcon(const QSize& size);

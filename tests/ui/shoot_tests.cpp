@@ -12,6 +12,7 @@
 #include "dialog_fixture.h"
 #include "exif_jpeg.h"
 #include "ui/dialog.h"
+#include "ui/thumbnails.h"
 
 namespace {
 
@@ -190,12 +191,31 @@ TEST_F(ShootTest, DroppedPhotosAndFoldersAreAddedAsAddAddsThem) {
     }
 }
 
-TEST_F(ShootTest, LongPathsShowTheirHeadAndFileNameAndTheWholePathInTheTooltip) {
-    const QString path = makePhoto("a-long-folder-from-the-camera-import/2026-12-05/IMG_0042.png");
-    nextFiles = {path};
-    press("AddForegGround");
-    ASSERT_TRUE(settled());
-    for (QListWidget* list : {fg, bk}) {
-        (void)list;
+TEST(EntryLabel, KeepsTheFileNameAndElidesTheFoldersInTheMiddle) {
+    const QFontMetrics fm(QFont(QStringLiteral("Arial"), 10));
+    const QString path = QStringLiteral("/home/ann/Pictures/2026-12-05 wedding/IMG_0042.JPG");
+    const int name = fm.horizontalAdvance(QStringLiteral("/IMG_0042.JPG"));
+    struct Row {
+        int room;
+        QString head, tail;  // what the label starts and ends with
+    };
+    const std::vector<Row> rows = {
+        {fm.horizontalAdvance(path), path, path},
+        {name + fm.horizontalAdvance(QStringLiteral("/ho…es")), "/h…", "ng/IMG_0042.JPG"},
+        {name - 4, "IM", ".JPG"},
+    };
+    for (const Row& r : rows) {
+        const QString label = entryLabel(path, fm, r.room);
+        EXPECT_TRUE(label.startsWith(r.head) && label.endsWith(r.tail)) << label.toStdString();
+        EXPECT_LE(fm.horizontalAdvance(label), r.room) << label.toStdString();
     }
+}
+
+TEST_F(ShootTest, ALongPathIsShownWithinTheListWidth) {
+    nextFiles = {makePhoto("a-long-folder-from-the-camera-import/2026-12-05/IMG_0042.png")};
+    press("AddForegGround");
+    window->show();
+    QCoreApplication::processEvents();
+    EXPECT_LE(fg->visualItemRect(fg->item(2)).right(), fg->viewport()->width());
+    EXPECT_EQ(fg->horizontalScrollBar()->maximum(), 0) << "elided, not scrolled sideways";
 }
