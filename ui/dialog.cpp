@@ -72,7 +72,7 @@ protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         // The text's room: the entry less its thumbnail and the margins around both.
-        const int room = option->rect.width() - option->decorationSize.width() - 12;
+        const int room = option->rect.width() - option->decorationSize.width() - 18;
         if (room > 0)
             option->text = entryLabel(option->text, option->fontMetrics, room);
     }
