@@ -14,6 +14,7 @@ QImage loadPhoto(const QString& path, QString* why) {
         return QImage();
     QImageReader reader(path);
     reader.setAllocationLimit(kAllocationLimitMB);
+    reader.setAutoTransform(true);
     QImage image;
     if (!reader.read(&image)) {
         if (why)
@@ -21,6 +22,33 @@ QImage loadPhoto(const QString& path, QString* why) {
         return QImage();
     }
     return image;
+}
+
+QImage loadThumbnail(const QString& path, const QSize& size, QSize* pixels) {
+    if (path.isEmpty() || size.isEmpty())
+        return QImage();
+    QImageReader reader(path);
+    reader.setAllocationLimit(kAllocationLimitMB);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();  // as the file stores it, before turning upright
+    const bool sideways = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
+    if (pixels)
+        *pixels = sideways ? stored.transposed() : stored;
+    // The reduced decode happens before the turn, so compare against the wanted size as stored.
+    const QSize want = sideways ? size.transposed() : size;
+    int divisor = 1;
+    while (divisor < 8 && stored.width() / (divisor * 2) >= want.width() &&
+           stored.height() / (divisor * 2) >= want.height())
+        divisor *= 2;
+    if (divisor > 1)
+        reader.setScaledSize(QSize((stored.width() + divisor - 1) / divisor,
+                                   (stored.height() + divisor - 1) / divisor));
+    QImage image;
+    if (!reader.read(&image))
+        return QImage();
+    if (pixels && !stored.isValid())  // a format whose header gives no size
+        *pixels = image.size();
+    return image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
 QImage PhotoCache::load(const QString& path) {

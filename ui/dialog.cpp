@@ -3,13 +3,17 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QIcon>
 #include <QListWidgetItem>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QStyledItemDelegate>
 #include <QTextStream>
 #include <QUrl>
 
@@ -22,23 +26,80 @@
 
 namespace {
 
-// A list entry's icon: the whole photo squeezed to `size`. Entries listed at start-up get
-// 64 x 64, entries added later 74 x 64.
-QIcon thumbnail(const QString& path, const QSize& size) {
-    const QImage photo = loadPhoto(path);
-    if (photo.isNull())
-        return QIcon();
-    return QIcon(
-        QPixmap::fromImage(photo.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
-}
-
+// Thumbnails squeeze the whole photo: entries listed at start-up get 64 x 64, entries added
+// later 74 x 64.
 const QSize kStartupThumbnail(64, 64);
 const QSize kAddedThumbnail(74, 64);
+
+// The photo files of the hot folder and of dropped folders, in any letter case.
+const QStringList kPhotoPatterns = {QStringLiteral("*.xpm"),  QStringLiteral("*.png"),
+                                    QStringLiteral("*.bmp"),  QStringLiteral("*.tif"),
+                                    QStringLiteral("*.tiff"), QStringLiteral("*.jpg"),
+                                    QStringLiteral("*.jpeg")};
+
+// The photos a drag carries: dropped photo files in their order, a dropped folder's photos
+// in name order; anything else is skipped.
+QStringList droppedPhotos(const QMimeData* data) {
+    QStringList photos;
+    if (!data || !data->hasUrls())
+        return photos;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QFileInfo info(url.toLocalFile());
+        if (info.isDir()) {
+            const QDir folder(info.absoluteFilePath());
+            for (const QString& name :
+                 folder.entryList(kPhotoPatterns, QDir::Files, QDir::Name | QDir::IgnoreCase))
+                photos << folder.filePath(name);
+        } else if (info.isFile() && QDir::match(kPhotoPatterns, info.fileName())) {
+            photos << info.absoluteFilePath();
+        }
+    }
+    return photos;
+}
+
+// Entries as wide as the list, whatever the length of their path, so that a long path is
+// elided instead of making the list scroll sideways; the file name is kept whole if it fits.
+class EntryDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QSize(0, QStyledItemDelegate::sizeHint(option, index).height());
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        // The text's room: the entry less its thumbnail and the margins around both.
+        const int room = option->rect.width() - option->decorationSize.width() - 18;
+        if (room > 0)
+            option->text = entryLabel(option->text, option->fontMetrics, room);
+    }
+};
+
+// Accepts a drag as a copy only: a file manager told "moved" may delete the photos it sent.
+bool acceptCopy(QDropEvent* event, bool usable) {
+    if (usable && (event->possibleActions() & Qt::CopyAction)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        return true;
+    }
+    event->ignore();
+    return false;
+}
 
 }  // namespace
 
 Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags), ui(new Ui_Dialog) {
     ui->setupUi(this);
+    connect(&m_thumbnails, &ThumbnailLoader::pendingChanged, this, &Dialog::showPendingThumbnails);
+    showPendingThumbnails(0);
+    for (QListWidget* list : {ui->listWidget, ui->listWidget_Bk}) {
+        list->setItemDelegate(new EntryDelegate(list));
+        list->viewport()->setAcceptDrops(true);
+        list->viewport()->installEventFilter(this);
+    }
 
     m_watcher = new QFileSystemWatcher(this);
     connect(m_watcher, SIGNAL(directoryChanged(QString)), this,
@@ -48,7 +109,7 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     const QStringList samples = {MyGlobal::appDir + QStringLiteral("/1green.JPG"),
                                  MyGlobal::appDir + QStringLiteral("/blue1.JPG")};
     for (const QString& path : samples)
-        ui->listWidget->addItem(new QListWidgetItem(thumbnail(path, kStartupThumbnail), path));
+        addEntry(ui->listWidget, path, kStartupThumbnail);
 
     ui->listWidget->setCurrentRow(0);
     MyGlobal::CurSelection = samples.first();
@@ -77,7 +138,7 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
                                   QStringLiteral("*.JPG"), QStringLiteral("*.PNG")};
     for (const QString& name : bkg.entryList(patterns)) {
         const QString path = bkg.absolutePath() + QDir::separator() + name;
-        ui->listWidget_Bk->addItem(new QListWidgetItem(thumbnail(path, kStartupThumbnail), path));
+        addEntry(ui->listWidget_Bk, path, kStartupThumbnail);
     }
     ui->listWidget_Bk->setCurrentRow(0);
     const QList<QListWidgetItem*> selectedBk = ui->listWidget_Bk->selectedItems();
@@ -203,11 +264,6 @@ void Dialog::on_Rotation_currentIndexChanged(int) {
 
 namespace {
 
-const QStringList kHotFolderPatterns = {QStringLiteral("*.xpm"),  QStringLiteral("*.png"),
-                                        QStringLiteral("*.bmp"),  QStringLiteral("*.tif"),
-                                        QStringLiteral("*.tiff"), QStringLiteral("*.jpg"),
-                                        QStringLiteral("*.jpeg")};
-
 // Removes exactly the selected entries; returns whether a current entry is left.
 bool removeSelected(QListWidget* list) {
     const QList<QListWidgetItem*> selected = list->selectedItems();
@@ -233,10 +289,26 @@ QStringList Dialog::choosePhotos() {
                                  tr("Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)"));
 }
 
-QListWidgetItem* Dialog::AddFileToDisplay(const QString& path) {
-    auto* item = new QListWidgetItem(thumbnail(path, kAddedThumbnail), path);
-    ui->listWidget->addItem(item);
+QListWidgetItem* Dialog::addEntry(QListWidget* list, const QString& path, const QSize& size) {
+    auto* item = new QListWidgetItem(path);
+    list->addItem(item);
+    m_thumbnails.request(item, size);
     return item;
+}
+
+void Dialog::showPendingThumbnails(int count) {
+    ui->thumbnailsPending->setText(tr("Making %1 thumbnails").arg(count));
+    ui->thumbnailsPending->setVisible(count > 0);
+    for (QListWidget* list : {ui->listWidget, ui->listWidget_Bk}) {
+        if (count > 0)
+            list->viewport()->setCursor(Qt::BusyCursor);
+        else
+            list->viewport()->unsetCursor();
+    }
+}
+
+QListWidgetItem* Dialog::AddFileToDisplay(const QString& path) {
+    return addEntry(ui->listWidget, path, kAddedThumbnail);
 }
 
 void Dialog::appendForegrounds(const QStringList& paths) {
@@ -263,16 +335,46 @@ void Dialog::RemoveFiles() {
     UpdateScene();
 }
 
-void Dialog::on_AddBackground_clicked() {
+void Dialog::appendBackgrounds(const QStringList& paths) {
     QListWidgetItem* last = nullptr;
-    for (const QString& path : choosePhotos()) {
-        last = new QListWidgetItem(thumbnail(path, kAddedThumbnail), path);
-        ui->listWidget_Bk->addItem(last);
+    for (const QString& path : paths) {
+        last = addEntry(ui->listWidget_Bk, path, kAddedThumbnail);
         MyGlobal::CurSelectionBk = path;
     }
     if (last) {
         ui->listWidget_Bk->clearSelection();
         ui->listWidget_Bk->setCurrentItem(last);
+    }
+}
+
+void Dialog::on_AddBackground_clicked() {
+    appendBackgrounds(choosePhotos());
+}
+
+bool Dialog::eventFilter(QObject* watched, QEvent* event) {
+    const bool foregrounds = watched == ui->listWidget->viewport();
+    if (!foregrounds && watched != ui->listWidget_Bk->viewport())
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDropEvent*>(event);
+            acceptCopy(drag, !droppedPhotos(drag->mimeData()).isEmpty());
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QStringList photos = droppedPhotos(drop->mimeData());
+            if (acceptCopy(drop, !photos.isEmpty())) {
+                if (foregrounds)
+                    appendForegrounds(photos);
+                else
+                    appendBackgrounds(photos);
+            }
+            return true;
+        }
+        default:
+            return QDialog::eventFilter(watched, event);
     }
 }
 
@@ -346,7 +448,7 @@ void Dialog::on_Presets_clicked() {
 void Dialog::addAllFilesinFolder(QString folder) {
     QStringList oldestFirst;
     for (const QString& name :
-         QDir(folder).entryList(kHotFolderPatterns, QDir::Files, QDir::Time | QDir::Reversed))
+         QDir(folder).entryList(kPhotoPatterns, QDir::Files, QDir::Time | QDir::Reversed))
         oldestFirst << folder + QDir::separator() + name;
     appendForegrounds(oldestFirst);
 }
@@ -360,7 +462,7 @@ void Dialog::handleDirectoryChanged(QString dir) {
     if (MyGlobal::HotFolder_FG.isEmpty())
         return;
     const QStringList newestFirst =
-        QDir(MyGlobal::HotFolder_FG).entryList(kHotFolderPatterns, QDir::Files, QDir::Time);
+        QDir(MyGlobal::HotFolder_FG).entryList(kPhotoPatterns, QDir::Files, QDir::Time);
     if (newestFirst.isEmpty() || newestFirst.first() == MyGlobal::LasHotFile)
         return;
     const QString path = MyGlobal::HotFolder_FG + QDir::separator() + newestFirst.first();

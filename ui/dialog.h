@@ -9,8 +9,10 @@
 #include <QString>
 
 #include "core/photofile.h"
+#include "ui/thumbnails.h"
 
 class QFileSystemWatcher;
+class QListWidget;
 class QListWidgetItem;
 class Ui_Dialog;
 
@@ -25,6 +27,8 @@ public:
     void UpdateScene();
     QListWidgetItem* AddFileToDisplay(const QString& path);
     void addAllFilesinFolder(QString folder);
+    // Thumbnails still being made for either list.
+    int pendingThumbnails() const { return m_thumbnails.pending(); }
 
     // Keyers: read the tuning controls and the backdrop colour, then key `img` in place.
     void MaskOut(QImage& img, unsigned int keyColour);
@@ -44,6 +48,8 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // Photos and folders dropped on either list are added as its "Add" button adds them.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void on_refreshPreview_clicked();
@@ -80,10 +86,17 @@ private:
     QStringList choosePhotos();
     // Appends foregrounds; the last becomes current and is shown. Refreshes even when empty.
     void appendForegrounds(const QStringList& paths);
+    // Appends backgrounds; the last becomes current, shown from the next refresh.
+    void appendBackgrounds(const QStringList& paths);
+    // Appends an entry at once; its thumbnail of `size` follows from the thread pool.
+    QListWidgetItem* addEntry(QListWidget* list, const QString& path, const QSize& size);
+    void showPendingThumbnails(int count);
 
     QFileSystemWatcher* m_watcher = nullptr;
     Ui_Dialog* ui = nullptr;
     QPointer<QGraphicsScene> m_scene;  // the first preview scene; the view owns it
     QImage m_fg;
     PhotoCache m_photo;  // the decoded foreground file, while it is unchanged
+    // A member, not a child: it goes, with its pending work, before the lists it fills.
+    ThumbnailLoader m_thumbnails;
 };

@@ -3,6 +3,7 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTextStream>
 
 #include "app/globals.h"
@@ -29,6 +30,16 @@ void writeDragRecord(int dx, int dy, const QPoint& pos, const QPoint& p1) {
     out.flush();
 }
 
+// Light squares of 8 pixels, the usual sign of transparency.
+QBrush checkerboard() {
+    QPixmap tile(16, 16);
+    tile.fill(QColor(255, 255, 255));
+    QPainter p(&tile);
+    p.fillRect(0, 0, 8, 8, QColor(204, 204, 204));
+    p.fillRect(8, 8, 8, 8, QColor(204, 204, 204));
+    return QBrush(tile);
+}
+
 }  // namespace
 
 QImage createImageWithOverlay(const QImage& bImage, const QImage& oImage, int x, int y,
@@ -44,6 +55,12 @@ Gview::Gview(QWidget* parent) : QGraphicsView(parent), p1(0, 0) {
 
 Gview::~Gview() {
     delete scene();
+}
+
+void Gview::drawBackground(QPainter* painter, const QRectF& rect) {
+    QGraphicsView::drawBackground(painter, rect);
+    if (scene() && !scene()->items().isEmpty())
+        painter->fillRect(rect.intersected(scene()->itemsBoundingRect()), checkerboard());
 }
 
 void Gview::showScene(QGraphicsScene* newScene) {

@@ -34,6 +34,11 @@ public:
 signals:
     void Press(int x, int y);
 
+protected:
+    // Transparent parts of the preview show over a light checkerboard, as in image editors;
+    // it belongs to the view alone and never reaches the composite.
+    void drawBackground(QPainter* painter, const QRectF& rect) override;
+
 private:
     QImage background();
     void showPreview(const QImage& preview);

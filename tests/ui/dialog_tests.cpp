@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 
 #include "compose/window/gview.h"
@@ -99,6 +100,7 @@ TEST_F(WindowTest, MissingSamplesAreStillListedAndNothingBreaks) {
     auto* list = child<QListWidget>(w, "listWidget");
     EXPECT_EQ(texts(list),
               (QStringList{m_app.path() + "/1green.JPG", m_app.path() + "/blue1.JPG"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.pendingThumbnails() == 0; }));
     EXPECT_TRUE(list->item(0)->icon().isNull());
     EXPECT_EQ(list->currentRow(), 0);
     EXPECT_EQ(MyGlobal::CurSelection, m_app.path() + "/1green.JPG");

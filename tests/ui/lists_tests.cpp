@@ -1,6 +1,7 @@
 // The foreground and background lists: adding, removing and choosing photos.
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 
 #include "dialog_fixture.h"
 #include "ui/dialog.h"
@@ -86,6 +87,7 @@ TEST_F(ListsTest, UnreadablePhotoIsListedWithAnEmptyIcon) {
     nextFiles = {junk.fileName()};
     press("AddForegGround");
     EXPECT_EQ(fg->item(2)->text(), junk.fileName());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->pendingThumbnails() == 0; }));
     EXPECT_TRUE(fg->item(2)->icon().isNull());
     EXPECT_TRUE(MyGlobal::PrevImg.isNull());
 }
