@@ -1,7 +1,6 @@
 #include "ui/dialog.h"
 
 #include <QCursor>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileSystemWatcher>
 #include <QGraphicsPixmapItem>
@@ -11,25 +10,33 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QTextStream>
-#include <QUrl>
 
 #include "app/globals.h"
 #include "core/photofile.h"
 #include "png/pngfile.h"
 #include "ui/desktop.h"
+#include "ui/photonote.h"
 #include "ui/preset.h"
+#include "ui/settlewatch.h"
 #include "ui_dialog.h"
 
 namespace {
 
-// A list entry's icon: the whole photo squeezed to `size`. Entries listed at start-up get
+// A list entry's icon: the whole photo squeezed to `size` (empty when nothing decodes), and
+// its tooltip when the photo is damaged or cannot be read. Entries listed at start-up get
 // 64 x 64, entries added later 74 x 64.
-QIcon thumbnail(const QString& path, const QSize& size) {
-    const QImage photo = loadPhoto(path);
-    if (photo.isNull())
-        return QIcon();
-    return QIcon(
-        QPixmap::fromImage(photo.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+void showThumbnail(QListWidgetItem* item, const QSize& size) {
+    const PhotoLoad load = readPhoto(item->text());
+    item->setIcon(load.image.isNull() ? QIcon()
+                                      : QIcon(QPixmap::fromImage(load.image.scaled(
+                                            size, Qt::IgnoreAspectRatio, Qt::FastTransformation))));
+    item->setToolTip(photoProblemNote(load));
+}
+
+QListWidgetItem* photoItem(const QString& path, const QSize& size) {
+    auto* item = new QListWidgetItem(path);
+    showThumbnail(item, size);
+    return item;
 }
 
 const QSize kStartupThumbnail(64, 64);
@@ -44,11 +51,13 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     connect(m_watcher, SIGNAL(directoryChanged(QString)), this,
             SLOT(handleDirectoryChanged(QString)));
     connect(m_watcher, SIGNAL(fileChanged(QString)), this, SLOT(handleDirectoryChanged(QString)));
+    m_settle = new SettleWatch(this);
+    connect(m_settle, &SettleWatch::settled, this, &Dialog::photoSettled);
 
     const QStringList samples = {MyGlobal::appDir + QStringLiteral("/1green.JPG"),
                                  MyGlobal::appDir + QStringLiteral("/blue1.JPG")};
     for (const QString& path : samples)
-        ui->listWidget->addItem(new QListWidgetItem(thumbnail(path, kStartupThumbnail), path));
+        ui->listWidget->addItem(photoItem(path, kStartupThumbnail));
 
     ui->listWidget->setCurrentRow(0);
     MyGlobal::CurSelection = samples.first();
@@ -70,7 +79,7 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
                                   QStringLiteral("*.JPG"), QStringLiteral("*.PNG")};
     for (const QString& name : bkg.entryList(patterns)) {
         const QString path = bkg.absolutePath() + QDir::separator() + name;
-        ui->listWidget_Bk->addItem(new QListWidgetItem(thumbnail(path, kStartupThumbnail), path));
+        ui->listWidget_Bk->addItem(photoItem(path, kStartupThumbnail));
     }
     ui->listWidget_Bk->setCurrentRow(0);
     const QList<QListWidgetItem*> selectedBk = ui->listWidget_Bk->selectedItems();
@@ -116,8 +125,8 @@ void Dialog::UpdateScene() {
 }
 
 void Dialog::on_Help_clicked() {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(MyGlobal::appDir + QStringLiteral("/help/index.html")));
+    // Through the desktop's opener, which starts the browser with the user's environment.
+    desktop().open(MyGlobal::appDir + QStringLiteral("/help/index.html"));
 }
 
 // Settings: store the value shown, then refresh.
@@ -227,7 +236,7 @@ QStringList Dialog::choosePhotos() {
 }
 
 QListWidgetItem* Dialog::AddFileToDisplay(const QString& path) {
-    auto* item = new QListWidgetItem(thumbnail(path, kAddedThumbnail), path);
+    auto* item = photoItem(path, kAddedThumbnail);
     ui->listWidget->addItem(item);
     return item;
 }
@@ -259,7 +268,7 @@ void Dialog::RemoveFiles() {
 void Dialog::on_AddBackground_clicked() {
     QListWidgetItem* last = nullptr;
     for (const QString& path : choosePhotos()) {
-        last = new QListWidgetItem(thumbnail(path, kAddedThumbnail), path);
+        last = photoItem(path, kAddedThumbnail);
         ui->listWidget_Bk->addItem(last);
         MyGlobal::CurSelectionBk = path;
     }
@@ -358,7 +367,16 @@ void Dialog::handleDirectoryChanged(QString dir) {
         return;
     const QString path = MyGlobal::HotFolder_FG + QDir::separator() + newestFirst.first();
     AddFileToDisplay(path);
+    m_settle->watch(path);
     MyGlobal::LasHotFile = newestFirst.first();
     MyGlobal::CurSelection = path;
     UpdateScene();
+}
+
+void Dialog::photoSettled(const QString& path) {
+    for (int i = 0; i < ui->listWidget->count(); ++i)
+        if (ui->listWidget->item(i)->text() == path)
+            showThumbnail(ui->listWidget->item(i), kAddedThumbnail);
+    if (MyGlobal::CurSelection == path)
+        UpdateScene();
 }
