@@ -25,8 +25,9 @@ thread_local QStringList* t_warnings = nullptr;
 QtMessageHandler g_previousHandler = nullptr;
 
 void collectWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (t_warnings && (type == QtWarningMsg || type == QtCriticalMsg)) {
-        if (!t_warnings->contains(text))
+    if (t_warnings && type != QtFatalMsg) {
+        // Notes (libpng's "known incorrect sRGB profile") are no damage, nor worth a line.
+        if ((type == QtWarningMsg || type == QtCriticalMsg) && !t_warnings->contains(text))
             t_warnings->append(text);
         return;
     }

@@ -119,13 +119,15 @@ TEST_F(BadFiles, SigtermStopsLikeCtrlCWithStatus143) {
     for (int i = 0; i < 30; ++i)
         args << photo(QStringLiteral("p%1.png").arg(i), QSize(1200, 900));
     QProcess p;
+    p.setReadChannel(QProcess::StandardError);  // where the progress goes
     p.start(QStringLiteral(MATTORA_BATCH_EXE), args);
     ASSERT_TRUE(p.waitForStarted());
-    while (!p.readAllStandardError().contains("[1/30]") && p.waitForReadyRead(60000)) {
-    }
+    QByteArray seen;
+    while (!seen.contains("[1/30]") && p.waitForReadyRead(60000))
+        seen += p.readAllStandardError();
     p.terminate();
     ASSERT_TRUE(p.waitForFinished(60000));
-    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    const QString err = QString::fromLocal8Bit(seen + p.readAllStandardError());
     EXPECT_EQ(p.exitCode(), 143) << err.toStdString();
     EXPECT_TRUE(err.contains("mattora-batch: interrupted; ")) << err.toStdString();
 }

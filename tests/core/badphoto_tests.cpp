@@ -106,7 +106,7 @@ TEST(BadPhoto, ThePixelLimitComesFromTheHeaderAndMemoryReadsAlike) {
 
 TEST(BadPhoto, TheCacheReadsASameSizeReplacementThatKeptItsTime) {
     QTemporaryDir tmp;
-    const QString path = tmp.filePath("shot.png");
+    const QString path = tmp.filePath("shot.bmp");
     const struct {
         const char* how;
         bool inPlace;  // cp -p: same inode, new status-change time; else a new inode
@@ -114,21 +114,22 @@ TEST(BadPhoto, TheCacheReadsASameSizeReplacementThatKeptItsTime) {
     for (const auto& c : cases) {
         QImage img(30, 20, QImage::Format_RGB32);
         img.fill(qRgb(10, 20, 30));
-        ASSERT_TRUE(img.save(path));
+        ASSERT_TRUE(img.save(path, "BMP"));
         const QDateTime kept = QFileInfo(path).lastModified();
         PhotoCache cache;
         EXPECT_EQ(cache.load(path).pixel(0, 0), qRgb(10, 20, 30));
         QThread::msleep(20);          // the status-change clock ticks in jiffies
-        img.fill(qRgb(200, 20, 30));  // same size of file: raw colours compress alike
-        const QString target = c.inPlace ? path : tmp.filePath("next.png");
-        ASSERT_TRUE(img.save(target));
+        img.fill(qRgb(200, 20, 30));
+        const QString target = c.inPlace ? path : tmp.filePath("next.bmp");
+        ASSERT_TRUE(img.save(target, "BMP"));
         ASSERT_EQ(QFileInfo(target).size(), QFileInfo(path).size());
         QFile f(target);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
         ASSERT_TRUE(f.setFileTime(kept, QFileDevice::FileModificationTime));
         f.close();
-        if (!c.inPlace)
+        if (!c.inPlace) {
             ASSERT_EQ(::rename(QFile::encodeName(target), QFile::encodeName(path)), 0);
+        }
         EXPECT_EQ(cache.load(path).pixel(0, 0), qRgb(200, 20, 30)) << c.how;
     }
 }
