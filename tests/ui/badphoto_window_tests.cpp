@@ -2,6 +2,7 @@
 // photo still being written is shown again once complete, and the desktop's programs get the
 // user's environment.
 #include <sys/stat.h>
+#include <QBuffer>
 #include <QGraphicsScene>
 #include <QListWidget>
 #include <QPushButton>
@@ -23,20 +24,23 @@ protected:
         window = std::make_unique<Dialog>();
         list = window->findChild<QListWidget*>("listWidget");
     }
+    // A textured JPEG, green above and blue below: a cut-off part decodes grey.
     QByteArray jpeg(QSize size) {
-        // Green top half, blue bottom half: what is cut off decodes grey.
         QImage img(size, QImage::Format_RGB32);
-        for (int y = 0; y < size.height(); ++y) {
-            auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
-            for (int x = 0; x < size.width(); ++x) {
-                const int n = (x * 7 + y * 13) % 24;  // texture, so the data is not all header
-                row[x] = y < size.height() / 2 ? qRgb(30 + n, 200, 60) : qRgb(20, 40 + n, 220);
-            }
-        }
-        const QString path = m_app.filePath("source.jpg");
-        EXPECT_TRUE(img.save(path, "JPG", 90));
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                img.setPixel(x, y,
+                             y < size.height() / 2 ? qRgb(30 + (x + y) % 24, 200, 60)
+                                                   : qRgb(20, 40 + (x * y) % 24, 220));
+        QByteArray out;
+        QBuffer buffer(&out);
+        EXPECT_TRUE(buffer.open(QIODevice::WriteOnly) && img.save(&buffer, "JPG", 90));
+        return out;
+    }
+    QString write(const QString& path, const QByteArray& bytes) {
         QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        return path;
     }
     std::unique_ptr<Dialog> window;
     QListWidget* list = nullptr;
@@ -46,17 +50,14 @@ protected:
 
 TEST_F(BadPhotoWindow, EntriesSayWhyAndAnUnusableForegroundEmptiesThePreview) {
     const QByteArray full = jpeg(QSize(160, 120));
-    QFile cut(m_app.filePath("cut.jpg"));
-    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
-    cut.write(full.left(full.size() / 2));
-    cut.close();
+    const QString cut = write(m_app.filePath("cut.jpg"), full.left(full.size() / 2));
     ASSERT_EQ(::mkfifo(QFile::encodeName(m_app.filePath("pipe.jpg")).constData(), 0600), 0);
     const struct {
         QString path;
         bool icon;
         const char* tooltip;
     } cases[] = {{makePhoto("good.png"), true, ""},
-                 {cut.fileName(), true, "Damaged: Corrupt JPEG data"},
+                 {cut, true, "Damaged: Corrupt JPEG data"},
                  {m_app.filePath("pipe.jpg"), false, "Not a regular file"}};
     for (const auto& c : cases)
         nextFiles << c.path;
@@ -78,7 +79,7 @@ TEST_F(BadPhotoWindow, AHotFolderPhotoWrittenInTwoStepsIsShownAgainWhenComplete)
     MyGlobal::HotFolder_FG = m_app.filePath("hot");
     QDir().mkpath(MyGlobal::HotFolder_FG);
     const QByteArray full = jpeg(QSize(160, 120));
-    QFile shot(MyGlobal::HotFolder_FG + "/shot.jpg");
+    QFile shot(MyGlobal::HotFolder_FG + "/shot.jpg");  // written in two steps
     ASSERT_TRUE(shot.open(QIODevice::WriteOnly));
     shot.write(full.left(full.size() / 3));
     shot.flush();
@@ -100,11 +101,8 @@ TEST_F(BadPhotoWindow, TheDesktopsOpenerGetsTheUsersEnvironment) {
     // A stand-in opener that writes down its environment.
     const QString bin = m_app.filePath("bin");
     QDir().mkpath(bin);
-    QFile opener(bin + "/xdg-open");
-    ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
-    opener.write("#!/bin/sh\nenv > \"$0.env\"\n");
-    opener.close();
-    opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString opener = write(bin + "/xdg-open", "#!/bin/sh\nenv > \"$0.env\"\n");
+    QFile::setPermissions(opener, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(bin) + ":" + path);
     qunsetenv("QT_FONT_DPI");
@@ -112,11 +110,12 @@ TEST_F(BadPhotoWindow, TheDesktopsOpenerGetsTheUsersEnvironment) {
     resetDesktop();
     desktop().open(m_app.filePath("out"));
     qputenv("PATH", path);
-    QFile env(opener.fileName() + ".env");
+    QFile env(opener + ".env");
     ASSERT_TRUE(env.open(QIODevice::ReadOnly));
     const QByteArray seen = env.readAll();
     EXPECT_EQ(qgetenv("QT_FONT_DPI"), "72") << "ours stays";
     EXPECT_FALSE(seen.contains("QT_FONT_DPI=")) << seen.toStdString();
     EXPECT_FALSE(seen.contains("hugetlb")) << seen.toStdString();
     EXPECT_FALSE(qgetenv("GLIBC_TUNABLES").contains("hugetlb")) << "given back after start-up";
+    qunsetenv("QT_FONT_DPI");
 }
