@@ -13,7 +13,7 @@ int main(int argc, char* argv[]) {
     // point, one pixel); at other font resolutions its texts would overflow their widgets.
     const bool pointIsPixel = !qEnvironmentVariableIsSet("QT_FONT_DPI");
     if (pointIsPixel)
-        qputenv("QT_FONT_DPI", "72");
+        startup::setOwnVariable("QT_FONT_DPI", "72");
     QApplication app(argc, argv);
     if (pointIsPixel) {
         // Keep the desktop's own dialogs (files, messages) at their usual 96-dpi text size.

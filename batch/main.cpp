@@ -19,11 +19,11 @@ namespace {
 std::atomic<bool> g_stop{false};
 std::atomic<int> g_signal{0};  // the one that stopped the run; the exit status is 128 + it
 
-// Ctrl-C lets the photos in hand finish (a file is never left half-written either way) and
-// stops the run; a second one ends the program at once.
+// Ctrl-C (or SIGTERM) lets the photos in hand finish (a file is never left half-written
+// either way) and stops the run; a second one ends the program at once.
 extern "C" void onInterrupt(int signal) {
-    g_stop = true;
     g_signal = signal;
+    g_stop = true;
     std::signal(signal, SIG_DFL);
 }
 
@@ -68,11 +68,21 @@ int main(int argc, char* argv[]) {
     batch::Progress progress(stderr, isatty(STDERR_FILENO), int(options.foregrounds.size()));
     const batch::Status status = batch::runBatch(options, progress, g_stop);
     progress.summary();
-    if (status == batch::Interrupted) {
-        const qsizetype left = options.foregrounds.size() - progress.written() - progress.failed();
-        print(stderr, QStringLiteral("mattora-batch: interrupted; %1 of %2 photos not begun\n")
-                          .arg(left)
-                          .arg(options.foregrounds.size()));
+    const qsizetype left = options.foregrounds.size() - progress.written() - progress.failed();
+    const QString notBegun =
+        QStringLiteral("%1 of %2 photos not begun").arg(left).arg(options.foregrounds.size());
+    switch (status) {
+        case batch::AllWritten:
+            return 0;
+        case batch::SomeFailed:
+            return 1;
+        case batch::DiskFull:
+            print(stderr, QStringLiteral("mattora-batch: stopped, no space left in %1; %2\n")
+                              .arg(QDir::toNativeSeparators(options.outputDir), notBegun));
+            return 1;
+        case batch::Interrupted:
+            print(stderr, QStringLiteral("mattora-batch: interrupted; %1\n").arg(notBegun));
+            return 128 + g_signal;
     }
-    return status == batch::Interrupted ? 128 + g_signal : status;
+    return 1;
 }

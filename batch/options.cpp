@@ -41,7 +41,15 @@ const Option kOptions[] = {
     {"quality", "Q",
      "PNG quality 0..100 (default 100, as \"Save Image\"); lower values give smaller files "
      "with the same pixels, written more slowly."},
-    {"jobs", "N", "Photos processed at once (default: the number of cores)."},
+    {"jobs", "N",
+     "Photos processed at once (default: the number of cores), fewer when their pixels would "
+     "not fit in half the memory available."},
+    {"max-megapixels", "N",
+     "Refuse photos whose header claims more than N megapixels, before decoding them "
+     "(default 250)."},
+    {"keep-damaged", nullptr,
+     "Write damaged photos (cut short, corrupt data) as far as they decode, with a warning; "
+     "by default they fail."},
     {"watch", "DIR",
      "Hot folder: key the photos in DIR whose result is missing or older, then each photo "
      "written or moved into DIR once complete, until Ctrl-C; no FOREGROUND is given."},
@@ -117,6 +125,7 @@ bool readOffset(const QCommandLineParser& p, QPoint* out, QString* problem) {
 
 bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
     int rotation = 0;
+    int megapixels = int(o->maxPixels / 1'000'000);
     if (!readInt(p, "magic", 1, 10, &o->key.magic, problem) ||
         !readInt(p, "fine", -100, 100, &o->key.fine, problem) ||
         !readInt(p, "coarse", -100, 100, &o->key.coarse, problem) ||
@@ -124,8 +133,12 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
         !readInt(p, "rotation", 0, 270, &rotation, problem) ||
         !readInt(p, "fg-size", 5, 200, &o->compose.fgSize, problem) ||
         !readInt(p, "quality", 0, 100, &o->quality, problem) ||
-        !readInt(p, "jobs", 1, 256, &o->jobs, problem) || !readOffset(p, &o->offset, problem))
+        !readInt(p, "jobs", 1, 256, &o->jobs, problem) ||
+        !readInt(p, "max-megapixels", 1, 100000, &megapixels, problem) ||
+        !readOffset(p, &o->offset, problem))
         return false;
+    o->maxPixels = qint64(megapixels) * 1'000'000;
+    o->keepDamaged = p.isSet(QStringLiteral("keep-damaged"));
     if (rotation % 90 != 0) {
         *problem = QStringLiteral("--rotation must be 0, 90, 180 or 270, not \"%1\"")
                        .arg(p.value(QStringLiteral("rotation")));

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "compose/composite.h"
+#include "core/photofile.h"
 #include "keying/keyer.h"
 
 namespace batch {
@@ -20,6 +21,8 @@ struct Options {
     QString outputDir;  // empty: the window's output folder
     int quality = 100;
     int jobs = 1;
+    bool keepDamaged = false;  // write damaged photos as far as they decode, with a warning
+    qint64 maxPixels = kDefaultMaxPixels;  // headers claiming more are refused before decoding
     QStringList foregrounds;
     QString watchDir;  // --watch: key the photos that land here instead of `foregrounds`
 };

@@ -61,13 +61,12 @@ public:
             return 2;
         }
         if (!m_o.transparent) {
-            QString why;
-            const QImage decoded = loadPhoto(m_o.background, &why);
-            if (decoded.isNull()) {
-                line(problem(m_o.background, QStringLiteral("cannot be read: ") + why));
+            const PhotoLoad decoded = readPhoto(m_o.background, m_o.maxPixels);
+            if (!decoded.ok() || decoded.image.isNull()) {
+                line(problem(m_o.background, problemText(decoded)));
                 return 1;
             }
-            m_background = compose::backgroundLayer(decoded);
+            m_background = compose::backgroundLayer(decoded.image);
         }
 
         QObject::connect(&m_watcher, &QFileSystemWatcher::directoryChanged, [this] { scan(); });
@@ -181,10 +180,12 @@ private:
 
     void process(const QString& path, const Signature& sig) {
         const QString output = png::compositeFileName(m_o.outputDir, path);
-        QString why;
+        QString why, warning;
         bool written = false;
-        const QImage composite = composePhoto(path, m_background, m_o, &m_cache, &why);
+        const QImage composite = composePhoto(path, m_background, m_o, &m_cache, &why, &warning);
         m_cache.foreground.clear();
+        if (!warning.isEmpty())
+            line(problem(path, warning));
         if (composite.isNull()) {
             line(problem(path, why));
         } else {

@@ -1,65 +1,274 @@
 #include "core/photofile.h"
 
-#include <QFileInfo>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QFile>
 #include <QImageReader>
+#include <QStringList>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
 
 namespace {
-// A 100-megapixel photo decodes to 400 MB of 32-bit pixels; allow well beyond that while
-// still refusing headers that claim gigapixel sizes no camera makes.
-constexpr int kAllocationLimitMB = 2048;
-}  // namespace
 
-QImage loadPhoto(const QString& path, QString* why) {
-    if (path.isEmpty())
-        return QImage();
-    QImageReader reader(path);
-    reader.setAllocationLimit(kAllocationLimitMB);
-    reader.setAutoTransform(true);
-    QImage image;
-    if (!reader.read(&image)) {
-        if (why)
-            *why = reader.errorString();
-        return QImage();
+// A 100-megapixel photo decodes to 400 MB of 32-bit pixels; allow well beyond that while
+// still refusing headers that claim gigapixel sizes no camera makes. The pixel limit read
+// from the header comes first; this guards formats whose header gives no size.
+constexpr int kAllocationLimitMB = 2048;
+
+using Problem = PhotoLoad::Problem;
+
+// While a decode runs on a thread, the decoder's warnings (libjpeg's "Corrupt JPEG data..."
+// comes through Qt's plugin as a warning) are the photo's damage report, not loose lines.
+thread_local QStringList* t_warnings = nullptr;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (t_warnings && type != QtFatalMsg) {
+        // Notes (libpng's "known incorrect sRGB profile") are no damage, nor worth a line.
+        if ((type == QtWarningMsg || type == QtCriticalMsg) && !t_warnings->contains(text))
+            t_warnings->append(text);
+        return;
     }
-    return image;
+    g_previousHandler(type, context, text);
 }
 
-QImage loadThumbnail(const QString& path, const QSize& size, QSize* pixels) {
-    if (path.isEmpty() || size.isEmpty())
-        return QImage();
-    QImageReader reader(path);
-    reader.setAllocationLimit(kAllocationLimitMB);
-    reader.setAutoTransform(true);
-    const QSize stored = reader.size();  // as the file stores it, before turning upright
-    const bool sideways = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
-    if (pixels)
-        *pixels = sideways ? stored.transposed() : stored;
-    // The reduced decode happens before the turn, so compare against the wanted size as stored.
-    const QSize want = sideways ? size.transposed() : size;
+class WarningCatcher {
+public:
+    WarningCatcher() {
+        static std::once_flag installed;
+        std::call_once(installed,
+                       [] { g_previousHandler = qInstallMessageHandler(collectWarnings); });
+        m_outer = t_warnings;
+        t_warnings = &warnings;
+    }
+    ~WarningCatcher() { t_warnings = m_outer; }
+    WarningCatcher(const WarningCatcher&) = delete;
+    WarningCatcher& operator=(const WarningCatcher&) = delete;
+
+    QStringList warnings;
+
+private:
+    QStringList* m_outer;
+};
+
+PhotoLoad failed(Problem problem, const QString& detail = QString(), QSize size = QSize()) {
+    PhotoLoad out;
+    out.problem = problem;
+    out.detail = detail;
+    out.size = size;
+    return out;
+}
+
+PhotoLoad fromErrno(int error, const QString& path) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            // Qt spells undecodable bytes of a name as U+FFFD, which no file on disk is called.
+            return failed(path.contains(QChar::ReplacementCharacter) ? Problem::BadName
+                                                                     : Problem::Missing);
+        case EACCES:
+        case EPERM:
+            return failed(Problem::PermissionDenied);
+        case EISDIR:
+            return failed(Problem::IsFolder);
+        case ENOMEM:
+            return failed(Problem::OutOfMemory);
+        default:
+            return failed(Problem::Unreadable, QString::fromLocal8Bit(std::strerror(error)));
+    }
+}
+
+PhotoLoad notRegular(const struct stat& st) {
+    return failed(S_ISDIR(st.st_mode) ? Problem::IsFolder : Problem::NotRegular);
+}
+
+// Opens `path` into `file` only when it is a regular file. A FIFO or device is refused from
+// its status alone; O_NONBLOCK and the second look at the open descriptor close the window in
+// which the name could be swapped for one between the two.
+PhotoLoad openRegular(const QString& path, QFile* file) {
+    if (path.isEmpty())
+        return failed(Problem::Missing);
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (::stat(name.constData(), &st) != 0)
+        return fromErrno(errno, path);
+    if (!S_ISREG(st.st_mode))
+        return notRegular(st);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fromErrno(errno, path);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return notRegular(st);
+    }
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return failed(Problem::Unreadable, file->errorString());
+    }
+    return PhotoLoad();
+}
+
+QString sizeAgainstLimit(QSize size, qint64 maxPixels) {
+    return QStringLiteral("%1 x %2 pixels, more than the limit of %3 megapixels")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(double(maxPixels) / 1e6);
+}
+
+bool mentions(const QStringList& warnings, const char* words) {
+    for (const QString& w : warnings)
+        if (w.contains(QLatin1String(words), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+// The reduced size at which a JPEG decodes directly (1/2, 1/4 or 1/8 of `stored`) while still at
+// least `want`; `stored` itself when no reduction fits.
+QSize reducedSize(const QSize& stored, const QSize& want) {
     int divisor = 1;
     while (divisor < 8 && stored.width() / (divisor * 2) >= want.width() &&
            stored.height() / (divisor * 2) >= want.height())
         divisor *= 2;
-    if (divisor > 1)
-        reader.setScaledSize(QSize((stored.width() + divisor - 1) / divisor,
-                                   (stored.height() + divisor - 1) / divisor));
-    QImage image;
-    if (!reader.read(&image))
-        return QImage();
-    if (pixels && !stored.isValid())  // a format whose header gives no size
-        *pixels = image.size();
-    return image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    return QSize((stored.width() + divisor - 1) / divisor,
+                 (stored.height() + divisor - 1) / divisor);
 }
 
+// Decodes the photo upright, as its EXIF orientation says (a portrait shot from a camera held
+// on its side comes in standing). `thumbnail`, when valid, asks for a reduced decode at least
+// that large (before the turn, so in the file's own orientation).
+PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
+                 const QSize& thumbnail = QSize()) {
+    WarningCatcher catcher;
+    QImageReader reader(device);
+    reader.setAllocationLimit(kAllocationLimitMB);
+    reader.setAutoTransform(true);
+    if (!reader.canRead())
+        return failed(Problem::NotAPhoto);
+    PhotoLoad out;
+    const QSize stored = reader.size();
+    const bool sideways = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
+    out.size = sideways ? stored.transposed() : stored;
+    if (stored.isValid() && qint64(stored.width()) * stored.height() > maxPixels)
+        return failed(Problem::TooLarge, sizeAgainstLimit(out.size, maxPixels), out.size);
+    if (headerOnly)
+        return out;
+    if (thumbnail.isValid() && stored.isValid()) {
+        const QSize reduced = reducedSize(stored, sideways ? thumbnail.transposed() : thumbnail);
+        if (reduced != stored)
+            reader.setScaledSize(reduced);
+    }
+    const bool read = reader.read(&out.image);
+    const QStringList& said = catcher.warnings;
+    if (read && said.isEmpty())
+        return out;
+    if (mentions(said, "out of memory"))
+        return failed(Problem::OutOfMemory, QString(), out.size);
+    if (mentions(said, "allocation limit"))
+        return failed(Problem::TooLarge,
+                      QStringLiteral("%1 x %2 pixels need more than %3 MB")
+                          .arg(out.size.width())
+                          .arg(out.size.height())
+                          .arg(kAllocationLimitMB),
+                      out.size);
+    if (!read && reader.error() == QImageReader::UnsupportedFormatError)
+        return failed(Problem::NotAPhoto);
+    if (!read && reader.error() == QImageReader::DeviceError)
+        return failed(Problem::Unreadable, reader.errorString(), out.size);
+    out.problem = Problem::Damaged;
+    out.detail = said.isEmpty() ? reader.errorString() : said.join(QStringLiteral("; "));
+    return out;
+}
+
+}  // namespace
+
+PhotoLoad readPhoto(QIODevice* device, qint64 maxPixels) {
+    return decode(device, maxPixels, false);
+}
+
+PhotoLoad readPhoto(const QString& path, qint64 maxPixels) {
+    QFile file;
+    PhotoLoad opened = openRegular(path, &file);
+    return opened.ok() ? decode(&file, maxPixels, false) : opened;
+}
+
+PhotoLoad readThumbnail(const QString& path, const QSize& size) {
+    QFile file;
+    PhotoLoad load = openRegular(path, &file);
+    if (load.ok())
+        load = decode(&file, kDefaultMaxPixels, false, size);
+    if (!load.size.isValid() && !load.image.isNull())  // a header that gives no size
+        load.size = load.image.size();
+    if (!load.image.isNull())
+        load.image = load.image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    return load;
+}
+
+PhotoLoad readPhotoHeader(const QString& path, qint64 maxPixels) {
+    QFile file;
+    PhotoLoad opened = openRegular(path, &file);
+    return opened.ok() ? decode(&file, maxPixels, true) : opened;
+}
+
+QString problemText(const PhotoLoad& load) {
+    switch (load.problem) {
+        case Problem::None:
+            return QString();
+        case Problem::Missing:
+            return QStringLiteral("no such file");
+        case Problem::PermissionDenied:
+            return QStringLiteral("permission denied");
+        case Problem::IsFolder:
+            return QStringLiteral("is a folder, not a photo");
+        case Problem::NotRegular:
+            return QStringLiteral("not a regular file (a pipe, device or socket); not opened");
+        case Problem::BadName:
+            return QStringLiteral("its name is not valid UTF-8 text; rename the file");
+        case Problem::Unreadable:
+            return QStringLiteral("cannot be read: ") + load.detail;
+        case Problem::NotAPhoto:
+            return QStringLiteral("not a photo in a format we read (JPEG, PNG, TIFF, BMP, XPM)");
+        case Problem::Damaged:
+            return load.detail.isEmpty() ? QStringLiteral("damaged")
+                                         : QStringLiteral("damaged: ") + load.detail;
+        case Problem::TooLarge:
+            return QStringLiteral("too large: ") + load.detail;
+        case Problem::OutOfMemory:
+            return QStringLiteral("out of memory");
+    }
+    return QString();
+}
+
+QImage loadPhoto(const QString& path, QString* why) {
+    PhotoLoad load = readPhoto(path);
+    if (why && !load.ok())
+        *why = problemText(load);
+    return load.image;
+}
+
+namespace {
+
+// What identifies one version of a file; empty when it cannot be looked at.
+QByteArray fileStamp(const QString& path) {
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QByteArray();
+    const qint64 fields[] = {qint64(st.st_dev),          qint64(st.st_ino),
+                             qint64(st.st_size),         qint64(st.st_mtim.tv_sec),
+                             qint64(st.st_mtim.tv_nsec), qint64(st.st_ctim.tv_sec),
+                             qint64(st.st_ctim.tv_nsec)};
+    return QByteArray(reinterpret_cast<const char*>(fields), sizeof fields);
+}
+
+}  // namespace
+
 QImage PhotoCache::load(const QString& path) {
-    const QFileInfo info(path);
-    const qint64 size = info.exists() ? info.size() : -1;
-    const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
-    if (path == m_path && size == m_size && modified == m_modified && !m_image.isNull())
+    const QByteArray stamp = fileStamp(path);
+    if (path == m_path && !stamp.isEmpty() && stamp == m_stamp && !m_image.isNull())
         return m_image;
     m_image = loadPhoto(path);
     m_path = path;
-    m_size = size;
-    m_modified = modified;
+    m_stamp = stamp;
     return m_image;
 }

@@ -62,4 +62,40 @@ QString outputFolder(const QString& homeDir) {
     return dir.absolutePath();
 }
 
+namespace {
+
+struct OwnVariable {
+    QString name;
+    bool userHadIt;
+    QString userValue;
+};
+
+QList<OwnVariable>& ownVariables() {
+    static QList<OwnVariable> list;
+    return list;
+}
+
+}  // namespace
+
+void setOwnVariable(const char* name, const QByteArray& value) {
+    const QString key = QString::fromLatin1(name);
+    bool known = false;
+    for (const OwnVariable& v : ownVariables())
+        known = known || v.name == key;
+    if (!known)
+        ownVariables().append({key, qEnvironmentVariableIsSet(name), qEnvironmentVariable(name)});
+    qputenv(name, value);
+}
+
+QProcessEnvironment childEnvironment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const OwnVariable& v : ownVariables()) {
+        if (v.userHadIt)
+            env.insert(v.name, v.userValue);
+        else
+            env.remove(v.name);
+    }
+    return env;
+}
+
 }  // namespace startup

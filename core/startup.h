@@ -1,7 +1,9 @@
 // Start-up steps that do not need the window: the log and the two folders.
 #pragma once
 
+#include <QByteArray>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QString>
 
 namespace startup {
@@ -20,5 +22,12 @@ QString applicationFolder(const QString& executableDir);
 // "<home>/Documents/Verdalux", created with its missing parents. If it can neither be created
 // nor entered, the absolute path of "<home>/Documents".
 QString outputFolder(const QString& homeDir);
+
+// Sets an environment variable for this process alone: childEnvironment() remembers the
+// value the user had (or that there was none) and gives children that one.
+void setOwnVariable(const char* name, const QByteArray& value);
+
+// The environment for programs we start: the user's, without what setOwnVariable changed.
+QProcessEnvironment childEnvironment();
 
 }  // namespace startup

@@ -473,7 +473,7 @@ void paethRow(const uchar* cur, const uchar* above, uchar* out, int n, int bpp) 
         const int pa = std::abs(b - c);
         const int pb = std::abs(a - c);
         const int pc = std::abs(a + b - 2 * c);
-        const int pred = (pa <= pb) & (pa <= pc) ? a : (pb <= pc ? b : c);
+        const int pred = ((pa <= pb) & (pa <= pc)) ? a : (pb <= pc ? b : c);
         out[i] = uchar(cur[i] - pred);
     }
 }

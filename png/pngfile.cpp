@@ -11,22 +11,31 @@ QString compositeFileName(const QString& folder, const QString& foreground) {
     return folder + QLatin1Char('/') + QFileInfo(foreground).baseName() + QStringLiteral(".png");
 }
 
-bool writePng(const QImage& image, const QString& path, int quality, QString* error) {
-    auto fail = [error](const QString& why) {
+bool writePng(const QImage& image, const QString& path, int quality, QString* error,
+              bool* diskFull) {
+    QSaveFile file(path);
+    bool opened = false;
+    if (diskFull)
+        *diskFull = false;
+    auto fail = [&](const QString& why) {
+        // Once the file is open, Qt reports a write refused with ENOSPC as a resource error.
+        if (diskFull && opened && file.error() == QFileDevice::ResourceError)
+            *diskFull = true;
         if (error)
             *error = why;
         return false;
     };
     if (image.isNull())
         return fail(QStringLiteral("The image is empty."));
-    QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
+    opened = true;
     QString encodeError;
     if (!encodePng(image, &file, quality, &encodeError)) {
         const QString why = file.error() != QFileDevice::NoError ? file.errorString() : encodeError;
+        fail(why);
         file.cancelWriting();
-        return fail(why);
+        return false;
     }
     if (!file.commit())
         return fail(file.errorString());

@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "core/startup.h"
+
 namespace {
 
 // The desktop's opener hands the request on and returns; one that does not (no handler
@@ -27,6 +29,9 @@ void openWithDesktop(const QString& path) {
                          if (e == QProcess::FailedToStart)
                              process->deleteLater();
                      });
+    // The desktop's programs get the user's environment, not the settings we made for
+    // ourselves (font resolution, malloc tunables).
+    process->setProcessEnvironment(startup::childEnvironment());
     process->start(program, {path});
     process->waitForFinished(kOpenWaitMs);
 }

@@ -1,7 +1,6 @@
 #include "ui/dialog.h"
 
 #include <QCursor>
-#include <QDesktopServices>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -22,6 +21,7 @@
 #include "png/pngfile.h"
 #include "ui/desktop.h"
 #include "ui/preset.h"
+#include "ui/settlewatch.h"
 #include "ui_dialog.h"
 
 namespace {
@@ -105,6 +105,8 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     connect(m_watcher, SIGNAL(directoryChanged(QString)), this,
             SLOT(handleDirectoryChanged(QString)));
     connect(m_watcher, SIGNAL(fileChanged(QString)), this, SLOT(handleDirectoryChanged(QString)));
+    m_settle = new SettleWatch(this);
+    connect(m_settle, &SettleWatch::settled, this, &Dialog::photoSettled);
 
     const QStringList samples = {MyGlobal::appDir + QStringLiteral("/1green.JPG"),
                                  MyGlobal::appDir + QStringLiteral("/blue1.JPG")};
@@ -184,8 +186,8 @@ void Dialog::UpdateScene() {
 }
 
 void Dialog::on_Help_clicked() {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(MyGlobal::appDir + QStringLiteral("/help/index.html")));
+    // Through the desktop's opener, which starts the browser with the user's environment.
+    desktop().open(MyGlobal::appDir + QStringLiteral("/help/index.html"));
 }
 
 // Settings: store the value shown, then refresh.
@@ -467,7 +469,16 @@ void Dialog::handleDirectoryChanged(QString dir) {
         return;
     const QString path = MyGlobal::HotFolder_FG + QDir::separator() + newestFirst.first();
     AddFileToDisplay(path);
+    m_settle->watch(path);
     MyGlobal::LasHotFile = newestFirst.first();
     MyGlobal::CurSelection = path;
     UpdateScene();
+}
+
+void Dialog::photoSettled(const QString& path) {
+    for (int i = 0; i < ui->listWidget->count(); ++i)
+        if (ui->listWidget->item(i)->text() == path)
+            m_thumbnails.request(ui->listWidget->item(i), kAddedThumbnail);
+    if (MyGlobal::CurSelection == path)
+        UpdateScene();
 }

@@ -14,6 +14,7 @@
 class QFileSystemWatcher;
 class QListWidget;
 class QListWidgetItem;
+class SettleWatch;
 class Ui_Dialog;
 
 class Dialog : public QDialog {
@@ -79,6 +80,9 @@ private slots:
     void GVClicked(int x, int y);
     void handleDirectoryChanged(QString dir);
     void InitAdvSettings();
+    // A hot-folder photo has been written to the end: its thumbnail again, and the preview
+    // when it is the current foreground.
+    void photoSettled(const QString& path);
 
 private:
     // Hands the preview a left-button release at the last clicked point.
@@ -93,6 +97,7 @@ private:
     void showPendingThumbnails(int count);
 
     QFileSystemWatcher* m_watcher = nullptr;
+    SettleWatch* m_settle = nullptr;
     Ui_Dialog* ui = nullptr;
     QPointer<QGraphicsScene> m_scene;  // the first preview scene; the view owns it
     QImage m_fg;

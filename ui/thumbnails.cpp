@@ -10,20 +10,18 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "core/photofile.h"
+#include "ui/photonote.h"
 
 namespace {
 
-struct Thumbnail {
-    QImage image;
-    QSize pixels;
-};
-
 }  // namespace
 
-QString entryToolTip(const QString& path, const QSize& pixels) {
+QString entryToolTip(const QString& path, const QSize& pixels, const QString& note) {
     QString tip = path;
     if (pixels.isValid())
         tip += QStringLiteral("\n%1 × %2 pixels").arg(pixels.width()).arg(pixels.height());
+    if (!note.isEmpty())
+        tip += QLatin1Char('\n') + note;
     return tip;
 }
 
@@ -67,15 +65,15 @@ void ThumbnailLoader::request(QListWidgetItem* item, const QSize& size) {
     // when the entry is removed, where a pointer would dangle.
     const QPersistentModelIndex at(list->indexFromItem(item));
     const QPointer<QListWidget> owner(list);
-    auto* watcher = new QFutureWatcher<Thumbnail>(this);
+    auto* watcher = new QFutureWatcher<PhotoLoad>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, at, owner, path] {
-        const Thumbnail made = watcher->result();
+        const PhotoLoad made = watcher->result();
         watcher->deleteLater();
         if (owner && at.isValid()) {
             if (QListWidgetItem* entry = owner->itemFromIndex(at)) {
                 entry->setIcon(made.image.isNull() ? QIcon()
                                                    : QIcon(QPixmap::fromImage(made.image)));
-                entry->setToolTip(entryToolTip(path, made.pixels));
+                entry->setToolTip(entryToolTip(path, made.size, photoProblemNote(made)));
             }
         }
         --m_pending;
@@ -85,9 +83,6 @@ void ThumbnailLoader::request(QListWidgetItem* item, const QSize& size) {
     emit pendingChanged(m_pending);
     const std::atomic<bool>* stopping = &m_stopping;
     watcher->setFuture(QtConcurrent::run(&m_pool, [path, size, stopping] {
-        Thumbnail t;
-        if (!*stopping)
-            t.image = loadThumbnail(path, size, &t.pixels);
-        return t;
+        return *stopping ? PhotoLoad() : readThumbnail(path, size);
     }));
 }

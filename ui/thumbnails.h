@@ -13,8 +13,9 @@ class QFontMetrics;
 class QListWidgetItem;
 
 // The tooltip of a list entry: the full path and, once the thumbnail is made, the photo's
-// upright pixel size.
-QString entryToolTip(const QString& path, const QSize& pixels = QSize());
+// upright pixel size and what went wrong reading it ("Damaged: ...").
+QString entryToolTip(const QString& path, const QSize& pixels = QSize(),
+                     const QString& note = QString());
 
 // What an entry shows of `path` in `room` pixels: the whole path when it fits, else the
 // folders elided in the middle before the file name ("/home/ann/…/IMG_0042.JPG"), else the

@@ -125,14 +125,14 @@ void Gview::mouseReleaseEvent(QMouseEvent* event) {
         MyGlobal::yshiftFG += pos.y() - p1.y();
         MyGlobal::mouseMove = false;
     }
-    if (bg.isNull() && !MyGlobal::transparentbkg) {
-        MyGlobal::ComposImg = QImage();
-        return;
-    }
     MyGlobal::ComposImg =
-        createImageWithOverlay(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG, MyGlobal::yshiftFG,
-                               MyGlobal::transparentbkg, &m_scaled);
+        bg.isNull() && !MyGlobal::transparentbkg
+            ? QImage()
+            : createImageWithOverlay(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG, MyGlobal::yshiftFG,
+                                     MyGlobal::transparentbkg, &m_scaled);
+    // Without a composite the preview is empty, as Save Image will find it.
     if (MyGlobal::ComposImg.isNull())
-        return;
-    showPreview(compose::fitPreview(MyGlobal::ComposImg, MyGlobal::PrevSize));
+        showScene(new QGraphicsScene());
+    else
+        showPreview(compose::fitPreview(MyGlobal::ComposImg, MyGlobal::PrevSize));
 }

@@ -1,0 +1,123 @@
+// mattora-batch over bad files: each is named with its reason while the good photos of the
+// same run are written, and a full disk stops the run.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include "batch_process.h"
+#include "qt_printers.h"
+
+namespace {
+
+class BadFiles : public ::testing::Test {
+protected:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString photo(const QString& name, QSize size = QSize(160, 120)) {
+        QImage img(size, QImage::Format_RGB32);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                img.setPixel(x, y, x < size.width() / 4 ? qRgb(30, 200, 60) : qRgb(x, y, 90));
+        EXPECT_TRUE(img.save(path(name), nullptr, 95));
+        return path(name);
+    }
+    QString file(const QString& name, const QByteArray& bytes) {
+        QFile f(path(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path(name);
+    }
+    QByteArray bytes(const QString& name) {
+        QFile f(name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    BatchResult run(QStringList args) {
+        return runBatchTool(QStringList{"--background", photo("bg.png", QSize(200, 150))} + args,
+                            path("home"));
+    }
+    QStringList written(const QString& dir) const {
+        return QDir(dir).entryList({"*.png"}, QDir::Files, QDir::Name);
+    }
+    QTemporaryDir m_dir;
+};
+
+QByteArray flipped(QByteArray data, qsizetype at) {
+    data[at] = char(data[at] ^ 0x10);
+    return data;
+}
+
+}  // namespace
+
+TEST_F(BadFiles, EachIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
+    const QByteArray jpeg = bytes(photo("source.jpg", QSize(400, 300)));
+    const QByteArray png = bytes(photo("source.png"));
+    QByteArray bomb = jpeg.left(1262);
+    bomb.replace(bomb.indexOf("\xff\xc0") + 5, 4, QByteArray("\x42\x68\x75\x30", 4));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.jpg")).constData(), 0600), 0);
+    QDir(m_dir.path()).mkdir("folder.jpg");
+    struct Case {
+        QString file;
+        const char* reason;
+    };
+    QList<Case> cases = {
+        {file("cut1.jpg", jpeg.left(1500)), "cannot be read: damaged: "},
+        {file("cut2.jpg", jpeg.left(jpeg.size() * 2 / 3)), "damaged: Corrupt JPEG data"},
+        {file("cut3.png", png.left(png.size() / 2)), "damaged"},
+        {file("flip1.png", flipped(png, png.size() / 2)), "damaged"},
+        {file("flip2.png", flipped(png, png.size() / 3)), "damaged"},
+        {file("bomb.jpg", bomb), "too large: 30000 x 17000 pixels"},
+        {path("pipe.jpg"), "not a regular file"},
+        {path("folder.jpg"), "is a folder"},
+        {path("gone.jpg"), "no such file"},
+        {file("notes.jpg", "shopping list"), "not a photo in a format we read"},
+    };
+    if (::geteuid() != 0) {  // root reads it anyway
+        cases.append({file("secret.jpg", jpeg), "permission denied"});
+        QFile::setPermissions(path("secret.jpg"), QFileDevice::Permissions());
+    }
+    QStringList args{"--output-dir", path("out"), "--jobs", "2", photo("good1.png")};
+    for (const Case& c : cases)
+        args << c.file;
+    const BatchResult r = run(args << photo("good2.jpg"));
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    EXPECT_EQ(written(path("out")), (QStringList{"good1.png", "good2.png"}));
+    for (const Case& c : cases)
+        EXPECT_EQ(r.errLines().filter("mattora-batch: " + c.file + ": ").filter(c.reason).size(), 1)
+            << c.reason << "\n"
+            << r.err.toStdString();
+
+    // Kept on request, with a warning naming it; a lower limit refuses a modest photo.
+    const BatchResult kept =
+        run({"--output-dir", path("kept"), "--keep-damaged", "--max-megapixels", "1",
+             path("cut2.jpg"), photo("wide.png", QSize(1200, 900))});
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_EQ(written(path("kept")), QStringList{"cut2.png"});
+    EXPECT_EQ(kept.errLines().filter("cut2.jpg: damaged: ").filter("written as far as").size(), 1)
+        << kept.err.toStdString();
+    EXPECT_EQ(kept.errLines().filter("wide.png: cannot be read: too large: 1200 x 900").size(), 1)
+        << kept.err.toStdString();
+}
+
+TEST_F(BadFiles, AFullDiskStopsTheRunAndCountsThePhotosNotBegun) {
+    const QString out = path("small-disk");
+    QDir().mkpath(out);
+    if (::mount("tmpfs", QFile::encodeName(out).constData(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here (not root)";
+    QStringList args{"--output-dir", out, "--jobs", "1", photo("small.png", QSize(40, 30))};
+    for (int i = 0; i < 5; ++i)
+        args << photo(QStringLiteral("big%1.png").arg(i), QSize(400, 300));
+    const BatchResult r = run(args);
+    const QStringList left = written(out);
+    ::umount(QFile::encodeName(out).constData());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(left, QStringList{"small.png"}) << "nothing half-written";
+    EXPECT_EQ(r.errLines().filter("big0.png: could not be written").size(), 1);
+    EXPECT_EQ(r.errLines().last(),
+              "mattora-batch: stopped, no space left in " + out + "; 4 of 6 photos not begun")
+        << r.err.toStdString();
+}

@@ -1,0 +1,50 @@
+#include "ui/settlewatch.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+int SettleWatch::settleMs = 1000;
+
+namespace {
+
+// Size and modification time; empty when the file is gone.
+QByteArray stamp(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QByteArray();
+    return QByteArray::number(info.size()) + '/' +
+           QByteArray::number(info.lastModified().toMSecsSinceEpoch());
+}
+
+}  // namespace
+
+SettleWatch::SettleWatch(QObject* parent) : QObject(parent) {
+    connect(&m_timer, &QTimer::timeout, this, &SettleWatch::poll);
+}
+
+void SettleWatch::watch(const QString& path) {
+    const QByteArray now = stamp(path);
+    m_files.insert(path, {now, now});
+    m_timer.start(settleMs);
+}
+
+void SettleWatch::poll() {
+    QStringList done;
+    for (auto it = m_files.begin(); it != m_files.end();) {
+        const QByteArray now = stamp(it.key());
+        if (now.isEmpty()) {
+            it = m_files.erase(it);
+        } else if (now != it->last) {
+            it->last = now;
+            ++it;
+        } else {
+            if (now != it->first)
+                done << it.key();
+            it = m_files.erase(it);
+        }
+    }
+    if (m_files.isEmpty())
+        m_timer.stop();
+    for (const QString& path : done)
+        emit settled(path);
+}
