@@ -4,14 +4,23 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QHash>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 
-#include "core/photofile.h"
+#ifdef Q_OS_LINUX
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#endif
+
 #include "batch/runner.h"
+#include "core/photofile.h"
 #include "png/pngfile.h"
 
 namespace batch {
@@ -73,6 +82,9 @@ public:
         m_rescan.setInterval(m_timing.rescanMs);
         QObject::connect(&m_rescan, &QTimer::timeout, [this] { scan(); });
         m_rescan.start();
+#ifdef Q_OS_LINUX
+        watchCloses();
+#endif
         m_deadline.setSingleShot(true);
         m_deadline.setTimerType(Qt::PreciseTimer);  // a coarse one may be 5 % late
         QObject::connect(&m_deadline, &QTimer::timeout, [this] { scan(); });
@@ -86,6 +98,11 @@ public:
         QTimer::singleShot(0, &m_rescan, [this] { scan(); });
 
         const int status = QCoreApplication::exec();
+#ifdef Q_OS_LINUX
+        m_closes.reset();
+        if (m_inotify >= 0)
+            ::close(m_inotify);
+#endif
         clearStatus();
         put(QStringLiteral("%1 written, %2 failed, %3 seconds\n")
                 .arg(m_written)
@@ -135,8 +152,49 @@ private:
         m_gone = false;
         if (!m_watcher.directories().contains(m_dir))
             m_watcher.addPath(m_dir);  // a folder made anew is a new inode to watch
+#ifdef Q_OS_LINUX
+        if (m_inotify >= 0 && m_wd < 0)
+            m_wd = inotify_add_watch(m_inotify, QFile::encodeName(m_dir).constData(),
+                                     IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_DELETE_SELF |
+                                         IN_MOVE_SELF | IN_ONLYDIR);
+#endif
         return true;
     }
+
+#ifdef Q_OS_LINUX
+    // A photo whose writer closed it, or that was renamed in, is complete: it need not wait for
+    // the settle time. Without inotify the settle rule alone decides.
+    void watchCloses() {
+        m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_inotify < 0)
+            return;
+        m_closes = std::make_unique<QSocketNotifier>(m_inotify, QSocketNotifier::Read);
+        QObject::connect(m_closes.get(), &QSocketNotifier::activated, [this] { readCloses(); });
+    }
+
+    void readCloses() {
+        alignas(inotify_event) char buffer[16 * 1024];
+        ssize_t n;
+        while ((n = ::read(m_inotify, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += ssize_t(sizeof(inotify_event) + e->len);
+                if (e->wd == m_wd && (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED))) {
+                    if (!(e->mask & IN_IGNORED))
+                        inotify_rm_watch(m_inotify, m_wd);
+                    m_wd = -1;  // the folder's next inode is watched once it is back
+                } else if (e->len > 0 && (e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO))) {
+                    // The file as it was closed; should it change after, the settle rule holds.
+                    const QFileInfo file(m_dir + QLatin1Char('/') + QFile::decodeName(e->name));
+                    m_closed.insert(
+                        file.absoluteFilePath(),
+                        Signature{file.size(), file.lastModified().toMSecsSinceEpoch()});
+                }
+            }
+        }
+        scan();
+    }
+#endif
 
     // Lists the folder, keys the oldest photo that is complete and not yet done, and comes
     // back for the next one, so that a stop request is seen between photos.
@@ -159,9 +217,13 @@ private:
             Pending p = m_pending.value(path);
             if (!(p.seen == sig))
                 p = Pending{sig, now};
-            // Untouched for the settle time by its own clock, or by what this loop has seen.
+            // Closed by its writer and unchanged since, or untouched for the settle time by its
+            // own clock, or by what this loop has seen.
+            const auto closed = m_closed.constFind(path);
             const qint64 readyAt =
-                qMin(sig.modifiedMs + m_timing.settleMs, p.seenAtMs + m_timing.settleMs);
+                closed != m_closed.constEnd() && *closed == sig
+                    ? now
+                    : qMin(sig.modifiedMs + m_timing.settleMs, p.seenAtMs + m_timing.settleMs);
             if (readyAt <= now) {
                 m_pending.remove(path);
                 process(path, sig);
@@ -172,6 +234,7 @@ private:
             nextDeadline = nextDeadline < 0 ? readyAt : qMin(nextDeadline, readyAt);
         }
         m_pending = stillPending;
+        m_closed.clear();  // every close seen so far was used, or the file changed after it
         if (nextDeadline >= 0)
             m_deadline.start(
                 int(qBound(qint64(1), nextDeadline - now + 1, qint64(m_timing.rescanMs))));
@@ -214,6 +277,12 @@ private:
     QTimer m_deadline;
     QHash<QString, Pending> m_pending;
     QHash<QString, Signature> m_failures;
+    QHash<QString, Signature> m_closed;  // photos as their writer closed them
+#ifdef Q_OS_LINUX
+    int m_inotify = -1;
+    int m_wd = -1;
+    std::unique_ptr<QSocketNotifier> m_closes;
+#endif
     QElapsedTimer m_clock;
     int m_written = 0;
     int m_failed = 0;

@@ -10,8 +10,8 @@
 namespace batch {
 
 struct WatchTiming {
-    // A photo is taken once its size and time have not changed for this long: a camera or a
-    // copy may still be writing it before.
+    // A photo is taken once its writer closed it (Linux) or its size and time have not changed
+    // for this long: a camera or a copy may still be writing it before.
     int settleMs = 1000;
     // Watchers miss events (full queues, network folders), so the folder is also listed this
     // often.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # How long a photo waits in the hot folder: from the moment a 6000 x 4000 JPEG is completely
 # written into the folder that `mattora-batch --watch` watches to the moment its PNG is in place,
-# beside one plain `mattora-batch` run on the same photo, both in this one run. The watch waits
-# for the photo to stay unchanged for its settle time (1 s) before it takes it.
+# beside one plain `mattora-batch` run on the same photo, both in this one run. The copy's close
+# tells the watch (on Linux) that the photo is complete, so it should take about the batch time;
+# elsewhere the photo waits for its settle time (1 s) too.
 #   bench/batch/watch_latency.sh          (after ./setup.sh test; BUILD_DIR picks the build)
 set -euo pipefail
 

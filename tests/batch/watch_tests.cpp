@@ -39,7 +39,9 @@ public:  // the table's feeding steps use them
         img.save(&buffer, QFileInfo(name).suffix().toUpper().toLatin1().constData());
         return bytes;
     }
-    // Writes `bytes` in `parts` pieces with a pause between them, as a slow copy does.
+    // Writes `bytes` in `parts` pieces with a pause between them, as a slow copy does, through
+    // one open file: a writer that closes between pieces is indistinguishable from two
+    // complete writes.
     static void write(const QString& file, const QByteArray& bytes, int parts = 1) {
         QFile f(file);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -60,11 +62,12 @@ public:  // the table's feeding steps use them
 
     // Starts the watch, runs `feed`, waits for `lines` photo lines and a quiet spell in which a
     // second round would show, then sends `signal`. Returns the exit status and stderr lines.
-    std::pair<int, QStringList> watch(const std::function<void()>& feed, int lines, int signal) {
+    std::pair<int, QStringList> watch(const std::function<void()>& feed, int lines, int signal,
+                                      int settleMs = kSettleMs) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", path("home"));
-        env.insert("MATTORA_WATCH_SETTLE_MS", QString::number(kSettleMs));
+        env.insert("MATTORA_WATCH_SETTLE_MS", QString::number(settleMs));
         p.setProcessEnvironment(env);
         p.setReadChannel(QProcess::StandardError);
         p.start(MATTORA_BATCH_EXE, {"--transparent", "--output-dir", out, "--watch", hot});
@@ -109,7 +112,7 @@ TEST_F(WatchFolder, EachCompletePhotoIsDoneOnceAndASignalEndsWithTheSummary) {
          nullptr,
          {"B.png", "a.png"},
          {2, 0, SIGINT}},
-        {"a photo written in two steps",
+        {"a photo written in two steps through one open file",
          nullptr,
          [](WatchFolder& t) { write(t.hot + "/c.png", shot("c.png"), 2); },
          {"c.png"},
@@ -179,3 +182,21 @@ TEST_F(WatchFolder, EachCompletePhotoIsDoneOnceAndASignalEndsWithTheSummary) {
         EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name), c.results);
     }
 }
+
+#ifdef Q_OS_LINUX
+// A photo closed by its writer, or renamed in, is taken though the settle time never passes.
+TEST_F(WatchFolder, AClosedPhotoIsTakenWithoutTheSettleTime) {
+    ASSERT_TRUE(QDir().mkpath(out));
+    const auto [status, lines] = watch(
+        [&] {
+            write(hot + "/c.png", shot("c.png"), 2);
+            write(path("elsewhere/d.jpeg"), shot("d.jpeg"));
+            ASSERT_TRUE(QFile::rename(path("elsewhere/d.jpeg"), hot + "/d.jpeg"));
+        },
+        2, SIGINT, 3600 * 1000);
+    EXPECT_EQ(status, 128 + SIGINT);
+    EXPECT_EQ(lines.filter(QRegularExpression("^\\[\\d+\\] ")).size(), 2)
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files, QDir::Name), QStringList({"c.png", "d.png"}));
+}
+#endif
