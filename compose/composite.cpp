@@ -13,6 +13,28 @@
 namespace compose {
 
 // ---------------------------------------------------------------------------------------------
+// Smooth scaling
+
+// Qt's smooth scaler reduces one axis for every row of the other axis's result, so a layer that
+// is squeezed one way and stretched the other (a 65560 x 16 strip fitted to 16 x 65560) costs
+// its width times the stretched height: tens of seconds for a one-megapixel result. Such shapes
+// are reduced first and stretched after, which costs the size of the images; every ordinary
+// shape takes Qt's one step and its exact pixels.
+QImage smoothScaled(const QImage& src, const QSize& size, Qt::AspectRatioMode mode) {
+    const QSize to = src.size().scaled(size, mode);
+    const bool narrower = to.width() < src.width(), lower = to.height() < src.height();
+    const qint64 work =
+        std::max(qint64(src.width()) * to.height(), qint64(src.height()) * to.width());
+    const qint64 pixels = qint64(src.width()) * src.height() + qint64(to.width()) * to.height();
+    if (narrower == lower || to.isEmpty() || work <= 16 * pixels)
+        return src.scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QSize reduced =
+        narrower ? QSize(to.width(), src.height()) : QSize(src.width(), to.height());
+    return src.scaled(reduced, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// ---------------------------------------------------------------------------------------------
 // ScaledCache
 
 QImage ScaledCache::scaled(const QImage& src, const QSize& size, Qt::AspectRatioMode mode) {
@@ -23,7 +45,7 @@ QImage ScaledCache::scaled(const QImage& src, const QSize& size, Qt::AspectRatio
     if (!m_result.isNull() && key == m_sourceKey && size == m_size && mode == m_mode) {
         return m_result;
     }
-    QImage result = src.scaled(size, mode, Qt::SmoothTransformation);
+    QImage result = smoothScaled(src, size, mode);
     if (result.cacheKey() == key) {
         // No scaling was needed: keeping it would pin a second reference to the source.
         clear();
@@ -294,17 +316,15 @@ bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y
 
     CompositeLayout l;
     if (!fgTarget.isEmpty()) {
-        l.foreground = cache
-                           ? cache->foreground.scaled(keyed, fgTarget, Qt::KeepAspectRatio)
-                           : keyed.scaled(fgTarget, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        l.foreground = cache ? cache->foreground.scaled(keyed, fgTarget, Qt::KeepAspectRatio)
+                             : smoothScaled(keyed, fgTarget, Qt::KeepAspectRatio);
     }
     if (s.bgScale == BackgroundScale::Fit) {
         const QSize bgTarget = l.foreground.size();
         if (!bgTarget.isEmpty()) {
             l.background =
-                cache
-                    ? cache->background.scaled(background, bgTarget, Qt::IgnoreAspectRatio)
-                    : background.scaled(bgTarget, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                cache ? cache->background.scaled(background, bgTarget, Qt::IgnoreAspectRatio)
+                      : smoothScaled(background, bgTarget, Qt::IgnoreAspectRatio);
         }
     } else {
         l.background = background;

@@ -27,6 +27,10 @@ struct ComposeSettings {
     QSize previewSize = kPreviewFrame;
 };
 
+// src.scaled(size, mode, Qt::SmoothTransformation), but a layer squeezed one way and stretched
+// the other is reduced first and stretched after, in time proportional to the images' size.
+QImage smoothScaled(const QImage& src, const QSize& size, Qt::AspectRatioMode mode);
+
 // Remembers one smooth-scaled copy of an image, so that composing the same inputs again (every
 // drag step, every refresh with an unchanged background) skips the rescale. Keyed by the
 // source's cacheKey(), which changes whenever the source's pixels are written, plus the target
@@ -34,7 +38,7 @@ struct ComposeSettings {
 // kept, so the cache never holds a second reference that would force a later writer to copy.
 class ScaledCache {
 public:
-    // Same result as src.scaled(size, mode, Qt::SmoothTransformation).
+    // Same result as smoothScaled(src, size, mode).
     QImage scaled(const QImage& src, const QSize& size, Qt::AspectRatioMode mode);
     void clear();
     bool holdsCopy() const { return !m_result.isNull(); }
