@@ -26,7 +26,7 @@ QImage smoothScaled(const QImage& src, const QSize& size, Qt::AspectRatioMode mo
     const qint64 work =
         std::max(qint64(src.width()) * to.height(), qint64(src.height()) * to.width());
     const qint64 pixels = qint64(src.width()) * src.height() + qint64(to.width()) * to.height();
-    if (narrower == lower || to.isEmpty() || work <= 16 * pixels)
+    if (narrower == lower || to.isEmpty() || work <= 16 * pixels || work <= (qint64(1) << 26))
         return src.scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const QSize reduced =
         narrower ? QSize(to.width(), src.height()) : QSize(src.width(), to.height());
