@@ -1,5 +1,5 @@
 // mattora-batch over bad files: each is named with its reason while the good photos of the
-// same run are written, and a full disk stops the run.
+// same run are written, and a full disk stops the run. A portrait shot is read upright.
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "batch_process.h"
+#include "exif_jpeg.h"
 #include "qt_printers.h"
 
 namespace {
@@ -28,48 +29,38 @@ protected:
     }
     QString file(const QString& name, const QByteArray& bytes) {
         QFile f(path(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
         return path(name);
     }
-    QByteArray bytes(const QString& name) {
-        QFile f(name);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    BatchResult run(QStringList args) {
+    BatchResult run(const QStringList& args) {
         return runBatchTool(QStringList{"--background", photo("bg.png", QSize(200, 150))} + args,
                             path("home"));
     }
-    QStringList written(const QString& dir) const {
+    static QStringList written(const QString& dir) {
         return QDir(dir).entryList({"*.png"}, QDir::Files, QDir::Name);
     }
     QTemporaryDir m_dir;
 };
 
-QByteArray flipped(QByteArray data, qsizetype at) {
-    data[at] = char(data[at] ^ 0x10);
-    return data;
-}
-
 }  // namespace
 
 TEST_F(BadFiles, EachIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
-    const QByteArray jpeg = bytes(photo("source.jpg", QSize(400, 300)));
-    const QByteArray png = bytes(photo("source.png"));
-    QByteArray bomb = jpeg.left(1262);
+    QFile jpegFile(photo("source.jpg", QSize(400, 300))), pngFile(photo("source.png"));
+    ASSERT_TRUE(jpegFile.open(QIODevice::ReadOnly) && pngFile.open(QIODevice::ReadOnly));
+    const QByteArray jpeg = jpegFile.readAll(), png = pngFile.readAll();
+    const auto flipped = [&](qsizetype at) {
+        return QByteArray(png).replace(at, 1, QByteArray(1, char(png[at] ^ 0x10)));
+    };
+    QByteArray bomb = jpeg.left(1262);  // its frame header says 30000 x 17000
     bomb.replace(bomb.indexOf("\xff\xc0") + 5, 4, QByteArray("\x42\x68\x75\x30", 4));
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.jpg")).constData(), 0600), 0);
     QDir(m_dir.path()).mkdir("folder.jpg");
-    struct Case {
-        QString file;
-        const char* reason;
-    };
-    QList<Case> cases = {
+    QList<std::pair<QString, const char*>> cases = {
         {file("cut1.jpg", jpeg.left(1500)), "cannot be read: damaged: "},
         {file("cut2.jpg", jpeg.left(jpeg.size() * 2 / 3)), "damaged: Corrupt JPEG data"},
         {file("cut3.png", png.left(png.size() / 2)), "damaged"},
-        {file("flip1.png", flipped(png, png.size() / 2)), "damaged"},
-        {file("flip2.png", flipped(png, png.size() / 3)), "damaged"},
+        {file("flip1.png", flipped(png.size() / 2)), "damaged"},
+        {file("flip2.png", flipped(png.size() / 3)), "damaged"},
         {file("bomb.jpg", bomb), "too large: 30000 x 17000 pixels"},
         {path("pipe.jpg"), "not a regular file"},
         {path("folder.jpg"), "is a folder"},
@@ -81,26 +72,34 @@ TEST_F(BadFiles, EachIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
         QFile::setPermissions(path("secret.jpg"), QFileDevice::Permissions());
     }
     QStringList args{"--output-dir", path("out"), "--jobs", "2", photo("good1.png")};
-    for (const Case& c : cases)
-        args << c.file;
+    for (const auto& [file, reason] : cases)
+        args << file;
     const BatchResult r = run(args << photo("good2.jpg"));
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
     EXPECT_EQ(written(path("out")), (QStringList{"good1.png", "good2.png"}));
-    for (const Case& c : cases)
-        EXPECT_EQ(r.errLines().filter("mattora-batch: " + c.file + ": ").filter(c.reason).size(), 1)
-            << c.reason << "\n"
+    for (const auto& [file, reason] : cases)
+        EXPECT_EQ(r.errLines().filter("mattora-batch: " + file + ": ").filter(reason).size(), 1)
+            << reason << "\n"
             << r.err.toStdString();
 
-    // Kept on request, with a warning naming it; a lower limit refuses a modest photo.
+    // Kept on request, with a warning naming it; a lower limit refuses a modest photo; a
+    // portrait shot is keyed upright, by the colour of its upright corner.
+    ASSERT_TRUE(writePortraitJpeg(path("portrait.jpg")));
     const BatchResult kept =
-        run({"--output-dir", path("kept"), "--keep-damaged", "--max-megapixels", "1",
-             path("cut2.jpg"), photo("wide.png", QSize(1200, 900))});
+        runBatchTool({"--transparent", "--magic", "7", "--output-dir", path("kept"),
+                      "--keep-damaged", "--max-megapixels", "1", path("cut2.jpg"),
+                      photo("wide.png", QSize(1200, 900)), path("portrait.jpg")},
+                     path("home"));
     EXPECT_EQ(kept.status, 1);
-    EXPECT_EQ(written(path("kept")), QStringList{"cut2.png"});
+    EXPECT_EQ(written(path("kept")), (QStringList{"cut2.png", "portrait.png"}));
     EXPECT_EQ(kept.errLines().filter("cut2.jpg: damaged: ").filter("written as far as").size(), 1)
         << kept.err.toStdString();
     EXPECT_EQ(kept.errLines().filter("wide.png: cannot be read: too large: 1200 x 900").size(), 1)
         << kept.err.toStdString();
+    const QImage upright(path("kept/portrait.png"));
+    ASSERT_EQ(upright.size(), QSize(24, 48));
+    EXPECT_EQ(qAlpha(upright.pixel(3, 3)), 0) << "green, the upright corner, is keyed";
+    EXPECT_EQ(qAlpha(upright.pixel(20, 3)), 255) << "blue stays";
 }
 
 TEST_F(BadFiles, AFullDiskStopsTheRunAndCountsThePhotosNotBegun) {

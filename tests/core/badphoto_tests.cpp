@@ -1,5 +1,4 @@
-// The decoded-photo cache notices a replaced file. Bad files, end to end, are in the batch
-// tool's tests.
+// The decoded-photo cache notices a replaced file; bad files end to end are the batch tool's.
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -14,11 +13,8 @@
 TEST(BadPhoto, TheCacheReadsASameSizeReplacementThatKeptItsTime) {
     QTemporaryDir tmp;
     const QString path = tmp.filePath("shot.bmp");
-    const struct {
-        const char* how;
-        bool inPlace;  // cp -p: same inode, new status-change time; else a new inode
-    } cases[] = {{"rewritten in place", true}, {"renamed over", false}};
-    for (const auto& c : cases) {
+    // In place (cp -p): same inode, new status-change time. Otherwise a new inode renamed over.
+    for (const bool inPlace : {true, false}) {
         QImage img(30, 20, QImage::Format_RGB32);
         img.fill(qRgb(10, 20, 30));
         ASSERT_TRUE(img.save(path, "BMP"));
@@ -27,15 +23,13 @@ TEST(BadPhoto, TheCacheReadsASameSizeReplacementThatKeptItsTime) {
         EXPECT_EQ(cache.load(path).pixel(0, 0), qRgb(10, 20, 30));
         QThread::msleep(20);  // the status-change clock ticks in jiffies
         img.fill(qRgb(200, 20, 30));
-        const QString target = c.inPlace ? path : tmp.filePath("next.bmp");
-        ASSERT_TRUE(img.save(target, "BMP"));
-        QFile f(target);
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QFile f(inPlace ? path : tmp.filePath("next.bmp"));
+        ASSERT_TRUE(img.save(f.fileName(), "BMP") && f.open(QIODevice::ReadWrite));
         ASSERT_TRUE(f.setFileTime(kept, QFileDevice::FileModificationTime));
         f.close();
-        if (!c.inPlace) {
-            ASSERT_EQ(std::rename(QFile::encodeName(target), QFile::encodeName(path)), 0);
+        if (!inPlace) {
+            ASSERT_EQ(std::rename(QFile::encodeName(f.fileName()), QFile::encodeName(path)), 0);
         }
-        EXPECT_EQ(cache.load(path).pixel(0, 0), qRgb(200, 20, 30)) << c.how;
+        EXPECT_EQ(cache.load(path).pixel(0, 0), qRgb(200, 20, 30)) << "in place: " << inPlace;
     }
 }
