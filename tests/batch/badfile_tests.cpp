@@ -75,12 +75,12 @@ TEST_F(BadFiles, EachIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
     for (const auto& [file, reason] : cases)
         args << file;
     const BatchResult r = run(args << photo("good2.jpg"));
-    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    SCOPED_TRACE(r.err.toStdString());
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(written(path("out")), (QStringList{"good1.png", "good2.png"}));
     for (const auto& [file, reason] : cases)
         EXPECT_EQ(r.errLines().filter("mattora-batch: " + file + ": ").filter(reason).size(), 1)
-            << reason << "\n"
-            << r.err.toStdString();
+            << reason;
 
     // Kept on request, with a warning naming it; a lower limit refuses a modest photo; a
     // portrait shot is keyed upright, by the colour of its upright corner.
@@ -90,12 +90,11 @@ TEST_F(BadFiles, EachIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
                       "--keep-damaged", "--max-megapixels", "1", path("cut2.jpg"),
                       photo("wide.png", QSize(1200, 900)), path("portrait.jpg")},
                      path("home"));
+    SCOPED_TRACE(kept.err.toStdString());
     EXPECT_EQ(kept.status, 1);
     EXPECT_EQ(written(path("kept")), (QStringList{"cut2.png", "portrait.png"}));
-    EXPECT_EQ(kept.errLines().filter("cut2.jpg: damaged: ").filter("written as far as").size(), 1)
-        << kept.err.toStdString();
-    EXPECT_EQ(kept.errLines().filter("wide.png: cannot be read: too large: 1200 x 900").size(), 1)
-        << kept.err.toStdString();
+    EXPECT_EQ(kept.errLines().filter("cut2.jpg: damaged: ").filter("written as far as").size(), 1);
+    EXPECT_EQ(kept.errLines().filter("wide.png: cannot be read: too large: 1200 x 900").size(), 1);
     const QImage upright(path("kept/portrait.png"));
     ASSERT_EQ(upright.size(), QSize(24, 48));
     EXPECT_EQ(qAlpha(upright.pixel(3, 3)), 0) << "green, the upright corner, is keyed";
