@@ -263,6 +263,11 @@ inline __attribute__((always_inline)) int maxi(int a, int b) {
     return a > b ? a : b;
 }
 
+constexpr int kRaw = 7;  // grid fields: backdrop r, k, o; subject r, k, o, luma
+
+// Pixels per block of the key: fixed, so that the compiler vectorises it whole.
+constexpr int kStride = 8;
+
 // Between two block centres every field is linear in x: value = at + slope * t.
 struct Span {
     int x0, x1;  // pixels [x0, x1)
@@ -289,29 +294,56 @@ std::vector<Span> spansOf(const Grid& g, int w) {
     return out;
 }
 
-constexpr int kFields = 7;  // backdrop r, k, o; subject r, k, o, luma
+// Fields of one grid row, read between two grid rows.
+void lineAt(const Grid& g, int y, float* line) {
+    const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
+    const int j0 = std::clamp(int(std::floor(fy)), 0, std::max(0, g.h - 2));
+    const int j1 = std::min(j0 + 1, g.h - 1);
+    const float ty = j1 > j0 ? fy - float(j0) : 0.0f;
+    for (int i = 0; i < g.w; ++i) {
+        const Cell& a = g.cells[size_t(j0) * g.w + i];
+        const Cell& b = g.cells[size_t(j1) * g.w + i];
+        const float va[kRaw] = {a.r, a.k, a.o, a.sr, a.sk, a.so, a.sy};
+        const float vb[kRaw] = {b.r, b.k, b.o, b.sr, b.sk, b.so, b.sy};
+        for (int c = 0; c < kRaw; ++c) {
+            line[i * kRaw + c] = va[c] + (vb[c] - va[c]) * ty;
+        }
+    }
+}
 
-// One span of a row: fields from the two cells' values and slopes, the colour-difference
-// alpha, the luma detail that chroma subsampling lost, the unmixing.
+// One row's fields at every pixel, [field][x], exactly linear between block centres.
+KEYING_KERNEL void rowFields(const float* __restrict line, const std::vector<Span>& spans,
+                             int padded, float* __restrict out) {
+    for (const Span& s : spans) {
+        for (int c = 0; c < kRaw; ++c) {
+            const float a = line[s.i0 * kRaw + c], d = line[s.i1 * kRaw + c] - a;
+            float* __restrict o = out + size_t(c) * padded + s.x0;
+            for (int i = 0; i < s.x1 - s.x0; ++i) {
+                o[i] = a + d * (s.t0 + s.dt * float(i));
+            }
+        }
+    }
+}
+
+// One block of kStride pixels: alpha, the unmixing, the output.
 //
 // The excess weighs the two other channels as the subject nearby does: against its larger
 // one (k - r for skin, k - o for a blue shirt), so that a yellow or cyan subject is still
 // far from the backdrop, yet linear, so that a mix of subject and backdrop keeps its ratio.
+//
+// Chroma often comes at half resolution (JPEG); luma keeps the fine detail. So the finest
+// detail of the colour-difference alpha is swapped for that of a luma alpha, scaled by the
+// luma step from backdrop to subject and damped where that step is too small to trust.
+// Where chroma has full resolution the two agree and the swap changes nothing.
 template <bool Blue>
-inline __attribute__((always_inline)) void softSpan(quint32* __restrict px,
-                                                    const float* __restrict hr,
-                                                    const float* __restrict hk,
-                                                    const float* __restrict ho, int n,
-                                                    const float* at, const float* slope, float t0,
-                                                    float dt, Shape sh) {
-    const float ar = at[0], ak = at[1], ao = at[2], asr = at[3], ask = at[4], aso = at[5];
-    const float asy = at[6];
-    const float dr = slope[0], dk = slope[1], d_o = slope[2], dsr = slope[3], dsk = slope[4];
-    const float dso = slope[5], dsy = slope[6];
-    for (int i = 0; i < n; ++i) {
-        const float t = t0 + dt * float(i);
-        const float fr = ar + dr * t, fk = ak + dk * t, fo = ao + d_o * t;
-        const float sr = asr + dsr * t, sk = ask + dsk * t, so = aso + dso * t;
+inline __attribute__((always_inline)) void softBlock(
+    quint32* __restrict px, const float* __restrict hr, const float* __restrict hk,
+    const float* __restrict ho, const float* __restrict f, int padded, Shape sh) {
+    const Luma l = sh.luma;
+    for (int i = 0; i < kStride; ++i) {
+        const float fr = f[i], fk = f[padded + i], fo = f[2 * padded + i];
+        const float sr = f[3 * padded + i], sk = f[4 * padded + i], so = f[5 * padded + i];
+        const float sy = f[6 * padded + i];
         const float wr = clampf(0.5f + (sr - so) * (1.0f / 40.0f), 0.0f, 1.0f);
         const float ke = maxf(8.0f, fk - wr * fr - (1.0f - wr) * fo);
         const float fe = clampf(sk - wr * sr - (1.0f - wr) * so, -1.5f * ke, 0.5f * ke);
@@ -322,13 +354,10 @@ inline __attribute__((always_inline)) void softSpan(quint32* __restrict px,
         const int k = Blue ? b : g, o = Blue ? g : b;
         const float e = float(k) - wr * float(r) - (1.0f - wr) * float(o);
         const float chroma = (ke - e) * gain;
-        // Chroma often comes at half resolution (JPEG); luma keeps the fine detail. So the
-        // finest detail of the chroma alpha is swapped for that of a luma alpha: scaled by the
-        // luma step from backdrop to subject, damped where that step is too small to trust,
-        // and only where the chroma says the pixel is mixed. Full-resolution chroma and luma
-        // agree, and the swap changes nothing.
-        const float step = asy + dsy * t - (sh.luma.r * fr + sh.luma.k * fk + sh.luma.o * fo);
-        const float hy = sh.luma.r * hr[i] + sh.luma.k * hk[i] + sh.luma.o * ho[i];
+        // The luma detail only where the chroma says the pixel is mixed: texture inside the
+        // subject or noise on the backdrop is no change of coverage.
+        const float step = sy - (l.r * fr + l.k * fk + l.o * fo);
+        const float hy = l.r * hr[i] + l.k * hk[i] + l.o * ho[i];
         const float he = hk[i] - wr * hr[i] - (1.0f - wr) * ho[i];
         const float c = clampf(chroma, 0.0f, 1.0f);
         const float mixed = minf(1.0f, 8.0f * c * (1.0f - c));
@@ -357,29 +386,43 @@ inline __attribute__((always_inline)) void softSpan(quint32* __restrict px,
     }
 }
 
-// Fields of one grid row, read between two grid rows.
-void lineAt(const Grid& g, int y, float* line) {
-    const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
-    const int j0 = std::clamp(int(std::floor(fy)), 0, std::max(0, g.h - 2));
-    const int j1 = std::min(j0 + 1, g.h - 1);
-    const float ty = j1 > j0 ? fy - float(j0) : 0.0f;
-    for (int i = 0; i < g.w; ++i) {
-        const Cell& a = g.cells[size_t(j0) * g.w + i];
-        const Cell& b = g.cells[size_t(j1) * g.w + i];
-        const float va[kFields] = {a.r, a.k, a.o, a.sr, a.sk, a.so, a.sy};
-        const float vb[kFields] = {b.r, b.k, b.o, b.sr, b.sk, b.so, b.sy};
-        for (int c = 0; c < kFields; ++c) {
-            line[i * kFields + c] = va[c] + (vb[c] - va[c]) * ty;
-        }
+// A row of w pixels; the detail planes are padded to whole blocks.
+template <bool Blue>
+inline __attribute__((always_inline)) void softRowBody(quint32* px, int w, const float* detail,
+                                                       int padded, const float* fields, Shape sh) {
+    const float* hr = detail;
+    const float* hk = detail + padded;
+    const float* ho = detail + 2 * padded;
+    const int whole = w / kStride;
+    for (int n = 0; n < whole; ++n) {
+        const int x = n * kStride;
+        softBlock<Blue>(px + x, hr + x, hk + x, ho + x, fields + x, padded, sh);
     }
+    if (const int rest = w - whole * kStride; rest > 0) {
+        quint32 tail[kStride] = {};
+        std::copy(px + whole * kStride, px + w, tail);
+        const int x = whole * kStride;
+        softBlock<Blue>(tail, hr + x, hk + x, ho + x, fields + x, padded, sh);
+        std::copy(tail, tail + rest, px + x);
+    }
+}
+
+KEYING_KERNEL void softRowGreen(quint32* px, int w, const float* detail, int padded,
+                                const float* fields, Shape sh) {
+    softRowBody<false>(px, w, detail, padded, fields, sh);
+}
+
+KEYING_KERNEL void softRowBlue(quint32* px, int w, const float* detail, int padded,
+                               const float* fields, Shape sh) {
+    softRowBody<true>(px, w, detail, padded, fields, sh);
 }
 
 // The three channels of a row as floats, one plane each: r, k, o.
 KEYING_KERNEL void channelRow(const quint32* __restrict px, float* __restrict out, int n,
-                              bool blue) {
+                              int padded, bool blue) {
     float* __restrict r = out;
-    float* __restrict k = out + n;
-    float* __restrict o = out + 2 * n;
+    float* __restrict k = out + padded;
+    float* __restrict o = out + 2 * padded;
     const int ks = blue ? 0 : 8, os = blue ? 8 : 0;
     for (int i = 0; i < n; ++i) {
         const quint32 p = px[i];
@@ -403,32 +446,6 @@ KEYING_KERNEL void detailRow(const float* __restrict above, const float* __restr
     }
 }
 
-template <bool Blue>
-inline __attribute__((always_inline)) void softRowBody(quint32* px, const float* detail, int w,
-                                                       const std::vector<Span>& spans,
-                                                       const float* line, Shape sh) {
-    for (const Span& s : spans) {
-        const float* a = line + s.i0 * kFields;
-        const float* b = line + s.i1 * kFields;
-        float slope[kFields];
-        for (int c = 0; c < kFields; ++c) {
-            slope[c] = b[c] - a[c];
-        }
-        softSpan<Blue>(px + s.x0, detail + s.x0, detail + w + s.x0, detail + 2 * w + s.x0,
-                       s.x1 - s.x0, a, slope, s.t0, s.dt, sh);
-    }
-}
-
-KEYING_KERNEL void softRowGreen(quint32* px, const float* detail, int w,
-                                const std::vector<Span>& spans, const float* line, Shape sh) {
-    softRowBody<false>(px, detail, w, spans, line, sh);
-}
-
-KEYING_KERNEL void softRowBlue(quint32* px, const float* detail, int w,
-                               const std::vector<Span>& spans, const float* line, Shape sh) {
-    softRowBody<true>(px, detail, w, spans, line, sh);
-}
-
 }  // namespace
 
 void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
@@ -447,6 +464,7 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     sh.luma = lumaWeights(blue);
 
     const int w = img.width(), h = img.height();
+    const int padded = (w + kStride - 1) / kStride * kStride;
     const std::vector<Span> spans = spansOf(grid, w);
     uchar* bits = img.bits();
     const qsizetype bpl = img.bytesPerLine();
@@ -454,14 +472,15 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     // The detail needs the photo's rows above and below, but each band rewrites its rows in
     // place: first every band keeps the channels of its own first and last row.
     const std::vector<core::RowBand> bands = core::rowBands(h, w);
-    const size_t plane = size_t(w) * 3;  // one row's three channels
+    const size_t plane = size_t(padded) * 3;  // one row's three channels
     std::vector<float> edges(bands.size() * 2 * plane);
     core::runBands(bands, [&](size_t i, const core::RowBand& b) {
-        channelRow(rowAt(b.first), &edges[2 * i * plane], w, blue);
-        channelRow(rowAt(b.last - 1), &edges[(2 * i + 1) * plane], w, blue);
+        channelRow(rowAt(b.first), &edges[2 * i * plane], w, padded, blue);
+        channelRow(rowAt(b.last - 1), &edges[(2 * i + 1) * plane], w, padded, blue);
     });
     core::runBands(bands, [&](size_t i, const core::RowBand& b) {
-        std::vector<float> buf(plane * 4 + size_t(w) + 2), line(size_t(grid.w) * kFields);
+        std::vector<float> buf(plane * 4 + size_t(padded) + 2);
+        std::vector<float> fields(size_t(kRaw) * padded), line(size_t(grid.w) * kRaw);
         float* above = buf.data();
         float* mid = above + plane;
         float* below = mid + plane;
@@ -470,19 +489,20 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
         const float* prevBand = &edges[(i > 0 ? 2 * i - 1 : 0) * plane];
         const float* nextBand = &edges[(i + 1 < bands.size() ? 2 * i + 2 : 2 * i + 1) * plane];
         std::copy(prevBand, prevBand + plane, above);
-        channelRow(rowAt(b.first), mid, w, blue);
+        channelRow(rowAt(b.first), mid, w, padded, blue);
         for (int y = b.first; y < b.last; ++y) {
             if (y + 1 < b.last) {
-                channelRow(rowAt(y + 1), below, w, blue);
+                channelRow(rowAt(y + 1), below, w, padded, blue);
             } else {
                 std::copy(nextBand, nextBand + plane, below);
             }
             for (int c = 0; c < 3; ++c) {
-                const size_t at = size_t(c) * w;
+                const size_t at = size_t(c) * padded;
                 detailRow(above + at, mid + at, below + at, sum, detail + at, w);
             }
             lineAt(grid, y, line.data());
-            (blue ? softRowBlue : softRowGreen)(rowAt(y), detail, w, spans, line.data(), sh);
+            rowFields(line.data(), spans, padded, fields.data());
+            (blue ? softRowBlue : softRowGreen)(rowAt(y), w, detail, padded, fields.data(), sh);
             std::swap(above, mid);
             std::swap(mid, below);
         }
