@@ -438,11 +438,13 @@ KEYING_KERNEL void detailRow(const float* __restrict above, const float* __restr
                              const float* __restrict below, float* __restrict sum,
                              float* __restrict out, int n) {
     for (int i = 0; i < n; ++i) {
-        sum[i + 1] = above[i] + 2.0f * mid[i] + below[i];
+        sum[i + 2] = above[i] + 2.0f * mid[i] + below[i];
     }
-    sum[0] = sum[1], sum[n + 1] = sum[n];
+    sum[0] = sum[1] = sum[2], sum[n + 3] = sum[n + 2] = sum[n + 1];
     for (int i = 0; i < n; ++i) {
-        out[i] = mid[i] - (sum[i] + 2.0f * sum[i + 1] + sum[i + 2]) * (1.0f / 16.0f);
+        out[i] = mid[i] -
+                 (sum[i] + 4.0f * sum[i + 1] + 6.0f * sum[i + 2] + 4.0f * sum[i + 3] + sum[i + 4]) *
+                     (1.0f / 64.0f);
     }
 }
 
@@ -479,7 +481,7 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
         channelRow(rowAt(b.last - 1), &edges[(2 * i + 1) * plane], w, padded, blue);
     });
     core::runBands(bands, [&](size_t i, const core::RowBand& b) {
-        std::vector<float> buf(plane * 4 + size_t(padded) + 2);
+        std::vector<float> buf(plane * 4 + size_t(padded) + 4);
         std::vector<float> fields(size_t(kRaw) * padded), line(size_t(grid.w) * kRaw);
         float* above = buf.data();
         float* mid = above + plane;
