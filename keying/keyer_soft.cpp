@@ -11,6 +11,10 @@
 // a = (e(K) - e) / (e(K) - e(F)). e(F) comes from a second coarse field of the subject's own
 // excess near each block. A short ramp then clips sensor noise at both ends.
 //
+// A JPEG keeps colour at half resolution, so that key alone blurs thin strands. Where a pixel
+// is mixed, the finest detail of that alpha is swapped for the finest detail of a luma alpha
+// (luma keeps full resolution), scaled by the luma step from backdrop to subject.
+//
 // Partly covered pixels get the backdrop taken out, F = (P - (1 - a) K) / a, and whatever key
 // colour is left is clipped to the larger other channel; over a new background that leaves
 // neither a coloured rim nor a dark halo.
@@ -432,8 +436,8 @@ KEYING_KERNEL void channelRow(const quint32* __restrict px, float* __restrict ou
     }
 }
 
-// A channel minus its [1 2 1] x [1 2 1] blur: the detail finer than the chroma planes of a
-// JPEG. `sum` has one spare element at each end.
+// A channel minus its blur ([1 2 1] down, [1 4 6 4 1] across): the detail finer than the
+// chroma planes of a JPEG. `sum` has two spare elements at each end.
 KEYING_KERNEL void detailRow(const float* __restrict above, const float* __restrict mid,
                              const float* __restrict below, float* __restrict sum,
                              float* __restrict out, int n) {
@@ -462,7 +466,6 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     sh.lo = 0.05f + shift;   // above the backdrop's noise
     sh.scale = 1.0f / 0.9f;  // opaque from 0.95 up; a half mix stays half
     sh.opaqueDespill = s.correctSpill ? 0.5f + float(std::clamp(s.spill, 0, 40)) / 80.0f : 0.0f;
-
     sh.luma = lumaWeights(blue);
 
     const int w = img.width(), h = img.height();
