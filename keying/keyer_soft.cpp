@@ -11,6 +11,10 @@
 // a = (e(K) - e) / (e(K) - e(F)). e(F) comes from a second coarse field of the subject's own
 // excess near each block. A short ramp then clips sensor noise at both ends.
 //
+// A JPEG keeps colour at half resolution, so that key alone blurs thin strands. Where a pixel
+// is mixed, the finest detail of that alpha is swapped for the finest detail of a luma alpha
+// (luma keeps full resolution), scaled by the luma step from backdrop to subject.
+//
 // Partly covered pixels get the backdrop taken out, F = (P - (1 - a) K) / a, and whatever key
 // colour is left is clipped to the larger other channel; over a new background that leaves
 // neither a coloured rim nor a dark halo.
@@ -41,6 +45,7 @@ inline Channels split(quint32 p, bool blue) {
 struct Cell {
     float r = 0, k = 0, o = 0;     // backdrop
     float sr = 0, sk = 0, so = 0;  // subject
+    float sy = 0;                  // subject luma, from the nearest subject seen
 };
 
 // Fills the cells not marked valid with the mean of their valid neighbours, ring by ring
@@ -122,6 +127,14 @@ float typicalBackdropRatio(const QImage& img, bool blue) {
     return 0.5f;
 }
 
+struct Luma {
+    float r, k, o;
+};
+
+inline Luma lumaWeights(bool blue) {
+    return blue ? Luma{0.299f, 0.114f, 0.587f} : Luma{0.299f, 0.587f, 0.114f};
+}
+
 struct Grid {
     int size = 0;  // block edge in pixels
     int w = 0, h = 0;
@@ -137,7 +150,8 @@ Grid estimateFields(const QImage& img, bool blue) {
     g.cells.assign(size_t(g.w) * g.h, Cell());
     std::vector<char> backdropValid(g.cells.size(), 0), subjectValid(g.cells.size(), 0);
     const float confident = 0.8f * typicalBackdropRatio(img, blue);
-    const int step = g.size >= 16 ? 2 : 1;
+    // Block means need a dozen samples a side, not every pixel.
+    const int step = std::max(1, g.size / 12);
 
     auto visit = [&](int bx, int by, auto&& f) {
         const int x1 = std::min(W, (bx + 1) * g.size), y1 = std::min(H, (by + 1) * g.size);
@@ -204,6 +218,24 @@ Grid estimateFields(const QImage& img, bool blue) {
             }
         }
     });
+    // Luma detail needs the subject's brightness even beside a lone strand: taken from the
+    // nearest subject seen, or the backdrop's when there is none, so that it adds nothing.
+    {
+        std::vector<std::array<float, 3>> seen(g.cells.size());
+        for (size_t i = 0; i < g.cells.size(); ++i) {
+            seen[i] = subjectValid[i]
+                          ? std::array<float, 3>{g.cells[i].sr, g.cells[i].sk, g.cells[i].so}
+                          : std::array<float, 3>{g.cells[i].r, g.cells[i].k, g.cells[i].o};
+        }
+        std::vector<char> valid = subjectValid;
+        fillHoles(
+            valid, g.w, g.h, [&](int i) { return seen[size_t(i)]; },
+            [&](int i, std::array<float, 3> v) { seen[size_t(i)] = v; }, 0.0f);
+        const Luma l = lumaWeights(blue);
+        for (size_t i = 0; i < g.cells.size(); ++i) {
+            g.cells[i].sy = l.r * seen[i][0] + l.k * seen[i][1] + l.o * seen[i][2];
+        }
+    }
     // Where no subject is seen close by (glass, a lone strand) nothing is known of its
     // colour: a neutral one assumes no excess, the classic colour-difference key.
     for (size_t i = 0; i < g.cells.size(); ++i) {
@@ -214,91 +246,209 @@ Grid estimateFields(const QImage& img, bool blue) {
     return g;
 }
 
-// Per-pixel values of one row, interpolated from the grid.
-struct RowFields {
-    std::vector<float> r, k, o;          // backdrop
-    std::vector<float> w, gain, offset;  // alpha = offset - gain * (k - w r - (1 - w) o)
-    explicit RowFields(int n) : r(n), k(n), o(n), w(n), gain(n), offset(n) {}
-};
-
 // What the ramp and the colour correction need, fixed for one call.
 struct Shape {
     float lo, scale;      // final alpha = (raw - lo) * scale
     float opaqueDespill;  // share of an opaque pixel's key excess removed
+    Luma luma;
 };
 
-KEYING_KERNEL void softRow(quint32* px, int n, const RowFields& f, Shape sh, bool blue) {
-    const float* fr = f.r.data();
-    const float* fk = f.k.data();
-    const float* fo = f.o.data();
-    const float* wr = f.w.data();
-    const float* gain = f.gain.data();
-    const float* offset = f.offset.data();
-    for (int i = 0; i < n; ++i) {
+// Plain selects, unlike std::clamp's references and branches, keep the loops vectorised.
+inline __attribute__((always_inline)) float minf(float a, float b) {
+    return a < b ? a : b;
+}
+inline __attribute__((always_inline)) float maxf(float a, float b) {
+    return a > b ? a : b;
+}
+inline __attribute__((always_inline)) float clampf(float v, float lo, float hi) {
+    return minf(maxf(v, lo), hi);
+}
+inline __attribute__((always_inline)) int maxi(int a, int b) {
+    return a > b ? a : b;
+}
+
+constexpr int kRaw = 7;  // grid fields: backdrop r, k, o; subject r, k, o, luma
+
+// Pixels per block of the key: fixed, so that the compiler vectorises it whole.
+constexpr int kStride = 8;
+
+// Between two block centres every field is linear in x: value = at + slope * t.
+struct Span {
+    int x0, x1;  // pixels [x0, x1)
+    float t0;    // t at x0
+    float dt;    // t per pixel (0 past a one-cell grid)
+    int i0, i1;  // the two cells
+};
+
+std::vector<Span> spansOf(const Grid& g, int w) {
+    std::vector<Span> out;
+    const float step = 1.0f / float(g.size);
+    for (int x = 0; x < w;) {
+        // Past the outermost block centres the field is extrapolated, so a fall-off
+        // continues to the frame's edge.
+        const float fx = (float(x) + 0.5f) * step - 0.5f;
+        const int i0 = std::clamp(int(std::floor(fx)), 0, std::max(0, g.w - 2));
+        const int i1 = std::min(i0 + 1, g.w - 1);
+        int x1 =
+            i0 >= g.w - 2 ? w : std::min(w, int(std::ceil((float(i0) + 1.5f) * g.size - 0.5f)));
+        x1 = std::max(x1, x + 1);
+        out.push_back({x, x1, i1 > i0 ? fx - float(i0) : 0.0f, i1 > i0 ? step : 0.0f, i0, i1});
+        x = x1;
+    }
+    return out;
+}
+
+// Fields of one grid row, read between two grid rows.
+void lineAt(const Grid& g, int y, float* line) {
+    const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
+    const int j0 = std::clamp(int(std::floor(fy)), 0, std::max(0, g.h - 2));
+    const int j1 = std::min(j0 + 1, g.h - 1);
+    const float ty = j1 > j0 ? fy - float(j0) : 0.0f;
+    for (int i = 0; i < g.w; ++i) {
+        const Cell& a = g.cells[size_t(j0) * g.w + i];
+        const Cell& b = g.cells[size_t(j1) * g.w + i];
+        const float va[kRaw] = {a.r, a.k, a.o, a.sr, a.sk, a.so, a.sy};
+        const float vb[kRaw] = {b.r, b.k, b.o, b.sr, b.sk, b.so, b.sy};
+        for (int c = 0; c < kRaw; ++c) {
+            line[i * kRaw + c] = va[c] + (vb[c] - va[c]) * ty;
+        }
+    }
+}
+
+// One row's fields at every pixel, [field][x], exactly linear between block centres.
+KEYING_KERNEL void rowFields(const float* __restrict line, const std::vector<Span>& spans,
+                             int padded, float* __restrict out) {
+    for (const Span& s : spans) {
+        for (int c = 0; c < kRaw; ++c) {
+            const float a = line[s.i0 * kRaw + c], d = line[s.i1 * kRaw + c] - a;
+            float* __restrict o = out + size_t(c) * padded + s.x0;
+            for (int i = 0; i < s.x1 - s.x0; ++i) {
+                o[i] = a + d * (s.t0 + s.dt * float(i));
+            }
+        }
+    }
+}
+
+// One block of kStride pixels: alpha, the unmixing, the output.
+//
+// The excess weighs the two other channels as the subject nearby does: against its larger
+// one (k - r for skin, k - o for a blue shirt), so that a yellow or cyan subject is still
+// far from the backdrop, yet linear, so that a mix of subject and backdrop keeps its ratio.
+//
+// Chroma often comes at half resolution (JPEG); luma keeps the fine detail. So the finest
+// detail of the colour-difference alpha is swapped for that of a luma alpha, scaled by the
+// luma step from backdrop to subject and damped where that step is too small to trust.
+// Where chroma has full resolution the two agree and the swap changes nothing.
+template <bool Blue>
+inline __attribute__((always_inline)) void softBlock(
+    quint32* __restrict px, const float* __restrict hr, const float* __restrict hk,
+    const float* __restrict ho, const float* __restrict f, int padded, Shape sh) {
+    const Luma l = sh.luma;
+    for (int i = 0; i < kStride; ++i) {
+        const float fr = f[i], fk = f[padded + i], fo = f[2 * padded + i];
+        const float sr = f[3 * padded + i], sk = f[4 * padded + i], so = f[5 * padded + i];
+        const float sy = f[6 * padded + i];
+        const float wr = clampf(0.5f + (sr - so) * (1.0f / 40.0f), 0.0f, 1.0f);
+        const float ke = maxf(8.0f, fk - wr * fr - (1.0f - wr) * fo);
+        const float fe = clampf(sk - wr * sr - (1.0f - wr) * so, -1.5f * ke, 0.5f * ke);
+        const float gain = 1.0f / (ke - fe);
+
         const quint32 p = px[i];
         const int r = int((p >> 16) & 0xff), g = int((p >> 8) & 0xff), b = int(p & 0xff);
-        const int k = blue ? b : g, o = blue ? g : b;
-        const float e = float(k) - wr[i] * float(r) - (1.0f - wr[i]) * float(o);
-        const float raw = offset[i] - gain[i] * e;
-        const float a = std::clamp((raw - sh.lo) * sh.scale, 0.0f, 1.0f);
+        const int k = Blue ? b : g, o = Blue ? g : b;
+        const float e = float(k) - wr * float(r) - (1.0f - wr) * float(o);
+        const float chroma = (ke - e) * gain;
+        // The luma detail only where the chroma says the pixel is mixed: texture inside the
+        // subject or noise on the backdrop is no change of coverage.
+        const float step = sy - (l.r * fr + l.k * fk + l.o * fo);
+        const float hy = l.r * hr[i] + l.k * hk[i] + l.o * ho[i];
+        const float he = hk[i] - wr * hr[i] - (1.0f - wr) * ho[i];
+        const float c = clampf(chroma, 0.0f, 1.0f);
+        const float mixed = minf(1.0f, 8.0f * c * (1.0f - c));
+        const float raw = chroma + mixed * step * (hy + he * gain * step) / (step * step + 225.0f);
+        const float a = clampf((raw - sh.lo) * sh.scale, 0.0f, 1.0f);
         const int a8 = int(a * 255.0f + 0.5f);
         // Unmix with the stored alpha, so what is written composes back to the photo.
-        const float af = float(std::max(a8, 1)) * (1.0f / 255.0f);
+        const float af = float(a8 > 1 ? a8 : 1) * (1.0f / 255.0f);
         const float inv = 1.0f / af, rest = 1.0f - af;
-        const float ur = std::clamp((float(r) - rest * fr[i]) * inv, 0.0f, 255.0f);
-        const float uk = std::clamp((float(k) - rest * fk[i]) * inv, 0.0f, 255.0f);
-        const float uo = std::clamp((float(o) - rest * fo[i]) * inv, 0.0f, 255.0f);
-        const float ukClipped = std::min(uk, std::max(ur, uo));
+        const float ur = clampf((float(r) - rest * fr) * inv, 0.0f, 255.0f);
+        const float uk = clampf((float(k) - rest * fk) * inv, 0.0f, 255.0f);
+        const float uo = clampf((float(o) - rest * fo) * inv, 0.0f, 255.0f);
+        const float ukClipped = minf(uk, maxf(ur, uo));
         // An opaque pixel keeps its colour unless spill correction asks otherwise.
-        const int m = std::max(r, o);
-        const int excess = std::max(0, k - m);
+        const int excess = maxi(0, k - maxi(r, o));
         const int kOpaque = k - int(float(excess) * sh.opaqueDespill + 0.5f);
-        const int outR = a8 >= 255 ? r : int(ur + 0.5f);
-        const int outK = a8 >= 255 ? kOpaque : int(ukClipped + 0.5f);
-        const int outO = a8 >= 255 ? o : int(uo + 0.5f);
-        const int outA = a8 >= 255 ? int(p >> 24) : a8;
-        const int outG = blue ? outO : outK, outB = blue ? outK : outO;
+        const int opaque = a8 >= 255;
+        const int outR = opaque ? r : int(ur + 0.5f);
+        const int outK = opaque ? kOpaque : int(ukClipped + 0.5f);
+        const int outO = opaque ? o : int(uo + 0.5f);
+        const int outA = opaque ? int(p >> 24) : a8;
+        const int outG = Blue ? outO : outK, outB = Blue ? outK : outO;
         const quint32 q =
             (quint32(outA) << 24) | (quint32(outR) << 16) | (quint32(outG) << 8) | quint32(outB);
         px[i] = a8 <= 0 ? 0u : q;
     }
 }
 
-// Fills one row's fields by interpolating the grid, linearly between block centres.
-//
-// The excess weighs the two other channels as the subject nearby does: against its larger
-// one (k - r for skin, k - o for a blue shirt), so that a yellow or cyan subject is still
-// far from the backdrop, yet linear, so that a mix of subject and backdrop keeps its ratio.
-void interpolateRow(const Grid& g, int y, int w, std::vector<Cell>& line, RowFields& f) {
-    const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
-    // Past the outermost block centres the field is extrapolated, so a fall-off continues
-    // to the frame's edge.
-    const int j0 = std::clamp(int(std::floor(fy)), 0, std::max(0, g.h - 2));
-    const int j1 = std::min(j0 + 1, g.h - 1);
-    const float ty = j1 > j0 ? fy - float(j0) : 0.0f;
-    auto lerp = [](float a, float b, float t) { return a + (b - a) * t; };
-    for (int i = 0; i < g.w; ++i) {
-        const Cell& a = g.cells[size_t(j0) * g.w + i];
-        const Cell& b = g.cells[size_t(j1) * g.w + i];
-        line[i] = {lerp(a.r, b.r, ty),   lerp(a.k, b.k, ty),   lerp(a.o, b.o, ty),
-                   lerp(a.sr, b.sr, ty), lerp(a.sk, b.sk, ty), lerp(a.so, b.so, ty)};
+// A row of w pixels; the detail planes are padded to whole blocks.
+template <bool Blue>
+inline __attribute__((always_inline)) void softRowBody(quint32* px, int w, const float* detail,
+                                                       int padded, const float* fields, Shape sh) {
+    const float* hr = detail;
+    const float* hk = detail + padded;
+    const float* ho = detail + 2 * padded;
+    const int whole = w / kStride;
+    for (int n = 0; n < whole; ++n) {
+        const int x = n * kStride;
+        softBlock<Blue>(px + x, hr + x, hk + x, ho + x, fields + x, padded, sh);
     }
-    for (int x = 0; x < w; ++x) {
-        const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
-        const int i0 = std::clamp(int(std::floor(fx)), 0, std::max(0, g.w - 2));
-        const int i1 = std::min(i0 + 1, g.w - 1);
-        const float tx = i1 > i0 ? fx - float(i0) : 0.0f;
-        const Cell& a = line[i0];
-        const Cell& b = line[i1];
-        const float r = lerp(a.r, b.r, tx), k = lerp(a.k, b.k, tx), o = lerp(a.o, b.o, tx);
-        const float sr = lerp(a.sr, b.sr, tx), sk = lerp(a.sk, b.sk, tx);
-        const float so = lerp(a.so, b.so, tx);
-        const float wr = std::clamp(0.5f + (sr - so) / 40.0f, 0.0f, 1.0f);
-        const float ke = std::max(8.0f, k - wr * r - (1.0f - wr) * o);
-        const float fe = std::clamp(sk - wr * sr - (1.0f - wr) * so, -1.5f * ke, 0.5f * ke);
-        f.r[x] = r, f.k[x] = k, f.o[x] = o, f.w[x] = wr;
-        f.gain[x] = 1.0f / (ke - fe);
-        f.offset[x] = ke * f.gain[x];
+    if (const int rest = w - whole * kStride; rest > 0) {
+        quint32 tail[kStride] = {};
+        std::copy(px + whole * kStride, px + w, tail);
+        const int x = whole * kStride;
+        softBlock<Blue>(tail, hr + x, hk + x, ho + x, fields + x, padded, sh);
+        std::copy(tail, tail + rest, px + x);
+    }
+}
+
+KEYING_KERNEL void softRowGreen(quint32* px, int w, const float* detail, int padded,
+                                const float* fields, Shape sh) {
+    softRowBody<false>(px, w, detail, padded, fields, sh);
+}
+
+KEYING_KERNEL void softRowBlue(quint32* px, int w, const float* detail, int padded,
+                               const float* fields, Shape sh) {
+    softRowBody<true>(px, w, detail, padded, fields, sh);
+}
+
+// The three channels of a row as floats, one plane each: r, k, o.
+KEYING_KERNEL void channelRow(const quint32* __restrict px, float* __restrict out, int n,
+                              int padded, bool blue) {
+    float* __restrict r = out;
+    float* __restrict k = out + padded;
+    float* __restrict o = out + 2 * padded;
+    const int ks = blue ? 0 : 8, os = blue ? 8 : 0;
+    for (int i = 0; i < n; ++i) {
+        const quint32 p = px[i];
+        r[i] = float((p >> 16) & 0xff);
+        k[i] = float((p >> ks) & 0xff);
+        o[i] = float((p >> os) & 0xff);
+    }
+}
+
+// A channel minus its blur ([1 2 1] down, [1 4 6 4 1] across): the detail finer than the
+// chroma planes of a JPEG. `sum` has two spare elements at each end.
+KEYING_KERNEL void detailRow(const float* __restrict above, const float* __restrict mid,
+                             const float* __restrict below, float* __restrict sum,
+                             float* __restrict out, int n) {
+    for (int i = 0; i < n; ++i) {
+        sum[i + 2] = above[i] + 2.0f * mid[i] + below[i];
+    }
+    sum[0] = sum[1] = sum[2], sum[n + 3] = sum[n + 2] = sum[n + 1];
+    for (int i = 0; i < n; ++i) {
+        out[i] = mid[i] -
+                 (sum[i] + 4.0f * sum[i + 1] + 6.0f * sum[i + 2] + 4.0f * sum[i + 3] + sum[i + 4]) *
+                     (1.0f / 64.0f);
     }
 }
 
@@ -316,16 +466,50 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     sh.lo = 0.05f + shift;   // above the backdrop's noise
     sh.scale = 1.0f / 0.9f;  // opaque from 0.95 up; a half mix stays half
     sh.opaqueDespill = s.correctSpill ? 0.5f + float(std::clamp(s.spill, 0, 40)) / 80.0f : 0.0f;
+    sh.luma = lumaWeights(blue);
 
     const int w = img.width(), h = img.height();
+    const int padded = (w + kStride - 1) / kStride * kStride;
+    const std::vector<Span> spans = spansOf(grid, w);
     uchar* bits = img.bits();
     const qsizetype bpl = img.bytesPerLine();
-    core::forEachRowBand(h, w, [&](int y0, int y1) {
-        std::vector<Cell> line(size_t(grid.w));
-        RowFields f(w);
-        for (int y = y0; y < y1; ++y) {
-            interpolateRow(grid, y, w, line, f);
-            softRow(reinterpret_cast<quint32*>(bits + y * bpl), w, f, sh, blue);
+    auto rowAt = [&](int y) { return reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl); };
+    // The detail needs the photo's rows above and below, but each band rewrites its rows in
+    // place: first every band keeps the channels of its own first and last row.
+    const std::vector<core::RowBand> bands = core::rowBands(h, w);
+    const size_t plane = size_t(padded) * 3;  // one row's three channels
+    std::vector<float> edges(bands.size() * 2 * plane);
+    core::runBands(bands, [&](size_t i, const core::RowBand& b) {
+        channelRow(rowAt(b.first), &edges[2 * i * plane], w, padded, blue);
+        channelRow(rowAt(b.last - 1), &edges[(2 * i + 1) * plane], w, padded, blue);
+    });
+    core::runBands(bands, [&](size_t i, const core::RowBand& b) {
+        std::vector<float> buf(plane * 4 + size_t(padded) + 4);
+        std::vector<float> fields(size_t(kRaw) * padded), line(size_t(grid.w) * kRaw);
+        float* above = buf.data();
+        float* mid = above + plane;
+        float* below = mid + plane;
+        float* detail = below + plane;
+        float* sum = detail + plane;
+        const float* prevBand = &edges[(i > 0 ? 2 * i - 1 : 0) * plane];
+        const float* nextBand = &edges[(i + 1 < bands.size() ? 2 * i + 2 : 2 * i + 1) * plane];
+        std::copy(prevBand, prevBand + plane, above);
+        channelRow(rowAt(b.first), mid, w, padded, blue);
+        for (int y = b.first; y < b.last; ++y) {
+            if (y + 1 < b.last) {
+                channelRow(rowAt(y + 1), below, w, padded, blue);
+            } else {
+                std::copy(nextBand, nextBand + plane, below);
+            }
+            for (int c = 0; c < 3; ++c) {
+                const size_t at = size_t(c) * padded;
+                detailRow(above + at, mid + at, below + at, sum, detail + at, w);
+            }
+            lineAt(grid, y, line.data());
+            rowFields(line.data(), spans, padded, fields.data());
+            (blue ? softRowBlue : softRowGreen)(rowAt(y), w, detail, padded, fields.data(), sh);
+            std::swap(above, mid);
+            std::swap(mid, below);
         }
     });
 }

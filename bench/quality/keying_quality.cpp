@@ -4,7 +4,9 @@
 // get their best fine tuning per shot, and ffmpeg's chromakey (if ffmpeg is on the PATH) its
 // best similarity and blend, both chosen on the true alpha.
 //
-//   keying_quality [folder for the shots as PNG]
+//   keying_quality [--soft-only] [folder for the shots as PNG]
+//
+// --soft-only runs Magic Number 10 alone, for quick turns while tuning it.
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -189,9 +191,11 @@ int main(int argc, char** argv) {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const QString keep = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    QStringList args = app.arguments().mid(1);
+    const bool softOnly = args.removeAll("--soft-only") > 0;
+    const QString keep = args.isEmpty() ? QString() : args.first();
     QTemporaryDir tmp;
-    bool haveFfmpeg = true;
+    bool haveFfmpeg = !softOnly;
 
     std::printf("%-7s %-10s %12s %10s  %s\n", "shot", "keyer", "alpha err/MP", "edge RGB",
                 "tuning");
@@ -214,7 +218,7 @@ int main(int argc, char** argv) {
         keying::keyImage(soft, 0, s);
         const Score softScore = score(soft, sc, edge);
         row("MN10", softScore);
-        for (int m = 1; m <= 9; ++m) {
+        for (int m = 1; m <= 9 && !softOnly; ++m) {
             row(qPrintable(QString("MN%1").arg(m)), bestMagic(m, sc, edge));
         }
         std::optional<Score> ff = haveFfmpeg ? bestChromakey(sc, edge, tmp.path()) : std::nullopt;
