@@ -3,7 +3,6 @@
 
 #include <QImage>
 #include <QPoint>
-#include <QRect>
 #include <QSize>
 #include <QString>
 #include <ostream>
@@ -16,9 +15,6 @@ inline void PrintTo(const QSize& s, std::ostream* os) {
 }
 inline void PrintTo(const QPoint& p, std::ostream* os) {
     *os << '(' << p.x() << ", " << p.y() << ')';
-}
-inline void PrintTo(const QRect& r, std::ostream* os) {
-    *os << '(' << r.x() << ", " << r.y() << ", " << r.width() << " x " << r.height() << ')';
 }
 inline void PrintTo(const QImage& img, std::ostream* os) {
     *os << "QImage(" << img.width() << " x " << img.height() << ", format " << int(img.format())

@@ -139,18 +139,14 @@ def locate(root, fault):
 
 
 def run(cmd, cwd, timeout):
-    """Run in its own process group so a timeout or Ctrl-C stops the whole build/test tree.
-    Test output may hold image bytes, hence the lenient decoding."""
+    """Run in its own process group so a timeout or Ctrl-C stops the whole build/test tree."""
     proc = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                            text=True, errors="replace", start_new_session=True)
+                            text=True, start_new_session=True)
     try:
         out, _ = proc.communicate(timeout=timeout)
         return proc.returncode, out
     except BaseException:
-        try:
-            os.killpg(proc.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass  # already gone
+        os.killpg(proc.pid, signal.SIGKILL)
         proc.wait()
         raise
 
@@ -307,8 +303,8 @@ def main():
             sys.exit(f"the unmodified tree does not pass ({outcome}; {', '.join(failed)}); fix that first")
     results, interrupted = [], False
     try:
-        for n, f in enumerate(faults, 1):
-            print(f"[{n}/{len(faults)}] #{f['id']} {f['file']}:{f['line']} {f['kind']}: {f['mutated'].strip()}", flush=True)
+        for f in faults:
+            print(f"[{f['id']}/{len(faults)}] {f['file']}:{f['line']} {f['kind']}: {f['mutated'].strip()}", flush=True)
             results.append({k: v for k, v in f.items() if k in ("id", "file", "line", "kind", "original", "mutated")}
                            | try_fault(a, root, f))
             print(f"    -> {results[-1]['outcome']}", flush=True)

@@ -10,13 +10,13 @@
 #include "bench_main.h"
 #include "compose/composite.h"
 #include "compose/reference_composite.h"
-#include "studio_shot.h"
+#include "support/photos.h"
 
 namespace {
 
-using bench::kHeight;
-using bench::kWidth;
-using bench::studioShot;
+using photos::kHeight;
+using photos::kWidth;
+using photos::studioShot;
 
 // The shot as a keyer leaves it: backdrop 0x00000000, a 248-alpha rim where the subject meets
 // the backdrop, the subject opaque.
@@ -41,7 +41,7 @@ QImage keyedShot(const QImage& shot) {
 
 // The window hands the engine its background converted to ARGB32.
 QImage landscape() {
-    return compose::backgroundLayer(bench::sceneShot());
+    return compose::backgroundLayer(photos::scene());
 }
 
 struct Pictures {

@@ -14,17 +14,17 @@
 #include "bench_main.h"
 #include "png/pngencode.h"
 #include "png/pngfile.h"
-#include "studio_shot.h"
+#include "support/photos.h"
 
 namespace {
 
-using bench::kHeight;
-using bench::kWidth;
+using photos::kHeight;
+using photos::kWidth;
 
 // A composite as the engine leaves it: premultiplied, mostly opaque, with a feathered border
 // of partial alpha (about a fifth of the pixels) fading to fully transparent at the edges.
 QImage composite() {
-    QImage img = bench::studioShot().convertToFormat(QImage::Format_ARGB32);
+    QImage img = photos::studioShot().convertToFormat(QImage::Format_ARGB32);
     const int border = kHeight / 20;
     for (int y = 0; y < kHeight; ++y) {
         auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
@@ -118,7 +118,7 @@ BENCHMARK(BM_WritePng)->Arg(100)->Arg(50)->Unit(benchmark::kMillisecond)->UseRea
 
 // The encoder alone, on the composite (RGBA) and on the opaque shot (RGB32, written as RGB).
 void BM_EncodePngToMemory(benchmark::State& state) {
-    static const QImage opaque = bench::studioShot();
+    static const QImage opaque = photos::studioShot();
     const QImage& img = state.range(1) ? opaque : picture();
     QByteArray bytes;
     bytes.reserve(qsizetype(kWidth) * kHeight * 4 + (1 << 20));

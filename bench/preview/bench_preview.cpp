@@ -15,14 +15,14 @@
 #include "compose/window/gview.h"
 #include "core/hugepages.h"
 #include "keying/keyer.h"
-#include "studio_shot.h"
+#include "support/photos.h"
 #include "ui/dialog.h"
 
 namespace {
 
-using bench::kHeight;
-using bench::kWidth;
-using bench::studioShot;
+using photos::kHeight;
+using photos::kWidth;
+using photos::studioShot;
 
 struct Setup {
     QTemporaryDir dir;
@@ -36,7 +36,7 @@ struct Setup {
         studioShot().save(foreground, "JPG", 92);
         QFile::copy(foreground, dir.filePath("blue1.JPG"));
         QDir(dir.path()).mkdir("Bkg");
-        bench::sceneShot().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
+        photos::scene().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
         window = std::make_unique<Dialog>();
         view = window->findChild<Gview*>(QStringLiteral("graphicsView"));
     }

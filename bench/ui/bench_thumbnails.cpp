@@ -15,7 +15,7 @@
 #include "app/globals.h"
 #include "core/hugepages.h"
 #include "core/photofile.h"
-#include "studio_shot.h"
+#include "support/photos.h"
 #include "ui/desktop.h"
 #include "ui/dialog.h"
 
@@ -46,32 +46,32 @@ int main(int argc, char** argv) {
     // One studio shot, made once, listed under 100 names (hard links: the same bytes to read).
     QTemporaryDir dir;
     const QString shot = dir.filePath("shot.jpg");
-    bench::studioShot().save(shot, "JPG", 92);
-    QStringList photos;
+    photos::studioShot().save(shot, "JPG", 92);
+    QStringList files;
     for (int i = 0; i < kPhotos; ++i) {
-        photos << dir.filePath(QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')));
+        files << dir.filePath(QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0')));
         std::error_code failed;
-        std::filesystem::create_hard_link(shot.toStdString(), photos.last().toStdString(), failed);
+        std::filesystem::create_hard_link(shot.toStdString(), files.last().toStdString(), failed);
         if (failed)
-            QFile::copy(shot, photos.last());
+            QFile::copy(shot, files.last());
     }
     QFile::copy(shot, dir.filePath("1green.JPG"));
     QFile::copy(shot, dir.filePath("blue1.JPG"));
     QDir(dir.path()).mkdir("Bkg");
-    bench::sceneShot().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
+    ::photos::scene().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
     MyGlobal::appDir = dir.path();
 
     QElapsedTimer clock;
     clock.start();
     qint64 pixels = 0;
-    for (const QString& path : photos)
+    for (const QString& path : files)
         pixels += loadPhoto(path).sizeInBytes();
     const double decodes = clock.nsecsElapsed() / 1e6;
 
     Dialog window;
     runUntil([&] { return window.pendingThumbnails() == 0; });  // the start-up entries
     desktop().chooseFiles = [&](QWidget*, const QString&, const QString&, const QString&) {
-        return photos;
+        return files;
     };
 
     // A timer every 2 ms notes the longest gap between its ticks: how long input would wait.

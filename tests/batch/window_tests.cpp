@@ -1,7 +1,6 @@
-// The batch tool's file for a photo and settings is the file "Save Image" writes for them in
-// the window: the real Dialog is driven offscreen, then the tool is run with the same settings.
+// The batch tool's file for a photo and settings is the file "Save Image" writes for them in the
+// window: the real Dialog is driven offscreen, then the tool is run with the same settings.
 #include <QAbstractButton>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -11,7 +10,7 @@
 #include "batch_process.h"
 #include "compose/window/gview.h"
 #include "ui/dialog.h"
-#include "ui/dialog_fixture.h"
+#include "ui/window_fixture.h"
 
 namespace {
 
@@ -27,89 +26,72 @@ struct Look {
     QPoint drag;  // how far the subject is dragged in the preview
 };
 
-void PrintTo(const Look& look, std::ostream* os) {
-    *os << look.name;
-}
-
 class SameAsTheWindow : public WindowTest, public ::testing::WithParamInterface<Look> {
 protected:
-    template <class T = QAbstractButton>
-    T* get(Dialog& w, const char* name) {
-        T* widget = w.findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-
-    void choose(Dialog& w, const char* list, const QString& file) {
-        auto* widget = get<QListWidget>(w, list);
-        for (int row = 0; row < widget->count(); ++row)
-            if (widget->item(row)->text() == file)
-                emit widget->clicked(widget->model()->index(row, 0));
-    }
-
-    void dragBy(Dialog& w, QPoint by) {
-        auto* view = get<Gview>(w, "graphicsView");
-        const QPoint from(150, 150), to = from + by;
-        QMouseEvent press(QEvent::MouseButtonPress, from, view->mapToGlobal(from), Qt::LeftButton,
-                          Qt::LeftButton, Qt::NoModifier);
-        QMouseEvent move(QEvent::MouseMove, to, view->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
-                         Qt::NoModifier);
-        QMouseEvent release(QEvent::MouseButtonRelease, to, view->mapToGlobal(to), Qt::LeftButton,
-                            Qt::NoButton, Qt::NoModifier);
-        view->mousePressEvent(&press);
-        view->mouseMoveEvent(&move);
-        view->mouseReleaseEvent(&release);
-    }
-
     // What "Save Image" writes after the photographer sets `look` in the window.
-    QString saveInWindow(const Look& look) {
+    QString saveInWindow(const Look& l) {
         Dialog w;
-        choose(w, "listWidget", m_app.filePath(look.foreground));
-        choose(w, "listWidget_Bk", m_app.filePath(look.background));
-        get<QSpinBox>(w, "spinBox")->setValue(look.magic);
-        get<QSpinBox>(w, "fine")->setValue(look.fine);
-        get<QSpinBox>(w, "coarse")->setValue(look.coarse);
-        get<QSpinBox>(w, "spill")->setValue(look.spill);
-        get(w, look.blue ? "radioBlue" : "radioGreen")->click();
-        if (look.correctSpill)
-            get(w, "checkBox")->click();
-        auto* rotation = get<QComboBox>(w, "Rotation");
-        rotation->setCurrentIndex(rotation->findText(QString::number(look.rotation)));
-        get(w, look.canvasBackground ? "canv_fg_2" : "canv_fg")->click();
-        get(w, look.topLeft ? "bg_align00" : "bg_align11")->click();
-        get(w, look.actualSize ? "bg_actualSize" : "bg_scaletoFG")->click();
-        get<QSlider>(w, "fg_size")->setValue(look.fgSize);
-        get<QCheckBox>(w, "transparentbkg")->setChecked(look.transparent);
-        get(w, "refreshPreview")->click();
-        if (!look.drag.isNull())
-            dragBy(w, look.drag);
-        get(w, "Run")->click();
+        const auto get = [&w](const char* name) { return w.findChild<QAbstractButton*>(name); };
+        for (const auto& [list, file] :
+             {std::pair("listWidget", l.foreground), std::pair("listWidget_Bk", l.background)}) {
+            auto* widget = w.findChild<QListWidget*>(list);
+            for (int row = 0; row < widget->count(); ++row)
+                if (widget->item(row)->text() == m_app.filePath(file))
+                    emit widget->clicked(widget->model()->index(row, 0));
+        }
+        w.findChild<QSpinBox*>("spinBox")->setValue(l.magic);
+        w.findChild<QSpinBox*>("fine")->setValue(l.fine);
+        w.findChild<QSpinBox*>("coarse")->setValue(l.coarse);
+        w.findChild<QSpinBox*>("spill")->setValue(l.spill);
+        get(l.blue ? "radioBlue" : "radioGreen")->click();
+        if (l.correctSpill)
+            get("checkBox")->click();
+        w.findChild<QComboBox*>("Rotation")->setCurrentText(QString::number(l.rotation));
+        get(l.canvasBackground ? "canv_fg_2" : "canv_fg")->click();
+        get(l.topLeft ? "bg_align00" : "bg_align11")->click();
+        get(l.actualSize ? "bg_actualSize" : "bg_scaletoFG")->click();
+        w.findChild<QSlider*>("fg_size")->setValue(l.fgSize);
+        get("transparentbkg")->setChecked(l.transparent);
+        get("refreshPreview")->click();
+        if (!l.drag.isNull()) {
+            auto* view = w.findChild<Gview*>("graphicsView");
+            const QPoint from(150, 150), to = from + l.drag;
+            QMouseEvent press(QEvent::MouseButtonPress, from, view->mapToGlobal(from),
+                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QMouseEvent move(QEvent::MouseMove, to, view->mapToGlobal(to), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QMouseEvent release(QEvent::MouseButtonRelease, to, view->mapToGlobal(to),
+                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+            view->mousePressEvent(&press);
+            view->mouseMoveEvent(&move);
+            view->mouseReleaseEvent(&release);
+        }
+        get("Run")->click();
         EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
-        return MyGlobal::outputDir + "/" + QFileInfo(look.foreground).baseName() + ".png";
+        return MyGlobal::outputDir + "/" + QFileInfo(l.foreground).baseName() + ".png";
     }
 
-    QStringList batchArguments(const Look& look, const QString& out) {
-        QStringList args{
-            "--magic",      QString::number(look.magic),
-            "--fine",       QString::number(look.fine),
-            "--coarse",     QString::number(look.coarse),
-            "--spill",      QString::number(look.spill),
-            "--rotation",   QString::number(look.rotation),
-            "--canvas",     look.canvasBackground ? "background" : "foreground",
-            "--align",      look.topLeft ? "top-left" : "center",
-            "--bg-scale",   look.actualSize ? "actual" : "fit",
-            "--fg-size",    QString::number(look.fgSize),
-            "--offset",     QStringLiteral("%1,%2").arg(look.drag.x()).arg(look.drag.y()),
-            "--output-dir", out};
-        if (look.correctSpill)
+    QStringList batchArguments(const Look& l, const QString& out) {
+        QStringList args{"--magic",      QString::number(l.magic),
+                         "--fine",       QString::number(l.fine),
+                         "--coarse",     QString::number(l.coarse),
+                         "--spill",      QString::number(l.spill),
+                         "--rotation",   QString::number(l.rotation),
+                         "--canvas",     l.canvasBackground ? "background" : "foreground",
+                         "--align",      l.topLeft ? "top-left" : "center",
+                         "--bg-scale",   l.actualSize ? "actual" : "fit",
+                         "--fg-size",    QString::number(l.fgSize),
+                         "--offset",     QStringLiteral("%1,%2").arg(l.drag.x()).arg(l.drag.y()),
+                         "--output-dir", out};
+        if (l.correctSpill)
             args << "--correct-spill";
-        if (look.blue)
+        if (l.blue)
             args << "--blue";
-        if (look.transparent)
+        if (l.transparent)
             args << "--transparent";
         else
-            args << "--background" << m_app.filePath(look.background);
-        return args << m_app.filePath(look.foreground);
+            args << "--background" << m_app.filePath(l.background);
+        return args << m_app.filePath(l.foreground);
     }
 };
 
@@ -121,7 +103,6 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     const Look look = GetParam();
     const QImage saved(saveInWindow(look));
     ASSERT_FALSE(saved.isNull());
-
     const QString out = m_app.filePath("batch");
     const BatchResult r = runBatchTool(batchArguments(look, out), m_app.filePath("home"));
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
@@ -134,9 +115,7 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
 template <class Tweak>
 Look look(const char* name, const char* foreground, const char* background, Tweak tweak) {
     Look l;
-    l.name = name;
-    l.foreground = foreground;
-    l.background = background;
+    l.name = name, l.foreground = foreground, l.background = background;
     tweak(l);
     return l;
 }
@@ -147,8 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                       look("RatioKeyerSmallOnTheBackgroundCanvas", "1green.JPG",
                            "Bkg/landscape.jpg",
                            [](Look& l) {
-                               l.magic = 1, l.fine = 20, l.coarse = -10;
-                               l.canvasBackground = true, l.topLeft = true, l.fgSize = 60;
+                               l.magic = 1, l.fine = 20, l.coarse = -10, l.fgSize = 60;
+                               l.canvasBackground = true, l.topLeft = true;
                                l.drag = QPoint(37, -21);
                            }),
                       look("BlueBackdropTurnedWithSpillCorrection", "blue1.JPG",

@@ -1,90 +1,50 @@
 #include "reference_keyers.h"
 
-#include <QColor>
 #include <cmath>
 
 namespace reference {
 
 namespace {
 
-int qRoundPositive(double x) {
+const QRgb kKeyedOut = 0x00000000;
+
+int roundPositive(double x) {
     return int(x + 0.5);
 }
 
-const QRgb kKeyedOut = QColor(0, 0, 0, 0).rgba();
+struct Hsv {
+    int h, s, v;
+};
 
-}  // namespace
-
+// QColor's 16-bit HSV, reduced to 8 bits.
 Hsv toHsv(QRgb c) {
-    const double r = (qRed(c) * 257) / 65535.0;
-    const double g = (qGreen(c) * 257) / 65535.0;
-    const double b = (qBlue(c) * 257) / 65535.0;
-    double max = r;
-    if (g > max)
-        max = g;
-    if (b > max)
-        max = b;
-    double min = r;
-    if (g < min)
-        min = g;
-    if (b < min)
-        min = b;
-    const double delta = max - min;
-    Hsv out;
-    out.v = qRoundPositive(max * 65535) >> 8;
-    if (delta == 0) {
-        out.h = -1;
-        out.s = 0;
-        return out;
-    }
-    out.s = qRoundPositive(delta / max * 65535) >> 8;
-    double hue;
-    if (r == max) {
-        hue = (g - b) / delta;
-    } else if (g == max) {
-        hue = 2 + (b - r) / delta;
-    } else {
-        hue = 4 + (r - g) / delta;
-    }
+    const double r = qRed(c) * 257 / 65535.0, g = qGreen(c) * 257 / 65535.0,
+                 b = qBlue(c) * 257 / 65535.0;
+    const double max = std::max({r, g, b}), min = std::min({r, g, b}), delta = max - min;
+    const int v = roundPositive(max * 65535) >> 8;
+    if (delta == 0)
+        return {-1, 0, v};
+    double hue = r == max ? (g - b) / delta : g == max ? 2 + (b - r) / delta : 4 + (r - g) / delta;
     hue *= 60;
     if (hue < 0)
         hue += 360;
-    out.h = qRoundPositive(hue * 100) / 100;
-    return out;
+    return {roundPositive(hue * 100) / 100, roundPositive(delta / max * 65535) >> 8, v};
 }
 
+// QColor::fromHsv with 16-bit channels, reduced to 8 bits.
 QRgb fromHsv(int h, int s, int v, int alpha) {
-    const int H16 = (h % 360) * 100, S16 = s * 257, V16 = v * 257;
-    int r16, g16, b16;
-    if (S16 == 0) {
-        r16 = g16 = b16 = V16;
-    } else {
-        const double hh = H16 == 36000 ? 0 : H16 / 6000.0;
-        const double ss = S16 / 65535.0, vv = V16 / 65535.0;
-        const int i = int(hh);
-        const double f = hh - i;
-        const double p = vv * (1 - ss);
-        const double q = vv * (1 - ss * f);
-        const double t = vv * (1 - ss * (1 - f));
-        double rr = 0, gg = 0, bb = 0;
-        if (i == 0) {
-            rr = vv, gg = t, bb = p;
-        } else if (i == 1) {
-            rr = q, gg = vv, bb = p;
-        } else if (i == 2) {
-            rr = p, gg = vv, bb = t;
-        } else if (i == 3) {
-            rr = p, gg = q, bb = vv;
-        } else if (i == 4) {
-            rr = t, gg = p, bb = vv;
-        } else {
-            rr = vv, gg = p, bb = q;
-        }
-        r16 = qRoundPositive(rr * 65535);
-        g16 = qRoundPositive(gg * 65535);
-        b16 = qRoundPositive(bb * 65535);
-    }
-    return qRgba(r16 >> 8, g16 >> 8, b16 >> 8, alpha);
+    if (s == 0)
+        return qRgba(v, v, v, alpha);
+    const int h16 = (h % 360) * 100;
+    const double hh = h16 == 36000 ? 0 : h16 / 6000.0, ss = s * 257 / 65535.0,
+                 vv = v * 257 / 65535.0;
+    const int i = int(hh);
+    const double f = hh - i, p = vv * (1 - ss), q = vv * (1 - ss * f), t = vv * (1 - ss * (1 - f));
+    const double rgb[6][3] = {{vv, t, p}, {q, vv, p}, {p, vv, t},
+                              {p, q, vv}, {t, p, vv}, {vv, p, q}};
+    const double* c = rgb[std::min(i, 5)];
+    return qRgba(roundPositive(c[0] * 65535) >> 8, roundPositive(c[1] * 65535) >> 8,
+                 roundPositive(c[2] * 65535) >> 8, alpha);
 }
 
 int rgb2y(int r, int g, int b) {
@@ -97,139 +57,110 @@ int rgb2cr(int r, int g, int b) {
     return int(std::lround(((0.5 * r + 128.0) + -0.418688 * g) + -0.081312 * b));
 }
 
-// ---- MaskOut10 ----
+// Runs `keep(x, y, pixel)` on every pixel of the photo converted to ARGB32; a pixel it returns
+// false for is keyed out, and one it changes is written back.
+template <class Rule>
+void everyPixel(QImage& img, Rule keep) {
+    img = img.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < img.height(); y++) {
+        for (int x = 0; x < img.width(); x++) {
+            const QRgb before = img.pixel(x, y);
+            QRgb p = before;
+            if (!keep(p))
+                img.setPixel(x, y, kKeyedOut);
+            else if (p != before)
+                img.setPixel(x, y, p);
+        }
+    }
+}
+
+// The HSV keyers' fixed rules: 0 outside the gate band (kept), 1 vivid or core green (keyed
+// out), 2 gated but left to the keyer's own rule.
+int hueRule(const Hsv& c, int gateLo, int gateHi, int coreLo, int coreHi) {
+    if (c.h < gateLo || c.h > gateHi)
+        return 0;
+    const bool vivid = c.s > 189 && c.v > 189;
+    return vivid || (c.h >= coreLo && c.h <= coreHi && c.v > 95 && c.s > 95) ? 1 : 2;
+}
+
+}  // namespace
 
 void maskOut10(QImage& img, QRgb, const keying::KeySettings& st) {
     img = img.convertToFormat(QImage::Format_ARGB32);
-    const bool blue = st.backdrop == keying::Backdrop::Blue;
-    const int sampleLo = blue ? 171 : 71, sampleHi = blue ? 259 : 159;
-    const int gateLo = blue ? 164 : 64, gateHi = blue ? 266 : 166;
-    const int coreLo = blue ? 206 : 106, coreHi = blue ? 239 : 139;
-
+    const int o = st.backdrop == keying::Backdrop::Blue ? 100 : 0;
     long long sumH = 0, sumS = 0, sumV = 0, count = 0;
     for (int y = 0; y < img.height() / 3; y += 2) {
         for (int x = 0; x < img.width(); x += 2) {
             const Hsv c = toHsv(img.pixel(x, y));
-            if (c.h >= sampleLo && c.h <= sampleHi) {
-                sumH += c.h;
-                sumS += c.s;
-                sumV += c.v;
-                count++;
-            }
+            if (c.h >= 71 + o && c.h <= 159 + o)
+                sumH += c.h, sumS += c.s, sumV += c.v, count++;
         }
     }
-    if (count == 0)
-        count = 1;
+    count = std::max(count, 1LL);
     const int meanH = int(sumH / count), meanS = int(sumS / count), meanV = int(sumV / count);
-
-    float d;
-    if (st.spill == 0) {
-        d = 1.2;
-    } else {
-        d = st.spill / 10.0f + 1.1;
-    }
-    for (int y = 0; y < img.height(); y++) {
-        for (int x = 0; x < img.width(); x++) {
-            const Hsv c = toHsv(img.pixel(x, y));
-            const int h = c.h, s = c.s, v = c.v;
-            if (h < gateLo || h > gateHi || v <= 30 || s <= 30)
-                continue;
-            if (s > 189 && v > 189) {
-                img.setPixel(x, y, kKeyedOut);
-            } else if (h >= coreLo && h <= coreHi && v > 95 && s > 95) {
-                img.setPixel(x, y, kKeyedOut);
-            } else if (std::abs(h - meanH) < st.fine + 20 && std::abs(s - meanS) < st.fine + 50 &&
-                       std::abs(v - meanV) < st.fine + 50) {
-                img.setPixel(x, y, kKeyedOut);
-            } else if (st.correctSpill) {
-                const int s2 = int(s / d);
-                img.setPixel(x, y, fromHsv(h, s2, v, 248));
-            }
-        }
-    }
+    const float d = st.spill == 0 ? 1.2f : float(st.spill / 10.0f + 1.1);
+    everyPixel(img, [&](QRgb& p) {
+        const Hsv c = toHsv(p);
+        const int rule = c.v <= 30 || c.s <= 30 ? 0 : hueRule(c, 64 + o, 166 + o, 106 + o, 139 + o);
+        if (rule != 2)
+            return rule == 0;
+        if (std::abs(c.h - meanH) < st.fine + 20 && std::abs(c.s - meanS) < st.fine + 50 &&
+            std::abs(c.v - meanV) < st.fine + 50)
+            return false;
+        if (st.correctSpill)
+            p = fromHsv(c.h, int(c.s / d), c.v, 248);
+        return true;
+    });
 }
-
-// ---- MaskOut9 ----
-
-void maskOut9(QImage& img, QRgb, const keying::KeySettings& st) {
-    img = img.convertToFormat(QImage::Format_ARGB32);
-    const int valueFloor = st.coarse + 80, satFloor = st.fine + 220;
-    for (int y = 0; y < img.height(); y++) {
-        for (int x = 0; x < img.width(); x++) {
-            const Hsv c = toHsv(img.pixel(x, y));
-            if (c.h < 66 || c.h > 174)
-                continue;
-            if (c.s > 189 && c.v > 189) {
-                img.setPixel(x, y, kKeyedOut);
-            } else if (c.h >= 106 && c.h <= 139 && c.v > 95 && c.s > 95) {
-                img.setPixel(x, y, kKeyedOut);
-            } else if (c.h >= 70 && c.h <= 105 && c.v >= valueFloor && c.s >= satFloor) {
-                img.setPixel(x, y, kKeyedOut);
-            }
-        }
-    }
-}
-
-// ---- MaskOut8 ----
-
-void maskOut8(QImage& img, QRgb key, const keying::KeySettings& st) {
-    img = img.convertToFormat(QImage::Format_ARGB32);
-    const Hsv k = toHsv(key);
-    for (int y = 0; y < img.height(); y++) {
-        for (int x = 0; x < img.width(); x++) {
-            const Hsv c = toHsv(img.pixel(x, y));
-            if (std::abs(k.h - c.h) < st.fine + 19 && k.s - c.s >= -5 && k.s - c.s <= 5 &&
-                std::abs(k.v - c.v) < st.coarse + 88 && c.v > 50) {
-                img.setPixel(x, y, kKeyedOut);
-            }
-        }
-    }
-}
-
-// ---- MaskOut, MaskOut4, MaskOut5, MaskOut6 ----
 
 namespace {
+
+void maskOut9(QImage& img, QRgb, const keying::KeySettings& st) {
+    everyPixel(img, [&](QRgb& p) {
+        const Hsv c = toHsv(p);
+        const int rule = hueRule(c, 66, 174, 106, 139);
+        if (rule != 2)
+            return rule == 0;
+        return !(c.h >= 70 && c.h <= 105 && c.v >= st.coarse + 80 && c.s >= st.fine + 220);
+    });
+}
+
+void maskOut8(QImage& img, QRgb key, const keying::KeySettings& st) {
+    const Hsv k = toHsv(key);
+    everyPixel(img, [&](QRgb& p) {
+        const Hsv c = toHsv(p);
+        return !(std::abs(k.h - c.h) < st.fine + 19 && k.s - c.s >= -5 && k.s - c.s <= 5 &&
+                 std::abs(k.v - c.v) < st.coarse + 88 && c.v > 50);
+    });
+}
 
 float substitute(int c) {
     return c == 0 ? 1.0f : float(c);
 }
 
-// Keying pass with the dark-neutral exception, then the optional spill pass.
+// The RGB keyers: `passes` picks candidates, a dark-neutral exception keeps some of them, then
+// the optional spill pass damps the green of what is left.
 template <class Test>
 void rgbFamily(QImage& img, const keying::KeySettings& st, Test passes) {
-    img = img.convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < img.height(); y++) {
-        for (int x = 0; x < img.width(); x++) {
-            const QRgb p = img.pixel(x, y);
-            const float R = substitute(qRed(p)), G = substitute(qGreen(p)),
-                        B = substitute(qBlue(p));
-            if (!passes(R, G, B))
-                continue;
-            const float S = R + G + B;
-            bool keyOut;
-            if (S > 100.0f) {
-                keyOut = true;
-            } else if (G > B) {
-                keyOut = !(std::fabs(G - R) <= 15.0f || std::fabs(G - B) <= 15.0f);
-            } else if (B > G) {
-                keyOut = !(std::fabs(B - R) <= 15.0f || std::fabs(G - B) <= 15.0f);
-            } else {
-                keyOut = true;
-            }
-            if (keyOut)
-                img.setPixel(x, y, kKeyedOut);
-        }
-    }
+    everyPixel(img, [&](QRgb& p) {
+        const float R = substitute(qRed(p)), G = substitute(qGreen(p)), B = substitute(qBlue(p));
+        if (!passes(R, G, B))
+            return true;
+        if (R + G + B > 100.0f)
+            return false;
+        if (G > B)
+            return std::fabs(G - R) <= 15.0f || std::fabs(G - B) <= 15.0f;
+        if (B > G)
+            return std::fabs(B - R) <= 15.0f || std::fabs(G - B) <= 15.0f;
+        return false;
+    });
     if (!st.correctSpill)
         return;
-    for (int y = 0; y < img.height(); y++) {
-        for (int x = 0; x < img.width(); x++) {
-            const QRgb p = img.pixel(x, y);
-            const int R = qRed(p), G = qGreen(p), B = qBlue(p);
-            if (G > R && G > B)
-                img.setPixel(x, y, qRgba(R, G * 83 / 100, B, 255));
-        }
-    }
+    everyPixel(img, [](QRgb& p) {
+        if (qGreen(p) > qRed(p) && qGreen(p) > qBlue(p))
+            p = qRgba(qRed(p), qGreen(p) * 83 / 100, qBlue(p), 255);
+        return true;
+    });
 }
 
 float tolerance(const keying::KeySettings& st) {
@@ -240,22 +171,18 @@ void ratio(QImage& img, const keying::KeySettings& st, double a, double b) {
     const double L = double(tolerance(st)) + a, U = double(tolerance(st)) + b;
     const bool blue = st.backdrop == keying::Backdrop::Blue;
     rgbFamily(img, st, [&](float R, float G, float B) {
-        const double r1 = blue ? B / G : G / B;
-        const double r2 = blue ? B / R : G / R;
+        const double r1 = blue ? B / G : G / B, r2 = blue ? B / R : G / R;
         return (r1 >= L && r2 >= U) || (r2 >= L && r1 >= U);
     });
 }
 
 void distance(QImage& img, QRgb key, const keying::KeySettings& st, float m) {
     const float Rk = substitute(qRed(key)), Gk = substitute(qGreen(key)),
-                Bk = substitute(qBlue(key));
-    const float T = tolerance(st) + m;
+                Bk = substitute(qBlue(key)), T = tolerance(st) + m;
     rgbFamily(img, st, [&](float R, float G, float B) {
         return std::fabs(Rk - R) < T && std::fabs(Gk - G) < T && std::fabs(Bk - B) < T;
     });
 }
-
-}  // namespace
 
 void maskOut(QImage& img, QRgb, const keying::KeySettings& st) {
     ratio(img, st, 1.161, 1.291);
@@ -270,69 +197,36 @@ void maskOut6(QImage& img, QRgb key, const keying::KeySettings& st) {
     distance(img, key, st, 10.0f);
 }
 
-// ---- MaskOut3, MaskOut7 ----
-
-namespace {
-
-double isGreen(int pcb, int pcr, int kcb, int kcr, int inner, int outer) {
-    const int dcb = kcb - pcb, dcr = kcr - pcr;
-    const double d = std::sqrt(double(dcb * dcb + dcr * dcr));
-    if (double(inner) > d)
-        return 0.0;
-    if (double(outer) > d)
-        return (d - inner) / (outer - inner);
-    return 1.0;
-}
-
-double isGreen2(int py, int pcb, int pcr, int ky, int kcb, int kcr, int chroma, int luma) {
-    if (double(chroma + 8) > std::fabs(double(pcb - kcb)) &&
-        double(chroma + 8) > std::fabs(double(pcr - kcr)) &&
-        double(luma + 38) > std::fabs(double(py - ky))) {
-        return 1.0;
-    }
-    return 0.0;
-}
-
 int sub(int c) {
     return c == 0 ? 1 : c;
 }
 
-}  // namespace
-
 void maskOut3(QImage& img, QRgb key, const keying::KeySettings& st) {
-    img = img.convertToFormat(QImage::Format_ARGB32);
     const int kr = sub(qRed(key)), kg = sub(qGreen(key)), kb = sub(qBlue(key));
-    const int kcb = rgb2cb(kr, kg, kb), kcr = rgb2cr(kr, kg, kb);
-    const int outer = st.coarse + 18;
-    for (int y = 0; y < img.height(); y++) {
-        for (int x = 0; x < img.width(); x++) {
-            const QRgb p = img.pixel(x, y);
-            const int cb = rgb2cb(qRed(p), qGreen(p), qBlue(p));
-            const int cr = rgb2cr(qRed(p), qGreen(p), qBlue(p));
-            const float f = float(isGreen(cb, cr, kcb, kcr, 2, outer));
-            const float a = 1.0f - f;
-            const double t = 0.015;
-            if (double(a) > t)
-                img.setPixel(x, y, kKeyedOut);
-        }
-    }
+    const int kcb = rgb2cb(kr, kg, kb), kcr = rgb2cr(kr, kg, kb), inner = 2, outer = st.coarse + 18;
+    everyPixel(img, [&](QRgb& p) {
+        const int dcb = kcb - rgb2cb(qRed(p), qGreen(p), qBlue(p)),
+                  dcr = kcr - rgb2cr(qRed(p), qGreen(p), qBlue(p));
+        const double d = std::sqrt(double(dcb * dcb + dcr * dcr));
+        const double green = double(inner) > d   ? 0.0
+                             : double(outer) > d ? (d - inner) / (outer - inner)
+                                                 : 1.0;
+        return !(double(1.0f - float(green)) > 0.015);
+    });
 }
 
 void maskOut7(QImage& img, QRgb key, const keying::KeySettings& st) {
-    img = img.convertToFormat(QImage::Format_ARGB32);
     const int kr = sub(qRed(key)), kg = sub(qGreen(key)), kb = sub(qBlue(key));
     const int ky = rgb2y(kr, kg, kb), kcb = rgb2cb(kr, kg, kb), kcr = rgb2cr(kr, kg, kb);
-    for (int y = 0; y < img.height(); y++) {
-        for (int x = 0; x < img.width(); x++) {
-            const QRgb p = img.pixel(x, y);
-            const int r = qRed(p), g = qGreen(p), b = qBlue(p);
-            const float m = float(isGreen2(rgb2y(r, g, b), rgb2cb(r, g, b), rgb2cr(r, g, b), ky,
-                                           kcb, kcr, st.fine, st.coarse + 18));
-            if (m > 0)
-                img.setPixel(x, y, kKeyedOut);
-        }
-    }
+    everyPixel(img, [&](QRgb& p) {
+        const int r = qRed(p), g = qGreen(p), b = qBlue(p);
+        return !(double(st.fine + 8) > std::fabs(double(rgb2cb(r, g, b) - kcb)) &&
+                 double(st.fine + 8) > std::fabs(double(rgb2cr(r, g, b) - kcr)) &&
+                 double(st.coarse + 18 + 38) > std::fabs(double(rgb2y(r, g, b) - ky)));
+    });
 }
+
+}  // namespace
 
 keying::Keyer keyerFor(int magic) {
     static const keying::Keyer table[9] = {maskOut,  maskOut3, maskOut4, maskOut5, maskOut6,

@@ -1,44 +1,48 @@
-// The foreground and background lists: adding, removing and choosing photos.
+// The foreground and background lists, Save Image, and the hot folder.
+#include <QApplication>
+#include <QFileSystemWatcher>
+#include <QImageReader>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <memory>
 
-#include "dialog_fixture.h"
 #include "ui/dialog.h"
+#include "ui/preset.h"
+#include "window_fixture.h"
 
 namespace {
 
-class ListsTest : public WindowTest {
+class Lists : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        bg = makeBackground("Bkg/a.png", QSize(200, 150), qRgb(10, 20, 200));
+        bg = makePhoto("Bkg/a.png", QSize(200, 150), qRgb(10, 20, 200));
         window = std::make_unique<Dialog>();
         fg = window->findChild<QListWidget*>("listWidget");
         bk = window->findChild<QListWidget*>("listWidget_Bk");
+        QDir().mkpath(MyGlobal::outputDir);
     }
-
     void press(const char* button) { window->findChild<QPushButton*>(button)->click(); }
-
-    void click(QListWidget* list, int row) {
-        const char* slot = list == fg ? "on_listWidget_clicked" : "on_listWidget_Bk_clicked";
-        QMetaObject::invokeMethod(window.get(), slot,
-                                  Q_ARG(QModelIndex, list->model()->index(row, 0)));
+    void add(const QStringList& files, const char* button = "AddForegGround") {
+        nextFiles = files;
+        press(button);
     }
-
-    // Five foregrounds: the two (missing) samples and three real photos.
-    QStringList fillFive() {
-        nextFiles = {makePhoto("p/one.png"), makePhoto("p/two.png"), makePhoto("p/three.png")};
-        press("AddForegGround");
-        return nextFiles;
-    }
-
-    static QStringList selected(const QListWidget* list) {
+    void click(QListWidget* list, int row) { emit list->clicked(list->model()->index(row, 0)); }
+    QStringList selected(const QListWidget* list) const {
         QStringList out;
         for (const QListWidgetItem* item : list->selectedItems())
             out << item->text();
         return out;
     }
+    QStringList items(const QListWidget* list) const {
+        QStringList out;
+        for (int i = 0; i < list->count(); ++i)
+            out << QFileInfo(list->item(i)->text()).fileName();
+        return out;
+    }
+    QString out(const QString& name) const { return MyGlobal::outputDir + "/" + name; }
 
     QString bg;
     std::unique_ptr<Dialog> window;
@@ -48,167 +52,164 @@ protected:
 
 }  // namespace
 
-TEST_F(ListsTest, ThreeForegroundsFromOneDialogAreAppendedAndTheLastIsCurrent) {
-    const QStringList added = fillFive();
-    ASSERT_EQ(fg->count(), 5);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(fg->item(2 + i)->text(), added[i]);
+TEST_F(Lists, AddedForegroundsAreAppendedTheLastCurrentAndKeyedAtOnce) {
+    add({makePhoto("p/one.png"), makePhoto("p/two.png"), makePhoto("p/two.png")});
+    EXPECT_EQ(items(fg), (QStringList{"1green.JPG", "blue1.JPG", "one.png", "two.png", "two.png"}));
     EXPECT_EQ(fg->currentRow(), 4);
-    EXPECT_EQ(selected(fg), QStringList{added[2]});
-    EXPECT_EQ(MyGlobal::CurSelection, added[2]);
+    EXPECT_EQ(selected(fg).size(), 1);
+    EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("p/two.png"));
     EXPECT_EQ(fg->item(4)->icon().availableSizes(), QList<QSize>{QSize(74, 64)});
-    ASSERT_EQ(choosers.size(), 1);
-    EXPECT_EQ(choosers[0], "Select Files for Keying|" + photoFolder() +
-                               "|Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)");
-    EXPECT_FALSE(MyGlobal::PrevImg.isNull()) << "the new foreground is keyed at once";
-}
+    EXPECT_EQ(choosers, QStringList{"Select Files for Keying|" + photoFolder() +
+                                    "|Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)"});
+    EXPECT_FALSE(MyGlobal::PrevImg.isNull());
 
-TEST_F(ListsTest, AddingTheSamePhotoTwiceListsItTwice) {
-    const QString photo = makePhoto("p/dup.png");
-    nextFiles = {photo, photo};
-    press("AddForegGround");
-    EXPECT_EQ(fg->count(), 4);
-    EXPECT_EQ(fg->item(2)->text(), photo);
-    EXPECT_EQ(fg->item(3)->text(), photo);
-}
-
-TEST_F(ListsTest, CancelledDialogAddsNothingButStillRefreshes) {
-    const int before = releaseRecords();
-    press("AddForegGround");
-    EXPECT_EQ(fg->count(), 2);
-    EXPECT_EQ(releaseRecords(), before + 1);
-}
-
-TEST_F(ListsTest, UnreadablePhotoIsListedWithAnEmptyIcon) {
-    QFile junk(m_app.filePath("junk.jpg"));
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write("not a photo");
-    junk.close();
-    nextFiles = {junk.fileName()};
-    press("AddForegGround");
-    EXPECT_EQ(fg->item(2)->text(), junk.fileName());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->pendingThumbnails() == 0; }));
-    EXPECT_TRUE(fg->item(2)->icon().isNull());
-    EXPECT_TRUE(MyGlobal::PrevImg.isNull());
-}
-
-TEST_F(ListsTest, AddedBackgroundsShowOnlyFromTheNextRefresh) {
-    nextFiles = {makePhoto("p/fg.png")};
-    press("AddForegGround");
-    const QImage before = MyGlobal::ComposImg;
-    ASSERT_FALSE(before.isNull());
-    const int records = releaseRecords();
-
-    const QString red = makeBackground("more/red.png", QSize(200, 150), qRgb(220, 0, 0));
-    nextFiles = {makeBackground("more/grey.png", QSize(200, 150), qRgb(90, 90, 90)), red};
-    press("AddBackground");
-    EXPECT_EQ(bk->count(), 3);
-    EXPECT_EQ(bk->currentRow(), 2);
-    EXPECT_EQ(selected(bk), QStringList{red});
-    EXPECT_EQ(MyGlobal::CurSelectionBk, red);
-    EXPECT_EQ(releaseRecords(), records) << "adding backgrounds does not refresh";
-    EXPECT_EQ(MyGlobal::ComposImg, before);
-
-    press("refreshPreview");
-    EXPECT_NE(MyGlobal::ComposImg, before);
-    EXPECT_EQ(MyGlobal::ComposImg.pixel(0, 0), qRgb(220, 0, 0)) << "the backdrop shows red";
-}
-
-TEST_F(ListsTest, RemovingTheCurrentEntryMakesTheOneAboveCurrent) {
-    fillFive();
-    click(fg, 3);
-    const QString above = fg->item(2)->text();
-    press("RemoveForeground");
-    EXPECT_EQ(fg->count(), 4);
-    EXPECT_EQ(fg->currentRow(), 2);
-    EXPECT_EQ(selected(fg), QStringList{above});
-    EXPECT_EQ(MyGlobal::CurSelection, above);
-}
-
-TEST_F(ListsTest, RemovingTheFirstEntryMakesTheFormerSecondCurrent) {
-    fillFive();
-    click(fg, 0);
-    const QString second = fg->item(1)->text();
-    press("RemoveForeground");
-    EXPECT_EQ(fg->count(), 4);
-    EXPECT_EQ(fg->currentRow(), 0);
-    EXPECT_EQ(MyGlobal::CurSelection, second);
-}
-
-TEST_F(ListsTest, RemovingTheOnlyEntryKeepsTheLastPhotoAndThePreview) {
-    click(fg, 0);
-    press("RemoveForeground");
-    ASSERT_EQ(fg->count(), 1);
-    const QString last = fg->item(0)->text();
-    EXPECT_EQ(MyGlobal::CurSelection, last);
-    const int records = releaseRecords();
-    press("RemoveForeground");
-    EXPECT_EQ(fg->count(), 0);
-    EXPECT_EQ(MyGlobal::CurSelection, last);
-    EXPECT_EQ(releaseRecords(), records) << "no refresh";
-
-    click(bk, 0);
-    press("RemoveBackground");
-    EXPECT_EQ(bk->count(), 0);
-    EXPECT_EQ(MyGlobal::CurSelectionBk, bg);
-}
-
-TEST_F(ListsTest, RemoveTakesExactlyTheSelectedEntries) {
-    fillFive();
-    click(fg, 1);
-    const QString current = fg->item(1)->text();
-    const QString kept = fg->item(2)->text();
-    fg->item(1)->setSelected(false);
-    fg->item(3)->setSelected(true);
-    fg->item(4)->setSelected(true);
-    press("RemoveForeground");
-    ASSERT_EQ(fg->count(), 3);
-    EXPECT_EQ(fg->item(1)->text(), current);
-    EXPECT_EQ(fg->item(2)->text(), kept);
-    EXPECT_EQ(fg->currentRow(), 1);
-    EXPECT_EQ(MyGlobal::CurSelection, current);
-}
-
-TEST_F(ListsTest, RemoveWithEverythingSelectedEmptiesTheList) {
-    fillFive();
-    fg->selectAll();
-    press("RemoveForeground");
-    EXPECT_EQ(fg->count(), 0);
-}
-
-TEST_F(ListsTest, RemoveWithNothingSelectedReselectsTheCurrentEntry) {
-    fillFive();
-    click(fg, 2);
-    fg->clearSelection();
-    const int records = releaseRecords();
-    press("RemoveForeground");
-    EXPECT_EQ(fg->count(), 5);
-    EXPECT_EQ(selected(fg), QStringList{fg->item(2)->text()});
-    EXPECT_EQ(MyGlobal::CurSelection, fg->item(2)->text());
-    EXPECT_EQ(releaseRecords(), records + 1);
-}
-
-TEST_F(ListsTest, ChoosingAForegroundPutsItBackAtItsHomePosition) {
-    const QStringList added = fillFive();
+    // Choosing a foreground puts it back at its home position.
     MyGlobal::xshiftFG = 40;
     MyGlobal::yshiftFG = -12;
-    click(fg, 3);
-    EXPECT_EQ(MyGlobal::CurSelection, added[1]);
+    click(fg, 2);
+    EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("p/one.png"));
     EXPECT_EQ(MyGlobal::xshiftFG, 0);
     EXPECT_EQ(MyGlobal::yshiftFG, 0);
-    EXPECT_EQ(selected(fg), QStringList{added[1]});
-    EXPECT_FALSE(MyGlobal::PrevImg.isNull());
-}
 
-TEST_F(ListsTest, ChoosingABackgroundReKeysAtTheLastClickedPoint) {
-    nextFiles = {makeBackground("more/b.png", QSize(300, 200), qRgb(0, 0, 0))};
-    press("AddBackground");
+    // Added backgrounds wait for a refresh; choosing one keys again at the clicked point.
+    const int records = releaseRecords();
+    add({makePhoto("more/red.png", QSize(200, 150), qRgb(220, 0, 0))}, "AddBackground");
+    EXPECT_EQ(MyGlobal::CurSelectionBk, m_app.filePath("more/red.png"));
+    EXPECT_EQ(releaseRecords(), records);
     MyGlobal::xshiftFG = 25;
     MyGlobal::xyClicked = QPoint(120, 45);
     clearLog();
     click(bk, 0);
     EXPECT_EQ(MyGlobal::CurSelectionBk, bg);
-    EXPECT_EQ(MyGlobal::xyClicked, QPoint(120, 45));
     EXPECT_EQ(MyGlobal::xshiftFG, 25);
     EXPECT_EQ(logText(), QByteArray(" release ev = 120, 45\n"));
+}
+
+TEST_F(Lists, RemoveTakesTheSelectedEntriesAndMakesANeighbourCurrent) {
+    // Five entries 0..4; `current` is clicked, then the selection changed; the entries left and
+    // the new current one are given by their first positions.
+    const struct {
+        int current;
+        std::vector<int> select, deselect;
+        std::vector<int> left;
+        int now;
+    } cases[] = {
+        {3, {}, {}, {0, 1, 2, 4}, 2},     {0, {}, {}, {1, 2, 3, 4}, 1},
+        {1, {3, 4}, {1}, {0, 1, 2}, 1},   {2, {0, 1, 3, 4}, {}, {}, -1},
+        {2, {}, {2}, {0, 1, 2, 3, 4}, 2},
+    };
+    for (const auto& c : cases) {
+        fg->clear();
+        add({makePhoto("p/0.png"), makePhoto("p/1.png"), makePhoto("p/2.png"), makePhoto("p/3.png"),
+             makePhoto("p/4.png")});
+        click(fg, c.current);
+        for (int row : c.select)
+            fg->item(row)->setSelected(true);
+        for (int row : c.deselect)
+            fg->item(row)->setSelected(false);
+        const int records = releaseRecords();
+        press("RemoveForeground");
+        QStringList left;
+        for (int row : c.left)
+            left << QString::number(row) + ".png";
+        EXPECT_EQ(items(fg), left) << "current " << c.current;
+        if (c.now < 0)
+            continue;
+        const QString now = m_app.filePath("p/" + QString::number(c.now) + ".png");
+        EXPECT_EQ(selected(fg), QStringList{now});
+        EXPECT_EQ(MyGlobal::CurSelection, now);
+        EXPECT_EQ(releaseRecords(), records + 1);
+    }
+    // Removing the last entry keeps its photo current and refreshes nothing.
+    fg->clear();
+    add({makePhoto("p/only.png")});
+    click(fg, 0);
+    const int records = releaseRecords();
+    press("RemoveForeground");
+    EXPECT_EQ(fg->count(), 0);
+    EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("p/only.png"));
+    EXPECT_EQ(releaseRecords(), records);
+}
+
+TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
+    add({makePhoto("photos/IMG_0042.JPG")});
+    press("Run");
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join("\n").toStdString();
+    EXPECT_EQ(opened, (QStringList{MyGlobal::outputDir, out("IMG_0042.png")}));
+    QImageReader reader(out("IMG_0042.png"));
+    EXPECT_EQ(reader.format(), QByteArray("png"));
+    EXPECT_EQ(reader.read().convertToFormat(QImage::Format_ARGB32),
+              MyGlobal::ComposImg.convertToFormat(QImage::Format_ARGB32));
+    EXPECT_EQ(fg->selectedItems().size(), fg->count());
+    EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("photos/IMG_0042.JPG"));
+
+    // No composite: the user is told and the earlier file stays whole.
+    QFile f(out("IMG_0042.png"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray earlier = f.readAll();
+    f.close();
+    opened.clear();
+    MyGlobal::ComposImg = QImage();
+    press("Run");
+    EXPECT_EQ(warnings.size(), 1);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), earlier);
+    EXPECT_EQ(QDir(MyGlobal::outputDir).entryList(QDir::Files), QStringList{"IMG_0042.png"});
+
+    // A file where the folder should be: nobody, root included, can write below it.
+    press("refreshPreview");
+    MyGlobal::outputDir = bg + "/Verdalux";
+    press("Run");
+    ASSERT_EQ(warnings.size(), 2);
+    EXPECT_TRUE(warnings[1].contains(QDir::toNativeSeparators(out("IMG_0042.png"))));
+    EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstAndThenEachNewOne) {
+    QTemporaryDir hotDir;
+    const QString hot = hotDir.path();
+    const QDateTime start = QDateTime::currentDateTime().addDays(-1);
+    const auto file = [&](const QString& name, int minutes, bool photo = true) {
+        QImage img(40, 30, QImage::Format_RGB32);
+        img.fill(qRgb(30, 200, 60));
+        QFile f(hot + "/" + name);
+        EXPECT_TRUE(!photo || img.save(f.fileName(), "PNG"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        if (!photo)
+            f.write("x");
+        ASSERT_TRUE(f.setFileTime(start.addSecs(60 * minutes), QFileDevice::FileModificationTime));
+    };
+    file("c.png", 10);
+    file("a.jpg", 0);
+    file("B.JPG", 5);
+    file("IMG_1.JPEG", 6);
+    file("x.Tiff", 7);
+    file("notes.txt", 12, false);
+    file("w.jpg.part", 13, false);
+    fg->selectAll();
+    press("RemoveForeground");
+    // The hidden "PreSets" button opens the folder window; Browse there picks the folder.
+    nextFolder = hot;
+    QTimer::singleShot(0, [] {
+        auto* preset = qobject_cast<Preset*>(QApplication::activeModalWidget());
+        ASSERT_NE(preset, nullptr);
+        preset->findChild<QPushButton*>("Browse")->click();
+        preset->close();
+    });
+    QMetaObject::invokeMethod(window.get(), "on_Presets_clicked");
+    EXPECT_EQ(MyGlobal::HotFolder_FG, hot);
+    EXPECT_EQ(items(fg), (QStringList{"a.jpg", "B.JPG", "IMG_1.JPEG", "x.Tiff", "c.png"}));
+    EXPECT_EQ(fg->currentRow(), 4);
+    EXPECT_EQ(MyGlobal::CurSelection, hot + "/c.png");
+    EXPECT_FALSE(MyGlobal::PrevImg.isNull());
+    EXPECT_EQ(choosers, QStringList{"Select Output Directory|" + MyGlobal::outputDir});
+
+    // A new photo arriving on disk is appended and shown through the watcher; the highlight stays.
+    clearLog();
+    file("e.tif", 20);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() == 6; }, 10000));
+    EXPECT_EQ(fg->currentRow(), 4);
+    EXPECT_EQ(MyGlobal::CurSelection, hot + "/e.tif");
+    EXPECT_EQ(MyGlobal::LasHotFile, "e.tif");
+    EXPECT_TRUE(logText().startsWith("Directory Changed..." + hot.toUtf8() + "\n"));
 }

@@ -15,7 +15,7 @@
 
 #include "compose/window/gview.h"
 #include "core/startup.h"
-#include "dialog_fixture.h"
+#include "window_fixture.h"
 #include "exif_jpeg.h"
 #include "ui/dialog.h"
 #include "ui/thumbnails.h"
@@ -26,7 +26,7 @@ class ShootTest : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        makeBackground("Bkg/a.png", QSize(200, 150), qRgb(10, 20, 200));
+        makePhoto("Bkg/a.png", QSize(200, 150), qRgb(10, 20, 200));
         window = std::make_unique<Dialog>();
         fg = window->findChild<QListWidget*>("listWidget");
         bk = window->findChild<QListWidget*>("listWidget_Bk");
@@ -75,11 +75,11 @@ TEST_F(ShootTest, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
         QRgb colour;  // of the thumbnail; 0: none, 1: any
         QString tip;  // after the path
     } rows[] = {
-        {makeBackground("p/red.png", QSize(900, 600), qRgb(220, 0, 0)), qRgb(220, 0, 0),
+        {makePhoto("p/red.png", QSize(900, 600), qRgb(220, 0, 0)), qRgb(220, 0, 0),
          "900 × 600 pixels"},
         {write("junk.jpg", "not a photo"), 0,
          "Not a photo in a format we read (JPEG, PNG, TIFF, BMP, XPM)"},
-        {makeBackground("p/blue.bmp", QSize(30, 70), qRgb(0, 0, 230)), qRgb(0, 0, 230),
+        {makePhoto("p/blue.bmp", QSize(30, 70), qRgb(0, 0, 230)), qRgb(0, 0, 230),
          "30 × 70 pixels"},
         {write("cut.jpg", full.left(full.size() / 2)), 1,
          "160 × 120 pixels\nDamaged: Corrupt JPEG data: premature end of data segment"},
@@ -119,8 +119,8 @@ TEST_F(ShootTest, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
 TEST_F(ShootTest, ALateThumbnailOfARemovedEntryIsDropped) {
     // The slow photo is removed before its thumbnail arrives; the entry that takes its row
     // must keep its own thumbnail.
-    const QString fast = makeBackground("p/fast.png", QSize(8, 8), qRgb(0, 0, 230));
-    add({makeBackground("p/slow.png", QSize(3000, 2000), qRgb(220, 0, 0)), fast});
+    const QString fast = makePhoto("p/fast.png", QSize(8, 8), qRgb(0, 0, 230));
+    add({makePhoto("p/slow.png", QSize(3000, 2000), qRgb(220, 0, 0)), fast});
     fg->setCurrentRow(2, QItemSelectionModel::ClearAndSelect);
     window->findChild<QPushButton*>("RemoveForeground")->click();
     ASSERT_TRUE(settled());

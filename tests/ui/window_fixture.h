@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,36 +12,29 @@
 
 #include "app/globals.h"
 #include "qt_printers.h"
+#include "support/photos.h"
 #include "ui/desktop.h"
 
-// Puts the shared state back to its start values and points the application folder and the
-// log at temporary places, so each test starts as a fresh run of the program would.
+// Puts the shared state back to its start values, points the application folder and the log at
+// temporary places and stands in for the desktop, so each test starts as a fresh run would.
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_app.isValid());
         MyGlobal::appDir = m_app.path();
         MyGlobal::outputDir = m_app.filePath("out");
-        MyGlobal::CurSelection.clear();
-        MyGlobal::CurSelectionBk.clear();
-        MyGlobal::PrevImg = QImage();
-        MyGlobal::ComposImg = QImage();
-        MyGlobal::xshiftFG = MyGlobal::yshiftFG = 0;
-        MyGlobal::mouseMove = false;
-        MyGlobal::xyClicked = QPoint(0, 0);
-        MyGlobal::transparentbkg = false;
-        AdvSettings::backgroundclr = 0;
-        AdvSettings::bkpos = 1;
-        AdvSettings::bgScale = 1;
-        AdvSettings::fgSize = 100;
+        MyGlobal::CurSelection = MyGlobal::CurSelectionBk = QString();
+        MyGlobal::HotFolder_FG = MyGlobal::LasHotFile = QString();
+        MyGlobal::PrevImg = MyGlobal::ComposImg = QImage();
+        MyGlobal::xshiftFG = MyGlobal::yshiftFG = AdvSettings::backgroundclr = 0;
         AdvSettings::canvas = 0;
+        AdvSettings::bkpos = AdvSettings::bgScale = 1;
+        AdvSettings::fgSize = 100;
+        MyGlobal::mouseMove = MyGlobal::transparentbkg = false;
+        MyGlobal::xyClicked = QPoint(0, 0);
         MyGlobal::log.close();
         MyGlobal::log.setFileName(m_app.filePath("log.txt"));
         ASSERT_TRUE(MyGlobal::log.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        MyGlobal::HotFolder_FG.clear();
-        MyGlobal::LasHotFile.clear();
-
-        // Stand in for the desktop: no real dialog, viewer or message box.
         Desktop& d = desktop();
         d.chooseFiles = [this](QWidget*, const QString& caption, const QString& folder,
                                const QString& filter) {
@@ -67,37 +61,23 @@ protected:
 
     // Copies the committed sample photos and backgrounds into the application folder.
     void installSamples() {
-        const QString src =
-            QStringLiteral(MATTORA_SOURCE_DIR) + QStringLiteral("/resources/samples");
-        for (const QString& name : {QStringLiteral("1green.JPG"), QStringLiteral("blue1.JPG")})
-            ASSERT_TRUE(QFile::copy(src + "/" + name, m_app.filePath(name))) << name.toStdString();
+        const QString src = QStringLiteral(MATTORA_SOURCE_DIR "/resources/samples/");
         QDir().mkpath(m_app.filePath("Bkg"));
-        const QDir bkg(src + "/Bkg");
-        for (const QString& name : bkg.entryList(QDir::Files))
-            ASSERT_TRUE(QFile::copy(bkg.filePath(name), m_app.filePath("Bkg/" + name)));
+        QStringList names{"1green.JPG", "blue1.JPG"};
+        for (const QString& name : QDir(src + "Bkg").entryList(QDir::Files))
+            names << "Bkg/" + name;
+        for (const QString& name : names)
+            ASSERT_TRUE(QFile::copy(src + name, m_app.filePath(name))) << name.toStdString();
     }
 
-    // A small studio shot: green backdrop with a grey subject in the middle.
-    QString makePhoto(const QString& name, QSize size = QSize(160, 120),
-                      QRgb backdrop = qRgb(30, 200, 60)) {
-        QImage img(size, QImage::Format_RGB32);
-        img.fill(backdrop);
-        for (int y = size.height() / 4; y < size.height() * 3 / 4; ++y)
-            for (int x = size.width() / 4; x < size.width() * 3 / 4; ++x)
-                img.setPixel(x, y, qRgb(120, 110, 100));
+    // A studio shot, or a plain background photo when `colour` is given, saved as PNG.
+    QString makePhoto(const QString& name, QSize size = QSize(160, 120), QRgb colour = 0) {
+        QImage img = photos::studioShot(size.width(), size.height());
+        if (colour)
+            img.fill(colour);
         const QString path = m_app.filePath(name);
         QDir().mkpath(QFileInfo(path).absolutePath());
-        EXPECT_TRUE(img.save(path)) << path.toStdString();
-        return path;
-    }
-
-    // A plain-coloured background photo.
-    QString makeBackground(const QString& name, QSize size, QRgb colour) {
-        QImage img(size, QImage::Format_RGB32);
-        img.fill(colour);
-        const QString path = m_app.filePath(name);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        EXPECT_TRUE(img.save(path)) << path.toStdString();
+        EXPECT_TRUE(img.save(path, "PNG")) << path.toStdString();
         return path;
     }
 
@@ -106,14 +86,12 @@ protected:
         MyGlobal::log.resize(0);
         MyGlobal::log.seek(0);
     }
-
-    int releaseRecords() { return logText().count(" release ev = "); }
-
     QByteArray logText() {
         MyGlobal::log.flush();
         QFile f(MyGlobal::log.fileName());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    int releaseRecords() { return logText().count(" release ev = "); }
 
     QTemporaryDir m_app;
 };
