@@ -313,7 +313,15 @@ inline __attribute__((always_inline)) KeyTerms keyTerms(float fr, float fk, floa
     return {wr, ke, ke - fe};
 }
 
-void rowBlocks(const Grid& g, const float* line, int blocks, BlockFields* out) {
+// Where a block sits between two cells, the same for every row.
+struct BlockPlace {
+    int i0, i1;      // the two cells
+    float t;         // t at the block centre
+    float perPixel;  // t per pixel (0 past a one-cell grid)
+};
+
+std::vector<BlockPlace> blockPlaces(const Grid& g, int blocks) {
+    std::vector<BlockPlace> out(static_cast<size_t>(blocks));
     const float step = 1.0f / float(g.size);
     for (int n = 0; n < blocks; ++n) {
         // Past the outermost block centres the field is extrapolated, so a fall-off
@@ -322,14 +330,20 @@ void rowBlocks(const Grid& g, const float* line, int blocks, BlockFields* out) {
         const float fx = (centre + 0.5f) * step - 0.5f;
         const int i0 = std::clamp(int(std::floor(fx)), 0, std::max(0, g.w - 2));
         const int i1 = std::min(i0 + 1, g.w - 1);
-        const float t = i1 > i0 ? fx - float(i0) : 0.0f;
-        const float perPixel = i1 > i0 ? step : 0.0f;
+        out[size_t(n)] = {i0, i1, i1 > i0 ? fx - float(i0) : 0.0f, i1 > i0 ? step : 0.0f};
+    }
+    return out;
+}
+
+void rowBlocks(const float* line, const std::vector<BlockPlace>& places, BlockFields* out) {
+    for (size_t n = 0; n < places.size(); ++n) {
+        const BlockPlace& p = places[n];
         BlockFields& b = out[n];
         float mid[kRaw];
         for (int c = 0; c < kRaw; ++c) {
-            const float a = line[i0 * kRaw + c], d = line[i1 * kRaw + c] - a;
-            mid[c] = a + d * t;
-            b.slope[c] = d * perPixel;
+            const float a = line[p.i0 * kRaw + c], d = line[p.i1 * kRaw + c] - a;
+            mid[c] = a + d * p.t;
+            b.slope[c] = d * p.perPixel;
             b.at[c] = mid[c] - b.slope[c] * 0.5f * float(kStride - 1);
         }
         b.inv0 = 1.0f / keyTerms(mid[0], mid[1], mid[2], mid[3], mid[4], mid[5]).den;
@@ -365,7 +379,6 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
     float fr[kStride], fk[kStride], fo[kStride], wr[kStride], gain[kStride], chroma[kStride];
     float sy[kStride];
     int r[kStride], k[kStride], o[kStride];
-    bool clear = true, solid = true;
     for (int i = 0; i < kStride; ++i) {
         const float t = float(i);
         fr[i] = bf.at[0] + bf.slope[0] * t;
@@ -385,9 +398,13 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         k[i] = Blue ? b : g, o[i] = Blue ? g : b;
         const float e = float(k[i]) - wr[i] * float(r[i]) - (1.0f - wr[i]) * float(o[i]);
         chroma[i] = (kt.ke - e) * gain[i];
-        clear &= chroma[i] <= sh.clearBelow;
-        solid &= chroma[i] >= sh.solidAbove;
     }
+    // Kept apart from the loop above, which then stays vectorised.
+    float least = chroma[0], most = chroma[0];
+    for (int i = 1; i < kStride; ++i) {
+        least = minf(least, chroma[i]), most = maxf(most, chroma[i]);
+    }
+    const bool clear = most <= sh.clearBelow, solid = least >= sh.solidAbove;
     if (clear) {
         for (int i = 0; i < kStride; ++i) {
             px[i] = 0u;
@@ -530,6 +547,7 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     // The detail needs the photo's rows above and below, but each band rewrites its rows in
     // place: first every band keeps the channels of its own first and last row.
     const std::vector<core::RowBand> bands = core::rowBands(h, w);
+    const std::vector<BlockPlace> places = blockPlaces(grid, blocks);
     const size_t plane = size_t(padded) * 3;  // one row's three channels
     std::vector<float> edges(bands.size() * 2 * plane);
     core::runBands(bands, [&](size_t i, const core::RowBand& b) {
@@ -559,7 +577,7 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
                 columnSumRow(above + at, mid + at, below + at, sum + size_t(c) * summed, w);
             }
             lineAt(grid, y, line.data());
-            rowBlocks(grid, line.data(), blocks, fields.data());
+            rowBlocks(line.data(), places, fields.data());
             const RowPlanes pl{mid, sum, padded, summed};
             (blue ? softRowBlue : softRowGreen)(rowAt(y), w, fields.data(), pl, sh);
             std::swap(above, mid);
