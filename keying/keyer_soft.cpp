@@ -250,6 +250,8 @@ Grid estimateFields(const QImage& img, bool blue) {
 struct Shape {
     float lo, scale;      // final alpha = (raw - lo) * scale
     float opaqueDespill;  // share of an opaque pixel's key excess removed
+    float clearBelow;     // a chroma alpha at most this keys out whatever the luma says
+    float solidAbove;     // a chroma alpha at least this is opaque whatever the luma says
     Luma luma;
 };
 
@@ -272,32 +274,6 @@ constexpr int kRaw = 7;  // grid fields: backdrop r, k, o; subject r, k, o, luma
 // Pixels per block of the key: fixed, so that the compiler vectorises it whole.
 constexpr int kStride = 8;
 
-// Between two block centres every field is linear in x: value = at + slope * t.
-struct Span {
-    int x0, x1;  // pixels [x0, x1)
-    float t0;    // t at x0
-    float dt;    // t per pixel (0 past a one-cell grid)
-    int i0, i1;  // the two cells
-};
-
-std::vector<Span> spansOf(const Grid& g, int w) {
-    std::vector<Span> out;
-    const float step = 1.0f / float(g.size);
-    for (int x = 0; x < w;) {
-        // Past the outermost block centres the field is extrapolated, so a fall-off
-        // continues to the frame's edge.
-        const float fx = (float(x) + 0.5f) * step - 0.5f;
-        const int i0 = std::clamp(int(std::floor(fx)), 0, std::max(0, g.w - 2));
-        const int i1 = std::min(i0 + 1, g.w - 1);
-        int x1 =
-            i0 >= g.w - 2 ? w : std::min(w, int(std::ceil((float(i0) + 1.5f) * g.size - 0.5f)));
-        x1 = std::max(x1, x + 1);
-        out.push_back({x, x1, i1 > i0 ? fx - float(i0) : 0.0f, i1 > i0 ? step : 0.0f, i0, i1});
-        x = x1;
-    }
-    return out;
-}
-
 // Fields of one grid row, read between two grid rows.
 void lineAt(const Grid& g, int y, float* line) {
     const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
@@ -315,19 +291,73 @@ void lineAt(const Grid& g, int y, float* line) {
     }
 }
 
-// One row's fields at every pixel, [field][x], exactly linear between block centres.
-KEYING_KERNEL void rowFields(const float* __restrict line, const std::vector<Span>& spans,
-                             int padded, float* __restrict out) {
-    for (const Span& s : spans) {
+// The fields over one block of kStride pixels: linear in x between block centres, so a value
+// at the block's first pixel and a slope per pixel carry them; the block centre picks the
+// pair of cells. `inv0` is the reciprocal of the key's denominator at the block centre.
+struct BlockFields {
+    float at[kRaw];
+    float slope[kRaw];
+    float inv0;
+};
+
+// The excess weights and the key's denominator for one set of fields.
+struct KeyTerms {
+    float wr, ke, den;
+};
+
+inline __attribute__((always_inline)) KeyTerms keyTerms(float fr, float fk, float fo, float sr,
+                                                        float sk, float so) {
+    const float wr = clampf(0.5f + (sr - so) * (1.0f / 40.0f), 0.0f, 1.0f);
+    const float ke = maxf(8.0f, fk - wr * fr - (1.0f - wr) * fo);
+    const float fe = clampf(sk - wr * sr - (1.0f - wr) * so, -1.5f * ke, 0.5f * ke);
+    return {wr, ke, ke - fe};
+}
+
+// Where a block sits between two cells, the same for every row.
+struct BlockPlace {
+    int i0, i1;      // the two cells
+    float t;         // t at the block centre
+    float perPixel;  // t per pixel (0 past a one-cell grid)
+};
+
+std::vector<BlockPlace> blockPlaces(const Grid& g, int blocks) {
+    std::vector<BlockPlace> out(static_cast<size_t>(blocks));
+    const float step = 1.0f / float(g.size);
+    for (int n = 0; n < blocks; ++n) {
+        // Past the outermost block centres the field is extrapolated, so a fall-off
+        // continues to the frame's edge.
+        const float centre = float(n * kStride) + 0.5f * float(kStride - 1);
+        const float fx = (centre + 0.5f) * step - 0.5f;
+        const int i0 = std::clamp(int(std::floor(fx)), 0, std::max(0, g.w - 2));
+        const int i1 = std::min(i0 + 1, g.w - 1);
+        out[size_t(n)] = {i0, i1, i1 > i0 ? fx - float(i0) : 0.0f, i1 > i0 ? step : 0.0f};
+    }
+    return out;
+}
+
+void rowBlocks(const float* line, const std::vector<BlockPlace>& places, BlockFields* out) {
+    for (size_t n = 0; n < places.size(); ++n) {
+        const BlockPlace& p = places[n];
+        BlockFields& b = out[n];
+        float mid[kRaw];
         for (int c = 0; c < kRaw; ++c) {
-            const float a = line[s.i0 * kRaw + c], d = line[s.i1 * kRaw + c] - a;
-            float* __restrict o = out + size_t(c) * padded + s.x0;
-            for (int i = 0; i < s.x1 - s.x0; ++i) {
-                o[i] = a + d * (s.t0 + s.dt * float(i));
-            }
+            const float a = line[p.i0 * kRaw + c], d = line[p.i1 * kRaw + c] - a;
+            mid[c] = a + d * p.t;
+            b.slope[c] = d * p.perPixel;
+            b.at[c] = mid[c] - b.slope[c] * 0.5f * float(kStride - 1);
         }
+        b.inv0 = 1.0f / keyTerms(mid[0], mid[1], mid[2], mid[3], mid[4], mid[5]).den;
     }
 }
+
+// What a row's soft key reads besides the pixels: the three channels of the row as floats
+// (r, k, o planes) and their sums down [1 2 1], each with two spare elements at both ends.
+struct RowPlanes {
+    const float* mid;
+    const float* sum;
+    int padded;  // elements per channel plane
+    int summed;  // elements per sum plane
+};
 
 // One block of kStride pixels: alpha, the unmixing, the output.
 //
@@ -339,50 +369,95 @@ KEYING_KERNEL void rowFields(const float* __restrict line, const std::vector<Spa
 // detail of the colour-difference alpha is swapped for that of a luma alpha, scaled by the
 // luma step from backdrop to subject and damped where that step is too small to trust.
 // Where chroma has full resolution the two agree and the swap changes nothing.
+//
+// The luma detail only counts where the chroma says the pixel is mixed, so a block that the
+// chroma alone puts wholly on the backdrop or wholly in the subject skips it.
 template <bool Blue>
-inline __attribute__((always_inline)) void softBlock(
-    quint32* __restrict px, const float* __restrict hr, const float* __restrict hk,
-    const float* __restrict ho, const float* __restrict f, int padded, Shape sh) {
-    const Luma l = sh.luma;
+inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int x,
+                                                     const BlockFields& bf, RowPlanes pl,
+                                                     Shape sh) {
+    float fr[kStride], fk[kStride], fo[kStride], wr[kStride], gain[kStride], chroma[kStride];
+    float sy[kStride];
+    int r[kStride], k[kStride], o[kStride];
     for (int i = 0; i < kStride; ++i) {
-        const float fr = f[i], fk = f[padded + i], fo = f[2 * padded + i];
-        const float sr = f[3 * padded + i], sk = f[4 * padded + i], so = f[5 * padded + i];
-        const float sy = f[6 * padded + i];
-        const float wr = clampf(0.5f + (sr - so) * (1.0f / 40.0f), 0.0f, 1.0f);
-        const float ke = maxf(8.0f, fk - wr * fr - (1.0f - wr) * fo);
-        const float fe = clampf(sk - wr * sr - (1.0f - wr) * so, -1.5f * ke, 0.5f * ke);
-        const float gain = 1.0f / (ke - fe);
+        const float t = float(i);
+        fr[i] = bf.at[0] + bf.slope[0] * t;
+        fk[i] = bf.at[1] + bf.slope[1] * t;
+        fo[i] = bf.at[2] + bf.slope[2] * t;
+        const float sr = bf.at[3] + bf.slope[3] * t, sk = bf.at[4] + bf.slope[4] * t;
+        const float so = bf.at[5] + bf.slope[5] * t;
+        sy[i] = bf.at[6] + bf.slope[6] * t;
+        const KeyTerms kt = keyTerms(fr[i], fk[i], fo[i], sr, sk, so);
+        wr[i] = kt.wr;
+        // The denominator changes slowly: one Newton step from the block centre's reciprocal.
+        gain[i] = bf.inv0 * (2.0f - bf.inv0 * kt.den);
 
         const quint32 p = px[i];
-        const int r = int((p >> 16) & 0xff), g = int((p >> 8) & 0xff), b = int(p & 0xff);
-        const int k = Blue ? b : g, o = Blue ? g : b;
-        const float e = float(k) - wr * float(r) - (1.0f - wr) * float(o);
-        const float chroma = (ke - e) * gain;
-        // The luma detail only where the chroma says the pixel is mixed: texture inside the
-        // subject or noise on the backdrop is no change of coverage.
-        const float step = sy - (l.r * fr + l.k * fk + l.o * fo);
-        const float hy = l.r * hr[i] + l.k * hk[i] + l.o * ho[i];
-        const float he = hk[i] - wr * hr[i] - (1.0f - wr) * ho[i];
-        const float c = clampf(chroma, 0.0f, 1.0f);
+        r[i] = int((p >> 16) & 0xff);
+        const int g = int((p >> 8) & 0xff), b = int(p & 0xff);
+        k[i] = Blue ? b : g, o[i] = Blue ? g : b;
+        const float e = float(k[i]) - wr[i] * float(r[i]) - (1.0f - wr[i]) * float(o[i]);
+        chroma[i] = (kt.ke - e) * gain[i];
+    }
+    // Kept apart from the loop above, which then stays vectorised.
+    float least = chroma[0], most = chroma[0];
+    for (int i = 1; i < kStride; ++i) {
+        least = minf(least, chroma[i]), most = maxf(most, chroma[i]);
+    }
+    const bool clear = most <= sh.clearBelow, solid = least >= sh.solidAbove;
+    if (clear) {
+        for (int i = 0; i < kStride; ++i) {
+            px[i] = 0u;
+        }
+        return;
+    }
+    if (solid) {
+        for (int i = 0; i < kStride; ++i) {
+            const int excess = maxi(0, k[i] - maxi(r[i], o[i]));
+            const int kOpaque = k[i] - int(float(excess) * sh.opaqueDespill + 0.5f);
+            const quint32 outG = quint32(Blue ? o[i] : kOpaque),
+                          outB = quint32(Blue ? kOpaque : o[i]);
+            px[i] = (px[i] & 0xff000000u) | (quint32(r[i]) << 16) | (outG << 8) | outB;
+        }
+        return;
+    }
+    const Luma l = sh.luma;
+    const float* mr = pl.mid + x;
+    const float* mk = mr + pl.padded;
+    const float* mo = mk + pl.padded;
+    const float* sr = pl.sum + x;
+    const float* sk = sr + pl.summed;
+    const float* so = sk + pl.summed;
+    auto detail = [](const float* m, const float* s, int i) {
+        return m[i] - (s[i] + 4.0f * s[i + 1] + 6.0f * s[i + 2] + 4.0f * s[i + 3] + s[i + 4]) *
+                          (1.0f / 64.0f);
+    };
+    for (int i = 0; i < kStride; ++i) {
+        const float hr = detail(mr, sr, i), hk = detail(mk, sk, i), ho = detail(mo, so, i);
+        const float step = sy[i] - (l.r * fr[i] + l.k * fk[i] + l.o * fo[i]);
+        const float hy = l.r * hr + l.k * hk + l.o * ho;
+        const float he = hk - wr[i] * hr - (1.0f - wr[i]) * ho;
+        const float c = clampf(chroma[i], 0.0f, 1.0f);
         const float mixed = minf(1.0f, 8.0f * c * (1.0f - c));
-        const float raw = chroma + mixed * step * (hy + he * gain * step) / (step * step + 225.0f);
+        const float raw =
+            chroma[i] + mixed * step * (hy + he * gain[i] * step) / (step * step + 225.0f);
         const float a = clampf((raw - sh.lo) * sh.scale, 0.0f, 1.0f);
         const int a8 = int(a * 255.0f + 0.5f);
         // Unmix with the stored alpha, so what is written composes back to the photo.
-        const float af = float(a8 > 1 ? a8 : 1) * (1.0f / 255.0f);
-        const float inv = 1.0f / af, rest = 1.0f - af;
-        const float ur = clampf((float(r) - rest * fr) * inv, 0.0f, 255.0f);
-        const float uk = clampf((float(k) - rest * fk) * inv, 0.0f, 255.0f);
-        const float uo = clampf((float(o) - rest * fo) * inv, 0.0f, 255.0f);
+        const float a8f = float(a8 > 1 ? a8 : 1);
+        const float inv = 255.0f / a8f, restLow = 1.0f - a8f * (1.0f / 255.0f);
+        const float ur = clampf((float(r[i]) - restLow * fr[i]) * inv, 0.0f, 255.0f);
+        const float uk = clampf((float(k[i]) - restLow * fk[i]) * inv, 0.0f, 255.0f);
+        const float uo = clampf((float(o[i]) - restLow * fo[i]) * inv, 0.0f, 255.0f);
         const float ukClipped = minf(uk, maxf(ur, uo));
         // An opaque pixel keeps its colour unless spill correction asks otherwise.
-        const int excess = maxi(0, k - maxi(r, o));
-        const int kOpaque = k - int(float(excess) * sh.opaqueDespill + 0.5f);
+        const int excess = maxi(0, k[i] - maxi(r[i], o[i]));
+        const int kOpaque = k[i] - int(float(excess) * sh.opaqueDespill + 0.5f);
         const int opaque = a8 >= 255;
-        const int outR = opaque ? r : int(ur + 0.5f);
+        const int outR = opaque ? r[i] : int(ur + 0.5f);
         const int outK = opaque ? kOpaque : int(ukClipped + 0.5f);
-        const int outO = opaque ? o : int(uo + 0.5f);
-        const int outA = opaque ? int(p >> 24) : a8;
+        const int outO = opaque ? o[i] : int(uo + 0.5f);
+        const int outA = opaque ? int(px[i] >> 24) : a8;
         const int outG = Blue ? outO : outK, outB = Blue ? outK : outO;
         const quint32 q =
             (quint32(outA) << 24) | (quint32(outR) << 16) | (quint32(outG) << 8) | quint32(outB);
@@ -390,35 +465,31 @@ inline __attribute__((always_inline)) void softBlock(
     }
 }
 
-// A row of w pixels; the detail planes are padded to whole blocks.
+// A row of w pixels; the planes are padded to whole blocks.
 template <bool Blue>
-inline __attribute__((always_inline)) void softRowBody(quint32* px, int w, const float* detail,
-                                                       int padded, const float* fields, Shape sh) {
-    const float* hr = detail;
-    const float* hk = detail + padded;
-    const float* ho = detail + 2 * padded;
+inline __attribute__((always_inline)) void softRowBody(quint32* px, int w,
+                                                       const BlockFields* blocks, RowPlanes pl,
+                                                       Shape sh) {
     const int whole = w / kStride;
     for (int n = 0; n < whole; ++n) {
-        const int x = n * kStride;
-        softBlock<Blue>(px + x, hr + x, hk + x, ho + x, fields + x, padded, sh);
+        softBlock<Blue>(px + n * kStride, n * kStride, blocks[n], pl, sh);
     }
     if (const int rest = w - whole * kStride; rest > 0) {
         quint32 tail[kStride] = {};
         std::copy(px + whole * kStride, px + w, tail);
-        const int x = whole * kStride;
-        softBlock<Blue>(tail, hr + x, hk + x, ho + x, fields + x, padded, sh);
-        std::copy(tail, tail + rest, px + x);
+        softBlock<Blue>(tail, whole * kStride, blocks[whole], pl, sh);
+        std::copy(tail, tail + rest, px + whole * kStride);
     }
 }
 
-KEYING_KERNEL void softRowGreen(quint32* px, int w, const float* detail, int padded,
-                                const float* fields, Shape sh) {
-    softRowBody<false>(px, w, detail, padded, fields, sh);
+KEYING_KERNEL void softRowGreen(quint32* px, int w, const BlockFields* blocks, RowPlanes pl,
+                                Shape sh) {
+    softRowBody<false>(px, w, blocks, pl, sh);
 }
 
-KEYING_KERNEL void softRowBlue(quint32* px, int w, const float* detail, int padded,
-                               const float* fields, Shape sh) {
-    softRowBody<true>(px, w, detail, padded, fields, sh);
+KEYING_KERNEL void softRowBlue(quint32* px, int w, const BlockFields* blocks, RowPlanes pl,
+                               Shape sh) {
+    softRowBody<true>(px, w, blocks, pl, sh);
 }
 
 // The three channels of a row as floats, one plane each: r, k, o.
@@ -436,20 +507,14 @@ KEYING_KERNEL void channelRow(const quint32* __restrict px, float* __restrict ou
     }
 }
 
-// A channel minus its blur ([1 2 1] down, [1 4 6 4 1] across): the detail finer than the
-// chroma planes of a JPEG. `sum` has two spare elements at each end.
-KEYING_KERNEL void detailRow(const float* __restrict above, const float* __restrict mid,
-                             const float* __restrict below, float* __restrict sum,
-                             float* __restrict out, int n) {
+// A channel's sum down [1 2 1], for the blur that the detail takes off ([1 4 6 4 1] across).
+// `sum` has two spare elements at each end, copies of the outermost pixels.
+KEYING_KERNEL void columnSumRow(const float* __restrict above, const float* __restrict mid,
+                                const float* __restrict below, float* __restrict sum, int n) {
     for (int i = 0; i < n; ++i) {
         sum[i + 2] = above[i] + 2.0f * mid[i] + below[i];
     }
     sum[0] = sum[1] = sum[2], sum[n + 3] = sum[n + 2] = sum[n + 1];
-    for (int i = 0; i < n; ++i) {
-        out[i] = mid[i] -
-                 (sum[i] + 4.0f * sum[i + 1] + 6.0f * sum[i + 2] + 4.0f * sum[i + 3] + sum[i + 4]) *
-                     (1.0f / 64.0f);
-    }
 }
 
 }  // namespace
@@ -468,15 +533,21 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     sh.opaqueDespill = s.correctSpill ? 0.5f + float(std::clamp(s.spill, 0, 40)) / 80.0f : 0.0f;
     sh.luma = lumaWeights(blue);
 
+    // Whatever the luma detail adds, no alpha comes out of the ramp above 0 or below 1 here.
+    sh.clearBelow = std::min(0.0f, sh.lo);
+    sh.solidAbove = std::max(1.0f, sh.lo + 1.0f / sh.scale);
+
     const int w = img.width(), h = img.height();
     const int padded = (w + kStride - 1) / kStride * kStride;
-    const std::vector<Span> spans = spansOf(grid, w);
+    const int blocks = padded / kStride;
+    const int summed = padded + 4;
     uchar* bits = img.bits();
     const qsizetype bpl = img.bytesPerLine();
     auto rowAt = [&](int y) { return reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl); };
     // The detail needs the photo's rows above and below, but each band rewrites its rows in
     // place: first every band keeps the channels of its own first and last row.
     const std::vector<core::RowBand> bands = core::rowBands(h, w);
+    const std::vector<BlockPlace> places = blockPlaces(grid, blocks);
     const size_t plane = size_t(padded) * 3;  // one row's three channels
     std::vector<float> edges(bands.size() * 2 * plane);
     core::runBands(bands, [&](size_t i, const core::RowBand& b) {
@@ -484,13 +555,13 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
         channelRow(rowAt(b.last - 1), &edges[(2 * i + 1) * plane], w, padded, blue);
     });
     core::runBands(bands, [&](size_t i, const core::RowBand& b) {
-        std::vector<float> buf(plane * 4 + size_t(padded) + 4);
-        std::vector<float> fields(size_t(kRaw) * padded), line(size_t(grid.w) * kRaw);
+        std::vector<float> buf(plane * 3 + size_t(summed) * 3);
+        std::vector<float> line(size_t(grid.w) * kRaw);
+        std::vector<BlockFields> fields(static_cast<size_t>(blocks));
         float* above = buf.data();
         float* mid = above + plane;
         float* below = mid + plane;
-        float* detail = below + plane;
-        float* sum = detail + plane;
+        float* sum = below + plane;
         const float* prevBand = &edges[(i > 0 ? 2 * i - 1 : 0) * plane];
         const float* nextBand = &edges[(i + 1 < bands.size() ? 2 * i + 2 : 2 * i + 1) * plane];
         std::copy(prevBand, prevBand + plane, above);
@@ -503,11 +574,12 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
             }
             for (int c = 0; c < 3; ++c) {
                 const size_t at = size_t(c) * padded;
-                detailRow(above + at, mid + at, below + at, sum, detail + at, w);
+                columnSumRow(above + at, mid + at, below + at, sum + size_t(c) * summed, w);
             }
             lineAt(grid, y, line.data());
-            rowFields(line.data(), spans, padded, fields.data());
-            (blue ? softRowBlue : softRowGreen)(rowAt(y), w, detail, padded, fields.data(), sh);
+            rowBlocks(line.data(), places, fields.data());
+            const RowPlanes pl{mid, sum, padded, summed};
+            (blue ? softRowBlue : softRowGreen)(rowAt(y), w, fields.data(), pl, sh);
             std::swap(above, mid);
             std::swap(mid, below);
         }
