@@ -89,3 +89,22 @@ TEST(OutputFolder, IsDocumentsVerdaluxMadeIfNeededElseDocuments) {
     EXPECT_EQ(startup::outputFolder(other.path()), o.absoluteFilePath("Documents"));
     EXPECT_EQ(startup::applicationFolder(other.path()), o.absolutePath());
 }
+
+TEST(ApplicationFolder, IsTheFirstOfBinAndShareMattoraThatHoldsBkgElseBin) {
+    const struct {
+        QStringList folders;
+        const char* expected;
+    } cases[] = {{{"bin"}, "bin"},
+                 {{"bin/Bkg"}, "bin"},
+                 {{"bin", "share/mattora/Bkg"}, "share/mattora"},
+                 {{"bin/Bkg", "share/mattora/Bkg"}, "bin"},
+                 {{"bin", "share/mattora"}, "bin"}};
+    for (const auto& c : cases) {
+        QTemporaryDir prefix;
+        for (const QString& folder : c.folders)
+            ASSERT_TRUE(QDir(prefix.path()).mkpath(folder));
+        EXPECT_EQ(startup::applicationFolder(prefix.filePath("bin")),
+                  QDir(prefix.filePath(c.expected)).canonicalPath())
+            << c.folders.join(", ").toStdString();
+    }
+}
