@@ -13,6 +13,7 @@
 #include "batch_process.h"
 #include "exif_jpeg.h"
 #include "qt_printers.h"
+#include "support/files.h"
 
 namespace {
 
@@ -28,9 +29,7 @@ protected:
         return path(name);
     }
     QString file(const QString& name, const QByteArray& bytes) {
-        QFile f(path(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-        return path(name);
+        return writeFile(path(name), bytes);
     }
     BatchResult run(const QStringList& args) {
         return runBatchTool(QStringList{"--background", photo("bg.png", QSize(200, 150))} + args,

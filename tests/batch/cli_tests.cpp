@@ -8,6 +8,7 @@
 
 #include "batch_process.h"
 #include "qt_printers.h"
+#include "support/files.h"
 #include "support/photos.h"
 
 namespace {
@@ -28,10 +29,6 @@ protected:
         QDir().mkpath(QFileInfo(file).absolutePath());
         EXPECT_TRUE(photos::studioShot(size.width(), size.height()).save(file, "PNG"));
         return file;
-    }
-    void write(const QString& name, const QByteArray& data) {
-        QFile f(path(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
     }
     BatchResult run(const QStringList& args) { return runBatchTool(args, path("home")); }
     QStringList written() const { return QDir(out).entryList({"*.png"}, QDir::Files); }
@@ -91,7 +88,7 @@ TEST_F(BatchCommand, ValuesAtTheEndsOfTheirRangesAreAcceptedAndTheDefaultFolderI
 }
 
 TEST_F(BatchCommand, PhotosThatCannotBeReadOrWrittenAreReportedAndTheOthersDone) {
-    write("broken.jpg", "\xff\xd8\xff\xe0 not really a JPEG");
+    writeFile(path("broken.jpg"), "\xff\xd8\xff\xe0 not really a JPEG");
     const QString first = photo("a/shot.png"), second = photo("b/shot.jpg", QSize(90, 60));
     const QString inside = photo("out/studio.png");  // its result would replace it
     BatchResult r =

@@ -7,16 +7,7 @@
 
 #include "core/photofile.h"
 #include "qt_printers.h"
-
-namespace {
-
-void write(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
-
-}  // namespace
+#include "support/files.h"
 
 TEST(LoadPhoto, HundredMegapixelsLoadAndBrokenFilesGiveNullImages) {
     QTemporaryDir tmp;
@@ -27,7 +18,7 @@ TEST(LoadPhoto, HundredMegapixelsLoadAndBrokenFilesGiveNullImages) {
     big = QImage();
     EXPECT_EQ(loadPhoto(tmp.filePath("medium-format.jpg")).size(), QSize(12000, 8400));
 
-    write(tmp.filePath("notes.jpg"), "not a photo at all");
+    writeFile(tmp.filePath("notes.jpg"), "not a photo at all");
     for (const QString& path : {QString(), tmp.filePath("gone.jpg"), tmp.filePath("notes.jpg")})
         EXPECT_TRUE(loadPhoto(path).isNull()) << path.toStdString();
 

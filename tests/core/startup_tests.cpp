@@ -9,18 +9,13 @@
 
 #include "core/startup.h"
 #include "qt_printers.h"
+#include "support/files.h"
 
 namespace {
 
 QByteArray contents(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
-}
-
-void write(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
 }
 
 }  // namespace
@@ -32,7 +27,7 @@ TEST(Log, AnEarlierLogIsEmptiedAndAMissingOneCreatedPrivate) {
     ASSERT_TRUE(startup::openLog(log));
     EXPECT_EQ(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::WriteOther), 0);
     log.close();
-    write(path, "an old record that is much longer than the new one\n");
+    writeFile(path, "an old record that is much longer than the new one\n");
     QFile again(path);
     ASSERT_TRUE(startup::openLog(again));
     again.write(" release ev = 0, 0\n");
@@ -60,7 +55,7 @@ TEST(Log, PathsThatAreNotTheUsersOwnPlainFileAreRefusedUntouched) {
         const QString log = tmp.filePath("log.txt"), file = tmp.filePath(c.file);
         const QByteArray target = QFile::encodeName(file), path = QFile::encodeName(log);
         if (c.kind != Dangling && c.kind != Folder)
-            write(file, c.contents);
+            writeFile(file, c.contents);
         const bool made =
             ((c.kind != Symlink && c.kind != Dangling) || QFile::link(file, log)) &&
             (c.kind != HardLink || ::link(target.constData(), path.constData()) == 0) &&
@@ -78,14 +73,13 @@ TEST(OutputFolder, IsDocumentsVerdaluxMadeIfNeededElseDocuments) {
     QTemporaryDir home;
     const QDir h(home.path());
     EXPECT_EQ(startup::outputFolder(home.path()), h.absoluteFilePath("Documents/Verdalux"));
-    write(h.filePath("Documents/Verdalux/shot.png"), "composite");
+    writeFile(h.filePath("Documents/Verdalux/shot.png"), "composite");
     EXPECT_EQ(startup::outputFolder(home.path()), h.absoluteFilePath("Documents/Verdalux"));
     EXPECT_EQ(contents(h.filePath("Documents/Verdalux/shot.png")), QByteArray("composite"));
 
     QTemporaryDir other;
     const QDir o(other.path());
-    ASSERT_TRUE(o.mkpath("Documents"));
-    write(o.filePath("Documents/Verdalux"), "not a folder");
+    writeFile(o.filePath("Documents/Verdalux"), "not a folder");
     EXPECT_EQ(startup::outputFolder(other.path()), o.absoluteFilePath("Documents"));
     EXPECT_EQ(startup::applicationFolder(other.path()), o.absolutePath());
 }

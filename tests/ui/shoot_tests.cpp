@@ -15,10 +15,11 @@
 
 #include "compose/window/gview.h"
 #include "core/startup.h"
-#include "window_fixture.h"
 #include "exif_jpeg.h"
+#include "support/files.h"
 #include "ui/dialog.h"
 #include "ui/thumbnails.h"
+#include "window_fixture.h"
 
 namespace {
 
@@ -56,10 +57,7 @@ protected:
         return out;
     }
     QString write(const QString& name, const QByteArray& bytes) {
-        QFile f(m_app.filePath(name));
-        QDir().mkpath(QFileInfo(f).absolutePath());
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-        return f.fileName();
+        return writeFile(m_app.filePath(name), bytes);
     }
     std::unique_ptr<Dialog> window;
     QListWidget *fg = nullptr, *bk = nullptr;
