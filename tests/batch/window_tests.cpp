@@ -3,12 +3,10 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QListWidget>
-#include <QMouseEvent>
 #include <QSlider>
 #include <QSpinBox>
 
 #include "batch_process.h"
-#include "compose/window/gview.h"
 #include "ui/dialog.h"
 #include "ui/window_fixture.h"
 
@@ -56,15 +54,9 @@ protected:
         if (!l.drag.isNull()) {
             auto* view = w.findChild<Gview*>("graphicsView");
             const QPoint from(150, 150), to = from + l.drag;
-            QMouseEvent press(QEvent::MouseButtonPress, from, view->mapToGlobal(from),
-                              Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-            QMouseEvent move(QEvent::MouseMove, to, view->mapToGlobal(to), Qt::NoButton,
-                             Qt::LeftButton, Qt::NoModifier);
-            QMouseEvent release(QEvent::MouseButtonRelease, to, view->mapToGlobal(to),
-                                Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-            view->mousePressEvent(&press);
-            view->mouseMoveEvent(&move);
-            view->mouseReleaseEvent(&release);
+            mouse(view, QEvent::MouseButtonPress, from);
+            mouse(view, QEvent::MouseMove, to);
+            mouse(view, QEvent::MouseButtonRelease, to);
         }
         get("Run")->click();
         EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();

@@ -8,9 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 
 #include "app/globals.h"
+#include "compose/window/gview.h"
 #include "qt_printers.h"
 #include "support/photos.h"
 #include "ui/desktop.h"
@@ -79,6 +81,17 @@ protected:
         QDir().mkpath(QFileInfo(path).absolutePath());
         EXPECT_TRUE(img.save(path, "PNG")) << path.toStdString();
         return path;
+    }
+
+    // A left-button press, move or release at `at` in the preview, as a user's mouse sends it.
+    static void mouse(Gview* view, QEvent::Type type, QPoint at,
+                      Qt::MouseButtons buttons = Qt::LeftButton) {
+        QMouseEvent e(type, QPointF(at), view->mapToGlobal(QPointF(at)),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : buttons, Qt::NoModifier);
+        type == QEvent::MouseButtonPress ? view->mousePressEvent(&e)
+        : type == QEvent::MouseMove      ? view->mouseMoveEvent(&e)
+                                         : view->mouseReleaseEvent(&e);
     }
 
     void clearLog() {

@@ -3,13 +3,11 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QListWidget>
-#include <QMouseEvent>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
 #include <memory>
 
-#include "compose/window/gview.h"
 #include "ui/dialog.h"
 #include "window_fixture.h"
 
@@ -24,14 +22,6 @@ protected:
     template <class T = QAbstractButton>
     T* get(const char* name) {
         return window->findChild<T*>(name);
-    }
-    void mouse(QEvent::Type type, QPoint at, Qt::MouseButtons buttons = Qt::LeftButton) {
-        QMouseEvent e(type, QPointF(at), view->mapToGlobal(QPointF(at)),
-                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : buttons, Qt::NoModifier);
-        type == QEvent::MouseButtonPress ? view->mousePressEvent(&e)
-        : type == QEvent::MouseMove      ? view->mouseMoveEvent(&e)
-                                         : view->mouseReleaseEvent(&e);
     }
     QImage shown() const {
         const QList<QGraphicsItem*> items = view->scene()->items();
@@ -140,15 +130,15 @@ TEST_F(Window, DraggingMovesTheForegroundByTheDistanceDragged) {
     installSamples();
     open();
     clearLog();
-    mouse(QEvent::MouseButtonPress, {100, 100});
-    mouse(QEvent::MouseMove, {115, 95});
-    mouse(QEvent::MouseMove, {200, 200}, Qt::RightButton);
-    mouse(QEvent::MouseMove, {160, 130});
+    mouse(view, QEvent::MouseButtonPress, {100, 100});
+    mouse(view, QEvent::MouseMove, {115, 95});
+    mouse(view, QEvent::MouseMove, {200, 200}, Qt::RightButton);
+    mouse(view, QEvent::MouseMove, {160, 130});
     EXPECT_EQ(MyGlobal::xshiftFG, 0) << "offsets are committed on release only";
     EXPECT_EQ(shown(), composite(60, 30)
                            .scaled(415, 345, Qt::IgnoreAspectRatio, Qt::FastTransformation)
                            .convertToFormat(QImage::Format_ARGB32));
-    mouse(QEvent::MouseButtonRelease, {160, 130});
+    mouse(view, QEvent::MouseButtonRelease, {160, 130});
     EXPECT_EQ(MyGlobal::xshiftFG, 60);
     EXPECT_EQ(MyGlobal::yshiftFG, 30);
     EXPECT_FALSE(MyGlobal::mouseMove);
