@@ -31,15 +31,12 @@ QByteArray encoded(const QImage& image, int quality, bool ours) {
 
 // Everything a decoded PNG carries besides its pixels.
 QString metadata(const QImage& img) {
-    QString out = QStringLiteral("format %1, %2 x %3 dpm, offset %4,%5, space %6 '%7' %8")
-                      .arg(img.format())
-                      .arg(img.dotsPerMeterX())
-                      .arg(img.dotsPerMeterY())
-                      .arg(img.offset().x())
-                      .arg(img.offset().y())
-                      .arg(img.colorSpace().isValid())
-                      .arg(img.colorSpace().description(),
-                           QString::fromLatin1(img.colorSpace().iccProfile().toHex()));
+    const QColorSpace cs = img.colorSpace();
+    QString out = QString::asprintf("format %d, %d x %d dpm, offset %d,%d, space %d '%s' %s",
+                                    int(img.format()), img.dotsPerMeterX(), img.dotsPerMeterY(),
+                                    img.offset().x(), img.offset().y(), int(cs.isValid()),
+                                    cs.description().toUtf8().constData(),
+                                    cs.iccProfile().toHex().constData());
     for (const QString& key : img.textKeys())
         out += "\n" + key + "=" + img.text(key);
     return out;
@@ -131,13 +128,9 @@ TEST(PngEncode, MetadataMatchesQt) {
                               {"Empty", ""},
                               {"  spaced   key ", "squeezed"},
                               {"spaced key", "same keyword as the one above"},
-                              {"Pr\xc3\xa9"
-                               "fix \xe2\x82\xac",
-                               "key outside Latin-1"},
+                              {"Pr\u00e9fix \u20ac", "key outside Latin-1"},
                               {"ctl\x01key", "control character"},
-                              {"\xc2\x85"
-                               "C1",
-                               "C1 control \xc2\x85 value"}};
+                              {"\u0085C1", "C1 control \u0085 value"}};
     for (const auto& t : texts)
         img.setText(QString::fromUtf8(t[0]), QString::fromUtf8(t[1]));
     img.setText("Nul", QString("before") + QChar(0) + QString("after"));
