@@ -51,12 +51,11 @@ TEST(Composite, CanvasSizeAndBlendFollowTheSettings) {
                  {1, 0, 100, {1000, 800}}, {0, 1, 50, {300, 200}},   {1, 1, 50, {300, 200}},
                  {1, 0, 50, {1000, 800}},  {0, 1, 150, {900, 600}},  {0, 1, 5, {30, 20}},
                  {0, 1, -50, {0, 0}},      {0, 1, 200000000, {0, 0}}};
-    for (const auto& c : cases)
-        EXPECT_EQ(compose::createComposite(bg, fg, 0, 0, false,
-                                           settings(c.canvas, c.bgScale, 1, c.fgSize))
-                      .size(),
-                  c.expected)
+    for (const auto& c : cases) {
+        const ComposeSettings s = settings(c.canvas, c.bgScale, 1, c.fgSize);
+        EXPECT_EQ(compose::createComposite(bg, fg, 0, 0, false, s).size(), c.expected)
             << c.canvas << " " << c.bgScale << " " << c.fgSize;
+    }
     // Alpha 248 lets 7 of 255 of the background through; over a margin it stays translucent.
     const auto at = [](quint32 bg, QSize size, quint32 fg, int bgScale) {
         const QImage out =
@@ -105,10 +104,8 @@ TEST(Composite, MatchesThePainterOverManyGeometries) {
             const ComposeSettings s = settings(mode & 1, (mode >> 1) & 1, mode >> 2, c.fgSize);
             compose::ComposeCache cache;
             for (const QPoint o : offsets) {
-                SCOPED_TRACE(testing::Message() << "fg " << ::testing::PrintToString(c.fg) << " bg "
-                                                << ::testing::PrintToString(c.bg) << " format "
-                                                << c.bgFormat << " size " << c.fgSize << " mode "
-                                                << mode << " at " << o.x() << "," << o.y());
+                SCOPED_TRACE(::testing::PrintToString(
+                    std::tuple(c.fg, c.bg, c.bgFormat, c.fgSize, mode, o)));
                 expectPainterResult(bg, fg, o, s, rng.bounded(2) ? &cache : nullptr);
             }
         }

@@ -59,8 +59,7 @@ TEST(MaskOutSoft, CoverageAndColourAgainstTheLocalBackdrop) {
             img.setPixel(c.at, qRgb(half(qRed), half(qGreen), half(qBlue)));
         }
         keying::KeySettings s;
-        s.magic = 10;
-        s.fine = c.fine;
+        s.magic = 10, s.fine = c.fine;
         s.backdrop = c.blue ? keying::Backdrop::Blue : keying::Backdrop::Green;
         keying::keyImage(img, 0, s);
         ASSERT_EQ(img.format(), QImage::Format_ARGB32);
