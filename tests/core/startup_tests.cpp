@@ -14,8 +14,7 @@
 namespace {
 
 QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+    return QFileInfo::exists(path) ? readFile(path) : QByteArray("<none>");
 }
 
 }  // namespace

@@ -15,3 +15,9 @@ inline QString writeFile(const QString& path, const QByteArray& bytes) {
         << path.toStdString();
     return path;
 }
+
+// The whole of `path`, or nothing when it cannot be read.
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}

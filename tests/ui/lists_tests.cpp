@@ -136,16 +136,13 @@ TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
     EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("photos/IMG_0042.JPG"));
 
     // No composite: the user is told and the earlier file stays whole.
-    QFile f(out("IMG_0042.png"));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray earlier = f.readAll();
-    f.close();
+    const QByteArray earlier = readFile(out("IMG_0042.png"));
+    ASSERT_FALSE(earlier.isEmpty());
     opened.clear();
     MyGlobal::ComposImg = QImage();
     press("Run");
     EXPECT_EQ(warnings.size(), 1);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), earlier);
+    EXPECT_EQ(readFile(out("IMG_0042.png")), earlier);
     EXPECT_EQ(QDir(MyGlobal::outputDir).entryList(QDir::Files), QStringList{"IMG_0042.png"});
 
     // A file where the folder should be: nobody, root included, can write below it.

@@ -14,6 +14,7 @@
 #include "app/globals.h"
 #include "compose/window/gview.h"
 #include "qt_printers.h"
+#include "support/files.h"
 #include "support/photos.h"
 #include "ui/desktop.h"
 
@@ -101,8 +102,7 @@ protected:
     }
     QByteArray logText() {
         MyGlobal::log.flush();
-        QFile f(MyGlobal::log.fileName());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return readFile(MyGlobal::log.fileName());
     }
     int releaseRecords() { return logText().count(" release ev = "); }
 
