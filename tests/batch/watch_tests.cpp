@@ -32,9 +32,7 @@ void write(const QString& file, const QByteArray& bytes, int parts = 1, int seco
             QThread::msleep(kSettleMs / 3);
     }
     const QDateTime time = QDateTime::currentDateTime().addSecs(-secondsAgo);
-    if (secondsAgo) {
-        ASSERT_TRUE(f.setFileTime(time, QFileDevice::FileModificationTime));
-    }
+    ASSERT_TRUE(!secondsAgo || f.setFileTime(time, QFileDevice::FileModificationTime));
 }
 
 // Writes a green studio shot to `file`, encoded as a file of its type holds it.

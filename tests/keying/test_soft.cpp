@@ -17,7 +17,6 @@ QRgb backdropAt(int x, bool blue, bool falloff) {
     return qRgb(int(qRed(k) * light), int(qGreen(k) * light), int(qBlue(k) * light));
 }
 
-// Whether (x, y) lies within `margin` of the patch [22, 42) squared.
 bool nearPatch(int x, int y, int margin) {
     return x >= 22 - margin && x < 42 + margin && y >= 22 - margin && y < 42 + margin;
 }

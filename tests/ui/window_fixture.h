@@ -62,7 +62,6 @@ protected:
     QStringList opened;     // every path handed to the desktop's opener
     QStringList warnings;   // every failure told to the user
 
-    // Copies the committed sample photos and backgrounds into the application folder.
     void installSamples() {
         const QString src = QStringLiteral(MATTORA_SOURCE_DIR "/resources/samples/");
         QDir().mkpath(m_app.filePath("Bkg"));
