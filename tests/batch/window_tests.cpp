@@ -52,7 +52,7 @@ protected:
         get("transparentbkg")->setChecked(l.transparent);
         get("refreshPreview")->click();
         if (!l.drag.isNull()) {
-            auto* view = w.findChild<Gview*>("graphicsView");
+            view = w.findChild<Gview*>("graphicsView");
             const QPoint from(150, 150), to = from + l.drag;
             mouse(view, QEvent::MouseButtonPress, from);
             mouse(view, QEvent::MouseMove, to);

@@ -19,9 +19,7 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         bg = makePhoto("Bkg/a.png", QSize(200, 150), qRgb(10, 20, 200));
-        window = std::make_unique<Dialog>();
-        fg = window->findChild<QListWidget*>("listWidget");
-        bk = window->findChild<QListWidget*>("listWidget_Bk");
+        open();
         QDir().mkpath(MyGlobal::outputDir);
     }
     void press(const char* button) { window->findChild<QPushButton*>(button)->click(); }
@@ -45,9 +43,6 @@ protected:
     QString out(const QString& name) const { return MyGlobal::outputDir + "/" + name; }
 
     QString bg;
-    std::unique_ptr<Dialog> window;
-    QListWidget* fg = nullptr;
-    QListWidget* bk = nullptr;
 };
 
 }  // namespace

@@ -27,9 +27,7 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         makePhoto("Bkg/a.png", QSize(200, 150), qRgb(10, 20, 200));
-        window = std::make_unique<Dialog>();
-        fg = window->findChild<QListWidget*>("listWidget");
-        bk = window->findChild<QListWidget*>("listWidget_Bk");
+        open();
         ASSERT_TRUE(settled());
     }
     bool settled() {
@@ -58,8 +56,6 @@ protected:
     QString write(const QString& name, const QByteArray& bytes) {
         return writeFile(m_app.filePath(name), bytes);
     }
-    std::unique_ptr<Dialog> window;
-    QListWidget *fg = nullptr, *bk = nullptr;
 };
 
 }  // namespace
@@ -110,7 +106,7 @@ TEST_F(ShootTest, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
     }
     // The pipe is the current foreground: no composite, so no stale preview either.
     EXPECT_TRUE(MyGlobal::ComposImg.isNull());
-    EXPECT_TRUE(window->findChild<Gview*>("graphicsView")->scene()->items().isEmpty());
+    EXPECT_TRUE(view->scene()->items().isEmpty());
 }
 
 TEST_F(ShootTest, ALateThumbnailOfARemovedEntryIsDropped) {

@@ -8,8 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <memory>
 
 #include "app/globals.h"
 #include "compose/window/gview.h"
@@ -17,6 +19,7 @@
 #include "support/files.h"
 #include "support/photos.h"
 #include "ui/desktop.h"
+#include "ui/dialog.h"
 
 // Puts the shared state back to its start values, points the application folder and the log at
 // temporary places and stands in for the desktop, so each test starts as a fresh run would.
@@ -105,5 +108,16 @@ protected:
     }
     int releaseRecords() { return logText().count(" release ev = "); }
 
+    // Opens the main window over the state set up so far.
+    void open() {
+        window = std::make_unique<Dialog>();
+        fg = window->findChild<QListWidget*>("listWidget");
+        bk = window->findChild<QListWidget*>("listWidget_Bk");
+        view = window->findChild<Gview*>("graphicsView");
+    }
+
     QTemporaryDir m_app;
+    std::unique_ptr<Dialog> window;  // closed before the application folder goes
+    QListWidget *fg = nullptr, *bk = nullptr;
+    Gview* view = nullptr;
 };

@@ -15,10 +15,6 @@ namespace {
 
 class Window : public WindowTest {
 protected:
-    void open() {
-        window = std::make_unique<Dialog>();
-        view = window->findChild<Gview*>("graphicsView");
-    }
     template <class T = QAbstractButton>
     T* get(const char* name) {
         return window->findChild<T*>(name);
@@ -34,9 +30,6 @@ protected:
             QImage(MyGlobal::CurSelectionBk).convertToFormat(QImage::Format_ARGB32),
             MyGlobal::PrevImg, x, y, false);
     }
-
-    std::unique_ptr<Dialog> window;
-    Gview* view = nullptr;
 };
 
 }  // namespace
@@ -45,11 +38,9 @@ TEST_F(Window, ListsTheSamplesEvenWhenMissingAndTheBackgroundFolderByName) {
     for (const char* name : {"b.PNG", "a.jpg", "c.jpeg", "d.bmp"})
         makePhoto(QStringLiteral("Bkg/") + name, QSize(8, 8), qRgb(1, 2, 3));
     open();
-    auto* bk = get<QListWidget>("listWidget_Bk");
     ASSERT_EQ(bk->count(), 2);
     EXPECT_EQ(bk->item(1)->text(), QDir(m_app.filePath("Bkg")).absolutePath() + "/b.PNG");
     EXPECT_EQ(MyGlobal::CurSelectionBk, QDir(m_app.filePath("Bkg")).absolutePath() + "/a.jpg");
-    auto* fg = get<QListWidget>("listWidget");
     ASSERT_EQ(fg->count(), 2);
     EXPECT_EQ(fg->item(1)->text(), m_app.path() + "/blue1.JPG");
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->pendingThumbnails() == 0; }));
@@ -61,7 +52,7 @@ TEST_F(Window, ListsTheSamplesEvenWhenMissingAndTheBackgroundFolderByName) {
 TEST_F(Window, StartsWithTheFirstSampleKeyedOverTheFirstBackground) {
     installSamples();
     open();
-    EXPECT_FALSE(get<QListWidget>("listWidget")->item(0)->icon().isNull());
+    EXPECT_FALSE(fg->item(0)->icon().isNull());
     EXPECT_EQ(logText(), QByteArray(" release ev = 0, 0\n")) << "exactly one refresh";
     EXPECT_EQ(qAlpha(MyGlobal::PrevImg.pixel(3, 3)), 0) << "the backdrop is keyed out";
     EXPECT_EQ(MyGlobal::ComposImg, composite(0, 0));
