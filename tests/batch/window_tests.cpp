@@ -1,13 +1,10 @@
 // The batch tool's file for a photo and settings is the file "Save Image" writes for them in the
 // window: the real Dialog is driven offscreen, then the tool is run with the same settings.
-#include <QAbstractButton>
 #include <QComboBox>
-#include <QListWidget>
 #include <QSlider>
 #include <QSpinBox>
 
 #include "batch_process.h"
-#include "ui/dialog.h"
 #include "ui/window_fixture.h"
 
 namespace {

@@ -2,13 +2,10 @@
 #include <QApplication>
 #include <QFileSystemWatcher>
 #include <QImageReader>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <memory>
 
-#include "ui/dialog.h"
 #include "ui/preset.h"
 #include "window_fixture.h"
 

@@ -5,7 +5,6 @@
 #include <QBuffer>
 #include <QGraphicsScene>
 #include <QLabel>
-#include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
@@ -13,10 +12,8 @@
 #include <QTest>
 #include <QUrl>
 
-#include "compose/window/gview.h"
 #include "core/startup.h"
 #include "exif_jpeg.h"
-#include "ui/dialog.h"
 #include "ui/thumbnails.h"
 #include "window_fixture.h"
 

@@ -2,13 +2,10 @@
 #include <QComboBox>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
-#include <QListWidget>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
-#include <memory>
 
-#include "ui/dialog.h"
 #include "window_fixture.h"
 
 namespace {
