@@ -19,11 +19,6 @@ protected:
         open();
         QDir().mkpath(MyGlobal::outputDir);
     }
-    void press(const char* button) { window->findChild<QPushButton*>(button)->click(); }
-    void add(const QStringList& files, const char* button = "AddForegGround") {
-        nextFiles = files;
-        press(button);
-    }
     void click(QListWidget* list, int row) { emit list->clicked(list->model()->index(row, 0)); }
     QStringList selected(const QListWidget* list) const {
         QStringList out;
@@ -103,7 +98,7 @@ TEST_F(Lists, RemoveTakesTheSelectedEntriesAndMakesANeighbourCurrent) {
         for (int row : c.deselect)
             fg->item(row)->setSelected(false);
         const int records = releaseRecords();
-        press("RemoveForeground");
+        get("RemoveForeground")->click();
         QStringList left;
         for (int row : c.left)
             left << name(row);
@@ -117,7 +112,7 @@ TEST_F(Lists, RemoveTakesTheSelectedEntriesAndMakesANeighbourCurrent) {
 
 TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
     add({makePhoto("photos/IMG_0042.JPG")});
-    press("Run");
+    get("Run")->click();
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join("\n").toStdString();
     EXPECT_EQ(opened, (QStringList{MyGlobal::outputDir, out("IMG_0042.png")}));
     QImageReader reader(out("IMG_0042.png"));
@@ -132,15 +127,15 @@ TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
     ASSERT_FALSE(earlier.isEmpty());
     opened.clear();
     MyGlobal::ComposImg = QImage();
-    press("Run");
+    get("Run")->click();
     EXPECT_EQ(warnings.size(), 1);
     EXPECT_EQ(readFile(out("IMG_0042.png")), earlier);
     EXPECT_EQ(QDir(MyGlobal::outputDir).entryList(QDir::Files), QStringList{"IMG_0042.png"});
 
     // A file where the folder should be: nobody, root included, can write below it.
-    press("refreshPreview");
+    get("refreshPreview")->click();
     MyGlobal::outputDir = bg + "/Verdalux";
-    press("Run");
+    get("Run")->click();
     ASSERT_EQ(warnings.size(), 2);
     EXPECT_TRUE(warnings[1].contains(QDir::toNativeSeparators(out("IMG_0042.png"))));
     EXPECT_TRUE(opened.isEmpty());
@@ -168,7 +163,7 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstAndThenEachNewOne) {
     file("notes.txt", 12, false);
     file("w.jpg.part", 13, false);
     fg->selectAll();
-    press("RemoveForeground");
+    get("RemoveForeground")->click();
     // The hidden "PreSets" button opens the folder window; Browse there picks the folder.
     nextFolder = hot;
     QTimer::singleShot(0, [] {

@@ -30,10 +30,6 @@ protected:
     bool settled() {
         return QTest::qWaitFor([this] { return window->pendingThumbnails() == 0; }, 20000);
     }
-    void add(const QStringList& files) {
-        nextFiles = files;
-        window->findChild<QPushButton*>("AddForegGround")->click();
-    }
     static QRgb iconPixel(const QListWidgetItem* item, QPoint at = QPoint(37, 32)) {
         return item->icon().pixmap(74, 64).toImage().pixel(at);
     }

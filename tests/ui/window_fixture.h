@@ -108,6 +108,14 @@ protected:
     }
     int releaseRecords() { return logText().count(" release ev = "); }
 
+    template <class T = QAbstractButton>
+    T* get(const char* name) {
+        return window->findChild<T*>(name);
+    }
+    void add(const QStringList& files, const char* button = "AddForegGround") {
+        nextFiles = files;
+        get(button)->click();
+    }
     // Opens the main window over the state set up so far.
     void open() {
         window = std::make_unique<Dialog>();

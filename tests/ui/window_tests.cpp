@@ -12,10 +12,6 @@ namespace {
 
 class Window : public WindowTest {
 protected:
-    template <class T = QAbstractButton>
-    T* get(const char* name) {
-        return window->findChild<T*>(name);
-    }
     QImage shown() const {
         const QList<QGraphicsItem*> items = view->scene()->items();
         const auto* item =
