@@ -142,17 +142,12 @@ TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
 }
 
 TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstAndThenEachNewOne) {
-    QTemporaryDir hotDir;
-    const QString hot = hotDir.path();
+    const QString hot = m_app.filePath("hot");
     const QDateTime start = QDateTime::currentDateTime().addDays(-1);
     const auto file = [&](const QString& name, int minutes, bool photo = true) {
-        QImage img(40, 30, QImage::Format_RGB32);
-        img.fill(qRgb(30, 200, 60));
-        QFile f(hot + "/" + name);
-        EXPECT_TRUE(!photo || img.save(f.fileName(), "PNG"));
+        QFile f(photo ? makePhoto("hot/" + name, QSize(40, 30), qRgb(30, 200, 60))
+                      : writeFile(hot + "/" + name, "x"));
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        if (!photo)
-            f.write("x");
         ASSERT_TRUE(f.setFileTime(start.addSecs(60 * minutes), QFileDevice::FileModificationTime));
     };
     file("c.png", 10);
