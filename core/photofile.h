@@ -34,7 +34,8 @@ struct PhotoLoad {
 };
 
 // Decodes the photo at `path`, the format detected from its contents, turned upright as its
-// EXIF orientation says. Only regular files are opened. Warnings of the decoder mark the photo as damaged instead of reaching stderr.
+// EXIF orientation says. Only regular files are opened. Warnings of the decoder mark the photo as
+// damaged instead of reaching stderr.
 PhotoLoad readPhoto(const QString& path, qint64 maxPixels = kDefaultMaxPixels);
 
 // The same from an open device (for example a QBuffer).

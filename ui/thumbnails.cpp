@@ -12,9 +12,7 @@
 #include "core/photofile.h"
 #include "ui/photonote.h"
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 QString entryToolTip(const QString& path, const QSize& pixels, const QString& note) {
     QString tip = path;
