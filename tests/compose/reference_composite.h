@@ -11,42 +11,32 @@ namespace reference {
 
 inline QImage composite(const QImage& bImage, const QImage& oImage, int x, int y, bool transparent,
                         const compose::ComposeSettings& s) {
-    if (transparent) {
+    if (transparent)
         return oImage;
-    }
-    if (bImage.isNull() || oImage.isNull()) {
+    if (bImage.isNull() || oImage.isNull())
         return QImage();
-    }
-    const int w = oImage.width() * s.fgSize / 100;
-    const int h = oImage.height() * s.fgSize / 100;
+    const int w = oImage.width() * s.fgSize / 100, h = oImage.height() * s.fgSize / 100;
     QImage fg;
-    if (w > 0 && h > 0) {
+    if (w > 0 && h > 0)
         fg = oImage.scaled(w, h, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    }
     QImage bg = bImage;
     if (s.bgScale == compose::BackgroundScale::Fit) {
         bg = fg.isNull() ? QImage()
                          : bg.scaled(fg.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     const QSize canvasSize = s.canvas == compose::Canvas::Foreground ? fg.size() : bg.size();
-    if (canvasSize.isEmpty()) {
+    if (canvasSize.isEmpty())
         return QImage();
-    }
     QImage canvas(canvasSize, QImage::Format_ARGB32_Premultiplied);
     QPainter p(&canvas);
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.fillRect(canvas.rect(), Qt::transparent);
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    int bx = 0;
-    int by = 0;
-    if (s.align == compose::Align::Center) {
-        bx = (canvas.width() - bg.width()) / 2;
-        by = (canvas.height() - bg.height()) / 2;
-    }
-    p.drawImage(bx, by, bg);
-    const int px = x * canvas.width() / s.previewSize.width();
-    const int py = y * canvas.height() / s.previewSize.height();
-    p.drawImage(px, py, fg);
+    const bool centre = s.align == compose::Align::Center;
+    p.drawImage(centre ? (canvas.width() - bg.width()) / 2 : 0,
+                centre ? (canvas.height() - bg.height()) / 2 : 0, bg);
+    p.drawImage(x * canvas.width() / s.previewSize.width(),
+                y * canvas.height() / s.previewSize.height(), fg);
     p.end();
     return canvas;
 }

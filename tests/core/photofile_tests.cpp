@@ -3,7 +3,10 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
 
 #include "core/photofile.h"
 #include "qt_printers.h"
@@ -29,24 +32,33 @@ TEST(LoadPhoto, HundredMegapixelsLoadAndBrokenFilesGiveNullImages) {
     EXPECT_EQ(loadPhoto(tmp.filePath("really-a-png.jpg")).pixel(5, 5), qRgb(1, 2, 3));
 }
 
-TEST(PhotoCache, UnchangedFileIsDecodedOnceAndAChangedOneAgain) {
+TEST(PhotoCache, DecodesAnUnchangedFileOnceAndEveryReplacementAgain) {
     QTemporaryDir tmp;
-    const QString path = tmp.filePath("shot.png");
-    QImage img(30, 20, QImage::Format_RGB32);
-    img.fill(qRgb(10, 20, 30));
-    ASSERT_TRUE(img.save(path));
-    PhotoCache cache;
-    const QImage first = cache.load(path);
-    EXPECT_EQ(cache.load(path).cacheKey(), first.cacheKey()) << "no second decode";
-
-    img.fill(qRgb(200, 20, 30));
-    ASSERT_TRUE(img.save(path));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(
-        f.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
-    f.close();
-    EXPECT_EQ(cache.load(path).pixel(0, 0), qRgb(200, 20, 30));
-    QFile::remove(path);
-    EXPECT_TRUE(cache.load(path).isNull()) << "a deleted file is not served from memory";
+    const QString path = tmp.filePath("shot.bmp");
+    // Rewritten with a new time; rewritten in place keeping its time (cp -p: same inode, new
+    // status-change time); a new file keeping the time renamed over it (a new inode).
+    enum How { NewTime, InPlace, Renamed };
+    for (const How how : {NewTime, InPlace, Renamed}) {
+        QImage img(30, 20, QImage::Format_RGB32);
+        img.fill(qRgb(10, 20, 30));
+        ASSERT_TRUE(img.save(path, "BMP"));
+        const QDateTime kept = QFileInfo(path).lastModified();
+        PhotoCache cache;
+        const QImage first = cache.load(path);
+        EXPECT_EQ(first.pixel(0, 0), qRgb(10, 20, 30));
+        EXPECT_EQ(cache.load(path).cacheKey(), first.cacheKey()) << "no second decode";
+        QThread::msleep(20);  // the status-change clock ticks in jiffies
+        img.fill(qRgb(200, 20, 30));
+        QFile f(how == Renamed ? tmp.filePath("next.bmp") : path);
+        ASSERT_TRUE(img.save(f.fileName(), "BMP") && f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(how == NewTime ? kept.addSecs(5) : kept,
+                                  QFileDevice::FileModificationTime));
+        f.close();
+        if (how == Renamed) {
+            ASSERT_EQ(std::rename(QFile::encodeName(f.fileName()), QFile::encodeName(path)), 0);
+        }
+        EXPECT_EQ(cache.load(path).pixel(0, 0), qRgb(200, 20, 30)) << how;
+        QFile::remove(path);
+        EXPECT_TRUE(cache.load(path).isNull()) << "a deleted file is not served from memory";
+    }
 }

@@ -1,4 +1,5 @@
-// Start-up: the shared log, the output folder and the application folder.
+// Start-up: the shared log, the output and application folders, and the environment for the
+// programs the window starts.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,38 +12,17 @@
 #include "qt_printers.h"
 #include "support/files.h"
 
-namespace {
-
-QByteArray contents(const QString& path) {
-    return QFileInfo::exists(path) ? readFile(path) : QByteArray("<none>");
-}
-
-}  // namespace
-
-TEST(Log, AnEarlierLogIsEmptiedAndAMissingOneCreatedPrivate) {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("log.txt");
-    QFile log(path);
-    ASSERT_TRUE(startup::openLog(log));
-    EXPECT_EQ(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::WriteOther), 0);
-    log.close();
-    writeFile(path, "an old record that is much longer than the new one\n");
-    QFile again(path);
-    ASSERT_TRUE(startup::openLog(again));
-    again.write(" release ev = 0, 0\n");
-    again.close();
-    EXPECT_EQ(contents(path), QByteArray(" release ev = 0, 0\n"));
-}
-
-TEST(Log, PathsThatAreNotTheUsersOwnPlainFileAreRefusedUntouched) {
-    // What is at the log path: a symbolic link to a file, a dangling one, a hard link, a
-    // folder, another user's file (as root only). `file` must keep its contents afterwards.
-    enum Kind { Symlink, Dangling, HardLink, Folder, Foreign };
+TEST(Log, OnlyTheUsersOwnPlainFileIsOpenedAndEmptiedAnythingElseIsLeftUntouched) {
+    // What is at the log path: nothing, an earlier log, a symbolic link to a file, a dangling
+    // one, a hard link, a folder, another user's file (as root only). `file` holds `after`.
+    enum Kind { None, Earlier, Symlink, Dangling, HardLink, Folder, Foreign };
     const struct {
         Kind kind;
         const char* file;
-        const char* contents;
-    } cases[] = {{Symlink, "precious.txt", "keep me"},
+        const char* after;
+    } cases[] = {{None, "log.txt", ""},
+                 {Earlier, "log.txt", ""},
+                 {Symlink, "precious.txt", "keep me"},
                  {Dangling, "would-be.txt", "<none>"},
                  {HardLink, "precious.txt", "keep me"},
                  {Folder, "log.txt/x", "<none>"},
@@ -53,8 +33,8 @@ TEST(Log, PathsThatAreNotTheUsersOwnPlainFileAreRefusedUntouched) {
         QTemporaryDir tmp;
         const QString log = tmp.filePath("log.txt"), file = tmp.filePath(c.file);
         const QByteArray target = QFile::encodeName(file), path = QFile::encodeName(log);
-        if (c.kind != Dangling && c.kind != Folder)
-            writeFile(file, c.contents);
+        if (c.kind != None && c.kind != Dangling && c.kind != Folder)
+            writeFile(file, c.kind == Earlier ? "an old record" : c.after);
         const bool made =
             ((c.kind != Symlink && c.kind != Dangling) || QFile::link(file, log)) &&
             (c.kind != HardLink || ::link(target.constData(), path.constData()) == 0) &&
@@ -62,25 +42,24 @@ TEST(Log, PathsThatAreNotTheUsersOwnPlainFileAreRefusedUntouched) {
             (c.kind != Foreign || ::chown(path.constData(), 65534, 65534) == 0);
         ASSERT_TRUE(made) << c.kind;
         QFile f(log);
-        EXPECT_FALSE(startup::openLog(f)) << c.kind;
-        EXPECT_FALSE(f.isOpen()) << c.kind;
-        EXPECT_EQ(contents(file), QByteArray(c.contents)) << c.kind;
+        const bool opens = c.kind == None || c.kind == Earlier;
+        EXPECT_EQ(startup::openLog(f), opens) << c.kind;
+        EXPECT_EQ(f.isOpen(), opens) << c.kind;
+        f.close();
+        EXPECT_EQ(QFileInfo::exists(file) ? readFile(file) : QByteArray("<none>"), c.after);
+        if (c.kind == None) {  // created private
+            EXPECT_EQ(QFileInfo(log).permissions() & (QFile::ReadOther | QFile::WriteOther), 0);
+        }
     }
 }
 
 TEST(OutputFolder, IsDocumentsVerdaluxMadeIfNeededElseDocuments) {
-    QTemporaryDir home;
-    const QDir h(home.path());
+    QTemporaryDir home, other;
+    const QDir h(home.path()), o(other.path());
     EXPECT_EQ(startup::outputFolder(home.path()), h.absoluteFilePath("Documents/Verdalux"));
-    writeFile(h.filePath("Documents/Verdalux/shot.png"), "composite");
-    EXPECT_EQ(startup::outputFolder(home.path()), h.absoluteFilePath("Documents/Verdalux"));
-    EXPECT_EQ(contents(h.filePath("Documents/Verdalux/shot.png")), QByteArray("composite"));
-
-    QTemporaryDir other;
-    const QDir o(other.path());
+    EXPECT_TRUE(QFileInfo(h.filePath("Documents/Verdalux")).isDir());
     writeFile(o.filePath("Documents/Verdalux"), "not a folder");
     EXPECT_EQ(startup::outputFolder(other.path()), o.absoluteFilePath("Documents"));
-    EXPECT_EQ(startup::applicationFolder(other.path()), o.absolutePath());
 }
 
 TEST(ApplicationFolder, IsTheFirstOfBinAndShareMattoraThatHoldsBkgElseBin) {
@@ -100,4 +79,17 @@ TEST(ApplicationFolder, IsTheFirstOfBinAndShareMattoraThatHoldsBkgElseBin) {
                   QDir(prefix.filePath(c.expected)).canonicalPath())
             << c.folders.join(", ").toStdString();
     }
+}
+
+TEST(ChildEnvironment, IsTheUsersWithoutWhatThisProcessSetForItself) {
+    qunsetenv("QT_FONT_DPI");
+    qputenv("MATTORA_TEST_VALUE", "the user's");
+    startup::setOwnVariable("QT_FONT_DPI", "72");
+    startup::setOwnVariable("MATTORA_TEST_VALUE", "ours");
+    const QProcessEnvironment child = startup::childEnvironment();
+    EXPECT_EQ(qgetenv("QT_FONT_DPI"), "72") << "ours stays";
+    EXPECT_FALSE(child.contains("QT_FONT_DPI"));
+    EXPECT_EQ(child.value("MATTORA_TEST_VALUE"), "the user's");
+    // The huge-page setting of the restart at start-up is given back too.
+    EXPECT_FALSE(qgetenv("GLIBC_TUNABLES").contains("hugetlb"));
 }

@@ -10,15 +10,15 @@ namespace {
 
 keying::KeySettings magic(int m, bool correctSpill = false) {
     keying::KeySettings s;
-    s.magic = m;
-    s.correctSpill = correctSpill;
-    s.spill = 12;
+    s.magic = m, s.correctSpill = correctSpill, s.spill = 12;
     return s;
 }
 
-// Keys `photo` with every Magic Number, fast and plain, and expects the same pixels.
-void expectPlainResults(const QImage& photo, bool correctSpill = false) {
+// Keys `photo` with every Magic Number, fast and plain, expects the same pixels and gives
+// the fast results.
+std::vector<QImage> expectPlainResults(const QImage& photo, bool correctSpill = false) {
     const QRgb key = keying::keyColourOf(photo);
+    std::vector<QImage> results;
     for (int m = 1; m <= 9; ++m) {
         QImage fast = photo, plain = photo;
         keying::keyImage(fast, key, magic(m, correctSpill));
@@ -26,7 +26,9 @@ void expectPlainResults(const QImage& photo, bool correctSpill = false) {
         EXPECT_EQ(fast.format(), QImage::Format_ARGB32);
         EXPECT_TRUE(fast == plain) << "magic " << m << ", " << photo.width() << " x "
                                    << photo.height() << ", format " << int(photo.format());
+        results.push_back(fast);
     }
+    return results;
 }
 
 }  // namespace
@@ -46,24 +48,24 @@ TEST(KeyColour, IsPixelThreeThreeOrTheNearestOneAfterConversion) {
     EXPECT_EQ(keying::keyColourOf(QImage()), 0u);
 }
 
-TEST(Dispatch, EachMagicNumberRunsItsOwnKeyerOnACopyAndOthersNone) {
-    // ARGB32 and large enough to be split across threads, so a shared copy is keyed in place.
+TEST(Frame, EachMagicNumberKeysACopyOfAnySizeAndFormatAsItsPlainKeyer) {
+    // ARGB32 and large enough to be split across threads, so a shared copy is keyed in place;
+    // the photo tells the nine keyers apart, so equality with the plain ones pins the order.
     const QImage photo = photos::studioShot(640, 480).convertToFormat(QImage::Format_ARGB32);
     const QImage pristine = photo.copy();
-    std::vector<QImage> results;
-    for (int m = 1; m <= 9; ++m) {
-        QImage img = photo;
-        keying::keyImage(img, keying::keyColourOf(photo), magic(m));
-        results.push_back(img);
-    }
+    const std::vector<QImage> results = expectPlainResults(photo);
     EXPECT_EQ(photo, pristine);
-    // The photo tells the nine keyers apart, so equality with the plain ones pins the order.
-    for (int a = 0; a < 9; ++a) {
-        EXPECT_NE(results[a], photo) << a + 1;
+    for (int a = 0; a < 9; ++a)
         for (int b = a + 1; b < 9; ++b)
             EXPECT_NE(results[a], results[b]) << a + 1 << " vs " << b + 1;
-    }
-    expectPlainResults(photo);
+    expectPlainResults(photos::studioShot(640, 480), true);
+    for (QSize size : {QSize(1, 1), QSize(3, 3), QSize(1, 5), QSize(6, 2)})
+        expectPlainResults(photos::studioShot(size.width(), size.height()));
+    for (QImage::Format f : {QImage::Format_RGB888, QImage::Format_ARGB32_Premultiplied,
+                             QImage::Format_RGB16, QImage::Format_Grayscale8})
+        expectPlainResults(photos::studioShot(64, 48).convertToFormat(f));
+
+    // Magic Numbers outside 1..10 leave the photo as it is; an empty one stays empty.
     const QImage rgb = photo.convertToFormat(QImage::Format_RGB32);
     for (int m : {0, 11, -1}) {
         QImage img = rgb;
@@ -74,15 +76,4 @@ TEST(Dispatch, EachMagicNumberRunsItsOwnKeyerOnACopyAndOthersNone) {
     QImage empty;
     keying::keyImage(empty, 0, magic(9));
     EXPECT_TRUE(empty.isNull());
-}
-
-TEST(Frame, AnySizeAndFormatKeysAsThePlainKeyers) {
-    for (QSize size : {QSize(1, 1), QSize(3, 3), QSize(1, 5), QSize(6, 2)})
-        expectPlainResults(photos::studioShot(size.width(), size.height()));
-    const QImage base = photos::studioShot(64, 48);
-    for (QImage::Format f : {QImage::Format_RGB888, QImage::Format_ARGB32_Premultiplied,
-                             QImage::Format_RGB16, QImage::Format_Grayscale8})
-        expectPlainResults(base.convertToFormat(f));
-    // Large enough to be split across threads.
-    expectPlainResults(photos::studioShot(640, 480), true);
 }

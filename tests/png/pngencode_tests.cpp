@@ -106,11 +106,9 @@ TEST(PngEncode, MetadataMatchesQt) {
         cs.setDescription(QString::fromUtf8(description));
         return cs;
     };
-    // Blanks libpng would squeeze, a character outside Latin-1, no name, a long name.
+    // Blanks libpng would squeeze and a character outside Latin-1; no name; a long name.
     const QColorSpace spaces[] = {
-        QColorSpace(),
-        QColorSpace::SRgb,
-        named(QColorSpace(QColorSpace::Primaries::AdobeRgb, 1.8f), "Studio monitor"),
+        QColorSpace(), QColorSpace::SRgb,
         named({QColorSpace::Primaries::DciP3D65, QColorSpace::TransferFunction::SRgb},
               "  wide  gamut \xe2\x82\xac "),
         named(QColorSpace(QColorSpace::Primaries::ProPhotoRgb, 2.2f), ""),
@@ -123,19 +121,15 @@ TEST(PngEncode, MetadataMatchesQt) {
     img.setDotsPerMeterX(11811);
     img.setDotsPerMeterY(-5);
     img.setOffset(QPoint(-40, 7));
-    const char* texts[][2] = {{"Title", "Studio day 1"},
-                              {"Comment", "5 \xe2\x82\xac, \xe6\x97\xa5\xe6\x9c\xac"},
+    const char* texts[][2] = {{"Comment", "5 \xe2\x82\xac, \xe6\x97\xa5\xe6\x9c\xac"},
                               {"Empty", ""},
                               {"  spaced   key ", "squeezed"},
-                              {"spaced key", "same keyword as the one above"},
                               {"Pr\u00e9fix \u20ac", "key outside Latin-1"},
-                              {"ctl\x01key", "control character"},
-                              {"\u0085C1", "C1 control \u0085 value"}};
+                              {"ctl\x01key", "control character"}};
     for (const auto& t : texts)
         img.setText(QString::fromUtf8(t[0]), QString::fromUtf8(t[1]));
     img.setText("Nul", QString("before") + QChar(0) + QString("after"));
     img.setText("Long", QString(300, 'x'));
-    img.setText(QString(100, 'K'), "key cut to 79");
     // Cut to 79 characters before the blanks are squeezed out.
     img.setText(QString(10, ' ') + QString(100, 'L'), "cut, then squeezed");
     for (int quality : {100, 0})

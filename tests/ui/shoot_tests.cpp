@@ -1,6 +1,5 @@
 // A whole shoot in the window: thumbnails made off the GUI thread, portrait shots upright,
-// photos dropped from a file manager, names that can be read, photos it cannot use, and the
-// user's own environment for the desktop's programs.
+// photos dropped from a file manager, names that can be read, and photos it cannot use.
 #include <sys/stat.h>
 #include <QBuffer>
 #include <QGraphicsScene>
@@ -12,7 +11,6 @@
 #include <QTest>
 #include <QUrl>
 
-#include "core/startup.h"
 #include "exif_jpeg.h"
 #include "ui/thumbnails.h"
 #include "window_fixture.h"
@@ -232,24 +230,4 @@ TEST_F(ShootTest, AHotFolderPhotoWrittenInTwoStepsIsShownAgainWhenComplete) {
     shot.close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !item->toolTip().contains("Damaged"); }, 5000));
     EXPECT_GT(qBlue(MyGlobal::PrevImg.pixel(bottom)), 200) << "the preview is redone";
-}
-
-TEST_F(ShootTest, TheDesktopsOpenerGetsTheUsersEnvironment) {
-    // A stand-in opener that writes down its environment.
-    const QString opener = write("bin/xdg-open", "#!/bin/sh\nenv > \"$0.env\"\n");
-    QFile::setPermissions(opener, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(m_app.filePath("bin")) + ":" + path);
-    qunsetenv("QT_FONT_DPI");
-    startup::setOwnVariable("QT_FONT_DPI", "72");
-    resetDesktop();
-    desktop().open(m_app.filePath("out"));
-    qputenv("PATH", path);
-    const QByteArray seen = readFile(opener + ".env");
-    ASSERT_FALSE(seen.isEmpty());
-    EXPECT_EQ(qgetenv("QT_FONT_DPI"), "72") << "ours stays";
-    EXPECT_FALSE(seen.contains("QT_FONT_DPI=")) << seen.toStdString();
-    EXPECT_FALSE(seen.contains("hugetlb")) << seen.toStdString();
-    EXPECT_FALSE(qgetenv("GLIBC_TUNABLES").contains("hugetlb")) << "given back after start-up";
-    qunsetenv("QT_FONT_DPI");
 }
