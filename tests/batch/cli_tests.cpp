@@ -1,6 +1,10 @@
-// The batch tool as a command: usage errors, photos it cannot read or write, and its reports.
+// The batch tool as a command: usage errors, photos it cannot read or write, each named with
+// its reason while the good photos of the same run are written, a full disk, and its reports.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -8,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include "batch_process.h"
+#include "exif_jpeg.h"
 #include "qt_printers.h"
 #include "support/files.h"
 #include "support/photos.h"
@@ -16,32 +21,30 @@ namespace {
 
 class BatchCommand : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_dir.isValid());
-        out = path("out");
-        bg = path("bg.png");
-        QImage img(240, 180, QImage::Format_RGB32);
-        img.fill(qRgb(200, 180, 20));
-        ASSERT_TRUE(img.save(bg));
-    }
     QString path(const QString& name) const { return m_dir.filePath(name); }
+    // A studio shot at `name`, in the format its suffix names.
     QString photo(const QString& name, QSize size = QSize(160, 120)) {
         const QString file = path(name);
         QDir().mkpath(QFileInfo(file).absolutePath());
-        EXPECT_TRUE(photos::studioShot(size.width(), size.height()).save(file, "PNG"));
+        EXPECT_TRUE(photos::studioShot(size.width(), size.height()).save(file, nullptr, 95));
         return file;
     }
-    BatchResult run(const QStringList& args) { return runBatchTool(args, path("home")); }
-    QStringList written() const { return QDir(out).entryList({"*.png"}, QDir::Files); }
-
-    QString out, bg;
+    // A run over a studio-shot background unless the arguments say otherwise.
+    BatchResult run(QStringList args, bool background = true) {
+        if (background)
+            args.prepend(photo("bg.png", QSize(240, 180))), args.prepend("--background");
+        return runBatchTool(args, path("home"));
+    }
+    static QStringList written(const QString& dir) {
+        return QDir(dir).entryList({"*.png"}, QDir::Files, QDir::Name);
+    }
     QTemporaryDir m_dir;
 };
 
 }  // namespace
 
 TEST_F(BatchCommand, UsageErrorsNameTheProblemShowTheUsageAndWriteNothing) {
-    const QString fg = photo("a.png");
+    const QString fg = photo("a.png"), out = path("out");
     const struct {
         QStringList args;
         const char* problem;
@@ -62,8 +65,7 @@ TEST_F(BatchCommand, UsageErrorsNameTheProblemShowTheUsageAndWriteNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
-        const BatchResult r =
-            run(QStringList{"--output-dir", out, "--background", bg, fg} + c.args);
+        const BatchResult r = run(QStringList{"--output-dir", out, fg} + c.args);
         EXPECT_EQ(r.status, 2);
         EXPECT_TRUE(r.err.startsWith("mattora-batch: ")) << r.err.toStdString();
         EXPECT_TRUE(r.errLines().value(0).contains(c.problem)) << r.err.toStdString();
@@ -71,53 +73,125 @@ TEST_F(BatchCommand, UsageErrorsNameTheProblemShowTheUsageAndWriteNothing) {
         EXPECT_FALSE(QFileInfo::exists(out)) << "nothing is written on a usage error";
         EXPECT_FALSE(QFileInfo::exists(path("home"))) << "not even the default output folder";
     }
-    EXPECT_TRUE(run({fg}).errLines().value(0).contains("no background photo"));
-    EXPECT_TRUE(run({"--background", bg}).errLines().value(0).contains("no foreground photo"));
+    EXPECT_TRUE(run({fg}, false).errLines().value(0).contains("no background photo"));
+    EXPECT_TRUE(run({}).errLines().value(0).contains("no foreground photo"));
 }
 
 TEST_F(BatchCommand, ValuesAtTheEndsOfTheirRangesAreAcceptedAndTheDefaultFolderIsTheWindows) {
-    BatchResult r = run({"--magic",      "1",      "--fine",      "-100", "--coarse",     "100",
-                         "--spill",      "40",     "--fg-size",   "200",  "--quality",    "0",
-                         "--offset",     "-20,15", "--rotation",  "270",  "--background", bg,
-                         "--output-dir", out,      photo("a.png")});
+    BatchResult r = run({"--magic", "1", "--fine", "-100", "--coarse", "100", "--spill", "40",
+                         "--fg-size", "200", "--quality", "0", "--offset", "-20,15", "--rotation",
+                         "270", "--output-dir", path("out"), photo("a.png")});
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_EQ(written(), QStringList{"a.png"});
+    EXPECT_EQ(written(path("out")), QStringList{"a.png"});
     r = run({"--magic", "9", "--fine", "100", "--coarse", "-100", "--fg-size", "5", "--transparent",
-             photo("b.png")});
+             photo("b.png")},
+            false);
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_TRUE(QFileInfo::exists(path("home/Documents/Verdalux/b.png")));
 }
 
-TEST_F(BatchCommand, PhotosThatCannotBeReadOrWrittenAreReportedAndTheOthersDone) {
-    writeFile(path("broken.jpg"), "\xff\xd8\xff\xe0 not really a JPEG");
-    const QString first = photo("a/shot.png"), second = photo("b/shot.jpg", QSize(90, 60));
-    const QString inside = photo("out/studio.png");  // its result would replace it
-    BatchResult r =
-        run({"--background", bg, "--output-dir", out, "--jobs", "2", path("missing.jpg"),
-             photo("good.png"), path("broken.jpg"), first, second, inside});
+TEST_F(BatchCommand, EachBadFileIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
+    const QByteArray jpeg = readFile(photo("source.jpg", QSize(400, 300))),
+                     png = readFile(photo("source.png"));
+    ASSERT_FALSE(jpeg.isEmpty() || png.isEmpty());
+    const auto flipped = [&](qsizetype at) {
+        return QByteArray(png).replace(at, 1, QByteArray(1, char(png[at] ^ 0x10)));
+    };
+    QByteArray bomb = jpeg.left(1262);  // its frame header says 30000 x 17000
+    bomb.replace(bomb.indexOf("\xff\xc0") + 5, 4, QByteArray("\x42\x68\x75\x30", 4));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.jpg")).constData(), 0600), 0);
+    QDir(m_dir.path()).mkdir("folder.jpg");
+    const QString out = path("out"), first = photo("a/shot.png"),
+                  second = photo("b/shot.jpg", QSize(90, 60));
+    QList<std::pair<QString, const char*>> cases = {
+        {writeFile(path("cut1.jpg"), jpeg.left(1500)), "cannot be read: damaged: "},
+        {writeFile(path("cut2.jpg"), jpeg.left(jpeg.size() * 2 / 3)), "damaged: Corrupt JPEG data"},
+        {writeFile(path("cut3.png"), png.left(png.size() / 2)), "damaged"},
+        {writeFile(path("flip1.png"), flipped(png.size() / 2)), "damaged"},
+        {writeFile(path("flip2.png"), flipped(png.size() / 3)), "damaged"},
+        {writeFile(path("bomb.jpg"), bomb), "too large: 30000 x 17000 pixels"},
+        {path("pipe.jpg"), "not a regular file"},
+        {path("folder.jpg"), "is a folder"},
+        {path("gone.jpg"), "no such file"},
+        {writeFile(path("notes.jpg"), "shopping list"), "not a photo in a format we read"},
+        {second, "not written"},                   // its result would replace the first's
+        {photo("out/studio.png"), "not written"},  // its result would replace it
+    };
+    if (::geteuid() != 0) {  // root reads it anyway
+        cases.append({writeFile(path("secret.jpg"), jpeg), "permission denied"});
+        QFile::setPermissions(path("secret.jpg"), QFileDevice::Permissions());
+    }
+    QStringList args{"--output-dir", out, "--jobs", "2", photo("good1.png"), first};
+    for (const auto& [file, reason] : cases)
+        args << file;
+    const BatchResult r = run(args << photo("good2.jpg"));
+    SCOPED_TRACE(r.err.toStdString());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(written(), (QStringList{"good.png", "shot.png", "studio.png"}));
+    EXPECT_EQ(written(out), (QStringList{"good1.png", "good2.png", "shot.png", "studio.png"}));
     EXPECT_EQ(QImage(out + "/shot.png").size(), QSize(160, 120)) << "the first photo's result";
-    EXPECT_EQ(QImage(inside), photos::studioShot(160, 120).convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(QImage(out + "/studio.png"),
+              photos::studioShot(160, 120).convertToFormat(QImage::Format_RGB32));
     const QStringList e = r.errLines();
-    EXPECT_EQ(e.filter(path("missing.jpg") + ": cannot be read").size(), 1) << r.err.toStdString();
-    EXPECT_EQ(e.filter(path("broken.jpg") + ": cannot be read").size(), 1);
+    for (const auto& [file, reason] : cases)
+        EXPECT_EQ(e.filter("mattora-batch: " + file + ": ").filter(reason).size(), 1) << reason;
     EXPECT_EQ(e.filter(second + ": not written").filter(first).size(), 1);
-    EXPECT_EQ(e.filter(inside + ": not written").size(), 1);
-    // One line a photo, "[done/total]", as it ends; then the summary.
-    EXPECT_EQ(e.filter(QRegularExpression("^\\[[1-6]/6\\] ")).size(), 6) << r.err.toStdString();
-    EXPECT_EQ(e.filter("] " + path("good.png") + " -> " + out + "/good.png").size(), 1);
-    EXPECT_TRUE(e.last().startsWith("2 written, 4 failed, ") && e.last().endsWith(" seconds"))
-        << e.last().toStdString();
+    // One line a photo as it ends, "[done/total]", then the summary.
+    const int total = int(cases.size()) + 3;
+    EXPECT_EQ(e.filter(QRegularExpression(QStringLiteral("^\\[\\d+/%1\\] ").arg(total))).size(),
+              total);
+    EXPECT_EQ(e.filter("] " + path("good1.png") + " -> " + out + "/good1.png").size(), 1);
+    EXPECT_TRUE(e.last().startsWith(QStringLiteral("3 written, %1 failed, ").arg(total - 3)) &&
+                e.last().endsWith(" seconds"));
 
-    r = run({"--background", path("nowhere.jpg"), "--output-dir", path("out2"), photo("c.png"),
-             photo("d.png")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.errLines().filter(path("nowhere.jpg") + ": cannot be read").size(), 1);
-    EXPECT_TRUE(r.errLines().last().startsWith("0 written, 2 failed, "));
-    EXPECT_TRUE(QDir(path("out2")).entryList(QDir::Files).isEmpty());
+    // No background, or no output folder: every photo fails, nothing is written.
+    const std::pair<QStringList, const char*> broken[] = {
+        {{"--background", path("nowhere.jpg"), "--output-dir", path("out2")},
+         "nowhere.jpg: cannot be read"},
+        {{"--transparent", "--output-dir", path("bg.png") + "/out"}, "cannot be created"}};
+    for (const auto& [args, problem] : broken) {
+        const BatchResult b = run(args + QStringList{photo("c.png"), photo("d.png")}, false);
+        EXPECT_EQ(b.status, 1);
+        EXPECT_EQ(b.errLines().filter(problem).size(), 1) << b.err.toStdString();
+        EXPECT_TRUE(b.errLines().last().startsWith("0 written, 2 failed, "));
+        EXPECT_TRUE(written(path("out2")).isEmpty());
+    }
+}
 
-    r = run({"--transparent", "--output-dir", bg + "/out", photo("e.png")});
+TEST_F(BatchCommand, DamagedPhotosAreKeptOnRequestLargeOnesRefusedAndPortraitsReadUpright) {
+    const QByteArray jpeg = readFile(photo("source.jpg", QSize(400, 300)));
+    writeFile(path("cut.jpg"), jpeg.left(jpeg.size() * 2 / 3));
+    ASSERT_TRUE(writePortraitJpeg(path("portrait.jpg")));
+    const BatchResult r = run({"--transparent", "--magic", "7", "--output-dir", path("kept"),
+                               "--keep-damaged", "--max-megapixels", "1", path("cut.jpg"),
+                               photo("wide.png", QSize(1200, 900)), path("portrait.jpg")},
+                              false);
+    SCOPED_TRACE(r.err.toStdString());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.errLines().filter("cannot be created").size(), 1) << r.err.toStdString();
+    EXPECT_EQ(written(path("kept")), (QStringList{"cut.png", "portrait.png"}));
+    EXPECT_EQ(r.errLines().filter("cut.jpg: damaged: ").filter("written as far as").size(), 1);
+    EXPECT_EQ(r.errLines().filter("wide.png: cannot be read: too large: 1200 x 900").size(), 1);
+    // Keyed by the colour of the upright corner.
+    const QImage upright(path("kept/portrait.png"));
+    ASSERT_EQ(upright.size(), QSize(24, 48));
+    EXPECT_EQ(qAlpha(upright.pixel(3, 3)), 0) << "green, the upright corner, is keyed";
+    EXPECT_EQ(qAlpha(upright.pixel(20, 3)), 255) << "blue stays";
+}
+
+TEST_F(BatchCommand, AFullDiskStopsTheRunAndCountsThePhotosNotBegun) {
+    const QString out = path("small-disk");
+    QDir().mkpath(out);
+    if (::mount("tmpfs", QFile::encodeName(out).constData(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here (not root)";
+    QStringList args{"--output-dir", out, "--jobs", "1", photo("small.png", QSize(40, 30))};
+    for (int i = 0; i < 5; ++i)
+        args << photo(QStringLiteral("big%1.png").arg(i), QSize(400, 300));
+    const BatchResult r = run(args);
+    const QStringList left = written(out);
+    ::umount(QFile::encodeName(out).constData());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(left, QStringList{"small.png"}) << "nothing half-written";
+    EXPECT_EQ(r.errLines().filter("big0.png: could not be written").size(), 1);
+    EXPECT_EQ(r.errLines().last(),
+              "mattora-batch: stopped, no space left in " + out + "; 4 of 6 photos not begun")
+        << r.err.toStdString();
 }

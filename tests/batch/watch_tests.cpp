@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -14,6 +13,7 @@
 #include <functional>
 
 #include "qt_printers.h"
+#include "support/photos.h"
 
 namespace {
 
@@ -37,13 +37,11 @@ void write(const QString& file, const QByteArray& bytes, int parts = 1, int seco
 
 // Writes a green studio shot to `file`, encoded as a file of its type holds it.
 void shoot(const QString& file, int parts = 1, int secondsAgo = 0) {
-    QImage img(160, 120, QImage::Format_RGB32);
-    img.fill(qRgb(30, 200, 60));
-    QPainter(&img).fillRect(40, 30, 80, 60, QColor(120, 110, 100));
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    img.save(&buffer, QFileInfo(file).suffix().toUpper().toLatin1().constData());
+    photos::studioShot(160, 120).save(&buffer,
+                                      QFileInfo(file).suffix().toUpper().toLatin1().constData());
     write(file, bytes, parts, secondsAgo);
 }
 

@@ -40,38 +40,39 @@ inline QImage studioShot(int w = kWidth, int h = kHeight, quint32 seed = 7) {
     return img;
 }
 
-// A keyed foreground as the keyers leave it: an elliptical subject of opaque pixels, a rim of
-// alpha-248 pixels, the backdrop 0x00000000, and (when `speckle`) scattered pixels of alpha
-// 7, 128 and 0 so that every blend case occurs.
-inline QImage keyed(int w, int h, quint32 seed, bool speckle = true) {
-    QImage img(w, h, QImage::Format_ARGB32);
-    QRandomGenerator rng(seed);
-    for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<quint32*>(img.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            const double dx = (x - w * 0.5) / (w * 0.3 + 0.5),
-                         dy = (y - h * 0.55) / (h * 0.4 + 0.5);
-            const double d = dx * dx + dy * dy;
-            const quint32 rgb = rng.generate() & 0xffffffu;
-            quint32 alpha = d < 0.85 ? 255u : d < 1.0 ? 248u : 0u;
-            const quint32 r = speckle ? rng.bounded(40u) : 40u;
-            alpha = r == 0 ? 7u : r == 1 ? 128u : r == 2 ? 0u : alpha;
-            row[x] = alpha == 0 ? 0u : (alpha << 24) | rgb;
-        }
-    }
-    return img;
-}
-
-// A background photo: opaque noise, or noise of any alpha when `translucent`.
-inline QImage background(int w, int h, quint32 seed, bool translucent = false) {
+// A `w` x `h` ARGB32 image whose pixel (x, y) is `pixel(x, y, rng)`, drawn row by row.
+template <class Pixel>
+QImage drawn(int w, int h, quint32 seed, Pixel pixel) {
     QImage img(w, h, QImage::Format_ARGB32);
     QRandomGenerator rng(seed);
     for (int y = 0; y < h; ++y) {
         auto* row = reinterpret_cast<quint32*>(img.scanLine(y));
         for (int x = 0; x < w; ++x)
-            row[x] = translucent ? rng.generate() : rng.generate() | 0xff000000u;
+            row[x] = pixel(x, y, rng);
     }
     return img;
+}
+
+// A keyed foreground as the keyers leave it: an elliptical subject of opaque pixels, a rim of
+// alpha-248 pixels, the backdrop 0x00000000, and (when `speckle`) scattered pixels of alpha
+// 7, 128 and 0 so that every blend case occurs.
+inline QImage keyed(int w, int h, quint32 seed, bool speckle = true) {
+    return drawn(w, h, seed, [&](int x, int y, QRandomGenerator& rng) {
+        const double dx = (x - w * 0.5) / (w * 0.3 + 0.5), dy = (y - h * 0.55) / (h * 0.4 + 0.5);
+        const double d = dx * dx + dy * dy;
+        const quint32 rgb = rng.generate() & 0xffffffu;
+        quint32 alpha = d < 0.85 ? 255u : d < 1.0 ? 248u : 0u;
+        const quint32 r = speckle ? rng.bounded(40u) : 40u;
+        alpha = r == 0 ? 7u : r == 1 ? 128u : r == 2 ? 0u : alpha;
+        return alpha == 0 ? 0u : (alpha << 24) | rgb;
+    });
+}
+
+// A background photo: opaque noise, or noise of any alpha when `translucent`.
+inline QImage background(int w, int h, quint32 seed, bool translucent = false) {
+    return drawn(w, h, seed, [&](int, int, QRandomGenerator& rng) {
+        return translucent ? rng.generate() : rng.generate() | 0xff000000u;
+    });
 }
 
 // A plain scene: sky fading to haze, then grass.
