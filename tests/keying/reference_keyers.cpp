@@ -134,8 +134,11 @@ void maskOut8(QImage& img, QRgb key, const keying::KeySettings& st) {
     });
 }
 
+int sub(int c) {
+    return c == 0 ? 1 : c;
+}
 float substitute(int c) {
-    return c == 0 ? 1.0f : float(c);
+    return float(sub(c));
 }
 
 // The RGB keyers: `passes` picks candidates, a dark-neutral exception keeps some of them, then
@@ -184,23 +187,6 @@ void distance(QImage& img, QRgb key, const keying::KeySettings& st, float m) {
     });
 }
 
-void maskOut(QImage& img, QRgb, const keying::KeySettings& st) {
-    ratio(img, st, 1.161, 1.291);
-}
-void maskOut4(QImage& img, QRgb, const keying::KeySettings& st) {
-    ratio(img, st, 1.141, 1.241);
-}
-void maskOut5(QImage& img, QRgb key, const keying::KeySettings& st) {
-    distance(img, key, st, 30.0f);
-}
-void maskOut6(QImage& img, QRgb key, const keying::KeySettings& st) {
-    distance(img, key, st, 10.0f);
-}
-
-int sub(int c) {
-    return c == 0 ? 1 : c;
-}
-
 void maskOut3(QImage& img, QRgb key, const keying::KeySettings& st) {
     const int kr = sub(qRed(key)), kg = sub(qGreen(key)), kb = sub(qBlue(key));
     const int kcb = rgb2cb(kr, kg, kb), kcr = rgb2cr(kr, kg, kb), inner = 2, outer = st.coarse + 18;
@@ -229,8 +215,17 @@ void maskOut7(QImage& img, QRgb key, const keying::KeySettings& st) {
 }  // namespace
 
 keying::Keyer keyerFor(int magic) {
-    static const keying::Keyer table[9] = {maskOut,  maskOut3, maskOut4, maskOut5, maskOut6,
-                                           maskOut7, maskOut8, maskOut9, maskOut10};
+    using keying::KeySettings;
+    static const keying::Keyer table[9] = {
+        [](QImage& img, QRgb, const KeySettings& st) { ratio(img, st, 1.161, 1.291); },
+        maskOut3,
+        [](QImage& img, QRgb, const KeySettings& st) { ratio(img, st, 1.141, 1.241); },
+        [](QImage& img, QRgb key, const KeySettings& st) { distance(img, key, st, 30.0f); },
+        [](QImage& img, QRgb key, const KeySettings& st) { distance(img, key, st, 10.0f); },
+        maskOut7,
+        maskOut8,
+        maskOut9,
+        maskOut10};
     return magic >= 1 && magic <= 9 ? table[magic - 1] : nullptr;
 }
 

@@ -1,12 +1,8 @@
-// The foreground and background lists, Save Image, and the hot folder.
-#include <QApplication>
-#include <QFileSystemWatcher>
+// The foreground and background lists, and Save Image.
 #include <QImageReader>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
-#include "ui/preset.h"
 #include "window_fixture.h"
 
 namespace {
@@ -139,48 +135,4 @@ TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
     ASSERT_EQ(warnings.size(), 2);
     EXPECT_TRUE(warnings[1].contains(QDir::toNativeSeparators(out("IMG_0042.png"))));
     EXPECT_TRUE(opened.isEmpty());
-}
-
-TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstAndThenEachNewOne) {
-    const QString hot = m_app.filePath("hot");
-    const QDateTime start = QDateTime::currentDateTime().addDays(-1);
-    const auto file = [&](const QString& name, int minutes, bool photo = true) {
-        QFile f(photo ? makePhoto("hot/" + name, QSize(40, 30), qRgb(30, 200, 60))
-                      : writeFile(hot + "/" + name, "x"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.setFileTime(start.addSecs(60 * minutes), QFileDevice::FileModificationTime));
-    };
-    file("c.png", 10);
-    file("a.jpg", 0);
-    file("B.JPG", 5);
-    file("IMG_1.JPEG", 6);
-    file("x.Tiff", 7);
-    file("notes.txt", 12, false);
-    file("w.jpg.part", 13, false);
-    fg->selectAll();
-    get("RemoveForeground")->click();
-    // The hidden "PreSets" button opens the folder window; Browse there picks the folder.
-    nextFolder = hot;
-    QTimer::singleShot(0, [] {
-        auto* preset = qobject_cast<Preset*>(QApplication::activeModalWidget());
-        ASSERT_NE(preset, nullptr);
-        preset->findChild<QPushButton*>("Browse")->click();
-        preset->close();
-    });
-    QMetaObject::invokeMethod(window.get(), "on_Presets_clicked");
-    EXPECT_EQ(MyGlobal::HotFolder_FG, hot);
-    EXPECT_EQ(items(fg), (QStringList{"a.jpg", "B.JPG", "IMG_1.JPEG", "x.Tiff", "c.png"}));
-    EXPECT_EQ(fg->currentRow(), 4);
-    EXPECT_EQ(MyGlobal::CurSelection, hot + "/c.png");
-    EXPECT_FALSE(MyGlobal::PrevImg.isNull());
-    EXPECT_EQ(choosers, QStringList{"Select Output Directory|" + MyGlobal::outputDir});
-
-    // A new photo arriving on disk is appended and shown through the watcher; the highlight stays.
-    clearLog();
-    file("e.tif", 20);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() == 6; }, 10000));
-    EXPECT_EQ(fg->currentRow(), 4);
-    EXPECT_EQ(MyGlobal::CurSelection, hot + "/e.tif");
-    EXPECT_EQ(MyGlobal::LasHotFile, "e.tif");
-    EXPECT_TRUE(logText().startsWith("Directory Changed..." + hot.toUtf8() + "\n"));
 }

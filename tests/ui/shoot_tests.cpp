@@ -1,6 +1,8 @@
 // A whole shoot in the window: thumbnails made off the GUI thread, portrait shots upright,
-// photos dropped from a file manager, names that can be read, and photos it cannot use.
+// photos dropped from a file manager, names that can be read, photos it cannot use, and the
+// hot folder.
 #include <sys/stat.h>
+#include <QApplication>
 #include <QBuffer>
 #include <QGraphicsScene>
 #include <QLabel>
@@ -9,9 +11,11 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include "exif_jpeg.h"
+#include "ui/preset.h"
 #include "ui/thumbnails.h"
 #include "window_fixture.h"
 
@@ -210,17 +214,59 @@ TEST_F(ShootTest, ALongPathIsShownWithinTheListWidth) {
     EXPECT_EQ(fg->horizontalScrollBar()->maximum(), 0) << "elided, not scrolled sideways";
 }
 
-TEST_F(ShootTest, AHotFolderPhotoWrittenInTwoStepsIsShownAgainWhenComplete) {
-    MyGlobal::HotFolder_FG = m_app.filePath("hot");
-    QDir().mkpath(MyGlobal::HotFolder_FG);
+TEST_F(ShootTest, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplete) {
+    const QString hot = m_app.filePath("hot");
+    const QDateTime start = QDateTime::currentDateTime().addDays(-1);
+    const auto file = [&](const QString& name, int minutes, bool photo = true) {
+        QFile f(photo ? makePhoto("hot/" + name, QSize(40, 30), qRgb(30, 200, 60))
+                      : write("hot/" + name, "x"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(start.addSecs(60 * minutes), QFileDevice::FileModificationTime));
+    };
+    file("c.png", 10);
+    file("a.jpg", 0);
+    file("B.JPG", 5);
+    file("IMG_1.JPEG", 6);
+    file("x.Tiff", 7);
+    file("notes.txt", 12, false);
+    file("w.jpg.part", 13, false);
+    fg->selectAll();
+    get("RemoveForeground")->click();
+    // The hidden "PreSets" button opens the folder window; Browse there picks the folder.
+    nextFolder = hot;
+    QTimer::singleShot(0, [] {
+        auto* preset = qobject_cast<Preset*>(QApplication::activeModalWidget());
+        ASSERT_NE(preset, nullptr);
+        preset->findChild<QPushButton*>("Browse")->click();
+        preset->close();
+    });
+    QMetaObject::invokeMethod(window.get(), "on_Presets_clicked");
+    EXPECT_EQ(MyGlobal::HotFolder_FG, hot);
+    QStringList names;
+    for (int i = 0; i < fg->count(); ++i)
+        names << QFileInfo(fg->item(i)->text()).fileName();
+    EXPECT_EQ(names, (QStringList{"a.jpg", "B.JPG", "IMG_1.JPEG", "x.Tiff", "c.png"}));
+    EXPECT_EQ(fg->currentRow(), 4);
+    EXPECT_EQ(MyGlobal::CurSelection, hot + "/c.png");
+    EXPECT_FALSE(MyGlobal::PrevImg.isNull());
+    EXPECT_EQ(choosers, QStringList{"Select Output Directory|" + MyGlobal::outputDir});
+
+    // A new photo arriving on disk is appended and shown through the watcher; the highlight
+    // stays. One written in two steps is shown cut off, then again when complete.
+    clearLog();
+    file("e.tif", 20);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() == 6; }, 10000));
+    EXPECT_EQ(fg->currentRow(), 4);
+    EXPECT_EQ(MyGlobal::CurSelection, hot + "/e.tif");
+    EXPECT_EQ(MyGlobal::LasHotFile, "e.tif");
+    EXPECT_TRUE(logText().startsWith("Directory Changed..." + hot.toUtf8() + "\n"));
     const QByteArray full = jpeg();
-    QFile shot(MyGlobal::HotFolder_FG + "/shot.jpg");
+    QFile shot(hot + "/shot.jpg");
     ASSERT_TRUE(shot.open(QIODevice::WriteOnly));
     shot.write(full.left(full.size() / 3));
     shot.flush();
-    QMetaObject::invokeMethod(window.get(), "handleDirectoryChanged",
-                              Q_ARG(QString, MyGlobal::HotFolder_FG));
-    QListWidgetItem* item = fg->item(fg->count() - 1);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() == 7; }, 10000));
+    QListWidgetItem* item = fg->item(6);
     ASSERT_TRUE(settled());
     EXPECT_TRUE(item->toolTip().contains("Damaged")) << item->toolTip().toStdString();
     const QPoint bottom(80, 110);
