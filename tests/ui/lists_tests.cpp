@@ -1,8 +1,23 @@
-// The foreground and background lists, and Save Image.
+// The foreground and background lists through a whole shoot: adding (thumbnails made off the
+// GUI thread, portrait shots upright, photos it cannot use), dropping from a file manager,
+// readable names, removing, Save Image, and the hot folder.
+#include <sys/stat.h>
+#include <QApplication>
+#include <QBuffer>
+#include <QGraphicsScene>
 #include <QImageReader>
+#include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 
+#include "exif_jpeg.h"
+#include "ui/preset.h"
+#include "ui/thumbnails.h"
 #include "window_fixture.h"
 
 namespace {
@@ -14,6 +29,10 @@ protected:
         bg = makePhoto("Bkg/a.png", QSize(200, 150), qRgb(10, 20, 200));
         open();
         QDir().mkpath(MyGlobal::outputDir);
+        ASSERT_TRUE(settled());
+    }
+    bool settled() {
+        return QTest::qWaitFor([this] { return window->pendingThumbnails() == 0; }, 20000);
     }
     void click(QListWidget* list, int row) { emit list->clicked(list->model()->index(row, 0)); }
     QStringList selected(const QListWidget* list) const {
@@ -29,6 +48,25 @@ protected:
         return out;
     }
     QString out(const QString& name) const { return MyGlobal::outputDir + "/" + name; }
+    QString write(const QString& name, const QByteArray& bytes) {
+        return writeFile(m_app.filePath(name), bytes);
+    }
+    static QRgb iconPixel(const QListWidgetItem* item, QPoint at = QPoint(37, 32)) {
+        return item->icon().pixmap(74, 64).toImage().pixel(at);
+    }
+    // A textured JPEG, green above and blue below, of which a cut-off part decodes grey.
+    QByteArray jpeg() {
+        QImage img(160, 120, QImage::Format_RGB32);
+        for (int y = 0; y < 120; ++y)
+            for (int x = 0; x < 160; ++x)
+                img.setPixel(
+                    x, y,
+                    y < 60 ? qRgb(30 + (x + y) % 24, 200, 60) : qRgb(20, 40 + (x * y) % 24, 220));
+        QByteArray out;
+        QBuffer buffer(&out);
+        EXPECT_TRUE(buffer.open(QIODevice::WriteOnly) && img.save(&buffer, "JPG", 90));
+        return out;
+    }
 
     QString bg;
 };
@@ -135,4 +173,222 @@ TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
     ASSERT_EQ(warnings.size(), 2);
     EXPECT_TRUE(warnings[1].contains(QDir::toNativeSeparators(out("IMG_0042.png"))));
     EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
+    const QByteArray full = jpeg();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(m_app.filePath("pipe.jpg")).constData(), 0600), 0);
+    const struct {
+        QString path;
+        QRgb colour;  // of the thumbnail; 0: none, 1: any
+        QString tip;  // after the path
+    } rows[] = {
+        {makePhoto("p/red.png", QSize(900, 600), qRgb(220, 0, 0)), qRgb(220, 0, 0),
+         "900 × 600 pixels"},
+        {write("junk.jpg", "not a photo"), 0,
+         "Not a photo in a format we read (JPEG, PNG, TIFF, BMP, XPM)"},
+        {makePhoto("p/blue.bmp", QSize(30, 70), qRgb(0, 0, 230)), qRgb(0, 0, 230),
+         "30 × 70 pixels"},
+        {write("cut.jpg", full.left(full.size() / 2)), 1,
+         "160 × 120 pixels\nDamaged: Corrupt JPEG data: premature end of data segment"},
+        {m_app.filePath("pipe.jpg"), 0,
+         "Not a regular file (a pipe, device or socket); not opened"},
+    };
+    QStringList files;
+    for (const auto& r : rows)
+        files << r.path;
+    add(files);  // never blocks on the pipe
+    const QLabel* pending = window->findChild<QLabel*>("thumbnailsPending");
+    ASSERT_EQ(fg->count(), 7);
+    EXPECT_GT(window->pendingThumbnails(), 0);
+    EXPECT_TRUE(pending->isVisibleTo(window.get()));
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(fg->item(i + 2)->text(), rows[i].path);
+        EXPECT_EQ(iconPixel(fg->item(i + 2)), qRgb(224, 224, 224)) << "placeholder, row " << i;
+        EXPECT_EQ(fg->item(i + 2)->toolTip(), rows[i].path);
+    }
+    ASSERT_TRUE(settled());
+    EXPECT_FALSE(pending->isVisibleTo(window.get()));
+    for (int i = 0; i < 5; ++i) {
+        const QListWidgetItem* item = fg->item(i + 2);
+        EXPECT_EQ(item->text(), rows[i].path);
+        EXPECT_EQ(item->toolTip(), rows[i].path + "\n" + rows[i].tip);
+        EXPECT_EQ(item->icon().isNull(), rows[i].colour == 0) << "row " << i;
+        if (rows[i].colour > 1) {
+            EXPECT_EQ(iconPixel(item), rows[i].colour) << "row " << i;
+            EXPECT_EQ(item->icon().availableSizes(), QList<QSize>{QSize(74, 64)});
+        }
+    }
+    // The pipe is the current foreground: no composite, so no stale preview either.
+    EXPECT_TRUE(MyGlobal::ComposImg.isNull());
+    EXPECT_TRUE(view->scene()->items().isEmpty());
+}
+
+TEST_F(Lists, ALateThumbnailOfARemovedEntryIsDropped) {
+    // The slow photo is removed before its thumbnail arrives; the entry that takes its row
+    // must keep its own thumbnail.
+    const QString fast = makePhoto("p/fast.png", QSize(8, 8), qRgb(0, 0, 230));
+    add({makePhoto("p/slow.png", QSize(3000, 2000), qRgb(220, 0, 0)), fast});
+    fg->setCurrentRow(2, QItemSelectionModel::ClearAndSelect);
+    window->findChild<QPushButton*>("RemoveForeground")->click();
+    ASSERT_TRUE(settled());
+    ASSERT_EQ(fg->count(), 3);
+    EXPECT_EQ(fg->item(2)->text(), fast);
+    EXPECT_EQ(iconPixel(fg->item(2)), qRgb(0, 0, 230));
+    EXPECT_EQ(fg->item(2)->toolTip(), fast + "\n8 × 8 pixels");
+}
+
+TEST_F(Lists, PortraitShotComesInUprightWithItsKeyFromTheUprightCorner) {
+    ASSERT_TRUE(QDir().mkpath(m_app.filePath("p")));
+    const QString shot = m_app.filePath("p/portrait.jpg");
+    ASSERT_TRUE(writePortraitJpeg(shot));
+    window->findChild<QSpinBox*>("spinBox")->setValue(7);  // keys the colour near the key
+    add({shot});
+    ASSERT_EQ(MyGlobal::PrevImg.size(), QSize(24, 48));
+    EXPECT_EQ(qAlpha(MyGlobal::PrevImg.pixel(3, 3)), 0) << "green, the upright corner, is keyed";
+    EXPECT_EQ(qAlpha(MyGlobal::PrevImg.pixel(20, 3)), 255) << "blue stays";
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(fg->item(2)->toolTip(), shot + "\n24 × 48 pixels");
+    const auto near = [](QRgb a, QRgb b) {
+        return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b));
+    };
+    EXPECT_LT(near(iconPixel(fg->item(2), QPoint(4, 4)), qRgb(30, 200, 60)), 40);
+    EXPECT_LT(near(iconPixel(fg->item(2), QPoint(70, 4)), qRgb(20, 40, 220)), 40);
+}
+
+TEST_F(Lists, DroppedPhotosAndFoldersAreAddedAsAddAddsThem) {
+    const QString folder = m_app.filePath("drop");
+    const QStringList inFolder = {makePhoto("drop/A.jpg"), makePhoto("drop/b.png"),
+                                  makePhoto("drop/c.JPEG")};
+    QFile::copy(inFolder[1], m_app.filePath("drop/d.gif"));  // a photo, not of the seven kinds
+    const QString notes = write("drop/notes.txt", "hello");
+    const QStringList three = {makePhoto("p/3.png"), makePhoto("p/1.png"), makePhoto("p/2.bmp")};
+    const struct {
+        const char* name;
+        QStringList dropped, added;  // added empty: the drop is refused and changes nothing
+    } cases[] = {{"three photos", three, three},
+                 {"a folder", {folder}, inFolder},
+                 {"a text file", {notes}, {}}};
+    for (const bool foregrounds : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (foregrounds ? " on foregrounds" : " on backs"));
+            QListWidget* list = foregrounds ? fg : bk;
+            const int before = list->count(), records = releaseRecords();
+            const QString fgBefore = MyGlobal::CurSelection, bkBefore = MyGlobal::CurSelectionBk;
+            QMimeData mime;
+            QList<QUrl> urls;
+            for (const QString& path : c.dropped)
+                urls << QUrl::fromLocalFile(path);
+            mime.setUrls(urls);
+            const auto actions = Qt::CopyAction | Qt::MoveAction;
+            QDragEnterEvent enter({40, 40}, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(list->viewport(), &enter);
+            QDropEvent drop({40, 40}, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(list->viewport(), &drop);
+
+            const bool usable = !c.added.isEmpty();
+            EXPECT_EQ(enter.isAccepted(), usable);
+            EXPECT_EQ(drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction,
+                      usable ? Qt::CopyAction : Qt::IgnoreAction)
+                << "never a move";
+            QStringList added;
+            for (int row = before; row < list->count(); ++row)
+                added << list->item(row)->text();
+            EXPECT_EQ(added, c.added);
+            const QString current = usable ? c.added.last() : QString();
+            if (usable) {
+                EXPECT_EQ(list->currentItem()->text(), current);
+            }
+            EXPECT_EQ(MyGlobal::CurSelection, foregrounds && usable ? current : fgBefore);
+            EXPECT_EQ(MyGlobal::CurSelectionBk, !foregrounds && usable ? current : bkBefore);
+            EXPECT_EQ(releaseRecords(), records + (foregrounds && usable ? 1 : 0))
+                << "a foreground drop shows the photo; a background drop waits for a refresh";
+        }
+    }
+}
+
+TEST(EntryLabel, KeepsTheFileNameAndElidesTheFoldersInTheMiddle) {
+    const QFontMetrics fm(QFont(QStringLiteral("Arial"), 10));
+    const QString path = QStringLiteral("/home/ann/Pictures/2026-12-05 wedding/IMG_0042.JPG");
+    const int name = fm.horizontalAdvance(QStringLiteral("/IMG_0042.JPG"));
+    const struct {
+        int room;
+        QString head, tail;  // what the label starts and ends with
+    } rows[] = {
+        {fm.horizontalAdvance(path), path, path},
+        {name + fm.horizontalAdvance(QStringLiteral("/ho…es")), "/h…", "ng/IMG_0042.JPG"},
+        {name - 4, "IM", ".JPG"},
+    };
+    for (const auto& r : rows) {
+        const QString label = entryLabel(path, fm, r.room);
+        EXPECT_TRUE(label.startsWith(r.head) && label.endsWith(r.tail)) << label.toStdString();
+        EXPECT_LE(fm.horizontalAdvance(label), r.room) << label.toStdString();
+    }
+}
+
+TEST_F(Lists, ALongPathIsShownWithinTheListWidth) {
+    add({makePhoto("a-long-folder-from-the-camera-import/2026-12-05/IMG_0042.png")});
+    window->show();
+    QCoreApplication::processEvents();
+    EXPECT_LE(fg->visualItemRect(fg->item(2)).right(), fg->viewport()->width());
+    EXPECT_EQ(fg->horizontalScrollBar()->maximum(), 0) << "elided, not scrolled sideways";
+}
+
+TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplete) {
+    const QString hot = m_app.filePath("hot");
+    const QDateTime start = QDateTime::currentDateTime().addDays(-1);
+    const auto file = [&](const QString& name, int minutes, bool photo = true) {
+        QFile f(photo ? makePhoto("hot/" + name, QSize(40, 30), qRgb(30, 200, 60))
+                      : write("hot/" + name, "x"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(start.addSecs(60 * minutes), QFileDevice::FileModificationTime));
+    };
+    for (const auto& [name, minutes] :
+         {std::pair("c.png", 10), {"a.jpg", 0}, {"B.JPG", 5}, {"IMG_1.JPEG", 6}, {"x.Tiff", 7}})
+        file(name, minutes);
+    file("notes.txt", 12, false);
+    file("w.jpg.part", 13, false);
+    fg->selectAll();
+    get("RemoveForeground")->click();
+    // The hidden "PreSets" button opens the folder window; Browse there picks the folder.
+    nextFolder = hot;
+    QTimer::singleShot(0, [] {
+        auto* preset = qobject_cast<Preset*>(QApplication::activeModalWidget());
+        ASSERT_NE(preset, nullptr);
+        preset->findChild<QPushButton*>("Browse")->click();
+        preset->close();
+    });
+    QMetaObject::invokeMethod(window.get(), "on_Presets_clicked");
+    EXPECT_EQ(MyGlobal::HotFolder_FG, hot);
+    EXPECT_EQ(items(fg), (QStringList{"a.jpg", "B.JPG", "IMG_1.JPEG", "x.Tiff", "c.png"}));
+    EXPECT_EQ(fg->currentRow(), 4);
+    EXPECT_EQ(MyGlobal::CurSelection, hot + "/c.png");
+    EXPECT_FALSE(MyGlobal::PrevImg.isNull());
+    EXPECT_EQ(choosers, QStringList{"Select Output Directory|" + MyGlobal::outputDir});
+
+    // A new photo arriving on disk is appended and shown through the watcher; the highlight
+    // stays. One written in two steps is shown cut off, then again when complete.
+    clearLog();
+    file("e.tif", 20);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() == 6; }, 10000));
+    EXPECT_EQ(fg->currentRow(), 4);
+    EXPECT_EQ(MyGlobal::CurSelection, hot + "/e.tif");
+    EXPECT_EQ(MyGlobal::LasHotFile, "e.tif");
+    EXPECT_TRUE(logText().startsWith("Directory Changed..." + hot.toUtf8() + "\n"));
+    const QByteArray full = jpeg();
+    QFile shot(hot + "/shot.jpg");
+    ASSERT_TRUE(shot.open(QIODevice::WriteOnly));
+    shot.write(full.left(full.size() / 3));
+    shot.flush();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() == 7; }, 10000));
+    QListWidgetItem* item = fg->item(6);
+    ASSERT_TRUE(settled());
+    EXPECT_TRUE(item->toolTip().contains("Damaged")) << item->toolTip().toStdString();
+    const QPoint bottom(80, 110);
+    ASSERT_TRUE(MyGlobal::PrevImg.valid(bottom));
+    EXPECT_NE(MyGlobal::PrevImg.pixel(bottom), qRgb(20, 40, 220)) << "cut off: grey";
+    shot.write(full.mid(full.size() / 3));
+    shot.close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !item->toolTip().contains("Damaged"); }, 5000));
+    EXPECT_GT(qBlue(MyGlobal::PrevImg.pixel(bottom)), 200) << "the preview is redone";
 }
