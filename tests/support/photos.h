@@ -40,6 +40,39 @@ inline QImage studioShot(int w = kWidth, int h = kHeight, quint32 seed = 7) {
     return img;
 }
 
+// A green-screen shot as a camera gives it (about 5 MB as JPEG quality 92): a smooth backdrop
+// falling off gently towards the corners, mild sensor noise (sigma about 3 levels per
+// channel) and in the middle a subject: hair of fine strands, a shaded face, woven cloth.
+inline QImage cameraShot(int w = kWidth, int h = kHeight, quint32 seed = 11) {
+    QImage img(w, h, QImage::Format_RGB32);
+    QRandomGenerator rng(seed);
+    const qint64 a = w / 4, b = h * 19 / 40, far = qint64(w) * w / 4 + qint64(h) * h / 4;
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
+        const qint64 dy = y - h / 2;
+        for (int x = 0; x < w; ++x) {
+            const quint32 v = rng.generate();  // a byte of noise per channel, 5 bits of grain
+            const auto noise = [v](int c) { return int((v >> c & 7) + (v >> (c + 3) & 7)) - 7; };
+            const qint64 dx = x - w / 2;
+            const int fall = int((dx * dx + dy * dy) * 24 / far);
+            int r = 45 - fall / 2, g = 182 - fall, bl = 72 - fall / 2;
+            if (dx * dx * b * b + dy * dy * a * a < a * a * b * b) {
+                const int shade = int(dx * 30 / a) + fall, grain = int(v >> 27);
+                if (dy < -b / 4)  // hair: strands along y, a few pixels apart
+                    r = 60 + (x * 7 + y / 16) % 23 * 3 + grain - shade, g = 30 + r / 3, bl = 30;
+                else if (dy < b / 5)  // face
+                    r = 210 - shade + grain, g = 158 - shade, bl = 128 - shade;
+                else  // cloth: a 3-pixel weave with a finer pattern in the thread
+                    r = 50 + ((x / 3 + y / 3) & 1) * 30 + ((x ^ y) & 15) * 3 + grain - shade,
+                    g = 60 + r / 4, bl = 140 - shade + (y % 9) * 2;
+            }
+            row[x] = qRgb(std::clamp(r + noise(0), 0, 255), std::clamp(g + noise(8), 0, 255),
+                          std::clamp(bl + noise(16), 0, 255));
+        }
+    }
+    return img;
+}
+
 // A keyed foreground as the keyers leave it: an elliptical subject of opaque pixels, a rim of
 // alpha-248 pixels, the backdrop 0x00000000, and (when `speckle`) scattered pixels of alpha
 // 7, 128 and 0 so that every blend case occurs.
