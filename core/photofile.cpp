@@ -124,20 +124,13 @@ bool mentions(const QStringList& warnings, const char* words) {
     return false;
 }
 
-// The reduced size at which a JPEG decodes directly (1/2, 1/4 or 1/8 of `stored`) while still at
-// least `want`; `stored` itself when no reduction fits.
-QSize reducedSize(const QSize& stored, const QSize& want) {
-    int divisor = 1;
-    while (divisor < 8 && stored.width() / (divisor * 2) >= want.width() &&
-           stored.height() / (divisor * 2) >= want.height())
-        divisor *= 2;
-    return QSize((stored.width() + divisor - 1) / divisor,
-                 (stored.height() + divisor - 1) / divisor);
-}
+// Below Qt's threshold of 50 its JPEG reader uses the fast IDCT, plain upsampling and a fast
+// squeeze: all a thumbnail needs.
+constexpr int kThumbnailQuality = 25;
 
 // Decodes the photo upright, as its EXIF orientation says (a portrait shot from a camera held
-// on its side comes in standing). `thumbnail`, when valid, asks for a reduced decode at least
-// that large (before the turn, so in the file's own orientation).
+// on its side comes in standing). `thumbnail`, when valid, asks for the photo squeezed to that
+// upright size.
 PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
                  const QSize& thumbnail = QSize()) {
     WarningCatcher catcher;
@@ -154,10 +147,11 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
         return failed(Problem::TooLarge, sizeAgainstLimit(out.size, maxPixels), out.size);
     if (headerOnly)
         return out;
-    if (thumbnail.isValid() && stored.isValid()) {
-        const QSize reduced = reducedSize(stored, sideways ? thumbnail.transposed() : thumbnail);
-        if (reduced != stored)
-            reader.setScaledSize(reduced);
+    if (thumbnail.isValid() && stored.isValid()) {  // else `size` comes from the image
+        // Given the final size (before the turn), Qt's JPEG reader has libjpeg decode at the
+        // smallest of 1/8 .. 8/8 that still covers it, then squeezes that small image.
+        reader.setQuality(kThumbnailQuality);
+        reader.setScaledSize(sideways ? thumbnail.transposed() : thumbnail);
     }
     const bool read = reader.read(&out.image);
     const QStringList& said = catcher.warnings;
