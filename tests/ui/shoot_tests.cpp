@@ -56,6 +56,8 @@ protected:
 TEST_F(ShootTest, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
     const QByteArray full = jpeg();
     ASSERT_EQ(::mkfifo(QFile::encodeName(m_app.filePath("pipe.jpg")).constData(), 0600), 0);
+    QImage white(160, 120, QImage::Format_RGB32);  // the camera's own thumbnail, used as it is
+    white.fill(Qt::white);
     const struct {
         QString path;
         QRgb colour;  // of the thumbnail; 0: none, 1: any
@@ -69,6 +71,7 @@ TEST_F(ShootTest, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
          "30 × 70 pixels"},
         {write("cut.jpg", full.left(full.size() / 2)), 1,
          "160 × 120 pixels\nDamaged: Corrupt JPEG data: premature end of data segment"},
+        {write("turned.jpg", withExif(full, 6, white)), qRgb(255, 255, 255), "120 × 160 pixels"},
         {m_app.filePath("pipe.jpg"), 0,
          "Not a regular file (a pipe, device or socket); not opened"},
     };
@@ -77,17 +80,17 @@ TEST_F(ShootTest, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
         files << r.path;
     add(files);  // never blocks on the pipe
     const QLabel* pending = window->findChild<QLabel*>("thumbnailsPending");
-    ASSERT_EQ(fg->count(), 7);
+    ASSERT_EQ(fg->count(), 8);
     EXPECT_GT(window->pendingThumbnails(), 0);
     EXPECT_TRUE(pending->isVisibleTo(window.get()));
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(fg->item(i + 2)->text(), rows[i].path);
         EXPECT_EQ(iconPixel(fg->item(i + 2)), qRgb(224, 224, 224)) << "placeholder, row " << i;
         EXPECT_EQ(fg->item(i + 2)->toolTip(), rows[i].path);
     }
     ASSERT_TRUE(settled());
     EXPECT_FALSE(pending->isVisibleTo(window.get()));
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
         const QListWidgetItem* item = fg->item(i + 2);
         EXPECT_EQ(item->text(), rows[i].path);
         EXPECT_EQ(item->toolTip(), rows[i].path + "\n" + rows[i].tip);
