@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QStringList>
+#include <QTransform>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -124,20 +126,75 @@ bool mentions(const QStringList& warnings, const char* words) {
     return false;
 }
 
-// The reduced size at which a JPEG decodes directly (1/2, 1/4 or 1/8 of `stored`) while still at
-// least `want`; `stored` itself when no reduction fits.
-QSize reducedSize(const QSize& stored, const QSize& want) {
-    int divisor = 1;
-    while (divisor < 8 && stored.width() / (divisor * 2) >= want.width() &&
-           stored.height() / (divisor * 2) >= want.height())
-        divisor *= 2;
-    return QSize((stored.width() + divisor - 1) / divisor,
-                 (stored.height() + divisor - 1) / divisor);
+// Below Qt's threshold of 50 its JPEG reader uses the fast IDCT, plain upsampling and a fast
+// squeeze: all a thumbnail needs.
+constexpr int kThumbnailQuality = 25;
+
+// The JPEG thumbnail that cameras keep in their EXIF segment (IFD1), found in `head`, the start
+// of the file; empty when there is none.
+QByteArray exifThumbnail(const QByteArray& head) {
+    QByteArray tiff;
+    for (qint64 at = 2; head.startsWith("\xFF\xD8") && at + 4 <= head.size();) {
+        const int marker = quint8(head[at + 1]);
+        if (quint8(head[at]) != 0xFF || (marker < 0xE0 && marker != 0xFE))
+            break;  // EXIF comes among the first segments, the APPn and comments
+        const int length = quint8(head[at + 2]) << 8 | quint8(head[at + 3]);
+        if (marker == 0xE1 && head.mid(at + 4, 6) == QByteArray("Exif\0\0", 6)) {
+            tiff = head.mid(at + 10, length - 8);
+            break;
+        }
+        at += 2 + length;
+    }
+    const bool bigEndian = tiff.startsWith("MM");
+    const auto number = [&](qint64 at, int bytes) -> qint64 {  // -1 when outside
+        if (at < 0 || at + bytes > tiff.size())
+            return -1;
+        qint64 value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value |= qint64(quint8(tiff[at + i])) << 8 * (bigEndian ? bytes - 1 - i : i);
+        return value;
+    };
+    const qint64 ifd0 = number(4, 4), ifd1 = number(ifd0 + 2 + 12 * number(ifd0, 2), 4);
+    qint64 offset = -1, length = -1;
+    for (qint64 i = 0, count = ifd1 > 0 ? number(ifd1, 2) : 0; i < count; ++i) {
+        const qint64 entry = ifd1 + 2 + 12 * i, tag = number(entry, 2),
+                     value = number(entry + 8, 4);
+        offset = tag == 0x0201 ? value : offset;  // both LONG
+        length = tag == 0x0202 ? value : length;
+    }
+    return offset > 0 && length > 0 && offset + length <= tiff.size() ? tiff.mid(offset, length)
+                                                                      : QByteArray();
+}
+
+// The camera's own thumbnail of the photo being read from `device`, its bars cut off, when it
+// still covers `want` (both in the file's orientation); null otherwise.
+QImage cameraThumbnail(QIODevice* device, const QSize& stored, const QSize& want) {
+    if (device->isSequential())
+        return QImage();
+    const qint64 at = device->pos();
+    QByteArray head;  // a file cut short keeps its thumbnail: it is decoded, so its damage shows
+    if (device->seek(device->size() - 2) && device->read(2) == "\xFF\xD9" && device->seek(0))
+        head = device->read(256 * 1024);
+    QByteArray jpeg = device->seek(at) ? exifThumbnail(head) : QByteArray();
+    QBuffer buffer(&jpeg);
+    WarningCatcher catcher;  // its warnings are none of the photo's
+    QImageReader reader(&buffer, "jpeg");
+    const QSize size = reader.size();
+    // Cameras fit a photo of another shape into the thumbnail between black bars.
+    const QSize picture = stored.scaled(size, Qt::KeepAspectRatio);
+    QImage image;
+    if (jpeg.isEmpty() || !size.isValid() || qMax(size.width(), size.height()) > 1024 ||
+        picture.width() < want.width() || picture.height() < want.height() ||
+        !reader.read(&image) || !catcher.warnings.isEmpty())
+        return QImage();
+    return image.copy(
+        QRect(QPoint((size.width() - picture.width()) / 2, (size.height() - picture.height()) / 2),
+              picture));
 }
 
 // Decodes the photo upright, as its EXIF orientation says (a portrait shot from a camera held
-// on its side comes in standing). `thumbnail`, when valid, asks for a reduced decode at least
-// that large (before the turn, so in the file's own orientation).
+// on its side comes in standing). `thumbnail`, when valid, asks for the photo squeezed to that
+// upright size.
 PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
                  const QSize& thumbnail = QSize()) {
     WarningCatcher catcher;
@@ -154,10 +211,21 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
         return failed(Problem::TooLarge, sizeAgainstLimit(out.size, maxPixels), out.size);
     if (headerOnly)
         return out;
-    if (thumbnail.isValid() && stored.isValid()) {
-        const QSize reduced = reducedSize(stored, sideways ? thumbnail.transposed() : thumbnail);
-        if (reduced != stored)
-            reader.setScaledSize(reduced);
+    if (thumbnail.isValid() && stored.isValid()) {  // else `size` comes from the image
+        const QSize want = sideways ? thumbnail.transposed() : thumbnail;
+        out.image = cameraThumbnail(device, stored, want);
+        if (!out.image.isNull()) {  // turned as the photo is: mirrored first, then a quarter
+            const QImageIOHandler::Transformations turn = reader.transformation();
+            out.image = out.image.mirrored(turn & QImageIOHandler::TransformationMirror,
+                                           turn & QImageIOHandler::TransformationFlip);
+            if (sideways)
+                out.image = out.image.transformed(QTransform().rotate(90));
+            return out;
+        }
+        // Given the final size (before the turn), Qt's JPEG reader has libjpeg decode at the
+        // smallest of 1/8 .. 8/8 that still covers it, then squeezes that small image.
+        reader.setQuality(kThumbnailQuality);
+        reader.setScaledSize(want);
     }
     const bool read = reader.read(&out.image);
     const QStringList& said = catcher.warnings;

@@ -42,8 +42,9 @@ PhotoLoad readPhoto(const QString& path, qint64 maxPixels = kDefaultMaxPixels);
 PhotoLoad readPhoto(QIODevice* device, qint64 maxPixels = kDefaultMaxPixels);
 
 // A small upright picture of the photo at `path`, squeezed to exactly `size` (proportions
-// ignored), with `size` set to the photo's upright pixel size. JPEG files are decoded at 1/2,
-// 1/4 or 1/8 of their size, which costs a fraction of a full decode.
+// ignored), with `size` set to the photo's upright pixel size. It is the camera's own EXIF
+// thumbnail when that covers `size` and the file is complete; else JPEG files are decoded at
+// the smallest scale down to 1/8 that still covers `size`, a fraction of a full decode.
 PhotoLoad readThumbnail(const QString& path, const QSize& size);
 
 // Reads only the header: `size` is set, or `problem` says why the photo cannot be read.
