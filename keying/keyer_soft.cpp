@@ -165,20 +165,36 @@ Grid estimateFields(const QImage& img, bool blue) {
 
     // Backdrop: the mean of the samples whose key share is clearly the backdrop's. The share
     // does not change with brightness, so fall-off and shadows count; see-through or
-    // key-tinted parts of the subject fall short of it.
+    // key-tinted parts of the subject fall short of it. Faint mixes (a thicket of strands)
+    // still pass that test and would darken the mean, but any subject lowers the excess: so
+    // only the samples whose excess comes close to the block's highest (its upper decile,
+    // less the room that noise and shading inside one block take) make the mean.
     core::forEachRowBand(g.h, qint64(W) * g.size, [&](int by0, int by1) {
+        std::vector<std::array<int, 4>> picked;  // excess, r, k, o
         for (int by = by0; by < by1; ++by) {
             for (int bx = 0; bx < g.w; ++bx) {
-                double sum[3] = {0, 0, 0};
-                int n = 0, samples = 0;
+                int samples = 0;
+                picked.clear();
                 visit(bx, by, [&](Channels c) {
                     ++samples;
-                    if (c.k >= 16 && float(c.k - std::max(c.r, c.o)) >= confident * float(c.k)) {
-                        sum[0] += c.r, sum[1] += c.k, sum[2] += c.o, ++n;
+                    const int e = c.k - std::max(c.r, c.o);
+                    if (c.k >= 16 && float(e) >= confident * float(c.k)) {
+                        picked.push_back({e, c.r, c.k, c.o});
                     }
                 });
-                if (n * 8 < samples || n < 2) {
+                if (picked.size() * 8 < size_t(samples) || picked.size() < 2) {
                     continue;
+                }
+                const auto decile = picked.begin() + std::ptrdiff_t(picked.size() / 10);
+                std::nth_element(picked.begin(), decile, picked.end(),
+                                 [](const auto& a, const auto& b) { return a[0] > b[0]; });
+                const float least = float((*decile)[0]) * 0.94f - 4.0f;
+                double sum[3] = {0, 0, 0};
+                int n = 0;
+                for (const auto& p : picked) {
+                    if (float(p[0]) >= least) {
+                        sum[0] += p[1], sum[1] += p[2], sum[2] += p[3], ++n;
+                    }
                 }
                 Cell& cell = g.cells[size_t(by) * g.w + bx];
                 cell.r = float(sum[0] / n), cell.k = float(sum[1] / n), cell.o = float(sum[2] / n);
