@@ -212,25 +212,41 @@ Grid estimateFields(const QImage& img, bool blue) {
         },
         0.0f);
 
-    // The subject: the mean colour of the samples that clearly are not backdrop.
+    // The subject: the mean colour of the samples that clearly are not backdrop and, as with
+    // the backdrop, close to the most subject-like of them (the lower decile of the excess),
+    // so that the strands' faint mixes about a head do not pull it towards the backdrop.
     core::forEachRowBand(g.h, qint64(W) * g.size, [&](int by0, int by1) {
+        std::vector<std::array<int, 4>> picked;  // excess, r, k, o
         for (int by = by0; by < by1; ++by) {
             for (int bx = 0; bx < g.w; ++bx) {
                 Cell& cell = g.cells[size_t(by) * g.w + bx];
                 const float ke = cell.k - std::max(cell.r, cell.o);
-                double sum[3] = {0, 0, 0};
-                int n = 0, samples = 0;
+                int samples = 0;
+                picked.clear();
                 visit(bx, by, [&](Channels c) {
                     ++samples;
-                    if (float(c.k - std::max(c.r, c.o)) <= 0.1f * ke) {
-                        sum[0] += c.r, sum[1] += c.k, sum[2] += c.o, ++n;
+                    const int e = c.k - std::max(c.r, c.o);
+                    if (float(e) <= 0.1f * ke) {
+                        picked.push_back({e, c.r, c.k, c.o});
                     }
                 });
-                if (n * 8 >= samples && n > 0) {
-                    cell.sr = float(sum[0] / n), cell.sk = float(sum[1] / n);
-                    cell.so = float(sum[2] / n);
-                    subjectValid[size_t(by) * g.w + bx] = 1;
+                if (picked.size() * 8 < size_t(samples) || picked.empty()) {
+                    continue;
                 }
+                const auto decile = picked.begin() + std::ptrdiff_t(picked.size() / 10);
+                std::nth_element(picked.begin(), decile, picked.end(),
+                                 [](const auto& a, const auto& b) { return a[0] < b[0]; });
+                const float most = float((*decile)[0]) + 0.2f * ke;
+                double sum[3] = {0, 0, 0};
+                int n = 0;
+                for (const auto& p : picked) {
+                    if (float(p[0]) <= most) {
+                        sum[0] += p[1], sum[1] += p[2], sum[2] += p[3], ++n;
+                    }
+                }
+                cell.sr = float(sum[0] / n), cell.sk = float(sum[1] / n);
+                cell.so = float(sum[2] / n);
+                subjectValid[size_t(by) * g.w + bx] = 1;
             }
         }
     });
@@ -393,7 +409,7 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
                                                      const BlockFields& bf, RowPlanes pl,
                                                      Shape sh) {
     float fr[kStride], fk[kStride], fo[kStride], wr[kStride], gain[kStride], chroma[kStride];
-    float sy[kStride];
+    float sy[kStride], sd[kStride];
     int r[kStride], k[kStride], o[kStride];
     for (int i = 0; i < kStride; ++i) {
         const float t = float(i);
@@ -403,6 +419,7 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         const float sr = bf.at[3] + bf.slope[3] * t, sk = bf.at[4] + bf.slope[4] * t;
         const float so = bf.at[5] + bf.slope[5] * t;
         sy[i] = bf.at[6] + bf.slope[6] * t;
+        sd[i] = sr - so;
         const KeyTerms kt = keyTerms(fr[i], fk[i], fo[i], sr, sk, so);
         wr[i] = kt.wr;
         // The denominator changes slowly: one Newton step from the block centre's reciprocal.
@@ -453,10 +470,18 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         const float step = sy[i] - (l.r * fr[i] + l.k * fk[i] + l.o * fo[i]);
         const float hy = l.r * hr + l.k * hk + l.o * ho;
         const float he = hk - wr[i] * hr - (1.0f - wr[i]) * ho;
-        const float c = clampf(chroma[i], 0.0f, 1.0f);
+        // Beside a part of another colour (glass by its label) the subject field can be wrong
+        // for the pixel. The excess leaves the difference of the two other channels free: the
+        // neutral subject of the classic key is taken instead where it explains that better.
+        const float ke0 = maxf(8.0f, fk[i] - 0.5f * (fr[i] + fo[i]));
+        const float neutral = (ke0 - float(k[i]) + 0.5f * float(r[i] + o[i])) / ke0;
+        const float dK = fr[i] - fo[i], dP = float(r[i] - o[i]);
+        const float offNeutral = std::fabs(dP - (1.0f - neutral) * dK);
+        const float offField = std::fabs(dP - chroma[i] * sd[i] - (1.0f - chroma[i]) * dK);
+        const float ch = offNeutral + 4.0f < offField ? neutral : chroma[i];
+        const float c = clampf(ch, 0.0f, 1.0f);
         const float mixed = minf(1.0f, 8.0f * c * (1.0f - c));
-        const float raw =
-            chroma[i] + mixed * step * (hy + he * gain[i] * step) / (step * step + 225.0f);
+        const float raw = ch + mixed * step * (hy + he * gain[i] * step) / (step * step + 225.0f);
         const float a = clampf((raw - sh.lo) * sh.scale, 0.0f, 1.0f);
         const int a8 = int(a * 255.0f + 0.5f);
         // Unmix with the stored alpha, so what is written composes back to the photo.
