@@ -141,6 +141,132 @@ struct Grid {
     std::vector<Cell> cells;
 };
 
+// How far each cell lies from the nearest measured one, in cells (chamfer, two passes).
+std::vector<float> distanceToMeasured(const std::vector<char>& measured, int gw, int gh) {
+    constexpr float kFar = 1e9f, kDiagonal = 1.41421356f;
+    std::vector<float> d(measured.size());
+    for (size_t i = 0; i < d.size(); ++i) {
+        d[i] = measured[i] ? 0.0f : kFar;
+    }
+    auto relax = [&](int x, int y, int dx, int dy, float step) {
+        const int nx = x + dx, ny = y + dy;
+        if (nx >= 0 && ny >= 0 && nx < gw && ny < gh) {
+            float& v = d[size_t(y) * gw + x];
+            v = std::min(v, d[size_t(ny) * gw + nx] + step);
+        }
+    };
+    for (int y = 0; y < gh; ++y) {
+        for (int x = 0; x < gw; ++x) {
+            relax(x, y, -1, 0, 1.0f), relax(x, y, 0, -1, 1.0f);
+            relax(x, y, -1, -1, kDiagonal), relax(x, y, 1, -1, kDiagonal);
+        }
+    }
+    for (int y = gh - 1; y >= 0; --y) {
+        for (int x = gw - 1; x >= 0; --x) {
+            relax(x, y, 1, 0, 1.0f), relax(x, y, 0, 1, 1.0f);
+            relax(x, y, 1, 1, kDiagonal), relax(x, y, -1, 1, kDiagonal);
+        }
+    }
+    return d;
+}
+
+// Solves a x = b for three right-hand sides by elimination with partial pivoting; false if
+// a is singular.
+bool solve6(double a[6][6], double b[6][3]) {
+    for (int c = 0; c < 6; ++c) {
+        int pivot = c;
+        for (int r = c + 1; r < 6; ++r) {
+            if (std::abs(a[r][c]) > std::abs(a[pivot][c])) {
+                pivot = r;
+            }
+        }
+        if (std::abs(a[pivot][c]) < 1e-12) {
+            return false;
+        }
+        std::swap(a[c], a[pivot]);
+        std::swap(b[c], b[pivot]);
+        for (int r = 0; r < 6; ++r) {
+            if (r == c) {
+                continue;
+            }
+            const double m = a[r][c] / a[c][c];
+            for (int q = c; q < 6; ++q) {
+                a[r][q] -= m * a[c][q];
+            }
+            for (int k = 0; k < 3; ++k) {
+                b[r][k] -= m * b[c][k];
+            }
+        }
+    }
+    for (int k = 0; k < 3; ++k) {
+        b[0][k] /= a[0][0];
+    }
+    return true;
+}
+
+// A ring mean flattens what it fills: under a subject the size of a bottle a hot spot's
+// curvature is lost. So each filled backdrop cell takes a quadratic fitted to the measured
+// cells around it, weighted by distance over a window as wide as the hole is deep there
+// (within bounds, for the cost), and kept near the ring mean where the fit runs off.
+void refineFilled(Grid& g, const std::vector<char>& measured) {
+    const std::vector<float> depth = distanceToMeasured(measured, g.w, g.h);
+    std::vector<Cell> out = g.cells;
+    core::forEachRowBand(g.h, qint64(g.w) * 4096, [&](int y0, int y1) {
+        for (int cy = y0; cy < y1; ++cy) {
+            for (int cx = 0; cx < g.w; ++cx) {
+                const size_t i = size_t(cy) * g.w + cx;
+                if (measured[i] || depth[i] > 1e8f) {
+                    continue;
+                }
+                const double sigma = std::clamp(1.4 * double(depth[i]), 2.0, 6.0);
+                const int reach = int(std::ceil(2.5 * sigma));
+                double a[6][6] = {}, b[6][3] = {}, total = 0;
+                int used = 0;
+                for (int y = std::max(0, cy - reach); y <= std::min(g.h - 1, cy + reach); ++y) {
+                    for (int x = std::max(0, cx - reach); x <= std::min(g.w - 1, cx + reach); ++x) {
+                        const size_t j = size_t(y) * g.w + x;
+                        if (!measured[j]) {
+                            continue;
+                        }
+                        const double u = (x - cx) / sigma, v = (y - cy) / sigma;
+                        const double w = std::exp(-0.5 * (u * u + v * v));
+                        const double f[6] = {1, u, v, u * u, u * v, v * v};
+                        const double val[3] = {g.cells[j].r, g.cells[j].k, g.cells[j].o};
+                        for (int p = 0; p < 6; ++p) {
+                            for (int q = p; q < 6; ++q) {
+                                a[p][q] += w * f[p] * f[q];
+                            }
+                            for (int c = 0; c < 3; ++c) {
+                                b[p][c] += w * f[p] * val[c];
+                            }
+                        }
+                        total += w, ++used;
+                    }
+                }
+                if (used < 8) {
+                    continue;
+                }
+                for (int p = 0; p < 6; ++p) {
+                    for (int q = 0; q < p; ++q) {
+                        a[p][q] = a[q][p];
+                    }
+                    // A little damping keeps a one-sided window from bending the fit.
+                    a[p][p] += p == 0 ? 0.0 : total * (p < 3 ? 1e-3 : 0.05);
+                }
+                if (!solve6(a, b)) {
+                    continue;
+                }
+                float* dst[3] = {&out[i].r, &out[i].k, &out[i].o};
+                for (int c = 0; c < 3; ++c) {
+                    const double ring = *dst[c];
+                    *dst[c] = float(std::clamp(b[0][c], ring * 0.7, ring * 1.3 + 1.0));
+                }
+            }
+        }
+    });
+    g.cells = std::move(out);
+}
+
 Grid estimateFields(const QImage& img, bool blue) {
     Grid g;
     const int W = img.width(), H = img.height();
@@ -202,6 +328,7 @@ Grid estimateFields(const QImage& img, bool blue) {
             }
         }
     });
+    const std::vector<char> measured = backdropValid;
     fillHoles(
         backdropValid, g.w, g.h,
         [&](int i) {
@@ -211,6 +338,7 @@ Grid estimateFields(const QImage& img, bool blue) {
             g.cells[i].r = v[0], g.cells[i].k = v[1], g.cells[i].o = v[2];
         },
         0.0f);
+    refineFilled(g, measured);
 
     // The subject: the mean colour of the samples that clearly are not backdrop and, as with
     // the backdrop, close to the most subject-like of them (the lower decile of the excess),
