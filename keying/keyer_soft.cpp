@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "keying/keyer.h"
@@ -49,10 +50,11 @@ struct Cell {
 };
 
 // Fills the cells not marked valid with the mean of their valid neighbours, ring by ring
-// inwards, so that an area the subject covers takes what is seen around it. With nothing
-// valid at all every cell becomes `fallback`.
+// inwards (at most `rings` rings), so that an area the subject covers takes what is seen
+// around it. With nothing valid at all every cell becomes `fallback`.
 template <class Get, class Set>
-void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float fallback) {
+void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float fallback,
+               int rings = std::numeric_limits<int>::max()) {
     const int n = gw * gh;
     if (std::none_of(valid.begin(), valid.end(), [](char v) { return v != 0; })) {
         for (int i = 0; i < n; ++i) {
@@ -86,11 +88,11 @@ void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float
                 ring.push_back(i);
             }
         }
-        if (ring.empty()) {
-            return;
-        }
         for (int i : ring) {
             valid[i] = 1;
+        }
+        if (ring.empty() || --rings <= 0) {
+            return;
         }
     }
 }
@@ -396,6 +398,16 @@ Grid estimateFields(const QImage& img, bool blue) {
             g.cells[i].sy = l.r * seen[i][0] + l.k * seen[i][1] + l.o * seen[i][2];
         }
     }
+    // Strands and smeared rims a cell or two from a solid part mostly share its colour.
+    fillHoles(
+        subjectValid, g.w, g.h,
+        [&](int i) {
+            return std::array<float, 3>{g.cells[i].sr, g.cells[i].sk, g.cells[i].so};
+        },
+        [&](int i, std::array<float, 3> v) {
+            g.cells[i].sr = v[0], g.cells[i].sk = v[1], g.cells[i].so = v[2];
+        },
+        128.0f, 2);
     // Where no subject is seen close by (glass, a lone strand) nothing is known of its
     // colour: a neutral one assumes no excess, the classic colour-difference key.
     for (size_t i = 0; i < g.cells.size(); ++i) {
