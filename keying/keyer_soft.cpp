@@ -420,7 +420,7 @@ Grid estimateFields(const QImage& img, bool blue) {
 
 // What the ramp and the colour correction need, fixed for one call.
 struct Shape {
-    float lo, scale;      // final alpha = (raw - lo) * scale
+    float lo, scale;      // where the chroma carries fine detail: alpha = (raw - lo) * scale
     float opaqueDespill;  // share of an opaque pixel's key excess removed
     float clearBelow;     // a chroma alpha at most this keys out whatever the luma says
     float solidAbove;     // a chroma alpha at least this is opaque whatever the luma says
@@ -622,7 +622,15 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         const float c = clampf(ch, 0.0f, 1.0f);
         const float mixed = minf(1.0f, 8.0f * c * (1.0f - c));
         const float raw = ch + mixed * step * (hy + he * gain[i] * step) / (step * step + 225.0f);
-        const float a = clampf((raw - sh.lo) * sh.scale, 0.0f, 1.0f);
+        // Where the chroma is smooth (a smeared rim, glass) a mix keeps its level: only the
+        // last 5% at either end goes, at twice the slope, as noise. Where it carries fine
+        // detail (strands), half-resolution chroma and noise spread alpha into the gaps, and
+        // the plain ramp that takes 5% off both ends takes that back.
+        const float low = (raw - sh.lo) * 2.0f;
+        const float smooth = maxf(minf(low, raw - sh.lo + 0.05f), low - 0.8f);
+        const float ramp = (raw - sh.lo) * sh.scale;
+        const float detailed = minf(1.0f, std::fabs(he * gain[i]) * 50.0f);
+        const float a = clampf(smooth + (ramp - smooth) * detailed, 0.0f, 1.0f);
         const int a8 = int(a * 255.0f + 0.5f);
         // Unmix with the stored alpha, so what is written composes back to the photo.
         const float a8f = float(a8 > 1 ? a8 : 1);
