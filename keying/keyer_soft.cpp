@@ -221,11 +221,16 @@ void refineFilled(Grid& g, const std::vector<char>& measured) {
                     continue;
                 }
                 const double sigma = std::clamp(1.4 * double(depth[i]), 2.0, 6.0);
-                const int reach = int(std::ceil(2.5 * sigma));
+                // A wide window is smooth enough to be read at every other cell.
+                const int stride = sigma > 3.0 ? 2 : 1;
+                const int reach = int(std::ceil(2.5 * sigma / stride)) * stride;
                 double a[6][6] = {}, b[6][3] = {}, total = 0;
                 int used = 0;
-                for (int y = std::max(0, cy - reach); y <= std::min(g.h - 1, cy + reach); ++y) {
-                    for (int x = std::max(0, cx - reach); x <= std::min(g.w - 1, cx + reach); ++x) {
+                for (int y = cy - reach; y <= cy + reach; y += stride) {
+                    for (int x = cx - reach; x <= cx + reach; x += stride) {
+                        if (x < 0 || y < 0 || x >= g.w || y >= g.h) {
+                            continue;
+                        }
                         const size_t j = size_t(y) * g.w + x;
                         if (!measured[j]) {
                             continue;
@@ -245,7 +250,7 @@ void refineFilled(Grid& g, const std::vector<char>& measured) {
                         total += w, ++used;
                     }
                 }
-                if (used < 8) {
+                if (used < 6) {
                     continue;
                 }
                 for (int p = 0; p < 6; ++p) {
@@ -470,6 +475,7 @@ struct BlockFields {
     float at[kRaw];
     float slope[kRaw];
     float inv0;
+    float invNeutral0;  // the same for the classic key's denominator
 };
 
 // The excess weights and the key's denominator for one set of fields.
@@ -519,11 +525,12 @@ void rowBlocks(const float* line, const std::vector<BlockPlace>& places, BlockFi
             b.at[c] = mid[c] - b.slope[c] * 0.5f * float(kStride - 1);
         }
         b.inv0 = 1.0f / keyTerms(mid[0], mid[1], mid[2], mid[3], mid[4], mid[5]).den;
+        b.invNeutral0 = 1.0f / std::max(8.0f, mid[1] - 0.5f * (mid[0] + mid[2]));
     }
 }
 
 // What a row's soft key reads besides the pixels: the three channels of the row as floats
-// (r, k, o planes) and their sums down [1 2 1], each with two spare elements at both ends.
+// (r, k, o planes) and their sums down [1 4 6 4 1], each with two spare elements at both ends.
 struct RowPlanes {
     const float* mid;
     const float* sum;
@@ -603,7 +610,7 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
     const float* so = sk + pl.summed;
     auto detail = [](const float* m, const float* s, int i) {
         return m[i] - (s[i] + 4.0f * s[i + 1] + 6.0f * s[i + 2] + 4.0f * s[i + 3] + s[i + 4]) *
-                          (1.0f / 64.0f);
+                          (1.0f / 256.0f);
     };
     for (int i = 0; i < kStride; ++i) {
         const float hr = detail(mr, sr, i), hk = detail(mk, sk, i), ho = detail(mo, so, i);
@@ -614,7 +621,8 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         // for the pixel. The excess leaves the difference of the two other channels free: the
         // neutral subject of the classic key is taken instead where it explains that better.
         const float ke0 = maxf(8.0f, fk[i] - 0.5f * (fr[i] + fo[i]));
-        const float neutral = (ke0 - float(k[i]) + 0.5f * float(r[i] + o[i])) / ke0;
+        const float neutral = (ke0 - float(k[i]) + 0.5f * float(r[i] + o[i])) * bf.invNeutral0 *
+                              (2.0f - bf.invNeutral0 * ke0);
         const float dK = fr[i] - fo[i], dP = float(r[i] - o[i]);
         const float offNeutral = std::fabs(dP - (1.0f - neutral) * dK);
         const float offField = std::fabs(dP - chroma[i] * sd[i] - (1.0f - chroma[i]) * dK);
@@ -696,12 +704,14 @@ KEYING_KERNEL void channelRow(const quint32* __restrict px, float* __restrict ou
     }
 }
 
-// A channel's sum down [1 2 1], for the blur that the detail takes off ([1 4 6 4 1] across).
+// A channel's sum down [1 4 6 4 1], for the blur that the detail takes off (the same across):
+// wider than the blur of JPEG's half-resolution chroma, so that the swap reaches all of it.
 // `sum` has two spare elements at each end, copies of the outermost pixels.
-KEYING_KERNEL void columnSumRow(const float* __restrict above, const float* __restrict mid,
-                                const float* __restrict below, float* __restrict sum, int n) {
+KEYING_KERNEL void columnSumRow(const float* __restrict a, const float* __restrict b,
+                                const float* __restrict c, const float* __restrict d,
+                                const float* __restrict e, float* __restrict sum, int n) {
     for (int i = 0; i < n; ++i) {
-        sum[i + 2] = above[i] + 2.0f * mid[i] + below[i];
+        sum[i + 2] = a[i] + e[i] + 4.0f * (b[i] + d[i]) + 6.0f * c[i];
     }
     sum[0] = sum[1] = sum[2], sum[n + 3] = sum[n + 2] = sum[n + 1];
 }
@@ -733,44 +743,66 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     uchar* bits = img.bits();
     const qsizetype bpl = img.bytesPerLine();
     auto rowAt = [&](int y) { return reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl); };
-    // The detail needs the photo's rows above and below, but each band rewrites its rows in
-    // place: first every band keeps the channels of its own first and last row.
+    // The detail needs the photo's two rows above and below, but each band rewrites its rows
+    // in place: first every band keeps the channels of its first two and last two rows.
     const std::vector<core::RowBand> bands = core::rowBands(h, w);
     const std::vector<BlockPlace> places = blockPlaces(grid, blocks);
     const size_t plane = size_t(padded) * 3;  // one row's three channels
-    std::vector<float> edges(bands.size() * 2 * plane);
+    auto kept = [&](const core::RowBand& b, int slot) {
+        return slot < 2 ? std::min(b.first + slot, b.last - 1)
+                        : std::max(b.first, b.last + slot - 4);
+    };
+    std::vector<float> edges(bands.size() * 4 * plane);
     core::runBands(bands, [&](size_t i, const core::RowBand& b) {
-        channelRow(rowAt(b.first), &edges[2 * i * plane], w, padded, blue);
-        channelRow(rowAt(b.last - 1), &edges[(2 * i + 1) * plane], w, padded, blue);
+        for (int slot = 0; slot < 4; ++slot) {
+            channelRow(rowAt(kept(b, slot)), &edges[(4 * i + size_t(slot)) * plane], w, padded,
+                       blue);
+        }
     });
-    core::runBands(bands, [&](size_t i, const core::RowBand& b) {
-        std::vector<float> buf(plane * 3 + size_t(summed) * 3);
+    // Row r of another band, as it was: one of the rows that band kept.
+    auto keptRow = [&](int r) -> const float* {
+        const auto j =
+            size_t(std::upper_bound(bands.begin(), bands.end(), r,
+                                    [](int v, const core::RowBand& b) { return v < b.first; }) -
+                   bands.begin() - 1);
+        int slot = 0;
+        while (slot < 3 && kept(bands[j], slot) != r) {
+            ++slot;
+        }
+        return &edges[(4 * j + size_t(slot)) * plane];
+    };
+    core::runBands(bands, [&](size_t, const core::RowBand& b) {
+        std::vector<float> buf(plane * 5 + size_t(summed) * 3);
         std::vector<float> line(size_t(grid.w) * kRaw);
         std::vector<BlockFields> fields(static_cast<size_t>(blocks));
-        float* above = buf.data();
-        float* mid = above + plane;
-        float* below = mid + plane;
-        float* sum = below + plane;
-        const float* prevBand = &edges[(i > 0 ? 2 * i - 1 : 0) * plane];
-        const float* nextBand = &edges[(i + 1 < bands.size() ? 2 * i + 2 : 2 * i + 1) * plane];
-        std::copy(prevBand, prevBand + plane, above);
-        channelRow(rowAt(b.first), mid, w, padded, blue);
-        for (int y = b.first; y < b.last; ++y) {
-            if (y + 1 < b.last) {
-                channelRow(rowAt(y + 1), below, w, padded, blue);
+        float* sum = buf.data() + plane * 5;
+        // Rows y - 2 to y + 2 in turn, each in the slot of its index modulo 5; past the
+        // photo's edges the outermost row repeats. Rows of this band are read before it
+        // rewrites them, as none is read ahead of y.
+        auto slotOf = [&](int index) { return buf.data() + size_t((index % 5 + 5) % 5) * plane; };
+        auto load = [&](int index) {
+            const int r = std::clamp(index, 0, h - 1);
+            if (r >= b.first && r < b.last) {
+                channelRow(rowAt(r), slotOf(index), w, padded, blue);
             } else {
-                std::copy(nextBand, nextBand + plane, below);
+                const float* from = keptRow(r);
+                std::copy(from, from + plane, slotOf(index));
             }
+        };
+        for (int index = b.first - 2; index < b.first + 2; ++index) {
+            load(index);
+        }
+        for (int y = b.first; y < b.last; ++y) {
+            load(y + 2);
             for (int c = 0; c < 3; ++c) {
                 const size_t at = size_t(c) * padded;
-                columnSumRow(above + at, mid + at, below + at, sum + size_t(c) * summed, w);
+                columnSumRow(slotOf(y - 2) + at, slotOf(y - 1) + at, slotOf(y) + at,
+                             slotOf(y + 1) + at, slotOf(y + 2) + at, sum + size_t(c) * summed, w);
             }
             lineAt(grid, y, line.data());
             rowBlocks(line.data(), places, fields.data());
-            const RowPlanes pl{mid, sum, padded, summed};
+            const RowPlanes pl{slotOf(y), sum, padded, summed};
             (blue ? softRowBlue : softRowGreen)(rowAt(y), w, fields.data(), pl, sh);
-            std::swap(above, mid);
-            std::swap(mid, below);
         }
     });
 }
