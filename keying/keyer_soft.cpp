@@ -1,19 +1,26 @@
 // Magic Number 10: a soft key against a locally estimated backdrop.
 //
 // A studio backdrop is never one colour: hot spots, fall-off, folds and the subject's own
-// shadow change it across the frame. So the backdrop is estimated as a smooth field: a coarse
-// grid of block averages of confidently-backdrop pixels, the blocks covered by the subject
-// filled in from their neighbours, read between block centres by bilinear interpolation.
+// shadow change it across the frame. So the backdrop is estimated as a smooth field on a
+// coarse grid, read between block centres by bilinear interpolation. A block's value is the
+// mean of its confidently-backdrop samples whose excess comes close to the block's highest, so
+// that faint mixes (a thicket of strands) do not darken it. Blocks the subject covers are
+// filled ring by ring from their neighbours, then refined by a quadratic fitted to the
+// measured blocks around them, so that a hot spot behind glass keeps its curvature.
 //
 // Coverage is a linear colour-difference key against that field. With the key channel k
 // (green or blue) and the two others r and o, the excess e = k - (r + o) / 2 mixes linearly,
 // so a pixel that is a mix of subject F and backdrop K has e = a e(F) + (1 - a) e(K) and
-// a = (e(K) - e) / (e(K) - e(F)). e(F) comes from a second coarse field of the subject's own
-// excess near each block. A short ramp then clips sensor noise at both ends.
+// a = (e(K) - e) / (e(K) - e(F)). e(F) comes from a second coarse field: the mean of each
+// block's most subject-like samples, carried two blocks out, neutral beyond. Where the
+// neutral subject of the classic key explains a mixed pixel's colour better than that field
+// (glass beside its label), it is used instead.
 //
 // A JPEG keeps colour at half resolution, so that key alone blurs thin strands. Where a pixel
-// is mixed, the finest detail of that alpha is swapped for the finest detail of a luma alpha
-// (luma keeps full resolution), scaled by the luma step from backdrop to subject.
+// is mixed, the detail of that alpha above a 5 x 5 blur is swapped for the same detail of a
+// luma alpha (luma keeps full resolution), scaled by the luma step from backdrop to subject.
+// The last 5% at either end is clipped as noise: steeply where the chroma is smooth, so that
+// a smeared rim keeps its level, by a plain ramp where it carries detail.
 //
 // Partly covered pixels get the backdrop taken out, F = (P - (1 - a) K) / a, and whatever key
 // colour is left is clipped to the larger other channel; over a new background that leaves
@@ -629,7 +636,7 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         const float ch = offNeutral + 4.0f < offField ? neutral : chroma[i];
         const float c = clampf(ch, 0.0f, 1.0f);
         const float mixed = minf(1.0f, 8.0f * c * (1.0f - c));
-        const float raw = ch + mixed * step * (hy + he * gain[i] * step) / (step * step + 225.0f);
+        const float raw = ch + mixed * step * (hy + he * gain[i] * step) / (step * step + 500.0f);
         // Where the chroma is smooth (a smeared rim, glass) a mix keeps its level: only the
         // last 5% at either end goes, at twice the slope, as noise. Where it carries fine
         // detail (strands), half-resolution chroma and noise spread alpha into the gaps, and
