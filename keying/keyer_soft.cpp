@@ -18,7 +18,9 @@
 //
 // A JPEG keeps colour at half resolution, so that key alone blurs thin strands. Where a pixel
 // is mixed, the detail of that alpha above a 5 x 5 blur is swapped for the same detail of a
-// luma alpha (luma keeps full resolution), scaled by the luma step from backdrop to subject.
+// luma alpha (luma keeps full resolution), scaled by the luma step from backdrop to subject:
+// where a block holds mixes enough, the step that goes with the key's e(F) as the block's
+// own luma against excess shows it, else the step to the nearest solid part's luma.
 // The last 5% at either end is clipped as noise: steeply where the chroma is smooth, so that
 // a smeared rim keeps its level, by a plain ramp where it carries detail.
 //
@@ -426,6 +428,56 @@ Grid estimateFields(const QImage& img, bool blue) {
         if (!subjectValid[i]) {
             g.cells[i].sr = g.cells[i].sk = g.cells[i].so = 128.0f;
         }
+    }
+    // The subject's luma from the nearest solid part is a guess for strands and glass. Where a
+    // block holds mixes enough, the luma of 4 x 4 patches against their excess (both at
+    // the chroma's resolution) gives the luma step that goes with the key's own e(F).
+    {
+        const Luma l = lumaWeights(blue);
+        const int stride = std::max(4, g.size / 10);
+        core::forEachRowBand(g.h, qint64(W) * g.size, [&](int by0, int by1) {
+            for (int by = by0; by < by1; ++by) {
+                for (int bx = 0; bx < g.w; ++bx) {
+                    Cell& cell = g.cells[size_t(by) * g.w + bx];
+                    const float wr = std::clamp(0.5f + (cell.sr - cell.so) / 40.0f, 0.0f, 1.0f);
+                    const float ke = std::max(8.0f, cell.k - wr * cell.r - (1 - wr) * cell.o);
+                    const float fe = std::clamp(cell.sk - wr * cell.sr - (1 - wr) * cell.so,
+                                                -1.5f * ke, 0.5f * ke);
+                    double se = 0, sy = 0, see = 0, syy = 0, sey = 0;
+                    int n = 0;
+                    const int x1 = std::min(W, (bx + 1) * g.size) - 4;
+                    const int y1 = std::min(H, (by + 1) * g.size) - 4;
+                    for (int y = by * g.size; y <= y1; y += stride) {
+                        const auto* row0 = reinterpret_cast<const quint32*>(img.constScanLine(y));
+                        const auto* row1 =
+                            reinterpret_cast<const quint32*>(img.constScanLine(y + 2));
+                        for (int x = bx * g.size; x <= x1; x += stride) {
+                            float e = 0, lum = 0;
+                            for (const quint32 p : {row0[x], row0[x + 2], row1[x], row1[x + 2]}) {
+                                const Channels c = split(p, blue);
+                                e += float(c.k) - wr * float(c.r) - (1 - wr) * float(c.o);
+                                lum += l.r * float(c.r) + l.k * float(c.k) + l.o * float(c.o);
+                            }
+                            se += e, sy += lum, see += double(e) * e, syy += double(lum) * lum;
+                            sey += double(e) * lum, ++n;
+                        }
+                    }
+                    if (n < 4) {
+                        continue;
+                    }
+                    // Sums of four samples each: the slope is the same, the spread four times.
+                    const double ve = see / n - (se / n) * (se / n);
+                    const double vy = syy / n - (sy / n) * (sy / n);
+                    const double cv = sey / n - (se / n) * (sy / n);
+                    const double spread = 4.0 * 0.1 * ke;
+                    if (ve < spread * spread || cv * cv < 0.3 * ve * vy) {
+                        continue;
+                    }
+                    const float yK = l.r * cell.r + l.k * cell.k + l.o * cell.o;
+                    cell.sy = yK + float(cv / ve) * (fe - ke);
+                }
+            }
+        });
     }
     return g;
 }
