@@ -230,8 +230,8 @@ void refineFilled(Grid& g, const std::vector<char>& measured) {
                     continue;
                 }
                 const double sigma = std::clamp(1.4 * double(depth[i]), 2.0, 6.0);
-                // A wide window is smooth enough to be read at every other cell.
-                const int stride = sigma > 3.0 ? 2 : 1;
+                // A wide window is smooth enough to be read at every second or third cell.
+                const int stride = sigma > 4.5 ? 3 : sigma > 2.5 ? 2 : 1;
                 const int reach = int(std::ceil(2.5 * sigma / stride)) * stride;
                 double a[6][6] = {}, b[6][3] = {}, total = 0;
                 int used = 0;
@@ -434,7 +434,7 @@ Grid estimateFields(const QImage& img, bool blue) {
     // the chroma's resolution) gives the luma step that goes with the key's own e(F).
     {
         const Luma l = lumaWeights(blue);
-        const int stride = std::max(4, g.size / 10);
+        const int stride = std::max(4, g.size / 8);
         core::forEachRowBand(g.h, qint64(W) * g.size, [&](int by0, int by1) {
             for (int by = by0; by < by1; ++by) {
                 for (int bx = 0; bx < g.w; ++bx) {
@@ -453,7 +453,7 @@ Grid estimateFields(const QImage& img, bool blue) {
                             reinterpret_cast<const quint32*>(img.constScanLine(y + 2));
                         for (int x = bx * g.size; x <= x1; x += stride) {
                             float e = 0, lum = 0;
-                            for (const quint32 p : {row0[x], row0[x + 2], row1[x], row1[x + 2]}) {
+                            for (const quint32 p : {row0[x], row1[x + 2]}) {
                                 const Channels c = split(p, blue);
                                 e += float(c.k) - wr * float(c.r) - (1 - wr) * float(c.o);
                                 lum += l.r * float(c.r) + l.k * float(c.k) + l.o * float(c.o);
@@ -465,11 +465,11 @@ Grid estimateFields(const QImage& img, bool blue) {
                     if (n < 4) {
                         continue;
                     }
-                    // Sums of four samples each: the slope is the same, the spread four times.
+                    // Sums of two samples each: the slope is the same, the spread twice.
                     const double ve = see / n - (se / n) * (se / n);
                     const double vy = syy / n - (sy / n) * (sy / n);
                     const double cv = sey / n - (se / n) * (sy / n);
-                    const double spread = 4.0 * 0.1 * ke;
+                    const double spread = 2.0 * 0.1 * ke;
                     if (ve < spread * spread || cv * cv < 0.3 * ve * vy) {
                         continue;
                     }
@@ -791,9 +791,12 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     sh.opaqueDespill = s.correctSpill ? 0.5f + float(std::clamp(s.spill, 0, 40)) / 80.0f : 0.0f;
     sh.luma = lumaWeights(blue);
 
-    // Whatever the luma detail adds, no alpha comes out of the ramp above 0 or below 1 here.
-    sh.clearBelow = std::min(0.0f, sh.lo);
-    sh.solidAbove = std::max(1.0f, sh.lo + 1.0f / sh.scale);
+    // A block whose chroma alone puts it at either end of the ramp is taken whole as clear or
+    // solid, luma detail unread: in the backdrop that detail is noise, and inside the subject
+    // (whose field holds its most subject-like colour, so that most of it reads a little
+    // under 1) it is texture, not a strand.
+    sh.clearBelow = sh.lo;
+    sh.solidAbove = sh.lo + 1.0f / sh.scale;
 
     const int w = img.width(), h = img.height();
     const int padded = (w + kStride - 1) / kStride * kStride;
