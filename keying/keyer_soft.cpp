@@ -1,19 +1,28 @@
 // Magic Number 10: a soft key against a locally estimated backdrop.
 //
 // A studio backdrop is never one colour: hot spots, fall-off, folds and the subject's own
-// shadow change it across the frame. So the backdrop is estimated as a smooth field: a coarse
-// grid of block averages of confidently-backdrop pixels, the blocks covered by the subject
-// filled in from their neighbours, read between block centres by bilinear interpolation.
+// shadow change it across the frame. So the backdrop is estimated as a smooth field on a
+// coarse grid, read between block centres by bilinear interpolation. A block's value is the
+// mean of its confidently-backdrop samples whose excess comes close to the block's highest, so
+// that faint mixes (a thicket of strands) do not darken it. Blocks the subject covers are
+// filled ring by ring from their neighbours, then refined by a quadratic fitted to the
+// measured blocks around them, so that a hot spot behind glass keeps its curvature.
 //
 // Coverage is a linear colour-difference key against that field. With the key channel k
 // (green or blue) and the two others r and o, the excess e = k - (r + o) / 2 mixes linearly,
 // so a pixel that is a mix of subject F and backdrop K has e = a e(F) + (1 - a) e(K) and
-// a = (e(K) - e) / (e(K) - e(F)). e(F) comes from a second coarse field of the subject's own
-// excess near each block. A short ramp then clips sensor noise at both ends.
+// a = (e(K) - e) / (e(K) - e(F)). e(F) comes from a second coarse field: the mean of each
+// block's most subject-like samples, carried two blocks out, neutral beyond. Where the
+// neutral subject of the classic key explains a mixed pixel's colour better than that field
+// (glass beside its label), it is used instead.
 //
 // A JPEG keeps colour at half resolution, so that key alone blurs thin strands. Where a pixel
-// is mixed, the finest detail of that alpha is swapped for the finest detail of a luma alpha
-// (luma keeps full resolution), scaled by the luma step from backdrop to subject.
+// is mixed, the detail of that alpha above a 5 x 5 blur is swapped for the same detail of a
+// luma alpha (luma keeps full resolution), scaled by the luma step from backdrop to subject:
+// where a block holds mixes enough, the step that goes with the key's e(F) as the block's
+// own luma against excess shows it, else the step to the nearest solid part's luma.
+// The last 5% at either end is clipped as noise: steeply where the chroma is smooth, so that
+// a smeared rim keeps its level, by a plain ramp where it carries detail.
 //
 // Partly covered pixels get the backdrop taken out, F = (P - (1 - a) K) / a, and whatever key
 // colour is left is clipped to the larger other channel; over a new background that leaves
@@ -21,6 +30,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "keying/keyer.h"
@@ -49,10 +59,11 @@ struct Cell {
 };
 
 // Fills the cells not marked valid with the mean of their valid neighbours, ring by ring
-// inwards, so that an area the subject covers takes what is seen around it. With nothing
-// valid at all every cell becomes `fallback`.
+// inwards (at most `rings` rings), so that an area the subject covers takes what is seen
+// around it. With nothing valid at all every cell becomes `fallback`.
 template <class Get, class Set>
-void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float fallback) {
+void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float fallback,
+               int rings = std::numeric_limits<int>::max()) {
     const int n = gw * gh;
     if (std::none_of(valid.begin(), valid.end(), [](char v) { return v != 0; })) {
         for (int i = 0; i < n; ++i) {
@@ -86,11 +97,11 @@ void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float
                 ring.push_back(i);
             }
         }
-        if (ring.empty()) {
-            return;
-        }
         for (int i : ring) {
             valid[i] = 1;
+        }
+        if (ring.empty() || --rings <= 0) {
+            return;
         }
     }
 }
@@ -141,6 +152,137 @@ struct Grid {
     std::vector<Cell> cells;
 };
 
+// How far each cell lies from the nearest measured one, in cells (chamfer, two passes).
+std::vector<float> distanceToMeasured(const std::vector<char>& measured, int gw, int gh) {
+    constexpr float kFar = 1e9f, kDiagonal = 1.41421356f;
+    std::vector<float> d(measured.size());
+    for (size_t i = 0; i < d.size(); ++i) {
+        d[i] = measured[i] ? 0.0f : kFar;
+    }
+    auto relax = [&](int x, int y, int dx, int dy, float step) {
+        const int nx = x + dx, ny = y + dy;
+        if (nx >= 0 && ny >= 0 && nx < gw && ny < gh) {
+            float& v = d[size_t(y) * gw + x];
+            v = std::min(v, d[size_t(ny) * gw + nx] + step);
+        }
+    };
+    for (int y = 0; y < gh; ++y) {
+        for (int x = 0; x < gw; ++x) {
+            relax(x, y, -1, 0, 1.0f), relax(x, y, 0, -1, 1.0f);
+            relax(x, y, -1, -1, kDiagonal), relax(x, y, 1, -1, kDiagonal);
+        }
+    }
+    for (int y = gh - 1; y >= 0; --y) {
+        for (int x = gw - 1; x >= 0; --x) {
+            relax(x, y, 1, 0, 1.0f), relax(x, y, 0, 1, 1.0f);
+            relax(x, y, 1, 1, kDiagonal), relax(x, y, -1, 1, kDiagonal);
+        }
+    }
+    return d;
+}
+
+// Solves a x = b for three right-hand sides by elimination with partial pivoting; false if
+// a is singular.
+bool solve6(double a[6][6], double b[6][3]) {
+    for (int c = 0; c < 6; ++c) {
+        int pivot = c;
+        for (int r = c + 1; r < 6; ++r) {
+            if (std::abs(a[r][c]) > std::abs(a[pivot][c])) {
+                pivot = r;
+            }
+        }
+        if (std::abs(a[pivot][c]) < 1e-12) {
+            return false;
+        }
+        std::swap(a[c], a[pivot]);
+        std::swap(b[c], b[pivot]);
+        for (int r = 0; r < 6; ++r) {
+            if (r == c) {
+                continue;
+            }
+            const double m = a[r][c] / a[c][c];
+            for (int q = c; q < 6; ++q) {
+                a[r][q] -= m * a[c][q];
+            }
+            for (int k = 0; k < 3; ++k) {
+                b[r][k] -= m * b[c][k];
+            }
+        }
+    }
+    for (int k = 0; k < 3; ++k) {
+        b[0][k] /= a[0][0];
+    }
+    return true;
+}
+
+// A ring mean flattens what it fills: under a subject the size of a bottle a hot spot's
+// curvature is lost. So each filled backdrop cell takes a quadratic fitted to the measured
+// cells around it, weighted by distance over a window as wide as the hole is deep there
+// (within bounds, for the cost), and kept near the ring mean where the fit runs off.
+void refineFilled(Grid& g, const std::vector<char>& measured) {
+    const std::vector<float> depth = distanceToMeasured(measured, g.w, g.h);
+    std::vector<Cell> out = g.cells;
+    core::forEachRowBand(g.h, qint64(g.w) * 4096, [&](int y0, int y1) {
+        for (int cy = y0; cy < y1; ++cy) {
+            for (int cx = 0; cx < g.w; ++cx) {
+                const size_t i = size_t(cy) * g.w + cx;
+                if (measured[i] || depth[i] > 1e8f) {
+                    continue;
+                }
+                const double sigma = std::clamp(1.4 * double(depth[i]), 2.0, 6.0);
+                // A wide window is smooth enough to be read at every second or third cell.
+                const int stride = sigma > 4.5 ? 3 : sigma > 2.5 ? 2 : 1;
+                const int reach = int(std::ceil(2.5 * sigma / stride)) * stride;
+                double a[6][6] = {}, b[6][3] = {}, total = 0;
+                int used = 0;
+                for (int y = cy - reach; y <= cy + reach; y += stride) {
+                    for (int x = cx - reach; x <= cx + reach; x += stride) {
+                        if (x < 0 || y < 0 || x >= g.w || y >= g.h) {
+                            continue;
+                        }
+                        const size_t j = size_t(y) * g.w + x;
+                        if (!measured[j]) {
+                            continue;
+                        }
+                        const double u = (x - cx) / sigma, v = (y - cy) / sigma;
+                        const double w = std::exp(-0.5 * (u * u + v * v));
+                        const double f[6] = {1, u, v, u * u, u * v, v * v};
+                        const double val[3] = {g.cells[j].r, g.cells[j].k, g.cells[j].o};
+                        for (int p = 0; p < 6; ++p) {
+                            for (int q = p; q < 6; ++q) {
+                                a[p][q] += w * f[p] * f[q];
+                            }
+                            for (int c = 0; c < 3; ++c) {
+                                b[p][c] += w * f[p] * val[c];
+                            }
+                        }
+                        total += w, ++used;
+                    }
+                }
+                if (used < 6) {
+                    continue;
+                }
+                for (int p = 0; p < 6; ++p) {
+                    for (int q = 0; q < p; ++q) {
+                        a[p][q] = a[q][p];
+                    }
+                    // A little damping keeps a one-sided window from bending the fit.
+                    a[p][p] += p == 0 ? 0.0 : total * (p < 3 ? 1e-3 : 0.05);
+                }
+                if (!solve6(a, b)) {
+                    continue;
+                }
+                float* dst[3] = {&out[i].r, &out[i].k, &out[i].o};
+                for (int c = 0; c < 3; ++c) {
+                    const double ring = *dst[c];
+                    *dst[c] = float(std::clamp(b[0][c], ring * 0.7, ring * 1.3 + 1.0));
+                }
+            }
+        }
+    });
+    g.cells = std::move(out);
+}
+
 Grid estimateFields(const QImage& img, bool blue) {
     Grid g;
     const int W = img.width(), H = img.height();
@@ -165,20 +307,36 @@ Grid estimateFields(const QImage& img, bool blue) {
 
     // Backdrop: the mean of the samples whose key share is clearly the backdrop's. The share
     // does not change with brightness, so fall-off and shadows count; see-through or
-    // key-tinted parts of the subject fall short of it.
+    // key-tinted parts of the subject fall short of it. Faint mixes (a thicket of strands)
+    // still pass that test and would darken the mean, but any subject lowers the excess: so
+    // only the samples whose excess comes close to the block's highest (its upper decile,
+    // less the room that noise and shading inside one block take) make the mean.
     core::forEachRowBand(g.h, qint64(W) * g.size, [&](int by0, int by1) {
+        std::vector<std::array<int, 4>> picked;  // excess, r, k, o
         for (int by = by0; by < by1; ++by) {
             for (int bx = 0; bx < g.w; ++bx) {
-                double sum[3] = {0, 0, 0};
-                int n = 0, samples = 0;
+                int samples = 0;
+                picked.clear();
                 visit(bx, by, [&](Channels c) {
                     ++samples;
-                    if (c.k >= 16 && float(c.k - std::max(c.r, c.o)) >= confident * float(c.k)) {
-                        sum[0] += c.r, sum[1] += c.k, sum[2] += c.o, ++n;
+                    const int e = c.k - std::max(c.r, c.o);
+                    if (c.k >= 16 && float(e) >= confident * float(c.k)) {
+                        picked.push_back({e, c.r, c.k, c.o});
                     }
                 });
-                if (n * 8 < samples || n < 2) {
+                if (picked.size() * 8 < size_t(samples) || picked.size() < 2) {
                     continue;
+                }
+                const auto decile = picked.begin() + std::ptrdiff_t(picked.size() / 10);
+                std::nth_element(picked.begin(), decile, picked.end(),
+                                 [](const auto& a, const auto& b) { return a[0] > b[0]; });
+                const float least = float((*decile)[0]) * 0.94f - 4.0f;
+                double sum[3] = {0, 0, 0};
+                int n = 0;
+                for (const auto& p : picked) {
+                    if (float(p[0]) >= least) {
+                        sum[0] += p[1], sum[1] += p[2], sum[2] += p[3], ++n;
+                    }
                 }
                 Cell& cell = g.cells[size_t(by) * g.w + bx];
                 cell.r = float(sum[0] / n), cell.k = float(sum[1] / n), cell.o = float(sum[2] / n);
@@ -186,6 +344,7 @@ Grid estimateFields(const QImage& img, bool blue) {
             }
         }
     });
+    const std::vector<char> measured = backdropValid;
     fillHoles(
         backdropValid, g.w, g.h,
         [&](int i) {
@@ -195,26 +354,43 @@ Grid estimateFields(const QImage& img, bool blue) {
             g.cells[i].r = v[0], g.cells[i].k = v[1], g.cells[i].o = v[2];
         },
         0.0f);
+    refineFilled(g, measured);
 
-    // The subject: the mean colour of the samples that clearly are not backdrop.
+    // The subject: the mean colour of the samples that clearly are not backdrop and, as with
+    // the backdrop, close to the most subject-like of them (the lower decile of the excess),
+    // so that the strands' faint mixes about a head do not pull it towards the backdrop.
     core::forEachRowBand(g.h, qint64(W) * g.size, [&](int by0, int by1) {
+        std::vector<std::array<int, 4>> picked;  // excess, r, k, o
         for (int by = by0; by < by1; ++by) {
             for (int bx = 0; bx < g.w; ++bx) {
                 Cell& cell = g.cells[size_t(by) * g.w + bx];
                 const float ke = cell.k - std::max(cell.r, cell.o);
-                double sum[3] = {0, 0, 0};
-                int n = 0, samples = 0;
+                int samples = 0;
+                picked.clear();
                 visit(bx, by, [&](Channels c) {
                     ++samples;
-                    if (float(c.k - std::max(c.r, c.o)) <= 0.1f * ke) {
-                        sum[0] += c.r, sum[1] += c.k, sum[2] += c.o, ++n;
+                    const int e = c.k - std::max(c.r, c.o);
+                    if (float(e) <= 0.1f * ke) {
+                        picked.push_back({e, c.r, c.k, c.o});
                     }
                 });
-                if (n * 8 >= samples && n > 0) {
-                    cell.sr = float(sum[0] / n), cell.sk = float(sum[1] / n);
-                    cell.so = float(sum[2] / n);
-                    subjectValid[size_t(by) * g.w + bx] = 1;
+                if (picked.size() * 8 < size_t(samples) || picked.empty()) {
+                    continue;
                 }
+                const auto decile = picked.begin() + std::ptrdiff_t(picked.size() / 10);
+                std::nth_element(picked.begin(), decile, picked.end(),
+                                 [](const auto& a, const auto& b) { return a[0] < b[0]; });
+                const float most = float((*decile)[0]) + 0.2f * ke;
+                double sum[3] = {0, 0, 0};
+                int n = 0;
+                for (const auto& p : picked) {
+                    if (float(p[0]) <= most) {
+                        sum[0] += p[1], sum[1] += p[2], sum[2] += p[3], ++n;
+                    }
+                }
+                cell.sr = float(sum[0] / n), cell.sk = float(sum[1] / n);
+                cell.so = float(sum[2] / n);
+                subjectValid[size_t(by) * g.w + bx] = 1;
             }
         }
     });
@@ -236,6 +412,16 @@ Grid estimateFields(const QImage& img, bool blue) {
             g.cells[i].sy = l.r * seen[i][0] + l.k * seen[i][1] + l.o * seen[i][2];
         }
     }
+    // Strands and smeared rims a cell or two from a solid part mostly share its colour.
+    fillHoles(
+        subjectValid, g.w, g.h,
+        [&](int i) {
+            return std::array<float, 3>{g.cells[i].sr, g.cells[i].sk, g.cells[i].so};
+        },
+        [&](int i, std::array<float, 3> v) {
+            g.cells[i].sr = v[0], g.cells[i].sk = v[1], g.cells[i].so = v[2];
+        },
+        128.0f, 2);
     // Where no subject is seen close by (glass, a lone strand) nothing is known of its
     // colour: a neutral one assumes no excess, the classic colour-difference key.
     for (size_t i = 0; i < g.cells.size(); ++i) {
@@ -243,12 +429,62 @@ Grid estimateFields(const QImage& img, bool blue) {
             g.cells[i].sr = g.cells[i].sk = g.cells[i].so = 128.0f;
         }
     }
+    // The subject's luma from the nearest solid part is a guess for strands and glass. Where a
+    // block holds mixes enough, the luma of 4 x 4 patches against their excess (both at
+    // the chroma's resolution) gives the luma step that goes with the key's own e(F).
+    {
+        const Luma l = lumaWeights(blue);
+        const int stride = std::max(4, g.size / 8);
+        core::forEachRowBand(g.h, qint64(W) * g.size, [&](int by0, int by1) {
+            for (int by = by0; by < by1; ++by) {
+                for (int bx = 0; bx < g.w; ++bx) {
+                    Cell& cell = g.cells[size_t(by) * g.w + bx];
+                    const float wr = std::clamp(0.5f + (cell.sr - cell.so) / 40.0f, 0.0f, 1.0f);
+                    const float ke = std::max(8.0f, cell.k - wr * cell.r - (1 - wr) * cell.o);
+                    const float fe = std::clamp(cell.sk - wr * cell.sr - (1 - wr) * cell.so,
+                                                -1.5f * ke, 0.5f * ke);
+                    double se = 0, sy = 0, see = 0, syy = 0, sey = 0;
+                    int n = 0;
+                    const int x1 = std::min(W, (bx + 1) * g.size) - 4;
+                    const int y1 = std::min(H, (by + 1) * g.size) - 4;
+                    for (int y = by * g.size; y <= y1; y += stride) {
+                        const auto* row0 = reinterpret_cast<const quint32*>(img.constScanLine(y));
+                        const auto* row1 =
+                            reinterpret_cast<const quint32*>(img.constScanLine(y + 2));
+                        for (int x = bx * g.size; x <= x1; x += stride) {
+                            float e = 0, lum = 0;
+                            for (const quint32 p : {row0[x], row1[x + 2]}) {
+                                const Channels c = split(p, blue);
+                                e += float(c.k) - wr * float(c.r) - (1 - wr) * float(c.o);
+                                lum += l.r * float(c.r) + l.k * float(c.k) + l.o * float(c.o);
+                            }
+                            se += e, sy += lum, see += double(e) * e, syy += double(lum) * lum;
+                            sey += double(e) * lum, ++n;
+                        }
+                    }
+                    if (n < 4) {
+                        continue;
+                    }
+                    // Sums of two samples each: the slope is the same, the spread twice.
+                    const double ve = see / n - (se / n) * (se / n);
+                    const double vy = syy / n - (sy / n) * (sy / n);
+                    const double cv = sey / n - (se / n) * (sy / n);
+                    const double spread = 2.0 * 0.1 * ke;
+                    if (ve < spread * spread || cv * cv < 0.3 * ve * vy) {
+                        continue;
+                    }
+                    const float yK = l.r * cell.r + l.k * cell.k + l.o * cell.o;
+                    cell.sy = yK + float(cv / ve) * (fe - ke);
+                }
+            }
+        });
+    }
     return g;
 }
 
 // What the ramp and the colour correction need, fixed for one call.
 struct Shape {
-    float lo, scale;      // final alpha = (raw - lo) * scale
+    float lo, scale;      // where the chroma carries fine detail: alpha = (raw - lo) * scale
     float opaqueDespill;  // share of an opaque pixel's key excess removed
     float clearBelow;     // a chroma alpha at most this keys out whatever the luma says
     float solidAbove;     // a chroma alpha at least this is opaque whatever the luma says
@@ -298,6 +534,7 @@ struct BlockFields {
     float at[kRaw];
     float slope[kRaw];
     float inv0;
+    float invNeutral0;  // the same for the classic key's denominator
 };
 
 // The excess weights and the key's denominator for one set of fields.
@@ -347,11 +584,12 @@ void rowBlocks(const float* line, const std::vector<BlockPlace>& places, BlockFi
             b.at[c] = mid[c] - b.slope[c] * 0.5f * float(kStride - 1);
         }
         b.inv0 = 1.0f / keyTerms(mid[0], mid[1], mid[2], mid[3], mid[4], mid[5]).den;
+        b.invNeutral0 = 1.0f / std::max(8.0f, mid[1] - 0.5f * (mid[0] + mid[2]));
     }
 }
 
 // What a row's soft key reads besides the pixels: the three channels of the row as floats
-// (r, k, o planes) and their sums down [1 2 1], each with two spare elements at both ends.
+// (r, k, o planes) and their sums down [1 4 6 4 1], each with two spare elements at both ends.
 struct RowPlanes {
     const float* mid;
     const float* sum;
@@ -377,7 +615,7 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
                                                      const BlockFields& bf, RowPlanes pl,
                                                      Shape sh) {
     float fr[kStride], fk[kStride], fo[kStride], wr[kStride], gain[kStride], chroma[kStride];
-    float sy[kStride];
+    float sy[kStride], sd[kStride];
     int r[kStride], k[kStride], o[kStride];
     for (int i = 0; i < kStride; ++i) {
         const float t = float(i);
@@ -387,6 +625,7 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         const float sr = bf.at[3] + bf.slope[3] * t, sk = bf.at[4] + bf.slope[4] * t;
         const float so = bf.at[5] + bf.slope[5] * t;
         sy[i] = bf.at[6] + bf.slope[6] * t;
+        sd[i] = sr - so;
         const KeyTerms kt = keyTerms(fr[i], fk[i], fo[i], sr, sk, so);
         wr[i] = kt.wr;
         // The denominator changes slowly: one Newton step from the block centre's reciprocal.
@@ -430,18 +669,35 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
     const float* so = sk + pl.summed;
     auto detail = [](const float* m, const float* s, int i) {
         return m[i] - (s[i] + 4.0f * s[i + 1] + 6.0f * s[i + 2] + 4.0f * s[i + 3] + s[i + 4]) *
-                          (1.0f / 64.0f);
+                          (1.0f / 256.0f);
     };
     for (int i = 0; i < kStride; ++i) {
         const float hr = detail(mr, sr, i), hk = detail(mk, sk, i), ho = detail(mo, so, i);
         const float step = sy[i] - (l.r * fr[i] + l.k * fk[i] + l.o * fo[i]);
         const float hy = l.r * hr + l.k * hk + l.o * ho;
         const float he = hk - wr[i] * hr - (1.0f - wr[i]) * ho;
-        const float c = clampf(chroma[i], 0.0f, 1.0f);
+        // Beside a part of another colour (glass by its label) the subject field can be wrong
+        // for the pixel. The excess leaves the difference of the two other channels free: the
+        // neutral subject of the classic key is taken instead where it explains that better.
+        const float ke0 = maxf(8.0f, fk[i] - 0.5f * (fr[i] + fo[i]));
+        const float neutral = (ke0 - float(k[i]) + 0.5f * float(r[i] + o[i])) * bf.invNeutral0 *
+                              (2.0f - bf.invNeutral0 * ke0);
+        const float dK = fr[i] - fo[i], dP = float(r[i] - o[i]);
+        const float offNeutral = std::fabs(dP - (1.0f - neutral) * dK);
+        const float offField = std::fabs(dP - chroma[i] * sd[i] - (1.0f - chroma[i]) * dK);
+        const float ch = offNeutral + 4.0f < offField ? neutral : chroma[i];
+        const float c = clampf(ch, 0.0f, 1.0f);
         const float mixed = minf(1.0f, 8.0f * c * (1.0f - c));
-        const float raw =
-            chroma[i] + mixed * step * (hy + he * gain[i] * step) / (step * step + 225.0f);
-        const float a = clampf((raw - sh.lo) * sh.scale, 0.0f, 1.0f);
+        const float raw = ch + mixed * step * (hy + he * gain[i] * step) / (step * step + 500.0f);
+        // Where the chroma is smooth (a smeared rim, glass) a mix keeps its level: only the
+        // last 5% at either end goes, at twice the slope, as noise. Where it carries fine
+        // detail (strands), half-resolution chroma and noise spread alpha into the gaps, and
+        // the plain ramp that takes 5% off both ends takes that back.
+        const float low = (raw - sh.lo) * 2.0f;
+        const float smooth = maxf(minf(low, raw - sh.lo + 0.05f), low - 0.8f);
+        const float ramp = (raw - sh.lo) * sh.scale;
+        const float detailed = minf(1.0f, std::fabs(he * gain[i]) * 50.0f);
+        const float a = clampf(smooth + (ramp - smooth) * detailed, 0.0f, 1.0f);
         const int a8 = int(a * 255.0f + 0.5f);
         // Unmix with the stored alpha, so what is written composes back to the photo.
         const float a8f = float(a8 > 1 ? a8 : 1);
@@ -507,12 +763,14 @@ KEYING_KERNEL void channelRow(const quint32* __restrict px, float* __restrict ou
     }
 }
 
-// A channel's sum down [1 2 1], for the blur that the detail takes off ([1 4 6 4 1] across).
+// A channel's sum down [1 4 6 4 1], for the blur that the detail takes off (the same across):
+// wider than the blur of JPEG's half-resolution chroma, so that the swap reaches all of it.
 // `sum` has two spare elements at each end, copies of the outermost pixels.
-KEYING_KERNEL void columnSumRow(const float* __restrict above, const float* __restrict mid,
-                                const float* __restrict below, float* __restrict sum, int n) {
+KEYING_KERNEL void columnSumRow(const float* __restrict a, const float* __restrict b,
+                                const float* __restrict c, const float* __restrict d,
+                                const float* __restrict e, float* __restrict sum, int n) {
     for (int i = 0; i < n; ++i) {
-        sum[i + 2] = above[i] + 2.0f * mid[i] + below[i];
+        sum[i + 2] = a[i] + e[i] + 4.0f * (b[i] + d[i]) + 6.0f * c[i];
     }
     sum[0] = sum[1] = sum[2], sum[n + 3] = sum[n + 2] = sum[n + 1];
 }
@@ -533,9 +791,12 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     sh.opaqueDespill = s.correctSpill ? 0.5f + float(std::clamp(s.spill, 0, 40)) / 80.0f : 0.0f;
     sh.luma = lumaWeights(blue);
 
-    // Whatever the luma detail adds, no alpha comes out of the ramp above 0 or below 1 here.
-    sh.clearBelow = std::min(0.0f, sh.lo);
-    sh.solidAbove = std::max(1.0f, sh.lo + 1.0f / sh.scale);
+    // A block whose chroma alone puts it at either end of the ramp is taken whole as clear or
+    // solid, luma detail unread: in the backdrop that detail is noise, and inside the subject
+    // (whose field holds its most subject-like colour, so that most of it reads a little
+    // under 1) it is texture, not a strand.
+    sh.clearBelow = sh.lo;
+    sh.solidAbove = sh.lo + 1.0f / sh.scale;
 
     const int w = img.width(), h = img.height();
     const int padded = (w + kStride - 1) / kStride * kStride;
@@ -544,44 +805,66 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     uchar* bits = img.bits();
     const qsizetype bpl = img.bytesPerLine();
     auto rowAt = [&](int y) { return reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl); };
-    // The detail needs the photo's rows above and below, but each band rewrites its rows in
-    // place: first every band keeps the channels of its own first and last row.
+    // The detail needs the photo's two rows above and below, but each band rewrites its rows
+    // in place: first every band keeps the channels of its first two and last two rows.
     const std::vector<core::RowBand> bands = core::rowBands(h, w);
     const std::vector<BlockPlace> places = blockPlaces(grid, blocks);
     const size_t plane = size_t(padded) * 3;  // one row's three channels
-    std::vector<float> edges(bands.size() * 2 * plane);
+    auto kept = [&](const core::RowBand& b, int slot) {
+        return slot < 2 ? std::min(b.first + slot, b.last - 1)
+                        : std::max(b.first, b.last + slot - 4);
+    };
+    std::vector<float> edges(bands.size() * 4 * plane);
     core::runBands(bands, [&](size_t i, const core::RowBand& b) {
-        channelRow(rowAt(b.first), &edges[2 * i * plane], w, padded, blue);
-        channelRow(rowAt(b.last - 1), &edges[(2 * i + 1) * plane], w, padded, blue);
+        for (int slot = 0; slot < 4; ++slot) {
+            channelRow(rowAt(kept(b, slot)), &edges[(4 * i + size_t(slot)) * plane], w, padded,
+                       blue);
+        }
     });
-    core::runBands(bands, [&](size_t i, const core::RowBand& b) {
-        std::vector<float> buf(plane * 3 + size_t(summed) * 3);
+    // Row r of another band, as it was: one of the rows that band kept.
+    auto keptRow = [&](int r) -> const float* {
+        const auto j =
+            size_t(std::upper_bound(bands.begin(), bands.end(), r,
+                                    [](int v, const core::RowBand& b) { return v < b.first; }) -
+                   bands.begin() - 1);
+        int slot = 0;
+        while (slot < 3 && kept(bands[j], slot) != r) {
+            ++slot;
+        }
+        return &edges[(4 * j + size_t(slot)) * plane];
+    };
+    core::runBands(bands, [&](size_t, const core::RowBand& b) {
+        std::vector<float> buf(plane * 5 + size_t(summed) * 3);
         std::vector<float> line(size_t(grid.w) * kRaw);
         std::vector<BlockFields> fields(static_cast<size_t>(blocks));
-        float* above = buf.data();
-        float* mid = above + plane;
-        float* below = mid + plane;
-        float* sum = below + plane;
-        const float* prevBand = &edges[(i > 0 ? 2 * i - 1 : 0) * plane];
-        const float* nextBand = &edges[(i + 1 < bands.size() ? 2 * i + 2 : 2 * i + 1) * plane];
-        std::copy(prevBand, prevBand + plane, above);
-        channelRow(rowAt(b.first), mid, w, padded, blue);
-        for (int y = b.first; y < b.last; ++y) {
-            if (y + 1 < b.last) {
-                channelRow(rowAt(y + 1), below, w, padded, blue);
+        float* sum = buf.data() + plane * 5;
+        // Rows y - 2 to y + 2 in turn, each in the slot of its index modulo 5; past the
+        // photo's edges the outermost row repeats. Rows of this band are read before it
+        // rewrites them, as none is read ahead of y.
+        auto slotOf = [&](int index) { return buf.data() + size_t((index % 5 + 5) % 5) * plane; };
+        auto load = [&](int index) {
+            const int r = std::clamp(index, 0, h - 1);
+            if (r >= b.first && r < b.last) {
+                channelRow(rowAt(r), slotOf(index), w, padded, blue);
             } else {
-                std::copy(nextBand, nextBand + plane, below);
+                const float* from = keptRow(r);
+                std::copy(from, from + plane, slotOf(index));
             }
+        };
+        for (int index = b.first - 2; index < b.first + 2; ++index) {
+            load(index);
+        }
+        for (int y = b.first; y < b.last; ++y) {
+            load(y + 2);
             for (int c = 0; c < 3; ++c) {
                 const size_t at = size_t(c) * padded;
-                columnSumRow(above + at, mid + at, below + at, sum + size_t(c) * summed, w);
+                columnSumRow(slotOf(y - 2) + at, slotOf(y - 1) + at, slotOf(y) + at,
+                             slotOf(y + 1) + at, slotOf(y + 2) + at, sum + size_t(c) * summed, w);
             }
             lineAt(grid, y, line.data());
             rowBlocks(line.data(), places, fields.data());
-            const RowPlanes pl{mid, sum, padded, summed};
+            const RowPlanes pl{slotOf(y), sum, padded, summed};
             (blue ? softRowBlue : softRowGreen)(rowAt(y), w, fields.data(), pl, sh);
-            std::swap(above, mid);
-            std::swap(mid, below);
         }
     });
 }
