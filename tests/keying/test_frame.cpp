@@ -35,8 +35,12 @@ std::vector<QImage> expectPlainResults(const QImage& photo, bool correctSpill = 
 
 TEST(KeyColour, IsPixelThreeThreeOrTheNearestOneAfterConversion) {
     const QImage shot = photos::studioShot(10, 8);
-    const QImage cases[] = {shot, shot.copy(0, 0, 3, 3), shot.copy(0, 0, 2, 7),
-                            shot.copy(0, 0, 9, 1), shot.convertToFormat(QImage::Format_Indexed8)};
+    const QImage cases[] = {shot,
+                            shot.copy(0, 0, 3, 3),
+                            shot.copy(0, 0, 2, 7),
+                            shot.copy(5, 0, 1, 6),
+                            shot.copy(0, 0, 9, 1),
+                            shot.convertToFormat(QImage::Format_Indexed8)};
     for (const QImage& img : cases)
         EXPECT_EQ(keying::keyColourOf(img),
                   img.pixel(std::min(3, img.width() - 1), std::min(3, img.height() - 1)))
