@@ -12,6 +12,7 @@
 
 #include "core/hugepages.h"
 #include "png/pngfile.h"
+#include "scene.h"
 #include "support/photos.h"
 
 namespace {
@@ -38,7 +39,7 @@ int main(int argc, char* argv[]) {
     if (args.size() == 3 && args[1] == "make") {
         const QDir dir(args[2]);
         const bool ok = photos::studioShot().save(dir.filePath("green.jpg"), "JPG", 92) &&
-                        photos::scene().save(dir.filePath("scene.jpg"), "JPG", 92);
+                        bench::scene().save(dir.filePath("scene.jpg"), "JPG", 92);
         return ok ? 0 : 1;
     }
     if (args.size() == 4 && args[1] == "baseline") {

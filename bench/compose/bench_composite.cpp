@@ -10,6 +10,7 @@
 #include "bench_main.h"
 #include "compose/composite.h"
 #include "compose/reference_composite.h"
+#include "scene.h"
 #include "support/photos.h"
 
 namespace {
@@ -41,7 +42,7 @@ QImage keyedShot(const QImage& shot) {
 
 // The window hands the engine its background converted to ARGB32.
 QImage landscape() {
-    return compose::backgroundLayer(photos::scene());
+    return compose::backgroundLayer(bench::scene());
 }
 
 struct Pictures {

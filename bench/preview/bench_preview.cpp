@@ -15,6 +15,7 @@
 #include "compose/window/gview.h"
 #include "core/hugepages.h"
 #include "keying/keyer.h"
+#include "scene.h"
 #include "support/photos.h"
 #include "ui/dialog.h"
 
@@ -36,7 +37,7 @@ struct Setup {
         studioShot().save(foreground, "JPG", 92);
         QFile::copy(foreground, dir.filePath("blue1.JPG"));
         QDir(dir.path()).mkdir("Bkg");
-        photos::scene().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
+        bench::scene().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
         window = std::make_unique<Dialog>();
         view = window->findChild<Gview*>(QStringLiteral("graphicsView"));
     }

@@ -20,6 +20,7 @@
 #include "core/hugepages.h"
 #include "core/photofile.h"
 #include "exif_jpeg.h"
+#include "scene.h"
 #include "support/photos.h"
 #include "ui/desktop.h"
 #include "ui/dialog.h"
@@ -108,7 +109,7 @@ int main(int argc, char** argv) {
     QFile::copy(shot, dir.filePath("1green.JPG"));
     QFile::copy(shot, dir.filePath("blue1.JPG"));
     QDir(dir.path()).mkdir("Bkg");
-    ::photos::scene().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
+    bench::scene().save(dir.filePath("Bkg/scene.jpg"), "JPG", 92);
     MyGlobal::appDir = dir.path();
 
     QElapsedTimer clock;
