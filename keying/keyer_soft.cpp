@@ -152,6 +152,23 @@ struct Grid {
     std::vector<Cell> cells;
 };
 
+// fillHoles over one of the colours a cell holds: the backdrop's {&Cell::r, &Cell::k, &Cell::o}
+// or the subject's.
+void fillCellColour(std::vector<char>& valid, Grid& g, const std::array<float Cell::*, 3>& colour,
+                    float fallback, int rings = std::numeric_limits<int>::max()) {
+    fillHoles(
+        valid, g.w, g.h,
+        [&](int i) {
+            const Cell& c = g.cells[size_t(i)];
+            return std::array<float, 3>{c.*colour[0], c.*colour[1], c.*colour[2]};
+        },
+        [&](int i, std::array<float, 3> v) {
+            Cell& c = g.cells[size_t(i)];
+            c.*colour[0] = v[0], c.*colour[1] = v[1], c.*colour[2] = v[2];
+        },
+        fallback, rings);
+}
+
 // How far each cell lies from the nearest measured one, in cells (chamfer, two passes).
 std::vector<float> distanceToMeasured(const std::vector<char>& measured, int gw, int gh) {
     constexpr float kFar = 1e9f, kDiagonal = 1.41421356f;
@@ -345,15 +362,7 @@ Grid estimateFields(const QImage& img, bool blue) {
         }
     });
     const std::vector<char> measured = backdropValid;
-    fillHoles(
-        backdropValid, g.w, g.h,
-        [&](int i) {
-            return std::array<float, 3>{g.cells[i].r, g.cells[i].k, g.cells[i].o};
-        },
-        [&](int i, std::array<float, 3> v) {
-            g.cells[i].r = v[0], g.cells[i].k = v[1], g.cells[i].o = v[2];
-        },
-        0.0f);
+    fillCellColour(backdropValid, g, {&Cell::r, &Cell::k, &Cell::o}, 0.0f);
     refineFilled(g, measured);
 
     // The subject: the mean colour of the samples that clearly are not backdrop and, as with
@@ -413,15 +422,7 @@ Grid estimateFields(const QImage& img, bool blue) {
         }
     }
     // Strands and smeared rims a cell or two from a solid part mostly share its colour.
-    fillHoles(
-        subjectValid, g.w, g.h,
-        [&](int i) {
-            return std::array<float, 3>{g.cells[i].sr, g.cells[i].sk, g.cells[i].so};
-        },
-        [&](int i, std::array<float, 3> v) {
-            g.cells[i].sr = v[0], g.cells[i].sk = v[1], g.cells[i].so = v[2];
-        },
-        128.0f, 2);
+    fillCellColour(subjectValid, g, {&Cell::sr, &Cell::sk, &Cell::so}, 128.0f, 2);
     // Where no subject is seen close by (glass, a lone strand) nothing is known of its
     // colour: a neutral one assumes no excess, the classic colour-difference key.
     for (size_t i = 0; i < g.cells.size(); ++i) {
