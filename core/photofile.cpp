@@ -176,6 +176,8 @@ QImage cameraThumbnail(QIODevice* device, const QSize& stored, const QSize& want
     if (device->seek(device->size() - 2) && device->read(2) == "\xFF\xD9" && device->seek(0))
         head = device->read(256 * 1024);
     QByteArray jpeg = device->seek(at) ? exifThumbnail(head) : QByteArray();
+    if (jpeg.isEmpty())
+        return QImage();
     QBuffer buffer(&jpeg);
     WarningCatcher catcher;  // its warnings are none of the photo's
     QImageReader reader(&buffer, "jpeg");
@@ -183,7 +185,7 @@ QImage cameraThumbnail(QIODevice* device, const QSize& stored, const QSize& want
     // Cameras fit a photo of another shape into the thumbnail between black bars.
     const QSize picture = stored.scaled(size, Qt::KeepAspectRatio);
     QImage image;
-    if (jpeg.isEmpty() || !size.isValid() || qMax(size.width(), size.height()) > 1024 ||
+    if (!size.isValid() || qMax(size.width(), size.height()) > 1024 ||
         picture.width() < want.width() || picture.height() < want.height() ||
         !reader.read(&image) || !catcher.warnings.isEmpty())
         return QImage();
