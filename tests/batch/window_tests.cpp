@@ -1,8 +1,9 @@
 // The batch tool's file for a photo and settings is the file "Save Image" writes for them in the
-// window: the real Dialog is driven offscreen, then the tool is run with the same settings.
+// window: the real Dialog is driven offscreen with the settings the tool's options name.
 #include <QComboBox>
 #include <QSlider>
 #include <QSpinBox>
+#include <map>
 
 #include "batch_process.h"
 #include "ui/window_fixture.h"
@@ -10,23 +11,17 @@
 namespace {
 
 struct Look {
-    const char* name = "";
-    const char* foreground = "";  // a sample photo
-    const char* background = "";  // a sample background
-    int magic = 9, fine = 0, coarse = 0, spill = 0;
-    bool correctSpill = false, blue = false, transparent = false;
-    int rotation = 0;
-    bool canvasBackground = false, topLeft = false, actualSize = false;
-    int fgSize = 100;
-    QPoint drag;  // how far the subject is dragged in the preview
+    const char* name;
+    const char* foreground;  // a sample photo
+    const char* background;  // a sample background
+    QStringList options;     // the batch tool's, and what is set in the window
 };
 
 class SameAsTheWindow : public WindowTest, public ::testing::WithParamInterface<Look> {
 protected:
-    // What "Save Image" writes after the photographer sets `look` in the window.
+    // What "Save Image" writes after the photographer sets in the window what `l` names.
     QString saveInWindow(const Look& l) {
         Dialog w;
-        const auto get = [&w](const char* name) { return w.findChild<QAbstractButton*>(name); };
         for (const auto& [list, file] :
              {std::pair("listWidget", l.foreground), std::pair("listWidget_Bk", l.background)}) {
             auto* widget = w.findChild<QListWidget*>(list);
@@ -34,53 +29,42 @@ protected:
                 if (widget->item(row)->text() == m_app.filePath(file))
                     emit widget->clicked(widget->model()->index(row, 0));
         }
-        w.findChild<QSpinBox*>("spinBox")->setValue(l.magic);
-        w.findChild<QSpinBox*>("fine")->setValue(l.fine);
-        w.findChild<QSpinBox*>("coarse")->setValue(l.coarse);
-        w.findChild<QSpinBox*>("spill")->setValue(l.spill);
-        get(l.blue ? "radioBlue" : "radioGreen")->click();
-        if (l.correctSpill)
-            get("checkBox")->click();
-        w.findChild<QComboBox*>("Rotation")->setCurrentText(QString::number(l.rotation));
-        get(l.canvasBackground ? "canv_fg_2" : "canv_fg")->click();
-        get(l.topLeft ? "bg_align00" : "bg_align11")->click();
-        get(l.actualSize ? "bg_actualSize" : "bg_scaletoFG")->click();
-        w.findChild<QSlider*>("fg_size")->setValue(l.fgSize);
-        get("transparentbkg")->setChecked(l.transparent);
-        get("refreshPreview")->click();
-        if (!l.drag.isNull()) {
+        // Each option's control; a choice's button is found by the value chosen.
+        const std::map<QString, const char*> spins{{"--magic", "spinBox"},
+                                                   {"--fine", "fine"},
+                                                   {"--coarse", "coarse"},
+                                                   {"--spill", "spill"}};
+        const std::map<QString, const char*> buttons{
+            {"--correct-spill", "checkBox"},     {"--blue", "radioBlue"},
+            {"--transparent", "transparentbkg"}, {"background", "canv_fg_2"},
+            {"top-left", "bg_align00"},          {"actual", "bg_actualSize"}};
+        QPoint drag;
+        for (int i = 0; i < l.options.size(); ++i) {
+            const QString& o = l.options[i];
+            if (spins.count(o))
+                w.findChild<QSpinBox*>(spins.at(o))->setValue(l.options[++i].toInt());
+            else if (buttons.count(o))
+                w.findChild<QAbstractButton*>(buttons.at(o))->click();
+            else if (o == "--rotation")
+                w.findChild<QComboBox*>("Rotation")->setCurrentText(l.options[++i]);
+            else if (o == "--fg-size")
+                w.findChild<QSlider*>("fg_size")->setValue(l.options[++i].toInt());
+            else if (o == "--offset") {
+                const QStringList xy = l.options[++i].split(',');
+                drag = QPoint(xy[0].toInt(), xy[1].toInt());
+            }
+        }
+        w.findChild<QAbstractButton*>("refreshPreview")->click();
+        if (!drag.isNull()) {
             view = w.findChild<Gview*>("graphicsView");
-            const QPoint from(150, 150), to = from + l.drag;
+            const QPoint from(150, 150), to = from + drag;
             mouse(view, QEvent::MouseButtonPress, from);
             mouse(view, QEvent::MouseMove, to);
             mouse(view, QEvent::MouseButtonRelease, to);
         }
-        get("Run")->click();
+        w.findChild<QAbstractButton*>("Run")->click();
         EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
         return MyGlobal::outputDir + "/" + QFileInfo(l.foreground).baseName() + ".png";
-    }
-
-    QStringList batchArguments(const Look& l, const QString& out) {
-        QStringList args{"--magic",      QString::number(l.magic),
-                         "--fine",       QString::number(l.fine),
-                         "--coarse",     QString::number(l.coarse),
-                         "--spill",      QString::number(l.spill),
-                         "--rotation",   QString::number(l.rotation),
-                         "--canvas",     l.canvasBackground ? "background" : "foreground",
-                         "--align",      l.topLeft ? "top-left" : "center",
-                         "--bg-scale",   l.actualSize ? "actual" : "fit",
-                         "--fg-size",    QString::number(l.fgSize),
-                         "--offset",     QStringLiteral("%1,%2").arg(l.drag.x()).arg(l.drag.y()),
-                         "--output-dir", out};
-        if (l.correctSpill)
-            args << "--correct-spill";
-        if (l.blue)
-            args << "--blue";
-        if (l.transparent)
-            args << "--transparent";
-        else
-            args << "--background" << m_app.filePath(l.background);
-        return args << m_app.filePath(l.foreground);
     }
 };
 
@@ -93,7 +77,11 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     const QImage saved(saveInWindow(look));
     ASSERT_FALSE(saved.isNull());
     const QString out = m_app.filePath("batch");
-    const BatchResult r = runBatchTool(batchArguments(look, out), m_app.filePath("home"));
+    QStringList args = look.options + QStringList{"--output-dir", out};
+    if (!look.options.contains("--transparent"))
+        args << "--background" << m_app.filePath(look.background);
+    const BatchResult r =
+        runBatchTool(args << m_app.filePath(look.foreground), m_app.filePath("home"));
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     const QImage batch(out + "/" + QFileInfo(look.foreground).baseName() + ".png");
     ASSERT_EQ(batch.format(), saved.format());
@@ -101,38 +89,27 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     EXPECT_TRUE(batch == saved) << "pixels differ";
 }
 
-template <class Tweak>
-Look look(const char* name, const char* foreground, const char* background, Tweak tweak) {
-    Look l;
-    l.name = name, l.foreground = foreground, l.background = background;
-    tweak(l);
-    return l;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Looks, SameAsTheWindow,
-    ::testing::Values(look("Defaults", "1green.JPG", "Bkg/beach.JPG", [](Look&) {}),
-                      look("RatioKeyerSmallOnTheBackgroundCanvas", "1green.JPG",
+    ::testing::Values(Look{"Defaults", "1green.JPG", "Bkg/beach.JPG", {}},
+                      Look{"RatioKeyerSmallOnTheBackgroundCanvas",
+                           "1green.JPG",
                            "Bkg/landscape.jpg",
-                           [](Look& l) {
-                               l.magic = 1, l.fine = 20, l.coarse = -10, l.fgSize = 60;
-                               l.canvasBackground = true, l.topLeft = true;
-                               l.drag = QPoint(37, -21);
-                           }),
-                      look("BlueBackdropTurnedWithSpillCorrection", "blue1.JPG",
+                           {"--magic", "1", "--fine", "20", "--coarse", "-10", "--fg-size", "60",
+                            "--canvas", "background", "--align", "top-left", "--offset", "37,-21"}},
+                      Look{"BlueBackdropTurnedWithSpillCorrection",
+                           "blue1.JPG",
                            "Bkg/studio_paper.png",
-                           [](Look& l) {
-                               l.magic = 6, l.spill = 12, l.correctSpill = true, l.blue = true;
-                               l.rotation = 90, l.actualSize = true, l.drag = QPoint(-15, 9);
-                           }),
-                      look("EstimatedBackdropEnlargedAndDragged", "1green.JPG", "Bkg/interior.png",
-                           [](Look& l) {
-                               l.fine = -30, l.spill = 20, l.correctSpill = true;
-                               l.rotation = 180, l.fgSize = 150, l.drag = QPoint(60, 40);
-                           }),
-                      look("TransparentTurned", "blue1.JPG", "Bkg/sky.jpg",
-                           [](Look& l) {
-                               l.magic = 4, l.fine = 10, l.blue = true, l.transparent = true;
-                               l.rotation = 270;
-                           })),
+                           {"--magic", "6", "--spill", "12", "--correct-spill", "--blue",
+                            "--rotation", "90", "--bg-scale", "actual", "--offset", "-15,9"}},
+                      Look{"EstimatedBackdropEnlargedAndDragged",
+                           "1green.JPG",
+                           "Bkg/interior.png",
+                           {"--fine", "-30", "--spill", "20", "--correct-spill", "--rotation",
+                            "180", "--fg-size", "150", "--offset", "60,40"}},
+                      Look{"TransparentTurned",
+                           "blue1.JPG",
+                           "Bkg/sky.jpg",
+                           {"--magic", "4", "--fine", "10", "--blue", "--transparent", "--rotation",
+                            "270"}}),
     [](const ::testing::TestParamInfo<Look>& info) { return std::string(info.param.name); });

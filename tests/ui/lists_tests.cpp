@@ -9,8 +9,6 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -51,17 +49,18 @@ protected:
     QString write(const QString& name, const QByteArray& bytes) {
         return writeFile(m_app.filePath(name), bytes);
     }
+    // How far apart two colours are: JPEG moves a colour by a few steps.
+    static int off(QRgb a, QRgb b) {
+        return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b));
+    }
     static QRgb iconPixel(const QListWidgetItem* item, QPoint at = QPoint(37, 32)) {
         return item->icon().pixmap(74, 64).toImage().pixel(at);
     }
     // A textured JPEG, green above and blue below, of which a cut-off part decodes grey.
-    QByteArray jpeg() {
-        QImage img(160, 120, QImage::Format_RGB32);
-        for (int y = 0; y < 120; ++y)
-            for (int x = 0; x < 160; ++x)
-                img.setPixel(
-                    x, y,
-                    y < 60 ? qRgb(30 + (x + y) % 24, 200, 60) : qRgb(20, 40 + (x * y) % 24, 220));
+    static QByteArray jpeg() {
+        const QImage img = photos::drawn(160, 120, 0, [](int x, int y, QRandomGenerator&) {
+            return y < 60 ? qRgb(30 + (x + y) % 24, 200, 60) : qRgb(20, 40 + (x * y) % 24, 220);
+        });
         QByteArray out;
         QBuffer buffer(&out);
         EXPECT_TRUE(buffer.open(QIODevice::WriteOnly) && img.save(&buffer, "JPG", 90));
@@ -178,12 +177,15 @@ TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
 TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
     const QByteArray full = jpeg();
     ASSERT_EQ(::mkfifo(QFile::encodeName(m_app.filePath("pipe.jpg")).constData(), 0600), 0);
-    QImage white(160, 120, QImage::Format_RGB32);  // the camera's own thumbnail, used as it is
-    white.fill(Qt::white);
+    // Portraits stored sideways, without and with the camera's own thumbnail: both come in
+    // upright, green at the top left.
+    const QString portrait = m_app.filePath("portrait.jpg"), thumb = m_app.filePath("thumb.jpg");
+    ASSERT_TRUE(writePortraitJpeg(portrait) && writePortraitJpeg(thumb, true));
     const struct {
         QString path;
-        QRgb colour;  // of the thumbnail; 0: none, 1: any
+        QRgb colour;  // of the thumbnail at `at`; 0: none, 1: any
         QString tip;  // after the path
+        QPoint at = QPoint(37, 32);
     } rows[] = {
         {makePhoto("p/red.png", QSize(900, 600), qRgb(220, 0, 0)), qRgb(220, 0, 0),
          "900 × 600 pixels"},
@@ -193,7 +195,8 @@ TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
          "30 × 70 pixels"},
         {write("cut.jpg", full.left(full.size() / 2)), 1,
          "160 × 120 pixels\nDamaged: Corrupt JPEG data: premature end of data segment"},
-        {write("turned.jpg", withExif(full, 6, white)), qRgb(255, 255, 255), "120 × 160 pixels"},
+        {portrait, qRgb(30, 200, 60), "24 × 48 pixels", QPoint(4, 4)},
+        {thumb, qRgb(30, 200, 60), "24 × 48 pixels", QPoint(4, 4)},
         {m_app.filePath("pipe.jpg"), 0,
          "Not a regular file (a pipe, device or socket); not opened"},
     };
@@ -202,23 +205,23 @@ TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
         files << r.path;
     add(files);  // never blocks on the pipe
     const QLabel* pending = window->findChild<QLabel*>("thumbnailsPending");
-    ASSERT_EQ(fg->count(), 8);
+    ASSERT_EQ(fg->count(), 9);
     EXPECT_GT(window->pendingThumbnails(), 0);
     EXPECT_TRUE(pending->isVisibleTo(window.get()));
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(fg->item(i + 2)->text(), rows[i].path);
         EXPECT_EQ(iconPixel(fg->item(i + 2)), qRgb(224, 224, 224)) << "placeholder, row " << i;
         EXPECT_EQ(fg->item(i + 2)->toolTip(), rows[i].path);
     }
     ASSERT_TRUE(settled());
     EXPECT_FALSE(pending->isVisibleTo(window.get()));
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
         const QListWidgetItem* item = fg->item(i + 2);
         EXPECT_EQ(item->text(), rows[i].path);
         EXPECT_EQ(item->toolTip(), rows[i].path + "\n" + rows[i].tip);
         EXPECT_EQ(item->icon().isNull(), rows[i].colour == 0) << "row " << i;
         if (rows[i].colour > 1) {
-            EXPECT_EQ(iconPixel(item), rows[i].colour) << "row " << i;
+            EXPECT_LT(off(iconPixel(item, rows[i].at), rows[i].colour), 40) << "row " << i;
             EXPECT_EQ(item->icon().availableSizes(), QList<QSize>{QSize(74, 64)});
         }
     }
@@ -239,27 +242,6 @@ TEST_F(Lists, ALateThumbnailOfARemovedEntryIsDropped) {
     EXPECT_EQ(fg->item(2)->text(), fast);
     EXPECT_EQ(iconPixel(fg->item(2)), qRgb(0, 0, 230));
     EXPECT_EQ(fg->item(2)->toolTip(), fast + "\n8 × 8 pixels");
-}
-
-TEST_F(Lists, PortraitShotComesInUprightWithItsKeyFromTheUprightCorner) {
-    // Without, and with, the camera's own thumbnail: each thumbnail is turned as the photo.
-    ASSERT_TRUE(QDir().mkpath(m_app.filePath("p")));
-    const QStringList shots = {m_app.filePath("p/portrait.jpg"), m_app.filePath("p/thumb.jpg")};
-    ASSERT_TRUE(writePortraitJpeg(shots[0]) && writePortraitJpeg(shots[1], true));
-    window->findChild<QSpinBox*>("spinBox")->setValue(7);  // keys the colour near the key
-    add(shots);
-    ASSERT_EQ(MyGlobal::PrevImg.size(), QSize(24, 48));
-    EXPECT_EQ(qAlpha(MyGlobal::PrevImg.pixel(3, 3)), 0) << "green, the upright corner, is keyed";
-    EXPECT_EQ(qAlpha(MyGlobal::PrevImg.pixel(20, 3)), 255) << "blue stays";
-    ASSERT_TRUE(settled());
-    const auto near = [](QRgb a, QRgb b) {
-        return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b));
-    };
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(fg->item(2 + i)->toolTip(), shots[i] + "\n24 × 48 pixels");
-        EXPECT_LT(near(iconPixel(fg->item(2 + i), QPoint(4, 4)), qRgb(30, 200, 60)), 40) << i;
-        EXPECT_LT(near(iconPixel(fg->item(2 + i), QPoint(70, 4)), qRgb(20, 40, 220)), 40) << i;
-    }
 }
 
 TEST_F(Lists, DroppedPhotosAndFoldersAreAddedAsAddAddsThem) {
@@ -330,14 +312,6 @@ TEST(EntryLabel, KeepsTheFileNameAndElidesTheFoldersInTheMiddle) {
         EXPECT_TRUE(label.startsWith(r.head) && label.endsWith(r.tail)) << label.toStdString();
         EXPECT_LE(fm.horizontalAdvance(label), r.room) << label.toStdString();
     }
-}
-
-TEST_F(Lists, ALongPathIsShownWithinTheListWidth) {
-    add({makePhoto("a-long-folder-from-the-camera-import/2026-12-05/IMG_0042.png")});
-    window->show();
-    QCoreApplication::processEvents();
-    EXPECT_LE(fg->visualItemRect(fg->item(2)).right(), fg->viewport()->width());
-    EXPECT_EQ(fg->horizontalScrollBar()->maximum(), 0) << "elided, not scrolled sideways";
 }
 
 TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplete) {
