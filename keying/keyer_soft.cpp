@@ -674,7 +674,7 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
     };
     for (int i = 0; i < kStride; ++i) {
         const float hr = detail(mr, sr, i), hk = detail(mk, sk, i), ho = detail(mo, so, i);
-        const float step = sy[i] - (l.r * fr[i] + l.k * fk[i] + l.o * fo[i]);
+        const float yK = l.r * fr[i] + l.k * fk[i] + l.o * fo[i];
         const float hy = l.r * hr + l.k * hk + l.o * ho;
         const float he = hk - wr[i] * hr - (1.0f - wr[i]) * ho;
         // Beside a part of another colour (glass by its label) the subject field can be wrong
@@ -688,8 +688,19 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         const float offField = std::fabs(dP - chroma[i] * sd[i] - (1.0f - chroma[i]) * dK);
         const float ch = offNeutral + 4.0f < offField ? neutral : chroma[i];
         const float c = clampf(ch, 0.0f, 1.0f);
-        const float mixed = minf(1.0f, 8.0f * c * (1.0f - c));
-        const float raw = ch + mixed * step * (hy + he * gain[i] * step) / (step * step + 500.0f);
+        const float mixed = minf(1.0f, 16.0f * c * (1.0f - c));
+        // The luma step from backdrop to subject: the pixel's own where its alpha at the
+        // blur's resolution (the chroma alpha less its detail) is large enough to tell it, as
+        // a subject's colours vary (four leaves, a strand lighter than its head); the field's
+        // where it is not. Both sides of the ratio are blurred alike, so with full-resolution
+        // chroma the swap still changes nothing.
+        const float yB = l.r * mr[i] + l.k * mk[i] + l.o * mo[i] - hy;
+        const float cB = clampf(ch + he * gain[i], 0.0f, 1.0f);
+        const float step = (cB * (yB - yK) + 0.02f * (sy[i] - yK)) / (cB * cB + 0.02f);
+        // The detail chroma lacks is added 1.15 times over: JPEG softens luma's finest detail
+        // a little too.
+        const float raw =
+            ch + 1.15f * mixed * step * (hy + he * gain[i] * step) / (step * step + 500.0f);
         // Where the chroma is smooth (a smeared rim, glass) a mix keeps its level: only the
         // last 5% at either end goes, at twice the slope, as noise. Where it carries fine
         // detail (strands), half-resolution chroma and noise spread alpha into the gaps, and
