@@ -511,20 +511,12 @@ constexpr int kRaw = 7;  // grid fields: backdrop r, k, o; subject r, k, o, luma
 // Pixels per block of the key: fixed, so that the compiler vectorises it whole.
 constexpr int kStride = 8;
 
-// Fields of one grid row, read between two grid rows.
-void lineAt(const Grid& g, int y, float* line) {
-    const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
-    const int j0 = std::clamp(int(std::floor(fy)), 0, std::max(0, g.h - 2));
-    const int j1 = std::min(j0 + 1, g.h - 1);
-    const float ty = j1 > j0 ? fy - float(j0) : 0.0f;
+// The fields on the centre line of grid row j.
+void lineAt(const Grid& g, int j, float* line) {
     for (int i = 0; i < g.w; ++i) {
-        const Cell& a = g.cells[size_t(j0) * g.w + i];
-        const Cell& b = g.cells[size_t(j1) * g.w + i];
-        const float va[kRaw] = {a.r, a.k, a.o, a.sr, a.sk, a.so, a.sy};
-        const float vb[kRaw] = {b.r, b.k, b.o, b.sr, b.sk, b.so, b.sy};
-        for (int c = 0; c < kRaw; ++c) {
-            line[i * kRaw + c] = va[c] + (vb[c] - va[c]) * ty;
-        }
+        const Cell& a = g.cells[size_t(j) * g.w + i];
+        const float v[kRaw] = {a.r, a.k, a.o, a.sr, a.sk, a.so, a.sy};
+        std::copy(v, v + kRaw, line + i * kRaw);
     }
 }
 
@@ -573,20 +565,47 @@ std::vector<BlockPlace> blockPlaces(const Grid& g, int blocks) {
     return out;
 }
 
-void rowBlocks(const float* line, const std::vector<BlockPlace>& places, BlockFields* out) {
-    for (size_t n = 0; n < places.size(); ++n) {
+// A row's block fields plane by plane, field f of block n at f * blocks + n, so that working
+// them out for each photo row vectorises: at, slope, inv0, invNeutral0.
+constexpr int kPlanes = 2 * kRaw + 2;
+
+// The at and slope planes from the fields on one line.
+void rowBlocks(const float* line, const std::vector<BlockPlace>& places, float* out) {
+    const size_t m = places.size();
+    for (size_t n = 0; n < m; ++n) {
         const BlockPlace& p = places[n];
-        BlockFields& b = out[n];
-        float mid[kRaw];
         for (int c = 0; c < kRaw; ++c) {
             const float a = line[p.i0 * kRaw + c], d = line[p.i1 * kRaw + c] - a;
-            mid[c] = a + d * p.t;
-            b.slope[c] = d * p.perPixel;
-            b.at[c] = mid[c] - b.slope[c] * 0.5f * float(kStride - 1);
+            const float slope = d * p.perPixel;
+            out[size_t(c) * m + n] = a + d * p.t - slope * 0.5f * float(kStride - 1);
+            out[size_t(kRaw + c) * m + n] = slope;
         }
-        b.inv0 = 1.0f / keyTerms(mid[0], mid[1], mid[2], mid[3], mid[4], mid[5]).den;
-        b.invNeutral0 = 1.0f / std::max(8.0f, mid[1] - 0.5f * (mid[0] + mid[2]));
     }
+}
+
+// The inv0 and invNeutral0 planes from the at and slope planes before them.
+inline __attribute__((always_inline)) void blockReciprocals(const float* __restrict planes,
+                                                            size_t m, float* __restrict inv,
+                                                            float* __restrict invNeutral) {
+    const float half = 0.5f * float(kStride - 1);
+    for (size_t n = 0; n < m; ++n) {
+        float mid[6];
+        for (int c = 0; c < 6; ++c) {
+            mid[c] = planes[size_t(c) * m + n] + planes[size_t(kRaw + c) * m + n] * half;
+        }
+        inv[n] = 1.0f / keyTerms(mid[0], mid[1], mid[2], mid[3], mid[4], mid[5]).den;
+        invNeutral[n] = 1.0f / maxf(8.0f, mid[1] - 0.5f * (mid[0] + mid[2]));
+    }
+}
+
+// The planes of one photo row between two grid rows' centre lines: at and slope are linear in
+// the row, as the fields are, so each pair of grid rows is read from the cells once.
+KEYING_KERNEL void lerpBlocks(const float* __restrict from, const float* __restrict to, float t,
+                              size_t m, float* __restrict out) {
+    for (size_t f = 0; f < size_t(2 * kRaw) * m; ++f) {
+        out[f] = from[f] + (to[f] - from[f]) * t;
+    }
+    blockReciprocals(out, m, out + size_t(2 * kRaw) * m, out + size_t(2 * kRaw + 1) * m);
 }
 
 // What a row's soft key reads besides the pixels: the three channels of the row as floats
@@ -696,11 +715,13 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         // chroma the swap still changes nothing.
         const float yB = l.r * mr[i] + l.k * mk[i] + l.o * mo[i] - hy;
         const float cB = clampf(ch + he * gain[i], 0.0f, 1.0f);
-        const float step = (cB * (yB - yK) + 0.02f * (sy[i] - yK)) / (cB * cB + 0.02f);
+        // The step is n / d; the swap below, step (hy + he gain step) / (step^2 + 500), is
+        // written over n and d so that one division does.
+        const float n = cB * (yB - yK) + 0.02f * (sy[i] - yK), d = cB * cB + 0.02f;
         // The detail chroma lacks is added 1.15 times over: JPEG softens luma's finest detail
         // a little too.
         const float raw =
-            ch + 1.15f * mixed * step * (hy + he * gain[i] * step) / (step * step + 500.0f);
+            ch + 1.15f * mixed * n * (hy * d + he * gain[i] * n) / (n * n + 500.0f * d * d);
         // Where the chroma is smooth (a smeared rim, glass) a mix keeps its level: only the
         // last 5% at either end goes, at twice the slope, as noise. Where it carries fine
         // detail (strands), half-resolution chroma and noise spread alpha into the gaps, and
@@ -736,27 +757,36 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
 // A row of w pixels; the planes are padded to whole blocks.
 template <bool Blue>
 inline __attribute__((always_inline)) void softRowBody(quint32* px, int w,
-                                                       const BlockFields* blocks, RowPlanes pl,
+                                                       const float* __restrict fields, RowPlanes pl,
                                                        Shape sh) {
     const int whole = w / kStride;
+    const size_t m = size_t((w + kStride - 1) / kStride);
+    auto at = [&](int n) {
+        BlockFields bf;
+        for (int c = 0; c < kRaw; ++c) {
+            bf.at[c] = fields[size_t(c) * m + size_t(n)];
+            bf.slope[c] = fields[size_t(kRaw + c) * m + size_t(n)];
+        }
+        bf.inv0 = fields[size_t(2 * kRaw) * m + size_t(n)];
+        bf.invNeutral0 = fields[size_t(2 * kRaw + 1) * m + size_t(n)];
+        return bf;
+    };
     for (int n = 0; n < whole; ++n) {
-        softBlock<Blue>(px + n * kStride, n * kStride, blocks[n], pl, sh);
+        softBlock<Blue>(px + n * kStride, n * kStride, at(n), pl, sh);
     }
     if (const int rest = w - whole * kStride; rest > 0) {
         quint32 tail[kStride] = {};
         std::copy(px + whole * kStride, px + w, tail);
-        softBlock<Blue>(tail, whole * kStride, blocks[whole], pl, sh);
+        softBlock<Blue>(tail, whole * kStride, at(whole), pl, sh);
         std::copy(tail, tail + rest, px + whole * kStride);
     }
 }
 
-KEYING_KERNEL void softRowGreen(quint32* px, int w, const BlockFields* blocks, RowPlanes pl,
-                                Shape sh) {
+KEYING_KERNEL void softRowGreen(quint32* px, int w, const float* blocks, RowPlanes pl, Shape sh) {
     softRowBody<false>(px, w, blocks, pl, sh);
 }
 
-KEYING_KERNEL void softRowBlue(quint32* px, int w, const BlockFields* blocks, RowPlanes pl,
-                               Shape sh) {
+KEYING_KERNEL void softRowBlue(quint32* px, int w, const float* blocks, RowPlanes pl, Shape sh) {
     softRowBody<true>(px, w, blocks, pl, sh);
 }
 
@@ -848,7 +878,9 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     core::runBands(bands, [&](size_t, const core::RowBand& b) {
         std::vector<float> buf(plane * 5 + size_t(summed) * 3);
         std::vector<float> line(size_t(grid.w) * kRaw);
-        std::vector<BlockFields> fields(static_cast<size_t>(blocks));
+        const size_t planes = size_t(kPlanes) * size_t(blocks);
+        std::vector<float> fields(planes), from(planes), to(planes);
+        int pair = -1;  // the grid row that `from` holds
         float* sum = buf.data() + plane * 5;
         // Rows y - 2 to y + 2 in turn, each in the slot of its index modulo 5; past the
         // photo's edges the outermost row repeats. Rows of this band are read before it
@@ -873,8 +905,19 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
                 columnSumRow(slotOf(y - 2) + at, slotOf(y - 1) + at, slotOf(y) + at,
                              slotOf(y + 1) + at, slotOf(y + 2) + at, sum + size_t(c) * summed, w);
             }
-            lineAt(grid, y, line.data());
-            rowBlocks(line.data(), places, fields.data());
+            // Past the outermost grid rows' centres the fields are extrapolated, as across.
+            const float fy = (float(y) + 0.5f) / float(grid.size) - 0.5f;
+            const int j0 = std::clamp(int(std::floor(fy)), 0, std::max(0, grid.h - 2));
+            const int j1 = std::min(j0 + 1, grid.h - 1);
+            if (j0 != pair) {
+                lineAt(grid, j0, line.data());
+                rowBlocks(line.data(), places, from.data());
+                lineAt(grid, j1, line.data());
+                rowBlocks(line.data(), places, to.data());
+                pair = j0;
+            }
+            lerpBlocks(from.data(), to.data(), j1 > j0 ? fy - float(j0) : 0.0f, size_t(blocks),
+                       fields.data());
             const RowPlanes pl{slotOf(y), sum, padded, summed};
             (blue ? softRowBlue : softRowGreen)(rowAt(y), w, fields.data(), pl, sh);
         }
