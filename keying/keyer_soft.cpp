@@ -18,9 +18,11 @@
 //
 // A JPEG keeps colour at half resolution, so that key alone blurs thin strands. Where a pixel
 // is mixed, the detail of that alpha above a 5 x 5 blur is swapped for the same detail of a
-// luma alpha (luma keeps full resolution), scaled by the luma step from backdrop to subject:
-// where a block holds mixes enough, the step that goes with the key's e(F) as the block's
-// own luma against excess shows it, else the step to the nearest solid part's luma.
+// luma alpha (luma keeps full resolution), scaled by the luma step from backdrop to subject.
+// That step is the pixel's own, its blurred luma against its blurred alpha, where that alpha
+// is large enough to tell it; a field's where it is not: where a block holds mixes enough,
+// the step that goes with the key's e(F) as the block's own luma against excess shows it,
+// else the step to the nearest solid part's luma.
 // The last 5% at either end is clipped as noise: steeply where the chroma is smooth, so that
 // a smeared rim keeps its level, by a plain ramp where it carries detail.
 //
