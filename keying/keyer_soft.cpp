@@ -12,9 +12,9 @@
 // (green or blue) and the two others r and o, the excess e = k - (r + o) / 2 mixes linearly,
 // so a pixel that is a mix of subject F and backdrop K has e = a e(F) + (1 - a) e(K) and
 // a = (e(K) - e) / (e(K) - e(F)). e(F) comes from a second coarse field: the mean of each
-// block's most subject-like samples, carried two blocks out, neutral beyond. Where the
-// neutral subject of the classic key explains a mixed pixel's colour better than that field
-// (glass beside its label), it is used instead.
+// block's most subject-like samples, carried out to every block from the nearest that show
+// it. Where the neutral subject of the classic key explains a mixed pixel's colour better
+// than that field (glass beside its label), it is used instead.
 //
 // A JPEG keeps colour at half resolution, so that key alone blurs thin strands. Where a pixel
 // is mixed, the detail of that alpha above a 5 x 5 blur is swapped for the same detail of a
@@ -32,7 +32,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include "keying/keyer.h"
@@ -61,11 +60,10 @@ struct Cell {
 };
 
 // Fills the cells not marked valid with the mean of their valid neighbours, ring by ring
-// inwards (at most `rings` rings), so that an area the subject covers takes what is seen
-// around it. With nothing valid at all every cell becomes `fallback`.
+// inwards, so that an area the subject covers takes what is seen around it. With nothing
+// valid at all every cell becomes `fallback`.
 template <class Get, class Set>
-void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float fallback,
-               int rings = std::numeric_limits<int>::max()) {
+void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float fallback) {
     const int n = gw * gh;
     if (std::none_of(valid.begin(), valid.end(), [](char v) { return v != 0; })) {
         for (int i = 0; i < n; ++i) {
@@ -102,7 +100,7 @@ void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float
         for (int i : ring) {
             valid[i] = 1;
         }
-        if (ring.empty() || --rings <= 0) {
+        if (ring.empty()) {
             return;
         }
     }
@@ -157,7 +155,7 @@ struct Grid {
 // fillHoles over one of the colours a cell holds: the backdrop's {&Cell::r, &Cell::k, &Cell::o}
 // or the subject's.
 void fillCellColour(std::vector<char>& valid, Grid& g, const std::array<float Cell::*, 3>& colour,
-                    float fallback, int rings = std::numeric_limits<int>::max()) {
+                    float fallback) {
     fillHoles(
         valid, g.w, g.h,
         [&](int i) {
@@ -168,7 +166,7 @@ void fillCellColour(std::vector<char>& valid, Grid& g, const std::array<float Ce
             Cell& c = g.cells[size_t(i)];
             c.*colour[0] = v[0], c.*colour[1] = v[1], c.*colour[2] = v[2];
         },
-        fallback, rings);
+        fallback);
 }
 
 // How far each cell lies from the nearest measured one, in cells (chamfer, two passes).
@@ -405,31 +403,20 @@ Grid estimateFields(const QImage& img, bool blue) {
             }
         }
     });
-    // Luma detail needs the subject's brightness even beside a lone strand: taken from the
-    // nearest subject seen, or the backdrop's when there is none, so that it adds nothing.
+    // Strands and smeared rims mostly share the colour of the solid part they come from, so
+    // every cell takes the nearest subject seen. Where that does not explain a pixel (glass, a
+    // strand of another colour) the key takes the neutral subject instead; with no subject
+    // seen at all, neutral is all there is.
+    const bool anySubject =
+        std::any_of(subjectValid.begin(), subjectValid.end(), [](char v) { return v != 0; });
+    fillCellColour(subjectValid, g, {&Cell::sr, &Cell::sk, &Cell::so}, 128.0f);
+    // Luma detail needs the subject's brightness even beside a lone strand: the nearest
+    // subject's, or the backdrop's when there is none, so that it adds nothing.
     {
-        std::vector<std::array<float, 3>> seen(g.cells.size());
-        for (size_t i = 0; i < g.cells.size(); ++i) {
-            seen[i] = subjectValid[i]
-                          ? std::array<float, 3>{g.cells[i].sr, g.cells[i].sk, g.cells[i].so}
-                          : std::array<float, 3>{g.cells[i].r, g.cells[i].k, g.cells[i].o};
-        }
-        std::vector<char> valid = subjectValid;
-        fillHoles(
-            valid, g.w, g.h, [&](int i) { return seen[size_t(i)]; },
-            [&](int i, std::array<float, 3> v) { seen[size_t(i)] = v; }, 0.0f);
         const Luma l = lumaWeights(blue);
-        for (size_t i = 0; i < g.cells.size(); ++i) {
-            g.cells[i].sy = l.r * seen[i][0] + l.k * seen[i][1] + l.o * seen[i][2];
-        }
-    }
-    // Strands and smeared rims a cell or two from a solid part mostly share its colour.
-    fillCellColour(subjectValid, g, {&Cell::sr, &Cell::sk, &Cell::so}, 128.0f, 2);
-    // Where no subject is seen close by (glass, a lone strand) nothing is known of its
-    // colour: a neutral one assumes no excess, the classic colour-difference key.
-    for (size_t i = 0; i < g.cells.size(); ++i) {
-        if (!subjectValid[i]) {
-            g.cells[i].sr = g.cells[i].sk = g.cells[i].so = 128.0f;
+        for (Cell& c : g.cells) {
+            c.sy = anySubject ? l.r * c.sr + l.k * c.sk + l.o * c.so
+                              : l.r * c.r + l.k * c.k + l.o * c.o;
         }
     }
     // The subject's luma from the nearest solid part is a guess for strands and glass. Where a
