@@ -6,7 +6,9 @@
 // mean of its confidently-backdrop samples whose excess comes close to the block's highest, so
 // that faint mixes (a thicket of strands) do not darken it. Blocks the subject covers are
 // filled ring by ring from their neighbours, then refined by a quadratic fitted to the
-// measured blocks around them, so that a hot spot behind glass keeps its curvature.
+// measured blocks around them, so that a hot spot behind glass keeps its curvature. Where a
+// filled patch reads throughout as one even partial mix (glass, smoke), the backdrop is read
+// through it: the patch's colour follows the backdrop's behind it, scaled by 1 / (1 - a).
 //
 // Coverage is a linear colour-difference key against that field. With the key channel k
 // (green or blue) and the two others r and o, the excess e = k - (r + o) / 2 mixes linearly,
@@ -300,6 +302,106 @@ void refineFilled(Grid& g, const std::vector<char>& measured) {
     g.cells = std::move(out);
 }
 
+// Glass, smoke or a veil over a filled area shows the backdrop through it: a cell whose
+// samples all read as one partial mix against the filled backdrop (neither backdrop nor
+// solid, and alike) is taken to be such a layer, the same colour and cover a throughout a
+// connected patch of them. Its mean P = a F + (1 - a) K then follows the backdrop behind it,
+// K = K0 + (P - P0) / (1 - a), so the patch takes the hot spot and the folds that a fill from
+// its rim cannot know. K0, P0 and a are read on the patch's rim, next to the measured
+// backdrop, where the fill is surest.
+void seeThrough(Grid& g, const std::vector<char>& measured, const QImage& img, bool blue,
+                int step) {
+    const size_t n = g.cells.size();
+    std::vector<std::array<float, 4>> mean(n);  // r, k, o and the classic alpha
+    std::vector<char> layer(n, 0);
+    core::forEachRowBand(g.h, qint64(img.width()) * g.size, [&](int by0, int by1) {
+        for (int by = by0; by < by1; ++by) {
+            for (int bx = 0; bx < g.w; ++bx) {
+                const size_t i = size_t(by) * g.w + bx;
+                const Cell& c = g.cells[i];
+                const float ke = c.k - 0.5f * (c.r + c.o);
+                if (measured[i] || ke < 16.0f) {
+                    continue;
+                }
+                double sa = 0, saa = 0, sum[3] = {0, 0, 0};
+                int count = 0;
+                const int x1 = std::min(img.width(), (bx + 1) * g.size);
+                const int y1 = std::min(img.height(), (by + 1) * g.size);
+                for (int y = by * g.size; y < y1; y += step) {
+                    const auto* row = reinterpret_cast<const quint32*>(img.constScanLine(y));
+                    for (int x = bx * g.size; x < x1; x += step) {
+                        const Channels p = split(row[x], blue);
+                        const double a = (ke - (float(p.k) - 0.5f * float(p.r + p.o))) / ke;
+                        sa += a, saa += a * a, ++count;
+                        sum[0] += p.r, sum[1] += p.k, sum[2] += p.o;
+                    }
+                }
+                if (count < 4) {
+                    continue;
+                }
+                const double a = sa / count, spread = 0.05;
+                mean[i] = {float(sum[0] / count), float(sum[1] / count), float(sum[2] / count),
+                           float(a)};
+                layer[i] = a > 0.1 && a < 0.7 && saa / count - a * a < spread * spread;
+            }
+        }
+    });
+    const std::vector<float> depth = distanceToMeasured(measured, g.w, g.h);
+    std::vector<char> seen(n, 0);
+    std::vector<size_t> patch, stack;
+    for (size_t first = 0; first < n; ++first) {
+        if (!layer[first] || seen[first]) {
+            continue;
+        }
+        patch.clear();
+        stack.assign(1, first);
+        seen[first] = 1;
+        while (!stack.empty()) {
+            const size_t i = stack.back();
+            stack.pop_back();
+            patch.push_back(i);
+            const int x = int(i % size_t(g.w)), y = int(i / size_t(g.w));
+            for (int ny = std::max(0, y - 1); ny <= std::min(g.h - 1, y + 1); ++ny) {
+                for (int nx = std::max(0, x - 1); nx <= std::min(g.w - 1, x + 1); ++nx) {
+                    const size_t j = size_t(ny) * g.w + nx;
+                    if (layer[j] && !seen[j]) {
+                        seen[j] = 1;
+                        stack.push_back(j);
+                    }
+                }
+            }
+        }
+        // A patch of a few cells is too small to tell a layer from a uniform solid.
+        if (patch.size() < 6) {
+            continue;
+        }
+        // The rim: cells beside a measured one; a patch with none keeps its fill.
+        double k0[3] = {0, 0, 0}, p0[3] = {0, 0, 0}, a = 0;
+        int rim = 0;
+        for (size_t i : patch) {
+            if (depth[i] < 1.5f) {
+                const Cell& c = g.cells[i];
+                k0[0] += c.r, k0[1] += c.k, k0[2] += c.o;
+                for (int q = 0; q < 3; ++q) {
+                    p0[q] += mean[i][q];
+                }
+                a += mean[i][3], ++rim;
+            }
+        }
+        if (rim == 0) {
+            continue;
+        }
+        const double gain = 1.0 / (1.0 - a / rim);
+        for (size_t i : patch) {
+            Cell& c = g.cells[i];
+            float* dst[3] = {&c.r, &c.k, &c.o};
+            for (int q = 0; q < 3; ++q) {
+                *dst[q] = float(k0[q] / rim + gain * (mean[i][q] - p0[q] / rim));
+            }
+        }
+    }
+}
+
 Grid estimateFields(const QImage& img, bool blue) {
     Grid g;
     const int W = img.width(), H = img.height();
@@ -364,6 +466,7 @@ Grid estimateFields(const QImage& img, bool blue) {
     const std::vector<char> measured = backdropValid;
     fillCellColour(backdropValid, g, {&Cell::r, &Cell::k, &Cell::o}, 0.0f);
     refineFilled(g, measured);
+    seeThrough(g, measured, img, blue, step);
 
     // The subject: the mean colour of the samples that clearly are not backdrop and, as with
     // the backdrop, close to the most subject-like of them (the lower decile of the excess),
