@@ -14,8 +14,9 @@
 // (green or blue) and the two others r and o, the excess e = k - (r + o) / 2 mixes linearly,
 // so a pixel that is a mix of subject F and backdrop K has e = a e(F) + (1 - a) e(K) and
 // a = (e(K) - e) / (e(K) - e(F)). e(F) comes from a second coarse field: the mean of each
-// block's most subject-like samples, carried out to every block from the nearest that show
-// it. Where the neutral subject of the classic key explains a mixed pixel's colour better
+// block's most subject-like samples (or, where those are only mixes of a more subject-like
+// colour close by, that colour), carried out to every block from the nearest that show it.
+// Where the neutral subject of the classic key explains a mixed pixel's colour better
 // than that field (glass beside its label), it is used instead.
 //
 // A JPEG keeps colour at half resolution, so that key alone blurs thin strands. Where a pixel
@@ -402,6 +403,51 @@ void seeThrough(Grid& g, const std::vector<char>& measured, const QImage& img, b
     }
 }
 
+// A cell's most subject-like samples are still mixes where strands or a smeared rim fill it.
+// Such a colour lies on the line from the cell's backdrop to that of a more subject-like
+// part nearby, short of it; a different colour (another leaf) lies off it. So a cell whose
+// subject lies within a few levels of that line, at most 85% of the way, takes the most
+// subject-like of the valid cells up to two away.
+void unmixSubjects(Grid& g, const std::vector<char>& valid) {
+    constexpr int kReach = 2;
+    constexpr float kOffLine = 5.0f, kShort = 0.85f;
+    std::vector<Cell> out = g.cells;
+    auto excess = [](const Cell& c) { return c.sk - std::max(c.sr, c.so); };
+    for (int cy = 0; cy < g.h; ++cy) {
+        for (int cx = 0; cx < g.w; ++cx) {
+            const size_t i = size_t(cy) * g.w + cx;
+            if (!valid[i]) {
+                continue;
+            }
+            size_t best = i;
+            for (int y = std::max(0, cy - kReach); y <= std::min(g.h - 1, cy + kReach); ++y) {
+                for (int x = std::max(0, cx - kReach); x <= std::min(g.w - 1, cx + kReach); ++x) {
+                    const size_t j = size_t(y) * g.w + x;
+                    if (valid[j] && excess(g.cells[j]) < excess(g.cells[best])) {
+                        best = j;
+                    }
+                }
+            }
+            const Cell &c = g.cells[i], &f = g.cells[best];
+            const float v[3] = {f.sr - c.r, f.sk - c.k, f.so - c.o};
+            const float u[3] = {c.sr - c.r, c.sk - c.k, c.so - c.o};
+            const float vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+            if (best == i || vv < 1.0f) {
+                continue;
+            }
+            const float t = (u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) / vv;
+            float off = 0;
+            for (int q = 0; q < 3; ++q) {
+                off += (u[q] - t * v[q]) * (u[q] - t * v[q]);
+            }
+            if (t < kShort && off < kOffLine * kOffLine) {
+                out[i].sr = f.sr, out[i].sk = f.sk, out[i].so = f.so;
+            }
+        }
+    }
+    g.cells = std::move(out);
+}
+
 Grid estimateFields(const QImage& img, bool blue) {
     Grid g;
     const int W = img.width(), H = img.height();
@@ -510,6 +556,7 @@ Grid estimateFields(const QImage& img, bool blue) {
     // every cell takes the nearest subject seen. Where that does not explain a pixel (glass, a
     // strand of another colour) the key takes the neutral subject instead; with no subject
     // seen at all, neutral is all there is.
+    unmixSubjects(g, subjectValid);
     const bool anySubject =
         std::any_of(subjectValid.begin(), subjectValid.end(), [](char v) { return v != 0; });
     fillCellColour(subjectValid, g, {&Cell::sr, &Cell::sk, &Cell::so}, 128.0f);
