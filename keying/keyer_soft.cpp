@@ -348,7 +348,8 @@ void seeThrough(Grid& g, const std::vector<char>& measured, const QImage& img, b
         }
     });
     const std::vector<float> depth = distanceToMeasured(measured, g.w, g.h);
-    std::vector<char> seen(n, 0);
+    const std::vector<Cell> fill = g.cells;
+    std::vector<char> seen(n, 0), read(n, 0);  // read: the backdrop read through a patch
     std::vector<size_t> patch, stack;
     for (size_t first = 0; first < n; ++first) {
         if (!layer[first] || seen[first]) {
@@ -399,8 +400,36 @@ void seeThrough(Grid& g, const std::vector<char>& measured, const QImage& img, b
             for (int q = 0; q < 3; ++q) {
                 *dst[q] = float(k0[q] / rim + gain * (mean[i][q] - p0[q] / rim));
             }
+            read[i] = 1;
         }
     }
+    // A filled cell beside such a patch but not of it (a label, a highlight on the glass)
+    // takes the mean correction of its neighbours in it.
+    std::vector<Cell> out = g.cells;
+    for (int cy = 0; cy < g.h; ++cy) {
+        for (int cx = 0; cx < g.w; ++cx) {
+            const size_t i = size_t(cy) * g.w + cx;
+            if (measured[i] || read[i]) {
+                continue;
+            }
+            float d[3] = {0, 0, 0};
+            int count = 0;
+            for (int y = std::max(0, cy - 1); y <= std::min(g.h - 1, cy + 1); ++y) {
+                for (int x = std::max(0, cx - 1); x <= std::min(g.w - 1, cx + 1); ++x) {
+                    const size_t j = size_t(y) * g.w + x;
+                    if (read[j]) {
+                        d[0] += g.cells[j].r - fill[j].r, d[1] += g.cells[j].k - fill[j].k;
+                        d[2] += g.cells[j].o - fill[j].o, ++count;
+                    }
+                }
+            }
+            if (count > 0) {
+                out[i].r += d[0] / float(count), out[i].k += d[1] / float(count);
+                out[i].o += d[2] / float(count);
+            }
+        }
+    }
+    g.cells = std::move(out);
 }
 
 // A cell's most subject-like samples are still mixes where strands or a smeared rim fill it.
