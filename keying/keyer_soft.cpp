@@ -503,8 +503,9 @@ Grid estimateFields(const QImage& img, bool blue) {
     // does not change with brightness, so fall-off and shadows count; see-through or
     // key-tinted parts of the subject fall short of it. Faint mixes (a thicket of strands)
     // still pass that test and would darken the mean, but any subject lowers the excess: so
-    // only the samples whose excess comes close to the block's highest (its upper decile,
-    // less the room that noise and shading inside one block take) make the mean.
+    // only the samples whose excess comes close to the block's highest (its top twentieth, as
+    // in a thicket few samples are clear backdrop, less the room that noise and shading
+    // inside one block take) make the mean.
     core::forEachRowBand(g.h, qint64(W) * g.size, [&](int by0, int by1) {
         std::vector<std::array<int, 4>> picked;  // excess, r, k, o
         for (int by = by0; by < by1; ++by) {
@@ -521,10 +522,10 @@ Grid estimateFields(const QImage& img, bool blue) {
                 if (picked.size() * 8 < size_t(samples) || picked.size() < 2) {
                     continue;
                 }
-                const auto decile = picked.begin() + std::ptrdiff_t(picked.size() / 10);
-                std::nth_element(picked.begin(), decile, picked.end(),
+                const auto top = picked.begin() + std::ptrdiff_t(picked.size() / 20);
+                std::nth_element(picked.begin(), top, picked.end(),
                                  [](const auto& a, const auto& b) { return a[0] > b[0]; });
-                const float least = float((*decile)[0]) * 0.94f - 4.0f;
+                const float least = float((*top)[0]) * 0.94f - 4.0f;
                 double sum[3] = {0, 0, 0};
                 int n = 0;
                 for (const auto& p : picked) {
