@@ -6,21 +6,26 @@
 // mean of its confidently-backdrop samples whose excess comes close to the block's highest, so
 // that faint mixes (a thicket of strands) do not darken it. Blocks the subject covers are
 // filled ring by ring from their neighbours, then refined by a quadratic fitted to the
-// measured blocks around them, so that a hot spot behind glass keeps its curvature.
+// measured blocks around them, so that a hot spot behind glass keeps its curvature. Where a
+// filled patch reads throughout as one even partial mix (glass, smoke), the backdrop is read
+// through it: the patch's colour follows the backdrop's behind it, scaled by 1 / (1 - a).
 //
 // Coverage is a linear colour-difference key against that field. With the key channel k
 // (green or blue) and the two others r and o, the excess e = k - (r + o) / 2 mixes linearly,
 // so a pixel that is a mix of subject F and backdrop K has e = a e(F) + (1 - a) e(K) and
 // a = (e(K) - e) / (e(K) - e(F)). e(F) comes from a second coarse field: the mean of each
-// block's most subject-like samples, carried two blocks out, neutral beyond. Where the
-// neutral subject of the classic key explains a mixed pixel's colour better than that field
-// (glass beside its label), it is used instead.
+// block's most subject-like samples (or, where those are only mixes of a more subject-like
+// colour close by, that colour), carried out to every block from the nearest that show it.
+// Where the neutral subject of the classic key explains a mixed pixel's colour better
+// than that field (glass beside its label), it is used instead.
 //
 // A JPEG keeps colour at half resolution, so that key alone blurs thin strands. Where a pixel
 // is mixed, the detail of that alpha above a 5 x 5 blur is swapped for the same detail of a
-// luma alpha (luma keeps full resolution), scaled by the luma step from backdrop to subject:
-// where a block holds mixes enough, the step that goes with the key's e(F) as the block's
-// own luma against excess shows it, else the step to the nearest solid part's luma.
+// luma alpha (luma keeps full resolution), scaled by the luma step from backdrop to subject.
+// That step is the pixel's own, its blurred luma against its blurred alpha, where that alpha
+// is large enough to tell it; a field's where it is not: where a block holds mixes enough,
+// the step that goes with the key's e(F) as the block's own luma against excess shows it,
+// else the step to the nearest solid part's luma.
 // The last 5% at either end is clipped as noise: steeply where the chroma is smooth, so that
 // a smeared rim keeps its level, by a plain ramp where it carries detail.
 //
@@ -30,7 +35,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include "keying/keyer.h"
@@ -59,11 +63,10 @@ struct Cell {
 };
 
 // Fills the cells not marked valid with the mean of their valid neighbours, ring by ring
-// inwards (at most `rings` rings), so that an area the subject covers takes what is seen
-// around it. With nothing valid at all every cell becomes `fallback`.
+// inwards, so that an area the subject covers takes what is seen around it. With nothing
+// valid at all every cell becomes `fallback`.
 template <class Get, class Set>
-void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float fallback,
-               int rings = std::numeric_limits<int>::max()) {
+void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float fallback) {
     const int n = gw * gh;
     if (std::none_of(valid.begin(), valid.end(), [](char v) { return v != 0; })) {
         for (int i = 0; i < n; ++i) {
@@ -100,7 +103,7 @@ void fillHoles(std::vector<char>& valid, int gw, int gh, Get get, Set set, float
         for (int i : ring) {
             valid[i] = 1;
         }
-        if (ring.empty() || --rings <= 0) {
+        if (ring.empty()) {
             return;
         }
     }
@@ -155,7 +158,7 @@ struct Grid {
 // fillHoles over one of the colours a cell holds: the backdrop's {&Cell::r, &Cell::k, &Cell::o}
 // or the subject's.
 void fillCellColour(std::vector<char>& valid, Grid& g, const std::array<float Cell::*, 3>& colour,
-                    float fallback, int rings = std::numeric_limits<int>::max()) {
+                    float fallback) {
     fillHoles(
         valid, g.w, g.h,
         [&](int i) {
@@ -166,7 +169,7 @@ void fillCellColour(std::vector<char>& valid, Grid& g, const std::array<float Ce
             Cell& c = g.cells[size_t(i)];
             c.*colour[0] = v[0], c.*colour[1] = v[1], c.*colour[2] = v[2];
         },
-        fallback, rings);
+        fallback);
 }
 
 // How far each cell lies from the nearest measured one, in cells (chamfer, two passes).
@@ -300,6 +303,180 @@ void refineFilled(Grid& g, const std::vector<char>& measured) {
     g.cells = std::move(out);
 }
 
+// Glass, smoke or a veil over a filled area shows the backdrop through it: a cell whose
+// samples all read as one partial mix against the filled backdrop (neither backdrop nor
+// solid, and alike) is taken to be such a layer, the same colour and cover a throughout a
+// connected patch of them. Its mean P = a F + (1 - a) K then follows the backdrop behind it,
+// K = K0 + (P - P0) / (1 - a), so the patch takes the hot spot and the folds that a fill from
+// its rim cannot know. K0, P0 and a are read on the patch's rim, next to the measured
+// backdrop, where the fill is surest.
+void seeThrough(Grid& g, const std::vector<char>& measured, const QImage& img, bool blue,
+                int step) {
+    const size_t n = g.cells.size();
+    std::vector<std::array<float, 4>> mean(n);  // r, k, o and the classic alpha
+    std::vector<char> layer(n, 0);
+    core::forEachRowBand(g.h, qint64(img.width()) * g.size, [&](int by0, int by1) {
+        for (int by = by0; by < by1; ++by) {
+            for (int bx = 0; bx < g.w; ++bx) {
+                const size_t i = size_t(by) * g.w + bx;
+                const Cell& c = g.cells[i];
+                const float ke = c.k - 0.5f * (c.r + c.o);
+                if (measured[i] || ke < 16.0f) {
+                    continue;
+                }
+                double sa = 0, saa = 0, sum[3] = {0, 0, 0};
+                int count = 0;
+                const int x1 = std::min(img.width(), (bx + 1) * g.size);
+                const int y1 = std::min(img.height(), (by + 1) * g.size);
+                for (int y = by * g.size; y < y1; y += step) {
+                    const auto* row = reinterpret_cast<const quint32*>(img.constScanLine(y));
+                    for (int x = bx * g.size; x < x1; x += step) {
+                        const Channels p = split(row[x], blue);
+                        const double a = (ke - (float(p.k) - 0.5f * float(p.r + p.o))) / ke;
+                        sa += a, saa += a * a, ++count;
+                        sum[0] += p.r, sum[1] += p.k, sum[2] += p.o;
+                    }
+                }
+                if (count < 4) {
+                    continue;
+                }
+                const double a = sa / count, spread = 0.05;
+                mean[i] = {float(sum[0] / count), float(sum[1] / count), float(sum[2] / count),
+                           float(a)};
+                layer[i] = a > 0.1 && a < 0.7 && saa / count - a * a < spread * spread;
+            }
+        }
+    });
+    const std::vector<float> depth = distanceToMeasured(measured, g.w, g.h);
+    const std::vector<Cell> fill = g.cells;
+    std::vector<char> seen(n, 0), read(n, 0);  // read: the backdrop read through a patch
+    std::vector<size_t> patch, stack;
+    for (size_t first = 0; first < n; ++first) {
+        if (!layer[first] || seen[first]) {
+            continue;
+        }
+        patch.clear();
+        stack.assign(1, first);
+        seen[first] = 1;
+        while (!stack.empty()) {
+            const size_t i = stack.back();
+            stack.pop_back();
+            patch.push_back(i);
+            const int x = int(i % size_t(g.w)), y = int(i / size_t(g.w));
+            for (int ny = std::max(0, y - 1); ny <= std::min(g.h - 1, y + 1); ++ny) {
+                for (int nx = std::max(0, x - 1); nx <= std::min(g.w - 1, x + 1); ++nx) {
+                    const size_t j = size_t(ny) * g.w + nx;
+                    if (layer[j] && !seen[j]) {
+                        seen[j] = 1;
+                        stack.push_back(j);
+                    }
+                }
+            }
+        }
+        // A patch of a few cells is too small to tell a layer from a uniform solid.
+        if (patch.size() < 6) {
+            continue;
+        }
+        // The rim: cells beside a measured one; a patch with none keeps its fill.
+        double k0[3] = {0, 0, 0}, p0[3] = {0, 0, 0}, a = 0;
+        int rim = 0;
+        for (size_t i : patch) {
+            if (depth[i] < 1.5f) {
+                const Cell& c = g.cells[i];
+                k0[0] += c.r, k0[1] += c.k, k0[2] += c.o;
+                for (int q = 0; q < 3; ++q) {
+                    p0[q] += mean[i][q];
+                }
+                a += mean[i][3], ++rim;
+            }
+        }
+        if (rim == 0) {
+            continue;
+        }
+        const double gain = 1.0 / (1.0 - a / rim);
+        for (size_t i : patch) {
+            Cell& c = g.cells[i];
+            float* dst[3] = {&c.r, &c.k, &c.o};
+            for (int q = 0; q < 3; ++q) {
+                *dst[q] = float(k0[q] / rim + gain * (mean[i][q] - p0[q] / rim));
+            }
+            read[i] = 1;
+        }
+    }
+    // A filled cell beside such a patch but not of it (a label, a highlight on the glass)
+    // takes the mean correction of its neighbours in it.
+    std::vector<Cell> out = g.cells;
+    for (int cy = 0; cy < g.h; ++cy) {
+        for (int cx = 0; cx < g.w; ++cx) {
+            const size_t i = size_t(cy) * g.w + cx;
+            if (measured[i] || read[i]) {
+                continue;
+            }
+            float d[3] = {0, 0, 0};
+            int count = 0;
+            for (int y = std::max(0, cy - 1); y <= std::min(g.h - 1, cy + 1); ++y) {
+                for (int x = std::max(0, cx - 1); x <= std::min(g.w - 1, cx + 1); ++x) {
+                    const size_t j = size_t(y) * g.w + x;
+                    if (read[j]) {
+                        d[0] += g.cells[j].r - fill[j].r, d[1] += g.cells[j].k - fill[j].k;
+                        d[2] += g.cells[j].o - fill[j].o, ++count;
+                    }
+                }
+            }
+            if (count > 0) {
+                out[i].r += d[0] / float(count), out[i].k += d[1] / float(count);
+                out[i].o += d[2] / float(count);
+            }
+        }
+    }
+    g.cells = std::move(out);
+}
+
+// A cell's most subject-like samples are still mixes where strands or a smeared rim fill it.
+// Such a colour lies on the line from the cell's backdrop to that of a more subject-like
+// part nearby, short of it; a different colour (another leaf) lies off it. So a cell whose
+// subject lies within a few levels of that line, at most 85% of the way, takes the most
+// subject-like of the valid cells up to two away.
+void unmixSubjects(Grid& g, const std::vector<char>& valid) {
+    constexpr int kReach = 2;
+    constexpr float kOffLine = 5.0f, kShort = 0.85f;
+    std::vector<Cell> out = g.cells;
+    auto excess = [](const Cell& c) { return c.sk - std::max(c.sr, c.so); };
+    for (int cy = 0; cy < g.h; ++cy) {
+        for (int cx = 0; cx < g.w; ++cx) {
+            const size_t i = size_t(cy) * g.w + cx;
+            if (!valid[i]) {
+                continue;
+            }
+            size_t best = i;
+            for (int y = std::max(0, cy - kReach); y <= std::min(g.h - 1, cy + kReach); ++y) {
+                for (int x = std::max(0, cx - kReach); x <= std::min(g.w - 1, cx + kReach); ++x) {
+                    const size_t j = size_t(y) * g.w + x;
+                    if (valid[j] && excess(g.cells[j]) < excess(g.cells[best])) {
+                        best = j;
+                    }
+                }
+            }
+            const Cell &c = g.cells[i], &f = g.cells[best];
+            const float v[3] = {f.sr - c.r, f.sk - c.k, f.so - c.o};
+            const float u[3] = {c.sr - c.r, c.sk - c.k, c.so - c.o};
+            const float vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+            if (best == i || vv < 1.0f) {
+                continue;
+            }
+            const float t = (u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) / vv;
+            float off = 0;
+            for (int q = 0; q < 3; ++q) {
+                off += (u[q] - t * v[q]) * (u[q] - t * v[q]);
+            }
+            if (t < kShort && off < kOffLine * kOffLine) {
+                out[i].sr = f.sr, out[i].sk = f.sk, out[i].so = f.so;
+            }
+        }
+    }
+    g.cells = std::move(out);
+}
+
 Grid estimateFields(const QImage& img, bool blue) {
     Grid g;
     const int W = img.width(), H = img.height();
@@ -326,8 +503,9 @@ Grid estimateFields(const QImage& img, bool blue) {
     // does not change with brightness, so fall-off and shadows count; see-through or
     // key-tinted parts of the subject fall short of it. Faint mixes (a thicket of strands)
     // still pass that test and would darken the mean, but any subject lowers the excess: so
-    // only the samples whose excess comes close to the block's highest (its upper decile,
-    // less the room that noise and shading inside one block take) make the mean.
+    // only the samples whose excess comes close to the block's highest (its top twentieth, as
+    // in a thicket few samples are clear backdrop, less the room that noise and shading
+    // inside one block take) make the mean.
     core::forEachRowBand(g.h, qint64(W) * g.size, [&](int by0, int by1) {
         std::vector<std::array<int, 4>> picked;  // excess, r, k, o
         for (int by = by0; by < by1; ++by) {
@@ -344,10 +522,10 @@ Grid estimateFields(const QImage& img, bool blue) {
                 if (picked.size() * 8 < size_t(samples) || picked.size() < 2) {
                     continue;
                 }
-                const auto decile = picked.begin() + std::ptrdiff_t(picked.size() / 10);
-                std::nth_element(picked.begin(), decile, picked.end(),
+                const auto top = picked.begin() + std::ptrdiff_t(picked.size() / 20);
+                std::nth_element(picked.begin(), top, picked.end(),
                                  [](const auto& a, const auto& b) { return a[0] > b[0]; });
-                const float least = float((*decile)[0]) * 0.94f - 4.0f;
+                const float least = float((*top)[0]) * 0.94f - 4.0f;
                 double sum[3] = {0, 0, 0};
                 int n = 0;
                 for (const auto& p : picked) {
@@ -364,6 +542,7 @@ Grid estimateFields(const QImage& img, bool blue) {
     const std::vector<char> measured = backdropValid;
     fillCellColour(backdropValid, g, {&Cell::r, &Cell::k, &Cell::o}, 0.0f);
     refineFilled(g, measured);
+    seeThrough(g, measured, img, blue, step);
 
     // The subject: the mean colour of the samples that clearly are not backdrop and, as with
     // the backdrop, close to the most subject-like of them (the lower decile of the excess),
@@ -403,31 +582,21 @@ Grid estimateFields(const QImage& img, bool blue) {
             }
         }
     });
-    // Luma detail needs the subject's brightness even beside a lone strand: taken from the
-    // nearest subject seen, or the backdrop's when there is none, so that it adds nothing.
+    // Strands and smeared rims mostly share the colour of the solid part they come from, so
+    // every cell takes the nearest subject seen. Where that does not explain a pixel (glass, a
+    // strand of another colour) the key takes the neutral subject instead; with no subject
+    // seen at all, neutral is all there is.
+    unmixSubjects(g, subjectValid);
+    const bool anySubject =
+        std::any_of(subjectValid.begin(), subjectValid.end(), [](char v) { return v != 0; });
+    fillCellColour(subjectValid, g, {&Cell::sr, &Cell::sk, &Cell::so}, 128.0f);
+    // Luma detail needs the subject's brightness even beside a lone strand: the nearest
+    // subject's, or the backdrop's when there is none, so that it adds nothing.
     {
-        std::vector<std::array<float, 3>> seen(g.cells.size());
-        for (size_t i = 0; i < g.cells.size(); ++i) {
-            seen[i] = subjectValid[i]
-                          ? std::array<float, 3>{g.cells[i].sr, g.cells[i].sk, g.cells[i].so}
-                          : std::array<float, 3>{g.cells[i].r, g.cells[i].k, g.cells[i].o};
-        }
-        std::vector<char> valid = subjectValid;
-        fillHoles(
-            valid, g.w, g.h, [&](int i) { return seen[size_t(i)]; },
-            [&](int i, std::array<float, 3> v) { seen[size_t(i)] = v; }, 0.0f);
         const Luma l = lumaWeights(blue);
-        for (size_t i = 0; i < g.cells.size(); ++i) {
-            g.cells[i].sy = l.r * seen[i][0] + l.k * seen[i][1] + l.o * seen[i][2];
-        }
-    }
-    // Strands and smeared rims a cell or two from a solid part mostly share its colour.
-    fillCellColour(subjectValid, g, {&Cell::sr, &Cell::sk, &Cell::so}, 128.0f, 2);
-    // Where no subject is seen close by (glass, a lone strand) nothing is known of its
-    // colour: a neutral one assumes no excess, the classic colour-difference key.
-    for (size_t i = 0; i < g.cells.size(); ++i) {
-        if (!subjectValid[i]) {
-            g.cells[i].sr = g.cells[i].sk = g.cells[i].so = 128.0f;
+        for (Cell& c : g.cells) {
+            c.sy = anySubject ? l.r * c.sr + l.k * c.sk + l.o * c.so
+                              : l.r * c.r + l.k * c.k + l.o * c.o;
         }
     }
     // The subject's luma from the nearest solid part is a guess for strands and glass. Where a
@@ -511,20 +680,12 @@ constexpr int kRaw = 7;  // grid fields: backdrop r, k, o; subject r, k, o, luma
 // Pixels per block of the key: fixed, so that the compiler vectorises it whole.
 constexpr int kStride = 8;
 
-// Fields of one grid row, read between two grid rows.
-void lineAt(const Grid& g, int y, float* line) {
-    const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
-    const int j0 = std::clamp(int(std::floor(fy)), 0, std::max(0, g.h - 2));
-    const int j1 = std::min(j0 + 1, g.h - 1);
-    const float ty = j1 > j0 ? fy - float(j0) : 0.0f;
+// The fields on the centre line of grid row j.
+void lineAt(const Grid& g, int j, float* line) {
     for (int i = 0; i < g.w; ++i) {
-        const Cell& a = g.cells[size_t(j0) * g.w + i];
-        const Cell& b = g.cells[size_t(j1) * g.w + i];
-        const float va[kRaw] = {a.r, a.k, a.o, a.sr, a.sk, a.so, a.sy};
-        const float vb[kRaw] = {b.r, b.k, b.o, b.sr, b.sk, b.so, b.sy};
-        for (int c = 0; c < kRaw; ++c) {
-            line[i * kRaw + c] = va[c] + (vb[c] - va[c]) * ty;
-        }
+        const Cell& a = g.cells[size_t(j) * g.w + i];
+        const float v[kRaw] = {a.r, a.k, a.o, a.sr, a.sk, a.so, a.sy};
+        std::copy(v, v + kRaw, line + i * kRaw);
     }
 }
 
@@ -573,20 +734,47 @@ std::vector<BlockPlace> blockPlaces(const Grid& g, int blocks) {
     return out;
 }
 
-void rowBlocks(const float* line, const std::vector<BlockPlace>& places, BlockFields* out) {
-    for (size_t n = 0; n < places.size(); ++n) {
+// A row's block fields plane by plane, field f of block n at f * blocks + n, so that working
+// them out for each photo row vectorises: at, slope, inv0, invNeutral0.
+constexpr int kPlanes = 2 * kRaw + 2;
+
+// The at and slope planes from the fields on one line.
+void rowBlocks(const float* line, const std::vector<BlockPlace>& places, float* out) {
+    const size_t m = places.size();
+    for (size_t n = 0; n < m; ++n) {
         const BlockPlace& p = places[n];
-        BlockFields& b = out[n];
-        float mid[kRaw];
         for (int c = 0; c < kRaw; ++c) {
             const float a = line[p.i0 * kRaw + c], d = line[p.i1 * kRaw + c] - a;
-            mid[c] = a + d * p.t;
-            b.slope[c] = d * p.perPixel;
-            b.at[c] = mid[c] - b.slope[c] * 0.5f * float(kStride - 1);
+            const float slope = d * p.perPixel;
+            out[size_t(c) * m + n] = a + d * p.t - slope * 0.5f * float(kStride - 1);
+            out[size_t(kRaw + c) * m + n] = slope;
         }
-        b.inv0 = 1.0f / keyTerms(mid[0], mid[1], mid[2], mid[3], mid[4], mid[5]).den;
-        b.invNeutral0 = 1.0f / std::max(8.0f, mid[1] - 0.5f * (mid[0] + mid[2]));
     }
+}
+
+// The inv0 and invNeutral0 planes from the at and slope planes before them.
+inline __attribute__((always_inline)) void blockReciprocals(const float* __restrict planes,
+                                                            size_t m, float* __restrict inv,
+                                                            float* __restrict invNeutral) {
+    const float half = 0.5f * float(kStride - 1);
+    for (size_t n = 0; n < m; ++n) {
+        float mid[6];
+        for (int c = 0; c < 6; ++c) {
+            mid[c] = planes[size_t(c) * m + n] + planes[size_t(kRaw + c) * m + n] * half;
+        }
+        inv[n] = 1.0f / keyTerms(mid[0], mid[1], mid[2], mid[3], mid[4], mid[5]).den;
+        invNeutral[n] = 1.0f / maxf(8.0f, mid[1] - 0.5f * (mid[0] + mid[2]));
+    }
+}
+
+// The planes of one photo row between two grid rows' centre lines: at and slope are linear in
+// the row, as the fields are, so each pair of grid rows is read from the cells once.
+KEYING_KERNEL void lerpBlocks(const float* __restrict from, const float* __restrict to, float t,
+                              size_t m, float* __restrict out) {
+    for (size_t f = 0; f < size_t(2 * kRaw) * m; ++f) {
+        out[f] = from[f] + (to[f] - from[f]) * t;
+    }
+    blockReciprocals(out, m, out + size_t(2 * kRaw) * m, out + size_t(2 * kRaw + 1) * m);
 }
 
 // What a row's soft key reads besides the pixels: the three channels of the row as floats
@@ -674,7 +862,7 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
     };
     for (int i = 0; i < kStride; ++i) {
         const float hr = detail(mr, sr, i), hk = detail(mk, sk, i), ho = detail(mo, so, i);
-        const float step = sy[i] - (l.r * fr[i] + l.k * fk[i] + l.o * fo[i]);
+        const float yK = l.r * fr[i] + l.k * fk[i] + l.o * fo[i];
         const float hy = l.r * hr + l.k * hk + l.o * ho;
         const float he = hk - wr[i] * hr - (1.0f - wr[i]) * ho;
         // Beside a part of another colour (glass by its label) the subject field can be wrong
@@ -688,8 +876,21 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         const float offField = std::fabs(dP - chroma[i] * sd[i] - (1.0f - chroma[i]) * dK);
         const float ch = offNeutral + 4.0f < offField ? neutral : chroma[i];
         const float c = clampf(ch, 0.0f, 1.0f);
-        const float mixed = minf(1.0f, 8.0f * c * (1.0f - c));
-        const float raw = ch + mixed * step * (hy + he * gain[i] * step) / (step * step + 500.0f);
+        const float mixed = minf(1.0f, 16.0f * c * (1.0f - c));
+        // The luma step from backdrop to subject: the pixel's own where its alpha at the
+        // blur's resolution (the chroma alpha less its detail) is large enough to tell it, as
+        // a subject's colours vary (four leaves, a strand lighter than its head); the field's
+        // where it is not. Both sides of the ratio are blurred alike, so with full-resolution
+        // chroma the swap still changes nothing.
+        const float yB = l.r * mr[i] + l.k * mk[i] + l.o * mo[i] - hy;
+        const float cB = clampf(ch + he * gain[i], 0.0f, 1.0f);
+        // The step is n / d; the swap below, step (hy + he gain step) / (step^2 + 500), is
+        // written over n and d so that one division does.
+        const float n = cB * (yB - yK) + 0.02f * (sy[i] - yK), d = cB * cB + 0.02f;
+        // The detail chroma lacks is added 1.15 times over: JPEG softens luma's finest detail
+        // a little too.
+        const float raw =
+            ch + 1.15f * mixed * n * (hy * d + he * gain[i] * n) / (n * n + 500.0f * d * d);
         // Where the chroma is smooth (a smeared rim, glass) a mix keeps its level: only the
         // last 5% at either end goes, at twice the slope, as noise. Where it carries fine
         // detail (strands), half-resolution chroma and noise spread alpha into the gaps, and
@@ -725,27 +926,36 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
 // A row of w pixels; the planes are padded to whole blocks.
 template <bool Blue>
 inline __attribute__((always_inline)) void softRowBody(quint32* px, int w,
-                                                       const BlockFields* blocks, RowPlanes pl,
+                                                       const float* __restrict fields, RowPlanes pl,
                                                        Shape sh) {
     const int whole = w / kStride;
+    const size_t m = size_t((w + kStride - 1) / kStride);
+    auto at = [&](int n) {
+        BlockFields bf;
+        for (int c = 0; c < kRaw; ++c) {
+            bf.at[c] = fields[size_t(c) * m + size_t(n)];
+            bf.slope[c] = fields[size_t(kRaw + c) * m + size_t(n)];
+        }
+        bf.inv0 = fields[size_t(2 * kRaw) * m + size_t(n)];
+        bf.invNeutral0 = fields[size_t(2 * kRaw + 1) * m + size_t(n)];
+        return bf;
+    };
     for (int n = 0; n < whole; ++n) {
-        softBlock<Blue>(px + n * kStride, n * kStride, blocks[n], pl, sh);
+        softBlock<Blue>(px + n * kStride, n * kStride, at(n), pl, sh);
     }
     if (const int rest = w - whole * kStride; rest > 0) {
         quint32 tail[kStride] = {};
         std::copy(px + whole * kStride, px + w, tail);
-        softBlock<Blue>(tail, whole * kStride, blocks[whole], pl, sh);
+        softBlock<Blue>(tail, whole * kStride, at(whole), pl, sh);
         std::copy(tail, tail + rest, px + whole * kStride);
     }
 }
 
-KEYING_KERNEL void softRowGreen(quint32* px, int w, const BlockFields* blocks, RowPlanes pl,
-                                Shape sh) {
+KEYING_KERNEL void softRowGreen(quint32* px, int w, const float* blocks, RowPlanes pl, Shape sh) {
     softRowBody<false>(px, w, blocks, pl, sh);
 }
 
-KEYING_KERNEL void softRowBlue(quint32* px, int w, const BlockFields* blocks, RowPlanes pl,
-                               Shape sh) {
+KEYING_KERNEL void softRowBlue(quint32* px, int w, const float* blocks, RowPlanes pl, Shape sh) {
     softRowBody<true>(px, w, blocks, pl, sh);
 }
 
@@ -837,7 +1047,9 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
     core::runBands(bands, [&](size_t, const core::RowBand& b) {
         std::vector<float> buf(plane * 5 + size_t(summed) * 3);
         std::vector<float> line(size_t(grid.w) * kRaw);
-        std::vector<BlockFields> fields(static_cast<size_t>(blocks));
+        const size_t planes = size_t(kPlanes) * size_t(blocks);
+        std::vector<float> fields(planes), from(planes), to(planes);
+        int pair = -1;  // the grid row that `from` holds
         float* sum = buf.data() + plane * 5;
         // Rows y - 2 to y + 2 in turn, each in the slot of its index modulo 5; past the
         // photo's edges the outermost row repeats. Rows of this band are read before it
@@ -862,8 +1074,19 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
                 columnSumRow(slotOf(y - 2) + at, slotOf(y - 1) + at, slotOf(y) + at,
                              slotOf(y + 1) + at, slotOf(y + 2) + at, sum + size_t(c) * summed, w);
             }
-            lineAt(grid, y, line.data());
-            rowBlocks(line.data(), places, fields.data());
+            // Past the outermost grid rows' centres the fields are extrapolated, as across.
+            const float fy = (float(y) + 0.5f) / float(grid.size) - 0.5f;
+            const int j0 = std::clamp(int(std::floor(fy)), 0, std::max(0, grid.h - 2));
+            const int j1 = std::min(j0 + 1, grid.h - 1);
+            if (j0 != pair) {
+                lineAt(grid, j0, line.data());
+                rowBlocks(line.data(), places, from.data());
+                lineAt(grid, j1, line.data());
+                rowBlocks(line.data(), places, to.data());
+                pair = j0;
+            }
+            lerpBlocks(from.data(), to.data(), j1 > j0 ? fy - float(j0) : 0.0f, size_t(blocks),
+                       fields.data());
             const RowPlanes pl{slotOf(y), sum, padded, summed};
             (blue ? softRowBlue : softRowGreen)(rowAt(y), w, fields.data(), pl, sh);
         }
