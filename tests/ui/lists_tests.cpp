@@ -15,7 +15,6 @@
 
 #include "exif_jpeg.h"
 #include "ui/preset.h"
-#include "ui/thumbnails.h"
 #include "window_fixture.h"
 
 namespace {
@@ -292,25 +291,6 @@ TEST_F(Lists, DroppedPhotosAndFoldersAreAddedAsAddAddsThem) {
             EXPECT_EQ(releaseRecords(), records + (foregrounds && usable ? 1 : 0))
                 << "a foreground drop shows the photo; a background drop waits for a refresh";
         }
-    }
-}
-
-TEST(EntryLabel, KeepsTheFileNameAndElidesTheFoldersInTheMiddle) {
-    const QFontMetrics fm(QFont(QStringLiteral("Arial"), 10));
-    const QString path = QStringLiteral("/home/ann/Pictures/2026-12-05 wedding/IMG_0042.JPG");
-    const int name = fm.horizontalAdvance(QStringLiteral("/IMG_0042.JPG"));
-    const struct {
-        int room;
-        QString head, tail;  // what the label starts and ends with
-    } rows[] = {
-        {fm.horizontalAdvance(path), path, path},
-        {name + fm.horizontalAdvance(QStringLiteral("/ho…es")), "/h…", "ng/IMG_0042.JPG"},
-        {name - 4, "IM", ".JPG"},
-    };
-    for (const auto& r : rows) {
-        const QString label = entryLabel(path, fm, r.room);
-        EXPECT_TRUE(label.startsWith(r.head) && label.endsWith(r.tail)) << label.toStdString();
-        EXPECT_LE(fm.horizontalAdvance(label), r.room) << label.toStdString();
     }
 }
 

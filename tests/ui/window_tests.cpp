@@ -1,10 +1,9 @@
-// The main window: start-up, the settings controls and dragging in the preview.
+// The main window: the first preview, the settings controls and dragging in the preview.
 #include <QComboBox>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QSlider>
 #include <QSpinBox>
-#include <QTest>
 
 #include "window_fixture.h"
 
@@ -26,21 +25,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(Window, ListsTheSamplesEvenWhenMissingAndTheBackgroundFolderByName) {
-    for (const char* name : {"b.PNG", "a.jpg", "c.jpeg", "d.bmp"})
-        makePhoto(QStringLiteral("Bkg/") + name, QSize(8, 8), qRgb(1, 2, 3));
-    open();
-    ASSERT_EQ(bk->count(), 2);
-    EXPECT_EQ(bk->item(1)->text(), QDir(m_app.filePath("Bkg")).absolutePath() + "/b.PNG");
-    EXPECT_EQ(MyGlobal::CurSelectionBk, QDir(m_app.filePath("Bkg")).absolutePath() + "/a.jpg");
-    ASSERT_EQ(fg->count(), 2);
-    EXPECT_EQ(fg->item(1)->text(), m_app.path() + "/blue1.JPG");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->pendingThumbnails() == 0; }));
-    EXPECT_TRUE(fg->item(0)->icon().isNull());
-    EXPECT_EQ(MyGlobal::CurSelection, m_app.path() + "/1green.JPG");
-    EXPECT_TRUE(MyGlobal::PrevImg.isNull());
-}
 
 TEST_F(Window, StartsWithTheFirstSampleKeyedOverTheFirstBackground) {
     installSamples();
