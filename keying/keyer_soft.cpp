@@ -1079,8 +1079,13 @@ void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
             const int j0 = std::clamp(int(std::floor(fy)), 0, std::max(0, grid.h - 2));
             const int j1 = std::min(j0 + 1, grid.h - 1);
             if (j0 != pair) {
-                lineAt(grid, j0, line.data());
-                rowBlocks(line.data(), places, from.data());
+                // Going down, the lower line of the last pair is the upper one of this.
+                if (pair >= 0 && j0 == pair + 1) {
+                    from.swap(to);
+                } else {
+                    lineAt(grid, j0, line.data());
+                    rowBlocks(line.data(), places, from.data());
+                }
                 lineAt(grid, j1, line.data());
                 rowBlocks(line.data(), places, to.data());
                 pair = j0;
