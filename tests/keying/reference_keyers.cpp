@@ -1,5 +1,6 @@
 #include "reference_keyers.h"
 
+#include <QColor>
 #include <cmath>
 
 namespace reference {
@@ -16,22 +17,15 @@ struct Hsv {
     int h, s, v;
 };
 
-// QColor's 16-bit HSV, reduced to 8 bits.
+// Qt's own conversion, its 16-bit saturation and value reduced to 8 bits by a shift.
 Hsv toHsv(QRgb c) {
-    const double r = qRed(c) * 257 / 65535.0, g = qGreen(c) * 257 / 65535.0,
-                 b = qBlue(c) * 257 / 65535.0;
-    const double max = std::max({r, g, b}), min = std::min({r, g, b}), delta = max - min;
-    const int v = roundPositive(max * 65535) >> 8;
-    if (delta == 0)
-        return {-1, 0, v};
-    double hue = r == max ? (g - b) / delta : g == max ? 2 + (b - r) / delta : 4 + (r - g) / delta;
-    hue *= 60;
-    if (hue < 0)
-        hue += 360;
-    return {roundPositive(hue * 100) / 100, roundPositive(delta / max * 65535) >> 8, v};
+    const QColor hsv = QColor(c).toHsv();
+    return {hsv.hsvHue(), qRound(hsv.hsvSaturationF() * 65535) >> 8,
+            qRound(hsv.valueF() * 65535) >> 8};
 }
 
-// QColor::fromHsv with 16-bit channels, reduced to 8 bits.
+// HSV to RGB in double precision as the rules were set, 16-bit channels shifted to 8 bits;
+// Qt 6's own conversion works in float and differs for a few colours.
 QRgb fromHsv(int h, int s, int v, int alpha) {
     if (s == 0)
         return qRgba(v, v, v, alpha);
@@ -137,16 +131,13 @@ void maskOut8(QImage& img, QRgb key, const keying::KeySettings& st) {
 int sub(int c) {
     return c == 0 ? 1 : c;
 }
-float substitute(int c) {
-    return float(sub(c));
-}
 
 // The RGB keyers: `passes` picks candidates, a dark-neutral exception keeps some of them, then
 // the optional spill pass damps the green of what is left.
 template <class Test>
 void rgbFamily(QImage& img, const keying::KeySettings& st, Test passes) {
     everyPixel(img, [&](QRgb& p) {
-        const float R = substitute(qRed(p)), G = substitute(qGreen(p)), B = substitute(qBlue(p));
+        const float R = float(sub(qRed(p))), G = float(sub(qGreen(p))), B = float(sub(qBlue(p)));
         if (!passes(R, G, B))
             return true;
         if (R + G + B > 100.0f)
@@ -180,8 +171,8 @@ void ratio(QImage& img, const keying::KeySettings& st, double a, double b) {
 }
 
 void distance(QImage& img, QRgb key, const keying::KeySettings& st, float m) {
-    const float Rk = substitute(qRed(key)), Gk = substitute(qGreen(key)),
-                Bk = substitute(qBlue(key)), T = tolerance(st) + m;
+    const float Rk = float(sub(qRed(key))), Gk = float(sub(qGreen(key))),
+                Bk = float(sub(qBlue(key))), T = tolerance(st) + m;
     rgbFamily(img, st, [&](float R, float G, float B) {
         return std::fabs(Rk - R) < T && std::fabs(Gk - G) < T && std::fabs(Bk - B) < T;
     });
