@@ -22,11 +22,9 @@ namespace {
 class BatchCommand : public ::testing::Test {
 protected:
     QString path(const QString& name) const { return m_dir.filePath(name); }
-    // A studio shot at `name`, in the format its suffix names.
     QString photo(const QString& name, QSize size = QSize(160, 120)) {
-        const QString file = path(name);
-        QDir().mkpath(QFileInfo(file).absolutePath());
-        EXPECT_TRUE(photos::studioShot(size.width(), size.height()).save(file, nullptr, 95));
+        const QString file = photos::saved(path(name), size);
+        EXPECT_FALSE(file.isEmpty()) << name.toStdString();
         return file;
     }
     // A run over a studio-shot background unless the arguments say otherwise.

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
@@ -37,12 +36,8 @@ void write(const QString& file, const QByteArray& bytes, int parts = 1, int seco
 
 // Writes a green studio shot to `file`, encoded as a file of its type holds it.
 void shoot(const QString& file, int parts = 1, int secondsAgo = 0) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    photos::studioShot(160, 120).save(&buffer,
-                                      QFileInfo(file).suffix().toUpper().toLatin1().constData());
-    write(file, bytes, parts, secondsAgo);
+    const QByteArray type = QFileInfo(file).suffix().toUpper().toLatin1();
+    write(file, photos::encoded(photos::studioShot(160, 120), type.constData()), parts, secondsAgo);
 }
 
 }  // namespace

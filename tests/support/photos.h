@@ -2,6 +2,9 @@
 // sees the same pixels.
 #pragma once
 
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QRandomGenerator>
 #include <algorithm>
@@ -73,6 +76,24 @@ inline QImage background(int w, int h, quint32 seed, bool translucent = false) {
     return drawn(w, h, seed, [&](int, int, QRandomGenerator& rng) {
         return translucent ? rng.generate() : rng.generate() | 0xff000000u;
     });
+}
+
+// `img` as a file of `format` ("JPG", "PNG", ...) holds it.
+inline QByteArray encoded(const QImage& img, const char* format, int quality = -1) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    return buffer.open(QIODevice::WriteOnly) && img.save(&buffer, format, quality) ? bytes
+                                                                                   : QByteArray();
+}
+
+// A studio shot, or a plain photo of `colour` when one is given, saved at `path` (its folder
+// made first) in the format its suffix names; gives `path` back, or nothing on failure.
+inline QString saved(const QString& path, QSize size = QSize(160, 120), QRgb colour = 0) {
+    QImage img = studioShot(size.width(), size.height());
+    if (colour)
+        img.fill(colour);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return img.save(path, nullptr, 95) ? path : QString();
 }
 
 }  // namespace photos

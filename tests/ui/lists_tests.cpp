@@ -3,7 +3,6 @@
 // readable names, removing, Save Image, and the hot folder.
 #include <sys/stat.h>
 #include <QApplication>
-#include <QBuffer>
 #include <QGraphicsScene>
 #include <QImageReader>
 #include <QLabel>
@@ -60,10 +59,7 @@ protected:
         const QImage img = photos::drawn(160, 120, 0, [](int x, int y, QRandomGenerator&) {
             return y < 60 ? qRgb(30 + (x + y) % 24, 200, 60) : qRgb(20, 40 + (x * y) % 24, 220);
         });
-        QByteArray out;
-        QBuffer buffer(&out);
-        EXPECT_TRUE(buffer.open(QIODevice::WriteOnly) && img.save(&buffer, "JPG", 90));
-        return out;
+        return photos::encoded(img, "JPG", 90);
     }
 
     QString bg;

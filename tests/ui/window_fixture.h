@@ -75,14 +75,10 @@ protected:
             ASSERT_TRUE(QFile::copy(src + name, m_app.filePath(name))) << name.toStdString();
     }
 
-    // A studio shot, or a plain background photo when `colour` is given, saved as PNG.
+    // A studio shot, or a plain photo of `colour`, in the application folder.
     QString makePhoto(const QString& name, QSize size = QSize(160, 120), QRgb colour = 0) {
-        QImage img = photos::studioShot(size.width(), size.height());
-        if (colour)
-            img.fill(colour);
-        const QString path = m_app.filePath(name);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        EXPECT_TRUE(img.save(path, "PNG")) << path.toStdString();
+        const QString path = photos::saved(m_app.filePath(name), size, colour);
+        EXPECT_FALSE(path.isEmpty()) << name.toStdString();
         return path;
     }
 
