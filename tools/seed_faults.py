@@ -171,7 +171,9 @@ def build_and_test(a, root, limit):
     except subprocess.TimeoutExpired:
         return "timeout", []
     failed = re.findall(r"^\s*\d+ - (\S+) \(", out, re.M)
-    return ("caught" if rc else "missed"), failed
+    # The GoogleTest cases that failed, from the output ctest shows for each failed program.
+    cases = sorted(set(re.findall(r"^\[  FAILED  \] ([\w/.]+)(?:, where| \(|$)", out, re.M)))
+    return ("caught" if rc else "missed"), failed + cases
 
 
 def backup_file(a, root):

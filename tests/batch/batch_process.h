@@ -1,7 +1,6 @@
 // Runs the real mattora-batch program, as a photographer's shell would.
 #pragma once
 
-#include <QDir>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -13,22 +12,21 @@ struct BatchResult {
     QStringList errLines() const { return err.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 };
 
-// `home` stands in for the user's home folder, so that the default output folder of a test run
-// never lands in the real one. `wrapper` runs `program` through another (e.g. to drop
-// privileges).
-inline BatchResult runBatchTool(const QStringList& args, const QString& home,
-                                const QStringList& wrapper = {},
-                                const QString& program = QStringLiteral(MATTORA_BATCH_EXE)) {
+// Starts the tool in `p`. `home` stands in for the user's home folder, so that the default output
+// folder of a test run never lands in the real one; `env` holds further NAME=value settings.
+inline void startBatchTool(QProcess& p, const QStringList& args, const QString& home,
+                           const QStringList& env = {}) {
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("HOME"), home);
+    for (const QString& setting : env)
+        e.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    p.setProcessEnvironment(e);
+    p.start(QStringLiteral(MATTORA_BATCH_EXE), args);
+}
+
+inline BatchResult runBatchTool(const QStringList& args, const QString& home) {
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home);
-    if (!wrapper.isEmpty())
-        env.remove(
-            QStringLiteral("LSAN_OPTIONS"));  // its files may be out of the other user's reach
-    p.setProcessEnvironment(env);
-    QStringList command = wrapper;
-    command << program << args;
-    p.start(command.takeFirst(), command);
+    startBatchTool(p, args, home);
     BatchResult r;
     if (!p.waitForFinished(300000))
         return r;

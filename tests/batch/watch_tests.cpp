@@ -5,12 +5,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
 
+#include "batch_process.h"
 #include "qt_printers.h"
 #include "support/photos.h"
 
@@ -91,12 +91,10 @@ TEST(WatchFolder, EachCompletePhotoIsDoneOnceAndASignalEndsWithTheSummary) {
         if (c.beforeStart)
             c.feed();
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", dir.filePath("home"));
-        env.insert("MATTORA_WATCH_SETTLE_MS", QString::number(c.settleMs));
-        p.setProcessEnvironment(env);
         p.setReadChannel(QProcess::StandardError);
-        p.start(MATTORA_BATCH_EXE, {"--transparent", "--output-dir", out, "--watch", hot});
+        startBatchTool(p, {"--transparent", "--output-dir", out, "--watch", hot},
+                       dir.filePath("home"),
+                       {"MATTORA_WATCH_SETTLE_MS=" + QString::number(c.settleMs)});
         ASSERT_TRUE(p.waitForStarted());
         if (!c.beforeStart)
             c.feed();

@@ -7,6 +7,7 @@
 
 #include "keying/keyer.h"
 #include "reference_keyers.h"
+#include "support/photos.h"
 
 namespace {
 
@@ -22,20 +23,13 @@ bool sanitized() {
 // that a different top third feeds MaskOut10's backdrop estimate.
 enum Layout { Argb, Rgb32, Flipped };
 
-// 4096 x 4096, pixel (x, y) holds colour y * 4096 + x; with varied alpha, or opaque RGB32.
-QImage colours(bool alpha) {
-    QImage img(4096, 4096, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    for (int y = 0; y < 4096; ++y) {
-        auto* row = reinterpret_cast<quint32*>(img.scanLine(y));
-        for (int x = 0; x < 4096; ++x)
-            row[x] = (alpha ? quint32((x * 7 + y * 13) & 0xff) << 24 : 0xff000000u) |
-                     quint32(y * 4096 + x);
-    }
-    return img;
-}
-
+// 4096 x 4096, pixel (x, y) holds colour y * 4096 + x: with varied alpha, as ARGB32; opaque, as
+// RGB32; and the first upside down.
 const QImage& allColours(Layout layout) {
-    static const QImage argb = colours(true), rgb32 = colours(false),
+    static const QImage argb = photos::drawn(4096, 4096, 0, [](int x, int y, QRandomGenerator&) {
+        return quint32((x * 7 + y * 13) & 0xff) << 24 | quint32(y * 4096 + x);
+    });
+    static const QImage rgb32 = argb.convertToFormat(QImage::Format_RGB32),
                         flipped = argb.mirrored(false, true);
     return layout == Rgb32 ? rgb32 : layout == Flipped ? flipped : argb;
 }

@@ -7,13 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <string>
 
 #include "png/pngencode.h"
 #include "png/pngfile.h"
 #include "qt_printers.h"
+#include "support/photos.h"
 
 namespace {
 
@@ -60,19 +60,13 @@ QString metadata(const QImage& img) {
 
 // Noise with alpha 0 and 255 frequent, as in a composite; premultiplied pixels are valid.
 QImage noise(int w, int h, QImage::Format format, quint32 seed) {
-    QImage img(w, h, format);
-    QRandomGenerator rng(seed);
-    for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            const quint32 v = rng.generate();
-            const quint32 a = (v & 3) == 0 ? 255 : (v & 3) == 1 ? 0 : v >> 24;
-            row[x] = format != QImage::Format_ARGB32_Premultiplied
-                         ? (v & 0xffffffu) | (a << 24)
-                         : qRgba(int(rng.bounded(a + 1)), int(rng.bounded(a + 1)),
-                                 int(rng.bounded(a + 1)), int(a));
-        }
-    }
+    const bool premultiplied = format == QImage::Format_ARGB32_Premultiplied;
+    QImage img = photos::drawn(w, h, seed, [&](int, int, QRandomGenerator& rng) {
+        const quint32 v = rng.generate(), a = (v & 3) == 0 ? 255 : (v & 3) == 1 ? 0 : v >> 24;
+        const auto below = [&] { return int(rng.bounded(a + 1)); };
+        return premultiplied ? qRgba(below(), below(), below(), int(a)) : (v & 0xffffffu) | a << 24;
+    });
+    img.reinterpretAsFormat(format);
     return img;
 }
 
