@@ -2,20 +2,20 @@
 // its side is stored sideways) and the camera's own thumbnail.
 #pragma once
 
-#include <QBuffer>
 #include <QDataStream>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
 
+#include "support/photos.h"
+
 // `jpeg` with an EXIF segment as cameras write it: an orientation and, when given, the
 // camera's small picture of the photo, stored as a JPEG in IFD1.
 inline QByteArray withExif(const QByteArray& jpeg, int orientation,
                            const QImage& picture = QImage()) {
-    QByteArray thumbnail, tiff;
-    QBuffer buffer(&thumbnail);
-    if (!picture.isNull() && buffer.open(QIODevice::WriteOnly))
-        picture.save(&buffer, "JPG", 90);
+    const QByteArray thumbnail =
+        picture.isNull() ? QByteArray() : photos::encoded(picture, "JPG", 90);
+    QByteArray tiff;
     QDataStream out(&tiff, QIODevice::WriteOnly);         // big-endian, as "MM" says
     out << quint16(0x4D4D) << quint16(42) << quint32(8);  // IFD0 at 8: Orientation (SHORT)
     out << quint16(1) << quint16(0x0112) << quint16(3) << quint32(1) << quint16(orientation)
@@ -42,11 +42,8 @@ inline bool writePortraitJpeg(const QString& path, bool cameraThumbnail = false)
             img.setPixel(x, y, y < 12 ? qRgb(20, 40, 220) : qRgb(30, 200, 60));
     thumbnail.fill(Qt::black);
     QPainter(&thumbnail).drawImage(QRect(0, 20, 160, 80), img);
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    if (!buffer.open(QIODevice::WriteOnly) || !img.save(&buffer, "JPG", 100))
-        return false;
     QFile file(path);
-    const QByteArray turned = withExif(jpeg, 6, cameraThumbnail ? thumbnail : QImage());
+    const QByteArray turned =
+        withExif(photos::encoded(img, "JPG", 100), 6, cameraThumbnail ? thumbnail : QImage());
     return file.open(QIODevice::WriteOnly) && file.write(turned) == turned.size();
 }

@@ -234,51 +234,49 @@ TEST_F(Lists, ALateThumbnailOfARemovedEntryIsDropped) {
     EXPECT_EQ(fg->item(2)->toolTip(), fast + "\n8 × 8 pixels");
 }
 
-TEST_F(Lists, DroppedPhotosAndFoldersAreAddedAsAddAddsThem) {
-    const QString folder = m_app.filePath("drop");
+TEST_F(Lists, DroppedPhotosAndFoldersAreAddedAsAddAddsThemAlwaysAsCopies) {
     const QStringList inFolder = {makePhoto("drop/A.jpg"), makePhoto("drop/b.png"),
                                   makePhoto("drop/c.JPEG")};
     QFile::copy(inFolder[1], m_app.filePath("drop/d.gif"));  // a photo, not of the seven kinds
     const QString notes = write("drop/notes.txt", "hello");
     const QStringList three = {makePhoto("p/3.png"), makePhoto("p/1.png"), makePhoto("p/2.bmp")};
     const struct {
-        const char* name;
+        QListWidget* list;
         QStringList dropped, added;  // added empty: the drop is refused and changes nothing
-    } cases[] = {{"three photos", three, three},
-                 {"a folder", {folder}, inFolder},
-                 {"a text file", {notes}, {}}};
-    for (const bool foregrounds : {true, false}) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + (foregrounds ? " on foregrounds" : " on backs"));
-            QListWidget* list = foregrounds ? fg : bk;
-            const int before = list->count(), records = releaseRecords();
-            const QString fgBefore = MyGlobal::CurSelection, bkBefore = MyGlobal::CurSelectionBk;
-            QMimeData mime;
-            QList<QUrl> urls;
-            for (const QString& path : c.dropped)
-                urls << QUrl::fromLocalFile(path);
-            mime.setUrls(urls);
-            const auto actions = Qt::CopyAction | Qt::MoveAction;
-            QDragEnterEvent enter({40, 40}, actions, &mime, Qt::LeftButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(list->viewport(), &enter);
-            QDropEvent drop({40, 40}, actions, &mime, Qt::LeftButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(list->viewport(), &drop);
+    } cases[] = {{fg, three, three},
+                 {fg, {m_app.filePath("drop")}, inFolder},
+                 {fg, {notes}, {}},
+                 {bk, {m_app.filePath("drop")}, inFolder},
+                 {bk, {notes}, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dropped.join(", ").toStdString() + (c.list == fg ? " on foregrounds" : ""));
+        const bool foregrounds = c.list == fg, usable = !c.added.isEmpty();
+        const int before = c.list->count(), records = releaseRecords();
+        const QString fgBefore = MyGlobal::CurSelection, bkBefore = MyGlobal::CurSelectionBk;
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const QString& path : c.dropped)
+            urls << QUrl::fromLocalFile(path);
+        mime.setUrls(urls);
+        const auto actions = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter({40, 40}, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(c.list->viewport(), &enter);
+        QDropEvent drop({40, 40}, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(c.list->viewport(), &drop);
 
-            const bool usable = !c.added.isEmpty();
-            EXPECT_EQ(enter.isAccepted(), usable);
-            EXPECT_EQ(drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction,
-                      usable ? Qt::CopyAction : Qt::IgnoreAction)
-                << "never a move";
-            QStringList added;
-            for (int row = before; row < list->count(); ++row)
-                added << list->item(row)->text();
-            EXPECT_EQ(added, c.added);
-            const QString current = usable ? c.added.last() : QString();
-            EXPECT_EQ(MyGlobal::CurSelection, foregrounds && usable ? current : fgBefore);
-            EXPECT_EQ(MyGlobal::CurSelectionBk, !foregrounds && usable ? current : bkBefore);
-            EXPECT_EQ(releaseRecords(), records + (foregrounds && usable ? 1 : 0))
-                << "a foreground drop shows the photo; a background drop waits for a refresh";
-        }
+        EXPECT_EQ(enter.isAccepted(), usable);
+        EXPECT_EQ(drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction,
+                  usable ? Qt::CopyAction : Qt::IgnoreAction)
+            << "never a move";
+        QStringList added;
+        for (int row = before; row < c.list->count(); ++row)
+            added << c.list->item(row)->text();
+        EXPECT_EQ(added, c.added);
+        const QString current = usable ? c.added.last() : QString();
+        EXPECT_EQ(MyGlobal::CurSelection, foregrounds && usable ? current : fgBefore);
+        EXPECT_EQ(MyGlobal::CurSelectionBk, !foregrounds && usable ? current : bkBefore);
+        EXPECT_EQ(releaseRecords(), records + (foregrounds && usable ? 1 : 0))
+            << "a foreground drop shows the photo; a background drop waits for a refresh";
     }
 }
 

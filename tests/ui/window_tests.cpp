@@ -25,16 +25,6 @@ protected:
 
 }  // namespace
 
-TEST_F(Window, StartsWithTheFirstSampleKeyedOverTheFirstBackground) {
-    installSamples();
-    open();
-    EXPECT_FALSE(fg->item(0)->icon().isNull());
-    EXPECT_EQ(logText(), QByteArray(" release ev = 0, 0\n")) << "exactly one refresh";
-    EXPECT_EQ(qAlpha(MyGlobal::PrevImg.pixel(3, 3)), 0) << "the backdrop is keyed out";
-    EXPECT_EQ(MyGlobal::ComposImg, composite(0, 0));
-    EXPECT_EQ(shown().size(), MyGlobal::ComposImg.size().scaled(415, 345, Qt::KeepAspectRatio));
-}
-
 TEST_F(Window, SettingsStoreTheirValueAndRefreshAtOnceButTuningWaits) {
     makePhoto("1green.JPG");
     makePhoto("Bkg/wide.png", QSize(400, 100), qRgb(200, 30, 30));
@@ -80,9 +70,15 @@ TEST_F(Window, SettingsStoreTheirValueAndRefreshAtOnceButTuningWaits) {
     EXPECT_EQ(releaseRecords(), records + 6) << "two refreshes a step";
 }
 
-TEST_F(Window, DraggingMovesTheForegroundByTheDistanceDragged) {
+TEST_F(Window, StartsWithTheFirstSampleKeyedThenDraggingMovesItByTheDistanceDragged) {
     installSamples();
     open();
+    EXPECT_FALSE(fg->item(0)->icon().isNull());
+    EXPECT_EQ(logText(), QByteArray(" release ev = 0, 0\n")) << "exactly one refresh";
+    EXPECT_EQ(qAlpha(MyGlobal::PrevImg.pixel(3, 3)), 0) << "the backdrop is keyed out";
+    EXPECT_EQ(MyGlobal::ComposImg, composite(0, 0));
+    EXPECT_EQ(shown().size(), MyGlobal::ComposImg.size().scaled(415, 345, Qt::KeepAspectRatio));
+
     clearLog();
     mouse(view, QEvent::MouseButtonPress, {100, 100});
     mouse(view, QEvent::MouseMove, {115, 95});
