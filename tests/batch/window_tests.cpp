@@ -21,14 +21,11 @@ class SameAsTheWindow : public WindowTest, public ::testing::WithParamInterface<
 protected:
     // What "Save Image" writes after the photographer sets in the window what `l` names.
     QString saveInWindow(const Look& l) {
-        Dialog w;
-        for (const auto& [list, file] :
-             {std::pair("listWidget", l.foreground), std::pair("listWidget_Bk", l.background)}) {
-            auto* widget = w.findChild<QListWidget*>(list);
-            for (int row = 0; row < widget->count(); ++row)
-                if (widget->item(row)->text() == m_app.filePath(file))
-                    emit widget->clicked(widget->model()->index(row, 0));
-        }
+        open();
+        for (const auto& [list, file] : {std::pair(fg, l.foreground), std::pair(bk, l.background)})
+            for (int row = 0; row < list->count(); ++row)
+                if (list->item(row)->text() == m_app.filePath(file))
+                    emit list->clicked(list->model()->index(row, 0));
         // Each option's control; a choice's button is found by the value chosen.
         const std::map<QString, const char*> spins{{"--magic", "spinBox"},
                                                    {"--fine", "fine"},
@@ -42,27 +39,24 @@ protected:
         for (int i = 0; i < l.options.size(); ++i) {
             const QString& o = l.options[i];
             if (spins.count(o))
-                w.findChild<QSpinBox*>(spins.at(o))->setValue(l.options[++i].toInt());
+                get<QSpinBox>(spins.at(o))->setValue(l.options[++i].toInt());
             else if (buttons.count(o))
-                w.findChild<QAbstractButton*>(buttons.at(o))->click();
+                get(buttons.at(o))->click();
             else if (o == "--rotation")
-                w.findChild<QComboBox*>("Rotation")->setCurrentText(l.options[++i]);
+                get<QComboBox>("Rotation")->setCurrentText(l.options[++i]);
             else if (o == "--fg-size")
-                w.findChild<QSlider*>("fg_size")->setValue(l.options[++i].toInt());
+                get<QSlider>("fg_size")->setValue(l.options[++i].toInt());
             else if (o == "--offset") {
-                const QStringList xy = l.options[++i].split(',');
-                drag = QPoint(xy[0].toInt(), xy[1].toInt());
+                const QString xy = l.options[++i];
+                drag = QPoint(xy.section(',', 0, 0).toInt(), xy.section(',', 1).toInt());
             }
         }
-        w.findChild<QAbstractButton*>("refreshPreview")->click();
-        if (!drag.isNull()) {
-            view = w.findChild<Gview*>("graphicsView");
-            const QPoint from(150, 150), to = from + drag;
-            mouse(view, QEvent::MouseButtonPress, from);
-            mouse(view, QEvent::MouseMove, to);
-            mouse(view, QEvent::MouseButtonRelease, to);
-        }
-        w.findChild<QAbstractButton*>("Run")->click();
+        get("refreshPreview")->click();
+        const QPoint from(150, 150), to = from + drag;
+        mouse(view, QEvent::MouseButtonPress, from);
+        mouse(view, QEvent::MouseMove, to);
+        mouse(view, QEvent::MouseButtonRelease, to);
+        get("Run")->click();
         EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
         return MyGlobal::outputDir + "/" + QFileInfo(l.foreground).baseName() + ".png";
     }

@@ -1,5 +1,4 @@
-// Start-up: the shared log, the output and application folders, and the environment for the
-// programs the window starts.
+// Start-up: the shared log, opened only where it cannot be turned against the user's files.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -51,45 +50,4 @@ TEST(Log, OnlyTheUsersOwnPlainFileIsOpenedAndEmptiedAnythingElseIsLeftUntouched)
             EXPECT_EQ(QFileInfo(log).permissions() & (QFile::ReadOther | QFile::WriteOther), 0);
         }
     }
-}
-
-TEST(OutputFolder, IsDocumentsVerdaluxMadeIfNeededElseDocuments) {
-    QTemporaryDir home, other;
-    const QDir h(home.path()), o(other.path());
-    EXPECT_EQ(startup::outputFolder(home.path()), h.absoluteFilePath("Documents/Verdalux"));
-    EXPECT_TRUE(QFileInfo(h.filePath("Documents/Verdalux")).isDir());
-    writeFile(o.filePath("Documents/Verdalux"), "not a folder");
-    EXPECT_EQ(startup::outputFolder(other.path()), o.absoluteFilePath("Documents"));
-}
-
-TEST(ApplicationFolder, IsTheFirstOfBinAndShareMattoraThatHoldsBkgElseBin) {
-    const struct {
-        QStringList folders;
-        const char* expected;
-    } cases[] = {{{"bin"}, "bin"},
-                 {{"bin/Bkg"}, "bin"},
-                 {{"bin", "share/mattora/Bkg"}, "share/mattora"},
-                 {{"bin/Bkg", "share/mattora/Bkg"}, "bin"},
-                 {{"bin", "share/mattora"}, "bin"}};
-    for (const auto& c : cases) {
-        QTemporaryDir prefix;
-        for (const QString& folder : c.folders)
-            ASSERT_TRUE(QDir(prefix.path()).mkpath(folder));
-        EXPECT_EQ(startup::applicationFolder(prefix.filePath("bin")),
-                  QDir(prefix.filePath(c.expected)).canonicalPath())
-            << c.folders.join(", ").toStdString();
-    }
-}
-
-TEST(ChildEnvironment, IsTheUsersWithoutWhatThisProcessSetForItself) {
-    qunsetenv("QT_FONT_DPI");
-    qputenv("MATTORA_TEST_VALUE", "the user's");
-    startup::setOwnVariable("QT_FONT_DPI", "72");
-    startup::setOwnVariable("MATTORA_TEST_VALUE", "ours");
-    const QProcessEnvironment child = startup::childEnvironment();
-    EXPECT_EQ(qgetenv("QT_FONT_DPI"), "72") << "ours stays";
-    EXPECT_FALSE(child.contains("QT_FONT_DPI"));
-    EXPECT_EQ(child.value("MATTORA_TEST_VALUE"), "the user's");
-    // The huge-page setting of the restart at start-up is given back too.
-    EXPECT_FALSE(qgetenv("GLIBC_TUNABLES").contains("hugetlb"));
 }

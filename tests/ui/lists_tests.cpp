@@ -1,6 +1,6 @@
 // The foreground and background lists through a whole shoot: adding (thumbnails made off the
 // GUI thread, portrait shots upright, photos it cannot use), dropping from a file manager,
-// readable names, removing, Save Image, and the hot folder.
+// Save Image, and the hot folder.
 #include <sys/stat.h>
 #include <QApplication>
 #include <QGraphicsScene>
@@ -31,12 +31,6 @@ protected:
         return QTest::qWaitFor([this] { return window->pendingThumbnails() == 0; }, 20000);
     }
     void click(QListWidget* list, int row) { emit list->clicked(list->model()->index(row, 0)); }
-    QStringList selected(const QListWidget* list) const {
-        QStringList out;
-        for (const QListWidgetItem* item : list->selectedItems())
-            out << item->text();
-        return out;
-    }
     QStringList items(const QListWidget* list) const {
         QStringList out;
         for (int i = 0; i < list->count(); ++i)
@@ -71,7 +65,7 @@ TEST_F(Lists, AddedForegroundsAreAppendedTheLastCurrentAndKeyedAtOnce) {
     add({makePhoto("p/one.png"), makePhoto("p/two.png"), makePhoto("p/two.png")});
     EXPECT_EQ(items(fg), (QStringList{"1green.JPG", "blue1.JPG", "one.png", "two.png", "two.png"}));
     EXPECT_EQ(fg->currentRow(), 4);
-    EXPECT_EQ(selected(fg).size(), 1);
+    EXPECT_EQ(fg->selectedItems().size(), 1);
     EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("p/two.png"));
     EXPECT_EQ(choosers, QStringList{"Select Files for Keying|" + photoFolder() +
                                     "|Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)"});
@@ -97,44 +91,6 @@ TEST_F(Lists, AddedForegroundsAreAppendedTheLastCurrentAndKeyedAtOnce) {
     EXPECT_EQ(MyGlobal::CurSelectionBk, bg);
     EXPECT_EQ(MyGlobal::xshiftFG, 25);
     EXPECT_EQ(logText(), QByteArray(" release ev = 120, 45\n"));
-}
-
-TEST_F(Lists, RemoveTakesTheSelectedEntriesAndMakesANeighbourCurrent) {
-    // `count` entries 0..; `current` is clicked, then the selection changed; the entries left
-    // and the new current one (-1: none, the removed one stays shown) by their first positions.
-    const struct {
-        int current;
-        std::vector<int> select, deselect;
-        std::vector<int> left;
-        int now, count = 5;
-    } cases[] = {
-        {3, {}, {}, {0, 1, 2, 4}, 2},     {0, {}, {}, {1, 2, 3, 4}, 1},
-        {1, {3, 4}, {1}, {0, 1, 2}, 1},   {2, {0, 1, 3, 4}, {}, {}, -1},
-        {2, {}, {2}, {0, 1, 2, 3, 4}, 2}, {0, {}, {}, {}, -1, 1},
-    };
-    const auto name = [](int row) { return QString::number(row) + ".png"; };
-    for (const auto& c : cases) {
-        fg->clear();
-        QStringList files;
-        for (int row = 0; row < c.count; ++row)
-            files << makePhoto("p/" + name(row));
-        add(files);
-        click(fg, c.current);
-        for (int row : c.select)
-            fg->item(row)->setSelected(true);
-        for (int row : c.deselect)
-            fg->item(row)->setSelected(false);
-        const int records = releaseRecords();
-        get("RemoveForeground")->click();
-        QStringList left;
-        for (int row : c.left)
-            left << name(row);
-        EXPECT_EQ(items(fg), left) << "current " << c.current;
-        const QString now = m_app.filePath("p/" + name(c.now < 0 ? c.current : c.now));
-        EXPECT_EQ(selected(fg), c.now < 0 ? QStringList() : QStringList{now});
-        EXPECT_EQ(MyGlobal::CurSelection, now);
-        EXPECT_EQ(releaseRecords(), records + (c.now < 0 ? 0 : 1));
-    }
 }
 
 TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
@@ -218,20 +174,6 @@ TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
     // The pipe is the current foreground: no composite, so no stale preview either.
     EXPECT_TRUE(MyGlobal::ComposImg.isNull());
     EXPECT_TRUE(view->scene()->items().isEmpty());
-}
-
-TEST_F(Lists, ALateThumbnailOfARemovedEntryIsDropped) {
-    // The slow photo is removed before its thumbnail arrives; the entry that takes its row
-    // must keep its own thumbnail.
-    const QString fast = makePhoto("p/fast.png", QSize(8, 8), qRgb(0, 0, 230));
-    add({makePhoto("p/slow.png", QSize(3000, 2000), qRgb(220, 0, 0)), fast});
-    fg->setCurrentRow(2, QItemSelectionModel::ClearAndSelect);
-    window->findChild<QPushButton*>("RemoveForeground")->click();
-    ASSERT_TRUE(settled());
-    ASSERT_EQ(fg->count(), 3);
-    EXPECT_EQ(fg->item(2)->text(), fast);
-    EXPECT_EQ(iconPixel(fg->item(2)), qRgb(0, 0, 230));
-    EXPECT_EQ(fg->item(2)->toolTip(), fast + "\n8 × 8 pixels");
 }
 
 TEST_F(Lists, DroppedPhotosAndFoldersAreAddedAsAddAddsThemAlwaysAsCopies) {
