@@ -39,7 +39,6 @@ TEST(MaskOutSoft, CoverageAndColourAgainstTheLocalBackdrop) {
         {"fall-off keys out", false, true, 0, Backdrop, 0, 0, -1},
         {"half mix over fall-off", false, true, 0, HalfMix, 116, 140, 16},
         {"blue backdrop keys out", true, false, 0, Backdrop, 0, 0, -1},
-        {"blue: subject stays", true, false, 0, Subject, 255, 255, 0},
         {"blue: half mix", true, false, 0, HalfMix, 122, 134, 12},
         {"positive fine keys more", false, false, 60, HalfMix, 40, 110, -1},
         {"negative fine keeps more", false, false, -60, HalfMix, 150, 220, -1},

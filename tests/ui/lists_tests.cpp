@@ -71,14 +71,6 @@ TEST_F(Lists, AddedForegroundsAreAppendedTheLastCurrentAndKeyedAtOnce) {
                                     "|Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)"});
     EXPECT_FALSE(MyGlobal::PrevImg.isNull());
 
-    // Choosing a foreground puts it back at its home position.
-    MyGlobal::xshiftFG = 40;
-    MyGlobal::yshiftFG = -12;
-    click(fg, 2);
-    EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("p/one.png"));
-    EXPECT_EQ(MyGlobal::xshiftFG, 0);
-    EXPECT_EQ(MyGlobal::yshiftFG, 0);
-
     // Added backgrounds wait for a refresh; choosing one keys again at the clicked point.
     const int records = releaseRecords();
     add({makePhoto("more/red.png", QSize(200, 150), qRgb(220, 0, 0))}, "AddBackground");
