@@ -89,7 +89,8 @@ inline QByteArray encoded(const QImage& img, const char* format, int quality = -
 // A studio shot, or a plain photo of `colour` when one is given, saved at `path` (its folder
 // made first) in the format its suffix names; gives `path` back, or nothing on failure.
 inline QString saved(const QString& path, QSize size = QSize(160, 120), QRgb colour = 0) {
-    QImage img = studioShot(size.width(), size.height());
+    QImage img =
+        colour ? QImage(size, QImage::Format_RGB32) : studioShot(size.width(), size.height());
     if (colour)
         img.fill(colour);
     QDir().mkpath(QFileInfo(path).absolutePath());
