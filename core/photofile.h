@@ -29,6 +29,8 @@ struct PhotoLoad {
     Problem problem = Problem::None;
     QString detail;  // the decoder's words, or the size against the limit
     QSize size;      // upright, from the header, when it was read
+    // The decoder's peak bytes a pixel, its image included (from the header; 4 when unknown).
+    double decodeBytesPerPixel = 4;
 
     bool ok() const { return problem == Problem::None; }
 };
