@@ -281,16 +281,19 @@ PhotoLoad readPhoto(const QString& path, qint64 maxPixels) {
     return opened.ok() ? decode(&file, maxPixels, false) : opened;
 }
 
-PhotoLoad readThumbnail(const QString& path, const QSize& size) {
-    QFile file;
-    PhotoLoad load = openRegular(path, &file);
-    if (load.ok())
-        load = decode(&file, kDefaultMaxPixels, false, size);
+PhotoLoad readThumbnail(QIODevice* device, const QSize& size, qint64 maxPixels) {
+    PhotoLoad load = decode(device, maxPixels, false, size);
     if (!load.size.isValid() && !load.image.isNull())  // a header that gives no size
         load.size = load.image.size();
     if (!load.image.isNull())
         load.image = load.image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     return load;
+}
+
+PhotoLoad readThumbnail(const QString& path, const QSize& size) {
+    QFile file;
+    const PhotoLoad opened = openRegular(path, &file);
+    return opened.ok() ? readThumbnail(&file, size) : opened;
 }
 
 PhotoLoad readPhotoHeader(const QString& path, qint64 maxPixels) {

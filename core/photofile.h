@@ -49,6 +49,9 @@ PhotoLoad readPhoto(QIODevice* device, qint64 maxPixels = kDefaultMaxPixels);
 // the smallest scale down to 1/8 that still covers `size`, a fraction of a full decode.
 PhotoLoad readThumbnail(const QString& path, const QSize& size);
 
+// The same from an open device.
+PhotoLoad readThumbnail(QIODevice* device, const QSize& size, qint64 maxPixels = kDefaultMaxPixels);
+
 // Reads only the header: `size` is set, or `problem` says why the photo cannot be read.
 PhotoLoad readPhotoHeader(const QString& path, qint64 maxPixels = kDefaultMaxPixels);
 
