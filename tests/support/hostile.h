@@ -10,7 +10,16 @@
 #include <QImageWriter>
 #include <QtEndian>
 
+#include "support/photos.h"
+
 namespace hostile {
+
+// A plain green `w` x `h` photo.
+inline QImage green(int w, int h) {
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(qRgb(20, 200, 40));
+    return img;
+}
 
 inline QByteArray be32(quint32 v) {
     QByteArray b(4, '\0');
@@ -27,15 +36,10 @@ inline QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
 
 // An 8 x 8 PNG carrying `count` text chunks of `type` (zTXt or iTXt), each inflating to `bytes`.
 inline QByteArray textBomb(const char* type, int count, int bytes) {
-    QImage img(8, 8, QImage::Format_RGB32);
-    img.fill(qRgb(20, 200, 40));
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    img.save(&buffer, "PNG");
+    QByteArray png = photos::encoded(green(8, 8), "PNG");
     const QByteArray packed = qCompress(QByteArray(bytes, 'a'), 9).mid(4);  // the zlib stream
     const QByteArray data = QByteArray(type) == "iTXt"
-                                ? QByteArray("Comment\0\1\0\0\0", 13) + packed
+                                ? QByteArray("Comment\0\1\0\0\0", 12) + packed
                                 : QByteArray("Comment\0\0", 9) + packed;
     QByteArray chunks;
     for (int i = 0; i < count; ++i)
@@ -52,14 +56,12 @@ inline QByteArray pngClaiming(quint32 w, quint32 h) {
 
 // A small progressive JPEG as an encoder writes it.
 inline QByteArray progressiveJpeg(int w = 64, int h = 48) {
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(qRgb(20, 200, 40));
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "jpeg");
     writer.setProgressiveScanWrite(true);
-    writer.write(img);
+    writer.write(green(w, h));
     return jpeg;
 }
 
@@ -106,12 +108,7 @@ inline QByteArray manyScans(int count) {
 
 // A TIFF whose first page names itself as the next.
 inline QByteArray loopingTiff() {
-    QImage img(16, 12, QImage::Format_RGB32);
-    img.fill(qRgb(20, 200, 40));
-    QByteArray tiff;
-    QBuffer buffer(&tiff);
-    buffer.open(QIODevice::WriteOnly);
-    img.save(&buffer, "TIFF");
+    QByteArray tiff = photos::encoded(green(16, 12), "TIFF");
     const bool little = tiff.startsWith("II");
     const auto number = [&](qsizetype at, int bytes) {
         quint32 v = 0;
@@ -127,12 +124,7 @@ inline QByteArray loopingTiff() {
 
 // A BMP whose header claims `w` x `h`.
 inline QByteArray bmpClaiming(qint32 w, qint32 h) {
-    QImage img(4, 4, QImage::Format_RGB32);
-    img.fill(qRgb(20, 200, 40));
-    QByteArray bmp;
-    QBuffer buffer(&bmp);
-    buffer.open(QIODevice::WriteOnly);
-    img.save(&buffer, "BMP");
+    QByteArray bmp = photos::encoded(green(4, 4), "BMP");
     qToLittleEndian(w, bmp.data() + 18);
     qToLittleEndian(h, bmp.data() + 22);
     return bmp;
