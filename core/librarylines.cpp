@@ -20,6 +20,8 @@ void keepLine(QByteArray line) {
     for (const char* mark : {"libpng error: ", "libpng warning: "})
         if (line.startsWith(mark))
             line = line.mid(qsizetype(qstrlen(mark)));
+    // Qt's TIFF reader names every file "foo" to libtiff.
+    line.replace(": foo: ", ": ");
     const QString text = QString::fromLocal8Bit(line.trimmed());
     if (!text.isEmpty() && !t_into->contains(text))
         t_into->append(text);

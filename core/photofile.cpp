@@ -215,7 +215,10 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
         device = &filtered;
     }
     WarningCatcher catcher;
-    core::LibraryLines lines(&catcher.warnings);  // libpng's errors and libtiff's lines too
+    // What libpng and libtiff print themselves: the reason when the read fails, no damage when
+    // it succeeds (libtiff complains of odd tags of a sound photo).
+    QStringList printed;
+    core::LibraryLines lines(&printed);
     QImageReader reader(device);
     reader.setAllocationLimit(kAllocationLimitMB);
     reader.setAutoTransform(true);
@@ -248,9 +251,10 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
         reader.setScaledSize(want);
     }
     const bool read = reader.read(&out.image);
-    const QStringList& said = catcher.warnings;
+    QStringList said = catcher.warnings;
     if (read && said.isEmpty())
         return out;
+    said += printed;
     if (mentions(said, "out of memory"))
         return failed(Problem::OutOfMemory, QString(), out.size);
     if (mentions(said, "allocation limit"))

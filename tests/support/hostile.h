@@ -106,8 +106,9 @@ inline QByteArray manyScans(int count) {
     return out + QByteArray("\xff\xd9", 2);
 }
 
-// A TIFF whose first page names itself as the next.
-inline QByteArray loopingTiff() {
+// A small TIFF with its first page's directory edited: `tag`'s value set to `value`, or with
+// `tag` 0, the page named as its own next one.
+inline QByteArray editedTiff(int tag, quint32 value) {
     QByteArray tiff = photos::encoded(green(16, 12), "TIFF");
     const bool little = tiff.startsWith("II");
     const auto number = [&](qsizetype at, int bytes) {
@@ -116,9 +117,16 @@ inline QByteArray loopingTiff() {
             v |= quint32(quint8(tiff[at + i])) << 8 * (little ? i : bytes - 1 - i);
         return v;
     };
-    const quint32 ifd = number(4, 4), next = ifd + 2 + 12 * number(ifd, 2);
-    for (int i = 0; i < 4; ++i)
-        tiff[next + i] = char(ifd >> 8 * (little ? i : 3 - i));
+    const auto put = [&](qsizetype at, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff[at + i] = char(v >> 8 * (little ? i : bytes - 1 - i));
+    };
+    const quint32 ifd = number(4, 4), count = number(ifd, 2);
+    if (tag == 0)
+        put(ifd + 2 + 12 * count, ifd, 4);
+    for (quint32 i = 0; i < count; ++i)
+        if (int(number(ifd + 2 + 12 * i, 2)) == tag)
+            put(ifd + 2 + 12 * i + 8, value, number(ifd + 4 + 12 * i, 2) == 3 ? 2 : 4);
     return tiff;
 }
 
