@@ -74,6 +74,9 @@ TEST_F(BatchCommand, UsageErrorsNameTheProblemAndWriteNothingTheEndsOfEachRangeA
     }
     EXPECT_TRUE(run({fg}, false).errLines().value(0).contains("no background photo"));
     EXPECT_TRUE(run({}).errLines().value(0).contains("no foreground photo"));
+    const BatchResult watch = run({"--transparent", "--output-dir", out, "--watch", fg}, false);
+    EXPECT_EQ(watch.status, 2);
+    EXPECT_EQ(watch.errLines().value(0), "mattora-batch: " + fg + ": not a folder");
 
     // The ends of the ranges are accepted; the default output folder is the window's.
     BatchResult r = run({"--magic", "1", "--fine", "-100", "--coarse", "100", "--spill", "40",
