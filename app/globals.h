@@ -8,8 +8,10 @@
 #include <QSize>
 #include <QString>
 
+#include "mattora_version.h"
+
 // Appended after a blank to the main window's title.
-inline const QString VERSION = QStringLiteral("pro 3.0");
+inline const QString VERSION = QStringLiteral("pro " MATTORA_VERSION);
 
 namespace MyGlobal {
 extern QString appDir;          // folder holding the sample photos and Bkg

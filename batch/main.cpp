@@ -14,6 +14,7 @@
 #include "core/hugepages.h"
 #include "core/rows.h"
 #include "core/startup.h"
+#include "mattora_version.h"
 
 namespace {
 
