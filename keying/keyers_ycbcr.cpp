@@ -38,30 +38,11 @@ namespace {
 using detail::forEachRow;
 using detail::toArgb32;
 
-// std::lround for x >= 0 (all Y, Cb and Cr values are), in a form that vectorises:
-// x - trunc(x) is exact.
-inline __attribute__((always_inline)) int roundHalfAway(double x) {
-    const int t = int(x);
-    return t + int(x - double(t) >= 0.5);
-}
-
-inline __attribute__((always_inline)) int cbOf(int r, int g, int b) {
-    return roundHalfAway(((-0.168736 * r + 128.0) + -0.331264 * g) + 0.5 * b);
-}
-
-inline __attribute__((always_inline)) int crOf(int r, int g, int b) {
-    return roundHalfAway(((0.5 * r + 128.0) + -0.418688 * g) + -0.081312 * b);
-}
-
-inline __attribute__((always_inline)) int yOf(int r, int g, int b) {
-    return roundHalfAway((0.299 * r + 0.587 * g) + 0.114 * b);
-}
-
 KEYING_KERNEL void chromaRampRow(quint32* px, int n, int kcb, int kcr, int limit) {
     for (int i = 0; i < n; ++i) {
         const quint32 p = px[i];
         const int r = int((p >> 16) & 0xff), g = int((p >> 8) & 0xff), b = int(p & 0xff);
-        const int dcb = kcb - cbOf(r, g, b), dcr = kcr - crOf(r, g, b);
+        const int dcb = kcb - rgb2cb(r, g, b), dcr = kcr - rgb2cr(r, g, b);
         px[i] = dcb * dcb + dcr * dcr <= limit ? 0u : p;
     }
 }
@@ -70,9 +51,9 @@ KEYING_KERNEL void boxRow(quint32* px, int n, int ky, int kcb, int kcr, int chro
     for (int i = 0; i < n; ++i) {
         const quint32 p = px[i];
         const int r = int((p >> 16) & 0xff), g = int((p >> 8) & 0xff), b = int(p & 0xff);
-        const bool inside = (std::abs(cbOf(r, g, b) - kcb) < chroma) &
-                            (std::abs(crOf(r, g, b) - kcr) < chroma) &
-                            (std::abs(yOf(r, g, b) - ky) < luma);
+        const bool inside = (std::abs(rgb2cb(r, g, b) - kcb) < chroma) &
+                            (std::abs(rgb2cr(r, g, b) - kcr) < chroma) &
+                            (std::abs(rgb2y(r, g, b) - ky) < luma);
         px[i] = inside ? 0u : p;
     }
 }
@@ -105,7 +86,7 @@ void maskOut7(QImage& img, QRgb key, const KeySettings& s) {
     const KeyRgb k = substituted(key);
     const int ky = rgb2y(k.r, k.g, k.b), kcb = rgb2cb(k.r, k.g, k.b);
     const int kcr = rgb2cr(k.r, k.g, k.b);
-    // isGreen2(..., fine, coarse + 18): chroma allowance + 8, luma allowance + 38.
+    // Strictly inside a box of fine + 8 in Cb and Cr and coarse + 18 + 38 in Y around the key.
     const int chroma = s.fine + 8, luma = s.coarse + 18 + 38;
     forEachRow(img, [&](quint32* row, int w) { boxRow(row, w, ky, kcb, kcr, chroma, luma); });
 }
