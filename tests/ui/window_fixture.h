@@ -21,23 +21,65 @@
 #include "ui/desktop.h"
 #include "ui/dialog.h"
 
-// Puts the shared state back to its start values, points the application folder and the log at
-// temporary places and stands in for the desktop, so each test starts as a fresh run would.
+// The shared state as the program starts with it, taken before the first test runs: each test
+// starts from these very values, so a wrong start value shows instead of being put right here.
+struct SharedStart {
+    QString curSelection, curSelectionBk, hotFolder, lastHotFile;
+    QImage prevImg, composImg;
+    int xshiftFG, yshiftFG;
+    bool mouseMove, transparentbkg;
+    QPoint xyClicked;
+    int backgroundclr, bkpos, bgScale, fgSize, canvas;
+
+    static SharedStart take() {
+        namespace g = MyGlobal;
+        namespace a = AdvSettings;
+        return {g::CurSelection, g::CurSelectionBk, g::HotFolder_FG, g::LasHotFile,
+                g::PrevImg,      g::ComposImg,      g::xshiftFG,     g::yshiftFG,
+                g::mouseMove,    g::transparentbkg, g::xyClicked,    a::backgroundclr,
+                a::bkpos,        a::bgScale,        a::fgSize,       a::canvas};
+    }
+    void restore() const {
+        MyGlobal::CurSelection = curSelection;
+        MyGlobal::CurSelectionBk = curSelectionBk;
+        MyGlobal::HotFolder_FG = hotFolder;
+        MyGlobal::LasHotFile = lastHotFile;
+        MyGlobal::PrevImg = prevImg;
+        MyGlobal::ComposImg = composImg;
+        MyGlobal::xshiftFG = xshiftFG;
+        MyGlobal::yshiftFG = yshiftFG;
+        MyGlobal::mouseMove = mouseMove;
+        MyGlobal::transparentbkg = transparentbkg;
+        MyGlobal::xyClicked = xyClicked;
+        AdvSettings::backgroundclr = backgroundclr;
+        AdvSettings::bkpos = bkpos;
+        AdvSettings::bgScale = bgScale;
+        AdvSettings::fgSize = fgSize;
+        AdvSettings::canvas = canvas;
+    }
+
+    static SharedStart& values() {
+        static SharedStart start{};
+        return start;
+    }
+    // Taken when the tests begin, before any of them changes the state.
+    class Taker : public ::testing::Environment {
+        void SetUp() override { values() = take(); }
+    };
+};
+inline ::testing::Environment* const sharedStartTaker =
+    ::testing::AddGlobalTestEnvironment(new SharedStart::Taker);
+
+// Puts the shared state back to the program's start values, points the application folder and
+// the log at temporary places and stands in for the desktop, so each test starts as a fresh run
+// would.
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_app.isValid());
+        SharedStart::values().restore();
         MyGlobal::appDir = m_app.path();
         MyGlobal::outputDir = m_app.filePath("out");
-        MyGlobal::CurSelection = MyGlobal::CurSelectionBk = QString();
-        MyGlobal::HotFolder_FG = MyGlobal::LasHotFile = QString();
-        MyGlobal::PrevImg = MyGlobal::ComposImg = QImage();
-        MyGlobal::xshiftFG = MyGlobal::yshiftFG = AdvSettings::backgroundclr = 0;
-        AdvSettings::canvas = 0;
-        AdvSettings::bkpos = AdvSettings::bgScale = 1;
-        AdvSettings::fgSize = 100;
-        MyGlobal::mouseMove = MyGlobal::transparentbkg = false;
-        MyGlobal::xyClicked = QPoint(0, 0);
         MyGlobal::log.close();
         MyGlobal::log.setFileName(m_app.filePath("log.txt"));
         ASSERT_TRUE(MyGlobal::log.open(QIODevice::WriteOnly | QIODevice::Truncate));

@@ -4,6 +4,7 @@
 #include <QSlider>
 #include <QSpinBox>
 
+#include "../compose/reference_composite.h"
 #include "window_fixture.h"
 
 namespace {
@@ -16,10 +17,18 @@ protected:
             items.size() == 1 ? dynamic_cast<QGraphicsPixmapItem*>(items[0]) : nullptr;
         return item ? item->pixmap().toImage().convertToFormat(QImage::Format_ARGB32) : QImage();
     }
+    // The composite of the window's start settings, built the plain way: the foreground at
+    // 100 %, the background stretched to it and centred on a canvas of the foreground's size.
     QImage composite(int x, int y) const {
-        return createImageWithOverlay(
+        compose::ComposeSettings start;
+        start.fgSize = 100;
+        start.bgScale = compose::BackgroundScale::Fit;
+        start.canvas = compose::Canvas::Foreground;
+        start.align = compose::Align::Center;
+        start.previewSize = QSize(415, 345);
+        return reference::composite(
             QImage(MyGlobal::CurSelectionBk).convertToFormat(QImage::Format_ARGB32),
-            MyGlobal::PrevImg, x, y, false);
+            MyGlobal::PrevImg, x, y, false, start);
     }
 };
 
