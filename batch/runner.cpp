@@ -250,7 +250,7 @@ Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& s
                 }
                 composite = composePhoto(fg, bg, o, &cache, &reason, &warning);
             }
-            cache.foreground.clear();  // the next photo's subject is a different one
+            cache.forgetForeground();  // the next photo's subject is a different one
             bool written = false;
             if (composite.isNull()) {
                 progress.problem(problemLine(fg, reason));

@@ -251,7 +251,7 @@ private:
         QString why, warning;
         bool written = false;
         const QImage composite = composePhoto(path, m_background, m_o, &m_cache, &why, &warning);
-        m_cache.foreground.clear();
+        m_cache.forgetForeground();
         if (!warning.isEmpty())
             line(problem(path, warning));
         if (composite.isNull()) {

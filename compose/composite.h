@@ -59,6 +59,9 @@ struct ComposeCache {
         foreground.clear();
         background.clear();
     }
+    // A new foreground follows (the next photo of a shoot): its scaled copy goes, the scaled
+    // background stays for it.
+    void forgetForeground() { foreground.clear(); }
 };
 
 // The background photo as the composite draws it: its decode converted to Format_ARGB32 once,

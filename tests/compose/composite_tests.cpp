@@ -123,6 +123,11 @@ TEST(Composite, CacheReusesScaledLayersUntilTheSourceChanges) {
     ASSERT_TRUE(compose::layoutComposite(bg, fg, 0, 0, settings(0, 1, 1, 50), &cache, &second));
     EXPECT_EQ(first.foreground.cacheKey(), second.foreground.cacheKey());
     EXPECT_EQ(first.background.cacheKey(), second.background.cacheKey());
+    // The batch tool's next photo: the subject's copy goes, the scaled background is kept.
+    ASSERT_TRUE(cache.foreground.holdsCopy() && cache.background.holdsCopy());
+    cache.forgetForeground();
+    EXPECT_FALSE(cache.foreground.holdsCopy());
+    EXPECT_TRUE(cache.background.holdsCopy());
     // Neither a written keyed image nor a new size may show the stale scaled copy.
     reinterpret_cast<quint32*>(fg.scanLine(100))[150] = 0xff123456u;
     expectPainterResult(bg, fg, {}, settings(0, 1, 1, 50), &cache);
