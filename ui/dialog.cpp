@@ -22,6 +22,7 @@
 #include "ui/desktop.h"
 #include "ui/preset.h"
 #include "ui/settlewatch.h"
+#include "ui/windowsettings.h"
 #include "ui_dialog.h"
 
 namespace {
@@ -93,6 +94,16 @@ bool acceptCopy(QDropEvent* event, bool usable) {
 
 Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags), ui(new Ui_Dialog) {
     ui->setupUi(this);
+    m_refresh = new RefreshWorker(this);
+    connect(m_refresh, &RefreshWorker::ready, this, &Dialog::showRefresh);
+    // A quiet cue over the preview while a refresh is made; the last composite stays shown.
+    connect(m_refresh, &RefreshWorker::busyChanged, this, [this](bool busy) {
+        if (busy)
+            ui->graphicsView->viewport()->setCursor(Qt::BusyCursor);
+        else
+            ui->graphicsView->viewport()->unsetCursor();
+    });
+    connect(ui->graphicsView, &Gview::Released, this, &Dialog::composeRefresh);
     connect(&m_thumbnails, &ThumbnailLoader::pendingChanged, this, &Dialog::showPendingThumbnails);
     showPendingThumbnails(0);
     for (QListWidget* list : {ui->listWidget, ui->listWidget_Bk}) {
@@ -116,11 +127,8 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     ui->listWidget->setCurrentRow(0);
     MyGlobal::CurSelection = samples.first();
 
-    const QImage first = loadPhoto(MyGlobal::CurSelection);
+    // Empty until the first refresh, which the rotation choice starts below, is shown.
     m_scene = new QGraphicsScene();
-    if (!first.isNull())
-        m_scene->addPixmap(QPixmap::fromImage(
-            first.scaled(MyGlobal::PrevSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     ui->graphicsView->showScene(m_scene);
 
     // The working folder's icon first; an installed program has its own in the icon theme.
@@ -162,6 +170,7 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
 }
 
 Dialog::~Dialog() {
+    delete m_refresh;  // before the form whose view it would show in
     delete ui;
 }
 
@@ -190,6 +199,17 @@ void Dialog::on_Help_clicked() {
     desktop().open(MyGlobal::appDir + QStringLiteral("/help/index.html"));
 }
 
+void Dialog::composeRefresh() {
+    m_refresh->request(refreshRequest(*ui));
+}
+
+void Dialog::showRefresh(const RefreshResult& result) {
+    MyGlobal::PrevImg = result.keyed;
+    MyGlobal::ComposImg = result.composite;
+    // Without a composite the preview is empty, as Save Image will find it.
+    ui->graphicsView->showComposite(result.preview, result.background);
+}
+
 // Settings: store the value shown, then refresh.
 
 void Dialog::on_refreshPreview_clicked() {
@@ -197,10 +217,8 @@ void Dialog::on_refreshPreview_clicked() {
 }
 
 void Dialog::on_transparentbkg_toggled(bool checked) {
-    setCursor(Qt::WaitCursor);
     MyGlobal::transparentbkg = checked;
     UpdateScene();
-    setCursor(Qt::ArrowCursor);
 }
 
 void Dialog::on_checkBox_clicked() {
@@ -258,7 +276,6 @@ void Dialog::on_radioGreen_clicked() {
 }
 
 void Dialog::on_Rotation_currentIndexChanged(int) {
-    Rotate();
     UpdateScene();
 }
 
@@ -413,12 +430,17 @@ void Dialog::on_listWidget_Bk_clicked(QModelIndex index) {
 // Saving.
 
 void Dialog::Run() {
-    Rotate();
     emit newProgress(1);
     ui->listWidget->selectAll();
     if (ui->listWidget->count() == 0) {
         addfiles();
         return;
+    }
+    // Saves what the settings shown make: a refresh still being made is waited for.
+    if (refreshing()) {
+        setCursor(Qt::BusyCursor);
+        waitForRefresh();
+        unsetCursor();
     }
     const QString file = png::compositeFileName(MyGlobal::outputDir, MyGlobal::CurSelection);
     QString why = tr("There is no composite to save yet.");

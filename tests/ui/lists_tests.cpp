@@ -69,6 +69,7 @@ TEST_F(Lists, AddedForegroundsAreAppendedTheLastCurrentAndKeyedAtOnce) {
     EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("p/two.png"));
     EXPECT_EQ(choosers, QStringList{"Select Files for Keying|" + photoFolder() +
                                     "|Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)"});
+    refreshed();
     EXPECT_FALSE(MyGlobal::PrevImg.isNull());
 
     // Added backgrounds wait for a refresh; choosing one keys again at the clicked point.
@@ -164,6 +165,7 @@ TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
         }
     }
     // The pipe is the current foreground: no composite, so no stale preview either.
+    refreshed();
     EXPECT_TRUE(MyGlobal::ComposImg.isNull());
     EXPECT_TRUE(view->scene()->items().isEmpty());
 }
@@ -243,6 +245,7 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplet
     EXPECT_EQ(items(fg), (QStringList{"a.jpg", "B.JPG", "IMG_1.JPEG", "x.Tiff", "c.png"}));
     EXPECT_EQ(fg->currentRow(), 4);
     EXPECT_EQ(MyGlobal::CurSelection, hot + "/c.png");
+    refreshed();
     EXPECT_FALSE(MyGlobal::PrevImg.isNull());
     EXPECT_EQ(choosers, QStringList{"Select Output Directory|" + MyGlobal::outputDir});
 
@@ -263,6 +266,7 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplet
     ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() == 7; }, 10000));
     QListWidgetItem* item = fg->item(6);
     ASSERT_TRUE(settled());
+    refreshed();
     EXPECT_TRUE(item->toolTip().contains("Damaged")) << item->toolTip().toStdString();
     const QPoint bottom(80, 110);
     ASSERT_TRUE(MyGlobal::PrevImg.valid(bottom));
@@ -270,5 +274,6 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplet
     shot.write(full.mid(full.size() / 3));
     shot.close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !item->toolTip().contains("Damaged"); }, 5000));
+    refreshed();
     EXPECT_GT(qBlue(MyGlobal::PrevImg.pixel(bottom)), 200) << "the preview is redone";
 }
