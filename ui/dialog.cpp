@@ -196,7 +196,13 @@ void Dialog::UpdateScene() {
 
 void Dialog::on_Help_clicked() {
     // Through the desktop's opener, which starts the browser with the user's environment.
-    desktop().open(MyGlobal::appDir + QStringLiteral("/help/index.html"));
+    const QString guide = MyGlobal::appDir + QStringLiteral("/help/index.html");
+    if (QFileInfo(guide).isFile())
+        desktop().open(guide);
+    else
+        desktop().warn(this, tr("Help"),
+                       tr("The user guide is not installed: it belongs at\n%1")
+                           .arg(QDir::toNativeSeparators(guide)));
 }
 
 void Dialog::composeRefresh() {
