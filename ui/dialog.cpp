@@ -475,11 +475,23 @@ void Dialog::on_Presets_clicked() {
     delete window;
 }
 
-void Dialog::addAllFilesinFolder(QString folder) {
-    QStringList oldestFirst;
+namespace {
+
+// The photos of a hot folder, oldest first.
+QStringList photosOldestFirst(const QString& folder) {
+    QStringList paths;
     for (const QString& name :
          QDir(folder).entryList(kPhotoPatterns, QDir::Files, QDir::Time | QDir::Reversed))
-        oldestFirst << folder + QDir::separator() + name;
+        paths << folder + QDir::separator() + name;
+    return paths;
+}
+
+}  // namespace
+
+void Dialog::addAllFilesinFolder(QString folder) {
+    const QStringList oldestFirst = photosOldestFirst(folder);
+    for (const QString& path : oldestFirst)
+        m_hotTaken.insert(path);
     appendForegrounds(oldestFirst);
 }
 
@@ -491,15 +503,21 @@ void Dialog::handleDirectoryChanged(QString dir) {
     }
     if (MyGlobal::HotFolder_FG.isEmpty())
         return;
-    const QStringList newestFirst =
-        QDir(MyGlobal::HotFolder_FG).entryList(kPhotoPatterns, QDir::Files, QDir::Time);
-    if (newestFirst.isEmpty() || newestFirst.first() == MyGlobal::LasHotFile)
+    // One notification may stand for a burst of arrivals: every photo not yet taken is
+    // appended, oldest first, and the newest is shown.
+    QString newest;
+    for (const QString& path : photosOldestFirst(MyGlobal::HotFolder_FG)) {
+        if (m_hotTaken.contains(path))
+            continue;
+        m_hotTaken.insert(path);
+        AddFileToDisplay(path);
+        m_settle->watch(path);
+        newest = path;
+    }
+    if (newest.isEmpty())
         return;
-    const QString path = MyGlobal::HotFolder_FG + QDir::separator() + newestFirst.first();
-    AddFileToDisplay(path);
-    m_settle->watch(path);
-    MyGlobal::LasHotFile = newestFirst.first();
-    MyGlobal::CurSelection = path;
+    MyGlobal::LasHotFile = QFileInfo(newest).fileName();
+    MyGlobal::CurSelection = newest;
     UpdateScene();
 }
 

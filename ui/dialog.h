@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QModelIndex>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
 #include "core/photofile.h"
@@ -108,6 +109,7 @@ private:
     Ui_Dialog* ui = nullptr;
     QPointer<QGraphicsScene> m_scene;  // the first preview scene; the view owns it
     RefreshWorker* m_refresh = nullptr;
+    QSet<QString> m_hotTaken;  // hot-folder photos already listed
     // A member, not a child: it goes, with its pending work, before the lists it fills.
     ThumbnailLoader m_thumbnails;
 };

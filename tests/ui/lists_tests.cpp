@@ -37,6 +37,17 @@ protected:
             out << QFileInfo(list->item(i)->text()).fileName();
         return out;
     }
+    // Chooses `folder` as the hot folder through the hidden "PreSets" button's window.
+    void chooseHotFolder(const QString& folder) {
+        nextFolder = folder;
+        QTimer::singleShot(0, [] {
+            auto* preset = qobject_cast<Preset*>(QApplication::activeModalWidget());
+            ASSERT_NE(preset, nullptr);
+            preset->findChild<QPushButton*>("Browse")->click();
+            preset->close();
+        });
+        QMetaObject::invokeMethod(window.get(), "on_Presets_clicked");
+    }
     QString out(const QString& name) const { return MyGlobal::outputDir + "/" + name; }
     QString write(const QString& name, const QByteArray& bytes) {
         return writeFile(m_app.filePath(name), bytes);
@@ -232,15 +243,7 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplet
     file("w.jpg.part", 13, false);
     fg->selectAll();
     get("RemoveForeground")->click();
-    // The hidden "PreSets" button opens the folder window; Browse there picks the folder.
-    nextFolder = hot;
-    QTimer::singleShot(0, [] {
-        auto* preset = qobject_cast<Preset*>(QApplication::activeModalWidget());
-        ASSERT_NE(preset, nullptr);
-        preset->findChild<QPushButton*>("Browse")->click();
-        preset->close();
-    });
-    QMetaObject::invokeMethod(window.get(), "on_Presets_clicked");
+    chooseHotFolder(hot);
     EXPECT_EQ(MyGlobal::HotFolder_FG, hot);
     EXPECT_EQ(items(fg), (QStringList{"a.jpg", "B.JPG", "IMG_1.JPEG", "x.Tiff", "c.png"}));
     EXPECT_EQ(fg->currentRow(), 4);
@@ -276,4 +279,31 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplet
     EXPECT_TRUE(QTest::qWaitFor([&] { return !item->toolTip().contains("Damaged"); }, 5000));
     refreshed();
     EXPECT_GT(qBlue(MyGlobal::PrevImg.pixel(bottom)), 200) << "the preview is redone";
+}
+
+TEST_F(Lists, ABurstIntoTheHotFolderListsEveryPhotoInTimeOrder) {
+    const QString hot = m_app.filePath("burst");
+    QDir().mkpath(hot);
+    fg->selectAll();
+    get("RemoveForeground")->click();
+    chooseHotFolder(hot);
+    ASSERT_EQ(fg->count(), 0);
+    // Twenty photos as a camera's transfer drops them, faster than the window hears of each;
+    // their times say the order they were taken in, not the order they are written.
+    const QDateTime start = QDateTime::currentDateTime().addSecs(-3600);
+    QStringList taken;
+    for (int i = 0; i < 20; ++i) {
+        const int shot = (i * 7) % 20;
+        const QString path = makePhoto(QString("burst/IMG_%1.JPG").arg(shot, 2, 10, QChar('0')),
+                                       QSize(40, 30), qRgb(30, 200, 60));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(start.addSecs(shot), QFileDevice::FileModificationTime));
+    }
+    for (int shot = 0; shot < 20; ++shot)
+        taken << QString("IMG_%1.JPG").arg(shot, 2, 10, QChar('0'));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() >= 20; }, 10000)) << fg->count();
+    QTest::qWait(200);  // no late duplicates either
+    EXPECT_EQ(items(fg), taken);
+    EXPECT_EQ(MyGlobal::CurSelection, hot + "/IMG_19.JPG");
 }
