@@ -8,6 +8,8 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QListWidgetItem>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -90,7 +92,23 @@ bool acceptCopy(QDropEvent* event, bool usable) {
     return false;
 }
 
+// Shrinks a label's font until its text fits its width, so that a title keeps its place and
+// shows whole whatever the font and resolution.
+void fitText(QLabel* label, qreal pointSize) {
+    QFont font = label->font();
+    font.setPointSizeF(pointSize);
+    const int room = label->contentsRect().width();
+    while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(label->text()) > room)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    label->setFont(font);
+}
+
 }  // namespace
+
+void Dialog::fitTitles() {
+    for (QLabel* title : {ui->label_3, ui->label})
+        fitText(title, font().pointSizeF());
+}
 
 Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags), ui(new Ui_Dialog) {
     ui->setupUi(this);
@@ -106,7 +124,9 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     connect(ui->graphicsView, &Gview::Released, this, &Dialog::composeRefresh);
     connect(&m_thumbnails, &ThumbnailLoader::pendingChanged, this, &Dialog::showPendingThumbnails);
     showPendingThumbnails(0);
+    fitTitles();
     for (QListWidget* list : {ui->listWidget, ui->listWidget_Bk}) {
+        list->installEventFilter(this);  // Up and Down choose as a click does
         list->setItemDelegate(new EntryDelegate(list));
         list->viewport()->setAcceptDrops(true);
         list->viewport()->installEventFilter(this);
@@ -178,8 +198,10 @@ void Dialog::closeEvent(QCloseEvent*) {}
 
 void Dialog::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        fitTitles();
+    }
 }
 
 void Dialog::InitAdvSettings() {
@@ -377,6 +399,24 @@ void Dialog::on_AddBackground_clicked() {
 }
 
 bool Dialog::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == ui->listWidget || watched == ui->listWidget_Bk) &&
+        event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int step = key->modifiers() != Qt::NoModifier ? 0
+                         : key->key() == Qt::Key_Up         ? -1
+                         : key->key() == Qt::Key_Down       ? 1
+                                                            : 0;
+        auto* list = static_cast<QListWidget*>(watched);
+        const int row = list->currentRow() + step;
+        if (step == 0 || row < 0 || row >= list->count())
+            return QDialog::eventFilter(watched, event);
+        const QModelIndex next = list->model()->index(row, 0);
+        if (list == ui->listWidget)
+            on_listWidget_clicked(next);
+        else
+            on_listWidget_Bk_clicked(next);
+        return true;
+    }
     const bool foregrounds = watched == ui->listWidget->viewport();
     if (!foregrounds && watched != ui->listWidget_Bk->viewport())
         return QDialog::eventFilter(watched, event);
@@ -458,7 +498,8 @@ void Dialog::Run() {
                        tr("The image could not be saved as %1.\n\n%2")
                            .arg(QDir::toNativeSeparators(file), why));
     }
-    ui->listWidget->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    // The current row and the view stay where they were, so that the photographer steps on
+    // from the photo just saved.
     ui->Run->setEnabled(true);
 }
 

@@ -103,6 +103,7 @@ private:
     // Appends an entry at once; its thumbnail of `size` follows from the thread pool.
     QListWidgetItem* addEntry(QListWidget* list, const QString& path, const QSize& size);
     void showPendingThumbnails(int count);
+    void fitTitles();
 
     QFileSystemWatcher* m_watcher = nullptr;
     SettleWatch* m_settle = nullptr;

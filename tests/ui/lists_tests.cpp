@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -306,4 +307,58 @@ TEST_F(Lists, ABurstIntoTheHotFolderListsEveryPhotoInTimeOrder) {
     QTest::qWait(200);  // no late duplicates either
     EXPECT_EQ(items(fg), taken);
     EXPECT_EQ(MyGlobal::CurSelection, hot + "/IMG_19.JPG");
+}
+
+TEST_F(Lists, UpAndDownChooseTheNeighbourAndSaveKeepsTheListWhereItWas) {
+    window->show();  // laid out, so that the list scrolls
+    QStringList shots;
+    for (int i = 0; i < 8; ++i)
+        shots << makePhoto(QString("shoot/IMG_%1.png").arg(i));
+    add(shots);  // rows 2 to 9
+    add({makePhoto("more/b.png", QSize(200, 150), qRgb(0, 90, 0))}, "AddBackground");
+    const struct {
+        QListWidget* list;
+        int from;
+        Qt::Key key;
+        int to;  // the same row: nothing is chosen
+    } cases[] = {{fg, 4, Qt::Key_Down, 5}, {fg, 4, Qt::Key_Up, 3},   {fg, 0, Qt::Key_Up, 0},
+                 {fg, 9, Qt::Key_Down, 9}, {bk, 0, Qt::Key_Down, 1}, {bk, 1, Qt::Key_Up, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.from) + (c.key == Qt::Key_Up ? " up" : " down"));
+        click(c.list, c.from);
+        refreshed();
+        MyGlobal::xshiftFG = 12;
+        const int records = releaseRecords();
+        QTest::keyClick(c.list, c.key);
+        EXPECT_EQ(c.list->currentRow(), c.to);
+        EXPECT_EQ(c.list->selectedItems(), QList<QListWidgetItem*>{c.list->item(c.to)});
+        EXPECT_EQ(c.list == fg ? MyGlobal::CurSelection : MyGlobal::CurSelectionBk,
+                  c.list->item(c.to)->text());
+        EXPECT_EQ(releaseRecords(), records + (c.to != c.from ? 1 : 0));
+        EXPECT_EQ(MyGlobal::xshiftFG, c.list == fg && c.to != c.from ? 0 : 12)
+            << "a new foreground starts at home";
+    }
+
+    // After a save the view stays and Down goes on to the photo after the one saved.
+    click(fg, 8);
+    refreshed();
+    const int scrolled = fg->verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+    get("Run")->click();
+    EXPECT_EQ(fg->verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(fg->selectedItems().size(), fg->count());
+    QTest::keyClick(fg, Qt::Key_Down);
+    EXPECT_EQ(MyGlobal::CurSelection, shots.last());
+}
+
+TEST_F(Lists, TheListTitlesShowWholeInTheirPlace) {
+    for (const auto& [name, text, x] :
+         {std::tuple("label_3", "FOREGROUNDS", 40), std::tuple("label", "BACKGROUNDS", 664)}) {
+        SCOPED_TRACE(name);
+        const auto* title = window->findChild<QLabel*>(name);
+        EXPECT_EQ(title->text(), text);
+        EXPECT_EQ(title->geometry(), QRect(x, 70, 111, 16));
+        EXPECT_LE(title->fontMetrics().horizontalAdvance(title->text()), title->width());
+        EXPECT_GE(title->font().pointSizeF(), 10) << "no smaller than it must be";
+    }
 }
