@@ -40,16 +40,12 @@ const QStringList kPhotoPatterns = {QStringLiteral("*.xpm"),  QStringLiteral("*.
                                     QStringLiteral("*.tiff"), QStringLiteral("*.jpg"),
                                     QStringLiteral("*.jpeg")};
 
-// The photos a drag carries: dropped photo files in their order, a dropped folder's photos
-// in name order; anything else is skipped.
-QStringList droppedPhotos(const QMimeData* data) {
+// The photos among `paths`: photo files in their order, a folder's photos in name order. What
+// is neither goes to `left` when given.
+QStringList photosAmong(const QStringList& paths, QStringList* left = nullptr) {
     QStringList photos;
-    if (!data || !data->hasUrls())
-        return photos;
-    for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QFileInfo info(url.toLocalFile());
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
         if (info.isDir()) {
             const QDir folder(info.absoluteFilePath());
             for (const QString& name :
@@ -57,9 +53,21 @@ QStringList droppedPhotos(const QMimeData* data) {
                 photos << folder.filePath(name);
         } else if (info.isFile() && QDir::match(kPhotoPatterns, info.fileName())) {
             photos << info.absoluteFilePath();
+        } else if (left) {
+            *left << path;
         }
     }
     return photos;
+}
+
+// The photos a drag carries; anything else is skipped.
+QStringList droppedPhotos(const QMimeData* data) {
+    QStringList paths;
+    if (data && data->hasUrls())
+        for (const QUrl& url : data->urls())
+            if (url.isLocalFile())
+                paths << url.toLocalFile();
+    return photosAmong(paths);
 }
 
 // Entries as wide as the list, whatever the length of their path, so that a long path is
@@ -369,6 +377,23 @@ void Dialog::appendForegrounds(const QStringList& paths) {
         ui->listWidget->setCurrentItem(last);
     }
     UpdateScene();
+}
+
+void Dialog::openPhotos(const QStringList& given) {
+    QStringList paths, left;
+    for (const QString& arg : given)  // a desktop may pass file:// addresses
+        paths << (arg.startsWith(QLatin1String("file:")) ? QUrl(arg).toLocalFile() : arg);
+    const QStringList photos = photosAmong(paths, &left);
+    if (!photos.isEmpty())
+        appendForegrounds(photos);
+    if (!left.isEmpty()) {
+        QStringList lines;
+        for (const QString& path : left)
+            lines << QDir::toNativeSeparators(path);
+        desktop().warn(this, tr("Open"),
+                       tr("Not opened: not a photo file (JPEG, PNG, TIFF, BMP, XPM) or folder:\n%1")
+                           .arg(lines.join(QLatin1Char('\n'))));
+    }
 }
 
 void Dialog::addfiles() {

@@ -29,6 +29,9 @@ public:
     void UpdateScene();
     QListWidgetItem* AddFileToDisplay(const QString& path);
     void addAllFilesinFolder(QString folder);
+    // Photos and folders given on the command line or by the desktop's "Open With": added to
+    // the foreground list as a drop adds them; anything else is named in a message.
+    void openPhotos(const QStringList& paths);
     // Thumbnails still being made for either list.
     int pendingThumbnails() const { return m_thumbnails.pending(); }
     // A refresh of the preview is being made.

@@ -362,3 +362,35 @@ TEST_F(Lists, TheListTitlesShowWholeInTheirPlace) {
         EXPECT_GE(title->font().pointSizeF(), 10) << "no smaller than it must be";
     }
 }
+
+TEST_F(Lists, PhotosFromTheCommandLineAreAddedAsADropAddsThem) {
+    const QStringList folder = {makePhoto("cli/a.JPG"), makePhoto("cli/b.png")};
+    const QString one = makePhoto("one shot.tif"), notes = write("notes.txt", "x");
+    const struct {
+        QStringList given, added;
+        QString told;  // what the message names; empty: no message
+    } cases[] = {
+        {{one}, {one}, {}},
+        {{QUrl::fromLocalFile(one).toString()}, {one}, {}},
+        {{m_app.filePath("cli"), one}, folder + QStringList{one}, {}},
+        {{notes, one, m_app.filePath("gone.jpg")}, {one}, notes},
+        {{notes}, {}, notes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.given.join(", ").toStdString());
+        warnings.clear();
+        const int before = fg->count(), records = releaseRecords();
+        const QString current = MyGlobal::CurSelection;
+        window->openPhotos(c.given);
+        QStringList added;
+        for (int row = before; row < fg->count(); ++row)
+            added << fg->item(row)->text();
+        EXPECT_EQ(added, c.added);
+        EXPECT_EQ(MyGlobal::CurSelection, c.added.isEmpty() ? current : c.added.last());
+        EXPECT_EQ(releaseRecords(), records + (c.added.isEmpty() ? 0 : 1));
+        ASSERT_EQ(warnings.size(), c.told.isEmpty() ? 0 : 1);
+        if (!c.told.isEmpty()) {
+            EXPECT_TRUE(warnings[0].contains(c.told)) << warnings[0].toStdString();
+        }
+    }
+}
