@@ -21,6 +21,7 @@
 #include "app/globals.h"
 #include "core/photofile.h"
 #include "png/pngfile.h"
+#include "ui/beside.h"
 #include "ui/desktop.h"
 #include "ui/preset.h"
 #include "ui/settlewatch.h"
@@ -507,15 +508,20 @@ void Dialog::Run() {
         addfiles();
         return;
     }
-    // Saves what the settings shown make: a refresh still being made is waited for.
-    if (refreshing()) {
-        setCursor(Qt::BusyCursor);
-        waitForRefresh();
-        unsetCursor();
-    }
+    // Saves what the settings shown make: a refresh still being made is waited for, and the
+    // PNG is written beside the window (a full-resolution one takes longer than a window may
+    // stall), which keeps painting meanwhile.
+    setCursor(Qt::BusyCursor);
+    waitForRefresh();
     const QString file = png::compositeFileName(MyGlobal::outputDir, MyGlobal::CurSelection);
     QString why = tr("There is no composite to save yet.");
-    if (!MyGlobal::ComposImg.isNull() && png::writePng(MyGlobal::ComposImg, file, 100, &why)) {
+    const QImage composite = MyGlobal::ComposImg;
+    setCursor(Qt::BusyCursor);
+    const bool saved = !composite.isNull() && whileAnswering([composite, file, &why] {
+        return png::writePng(composite, file, 100, &why);
+    });
+    unsetCursor();
+    if (saved) {
         desktop().open(MyGlobal::outputDir);
         desktop().open(file);
     } else {
