@@ -123,6 +123,7 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     ui->setupUi(this);
     m_refresh = new RefreshWorker(this);
     connect(m_refresh, &RefreshWorker::ready, this, &Dialog::showRefresh);
+    connect(m_refresh, &RefreshWorker::previewReady, ui->graphicsView, &Gview::showPreview);
     // A quiet cue over the preview while a refresh is made; the last composite stays shown.
     connect(m_refresh, &RefreshWorker::busyChanged, this, [this](bool busy) {
         if (busy)

@@ -1,6 +1,8 @@
 #include "ui/refreshworker.h"
 
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "core/photofile.h"
@@ -22,6 +24,7 @@ bool sameKeying(const keying::KeySettings& a, const keying::KeySettings& b) {
 // change of background or composing settings composes again without keying again.
 struct RefreshWorker::Caches {
     PhotoCache photoFile;
+    QString photoPath;  // the photo last asked of photoFile
     PhotoCache backgroundFile;
     qint64 keyedFrom = 0;  // cache key of the decode that `keyed` was made from
     int keyedRotation = 0;
@@ -31,10 +34,16 @@ struct RefreshWorker::Caches {
     QImage layer;
     compose::ComposeCache scaled;
 
+    // Whether the keyed foreground of `r` is at hand.
+    bool keyedFor(const RefreshRequest& r, const QImage& decoded) const {
+        return keyedFrom != 0 && decoded.cacheKey() == keyedFrom && keyedRotation == r.rotation &&
+               sameKeying(keyedWith, r.key);
+    }
+
     const QImage& keyedPhoto(const RefreshRequest& r) {
         const QImage decoded = photoFile.load(r.photo);
-        if (keyedFrom != 0 && decoded.cacheKey() == keyedFrom && keyedRotation == r.rotation &&
-            sameKeying(keyedWith, r.key))
+        photoPath = r.photo;
+        if (keyedFor(r, decoded))
             return keyed;
         keyed = keying::turnPhoto(decoded, r.rotation);
         if (!keyed.isNull()) {
@@ -55,6 +64,38 @@ struct RefreshWorker::Caches {
             layer = compose::backgroundLayer(decoded);
         layerFrom = decoded.isNull() ? 0 : decoded.cacheKey();
         return layer;
+    }
+
+    // The preview of `r` made from its photo decoded at 1/2, 1/4 or 1/8 of its size (the
+    // least that still covers the preview frame) with the background taken down alike; null
+    // when the photo is not a JPEG too large for that, or its keyed image is at hand.
+    QImage quickPreview(const RefreshRequest& r) {
+        if (r.photo == photoPath)
+            return QImage();  // decoded already, as a rule: the full result is quick enough
+        QImageReader header(r.photo);
+        if (!QFileInfo(r.photo).isFile() || header.format() != "jpeg")
+            return QImage();
+        const PhotoLoad upright = readPhotoHeader(r.photo);
+        const QSize frame = r.compose.previewSize;
+        int shift = 3;
+        while (shift > 0 && ((upright.size.width() >> shift) < frame.width() ||
+                             (upright.size.height() >> shift) < frame.height()))
+            --shift;
+        if (!upright.ok() || shift == 0)
+            return QImage();
+        const QSize reduced(upright.size.width() >> shift, upright.size.height() >> shift);
+        QImage small = keying::turnPhoto(readThumbnail(r.photo, reduced).image, r.rotation);
+        keying::keyTurnedPhoto(small, r.key);
+        const QImage& full = backgroundLayer(r.background);
+        if (full.isNull() && !r.transparent)
+            return QImage();
+        const QImage bg = full.isNull()
+                              ? QImage()
+                              : full.scaled(full.width() >> shift, full.height() >> shift,
+                                            Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        return compose::fitPreview(compose::createComposite(bg, small, r.offset.x(), r.offset.y(),
+                                                            r.transparent, r.compose),
+                                   frame);
     }
 };
 
@@ -90,9 +131,12 @@ void RefreshWorker::start(const RefreshRequest& r, quint64 serial) {
     }
     Caches* caches = m_caches.get();
     const std::atomic<quint64>* latest = &m_latest;
-    m_watcher.setFuture(QtConcurrent::run(&m_pool, [r, serial, caches, latest] {
+    m_watcher.setFuture(QtConcurrent::run(&m_pool, [this, r, serial, caches, latest] {
         RefreshResult out;
         out.serial = serial;
+        const QImage quick = caches->quickPreview(r);
+        if (!quick.isNull())
+            offerPreview(quick, serial);
         // Between steps a superseded refresh stops: its result would be dropped anyway.
         out.keyed = caches->keyedPhoto(r);
         if (*latest != serial)
@@ -108,6 +152,15 @@ void RefreshWorker::start(const RefreshRequest& r, quint64 serial) {
         out.preview = compose::fitPreview(out.composite, r.compose.previewSize);
         return out;
     }));
+}
+
+void RefreshWorker::offerPreview(const QImage& preview, quint64 serial) {
+    // From the worker thread: shown on the GUI thread, unless a newer request came meanwhile
+    // or the full result is already there.
+    QMetaObject::invokeMethod(this, [this, preview, serial] {
+        if (m_running && serial == m_latest)
+            emit previewReady(preview);
+    });
 }
 
 void RefreshWorker::finished() {

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QImageReader>
 #include <QListWidget>
 #include <QPainter>
@@ -73,12 +74,19 @@ QString entryLabel(const QString& path, const QFontMetrics& metrics, int room) {
 }
 
 QIcon placeholderIcon(const QSize& size) {
-    QPixmap pixmap(size);
-    pixmap.fill(QColor(224, 224, 224));
-    QPainter p(&pixmap);
-    p.setPen(QColor(190, 190, 190));
-    p.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));
-    return QIcon(pixmap);
+    // Made once per size: a shoot of a hundred photos asks for it a hundred times at once.
+    static QHash<QPair<int, int>, QIcon> made;
+    QIcon& icon = made[qMakePair(size.width(), size.height())];
+    if (icon.isNull()) {
+        QPixmap pixmap(size);
+        pixmap.fill(QColor(224, 224, 224));
+        QPainter p(&pixmap);
+        p.setPen(QColor(190, 190, 190));
+        p.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));
+        p.end();
+        icon = QIcon(pixmap);
+    }
+    return icon;
 }
 
 ThumbnailLoader::ThumbnailLoader(qint64 budgetBytes)

@@ -126,9 +126,14 @@ int main(int argc, char** argv) {
     runFor(0, idle);
     worst = std::max(worst, ticker.end("add 100 photos"));
 
-    // Choose: ten photos one after another, each once its preview is shown.
+    // Choose: ten photos one after another, each once its full-resolution preview is shown;
+    // the first look (from a reduced decode) is timed too.
     QElapsedTimer sinceChoice;
-    std::vector<double> choices;
+    std::vector<double> choices, firstLooks;
+    QObject::connect(worker, &RefreshWorker::previewReady, [&] {
+        if (sinceChoice.isValid())
+            firstLooks.push_back(sinceChoice.nsecsElapsed() / 1e6);
+    });
     QObject::connect(worker, &RefreshWorker::ready, [&] {
         if (sinceChoice.isValid())
             choices.push_back(sinceChoice.nsecsElapsed() / 1e6);
@@ -192,16 +197,22 @@ int main(int argc, char** argv) {
     clock.start();
     const QImage decoded = loadPhoto(files[5]);
     const double decode = clock.nsecsElapsed() / 1e6;
-    std::sort(choices.begin(), choices.end());
     if (decoded.isNull() || choices.empty())
         return 1;
     std::printf("\neach photo %d x %d pixels; one plain decode %.0f ms\n", decoded.width(),
                 decoded.height(), decode);
-    std::printf(
-        "click to preview (%zu choices): median %.0f ms = %.2f decodes, slowest %.0f ms ="
-        " %.2f decodes (target <= 1.3)\n",
-        choices.size(), choices[choices.size() / 2], choices[choices.size() / 2] / decode,
-        choices.back(), choices.back() / decode);
+    const auto report = [decode](const char* what, std::vector<double> t) {
+        std::sort(t.begin(), t.end());
+        if (!t.empty())
+            std::printf(
+                "click to %-24s (%zu): median %5.0f ms = %.2f decodes, slowest %5.0f ms = "
+                "%.2f decodes\n",
+                what, t.size(), t[t.size() / 2], t[t.size() / 2] / decode, t.back(),
+                t.back() / decode);
+    };
+    report("first preview", firstLooks);
+    report("full-resolution preview", choices);
+    std::printf("(target: a choice's preview within 1.3 decodes)\n");
     std::printf("longest stall of any phase: %.1f ms (target <= 100)\n", worst);
     return 0;
 }

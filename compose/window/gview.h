@@ -25,6 +25,8 @@ public:
     // Shows a refresh: its preview (an empty scene for a null one) and the background layer
     // that drags compose over until the next refresh.
     void showComposite(const QImage& preview, const QImage& background);
+    // Shows a preview only, the background of drags unchanged.
+    void showPreview(const QImage& preview);
 
     // Public so that the window can hand the view a release directly, as a refresh does.
     void mousePressEvent(QMouseEvent* event) override;
@@ -45,8 +47,6 @@ protected:
     void drawBackground(QPainter* painter, const QRectF& rect) override;
 
 private:
-    void showPreview(const QImage& preview);
-
     QImage m_background;             // the layer of the last refresh, for drags
     compose::ComposeCache m_scaled;  // drags' rescaled layers, kept while unchanged
 };

@@ -154,3 +154,36 @@ TEST_F(Refresh, OnlyAChangeOfPhotoOrKeyingSettingsKeysAgain) {
         EXPECT_EQ(MyGlobal::ComposImg, expected());
     }
 }
+
+TEST_F(Refresh, ANewJpegPhotoIsFirstShownFromAReducedDecode) {
+    const QString big = makePhoto("big.jpg", QSize(1700, 1400));
+    add({big, makePhoto("small.jpg", QSize(1000, 800)), makePhoto("big.png", QSize(1700, 1400))});
+    refreshed();
+    QSignalSpy first(worker, &RefreshWorker::previewReady), full(worker, &RefreshWorker::ready);
+    const struct {
+        const char* change;
+        std::function<void()> act;
+        bool firstLook;
+    } cases[] = {
+        {"a large JPEG", [&] { click(fg, 2); }, true},     // decoded at a quarter
+        {"a smaller JPEG", [&] { click(fg, 3); }, true},   // at a half
+        {"a PNG", [&] { click(fg, 4); }, false},           // no reduced decode
+        {"the same photo", [&] { click(fg, 4); }, false},  // decoded already
+        {"a composing setting", [&] { get("bg_align00")->click(); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        first.clear();
+        full.clear();
+        c.act();
+        refreshed();
+        ASSERT_EQ(full.size(), 1);
+        ASSERT_EQ(first.size(), c.firstLook ? 1 : 0);
+        if (c.firstLook) {
+            const QSize quick = first[0][0].value<QImage>().size();
+            const QSize whole = full[0][0].value<RefreshResult>().preview.size();
+            EXPECT_LE(qAbs(quick.width() - whole.width()), 1);
+            EXPECT_LE(qAbs(quick.height() - whole.height()), 1);
+        }
+    }
+}
