@@ -36,7 +36,7 @@ void tellUnshown(const QString& path) {
                            QCoreApplication::translate(
                                "Dialog",
                                "No program of the desktop could be started to show:\n%1\n\n"
-                               "It is there; open it with a file manager or viewer of your own.")
+                               "Open it from there with a file manager or viewer of your own.")
                                .arg(lines.join(QLatin1Char('\n'))));
         });
     if (!unshown().contains(path))

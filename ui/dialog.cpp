@@ -393,7 +393,8 @@ void Dialog::openPhotos(const QStringList& given) {
         for (const QString& path : left)
             lines << QDir::toNativeSeparators(path);
         desktop().warn(this, tr("Open"),
-                       tr("Not opened: not a photo file (JPEG, PNG, TIFF, BMP, XPM) or folder:\n%1")
+                       tr("Not opened: no photo (JPEG, PNG, TIFF, BMP, XPM) or folder of photos by "
+                          "this name:\n%1")
                            .arg(lines.join(QLatin1Char('\n'))));
     }
 }
