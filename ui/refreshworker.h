@@ -52,7 +52,7 @@ public:
     // has been handed back.
     void waitForNewest();
 
-    // How many times the keying engine has been run by any worker: a test hook, since the
+    // How many times a worker has keyed a photo at full resolution: a test hook, since the
     // keyed foreground of an unchanged photo and keying settings is reused.
     static int keyingRuns();
 
