@@ -13,6 +13,20 @@
 
 namespace {
 
+// The mean difference of red, green and blue summed, per pixel, of `a` and `b` at a's size.
+double meanDifference(const QImage& a, const QImage& b) {
+    const QImage p = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage q = b.scaled(p.size()).convertToFormat(QImage::Format_ARGB32);
+    qint64 sum = 0;
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x) {
+            const QRgb u = p.pixel(x, y), v = q.pixel(x, y);
+            sum +=
+                qAbs(qRed(u) - qRed(v)) + qAbs(qGreen(u) - qGreen(v)) + qAbs(qBlue(u) - qBlue(v));
+        }
+    return p.isNull() ? 1e9 : double(sum) / (qint64(p.width()) * p.height());
+}
+
 class Refresh : public WindowTest {
 protected:
     void SetUp() override {
@@ -184,6 +198,12 @@ TEST_F(Refresh, ANewJpegPhotoIsFirstShownFromAReducedDecode) {
             const QSize whole = full[0][0].value<RefreshResult>().preview.size();
             EXPECT_LE(qAbs(quick.width() - whole.width()), 1);
             EXPECT_LE(qAbs(quick.height() - whole.height()), 1);
+            // Decoded at a scale that covers the frame: as sharp as the full preview, but for
+            // what keying a reduced photo changes at the subject's edge (an upscaled one differs
+            // by more than twice as much).
+            EXPECT_LT(meanDifference(first[0][0].value<QImage>(),
+                                     full[0][0].value<RefreshResult>().preview),
+                      20);
         }
     }
 }
