@@ -518,7 +518,6 @@ void Dialog::Run() {
     const QString file = png::compositeFileName(MyGlobal::outputDir, MyGlobal::CurSelection);
     QString why = tr("There is no composite to save yet.");
     const QImage composite = MyGlobal::ComposImg;
-    setCursor(Qt::BusyCursor);
     const bool saved = !composite.isNull() && whileAnswering([composite, file, &why] {
         return png::writePng(composite, file, 100, &why);
     });

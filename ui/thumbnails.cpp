@@ -10,6 +10,7 @@
 #include <QPersistentModelIndex>
 #include <QPixmap>
 #include <QPointer>
+#include <QTextDocument>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "core/photofile.h"
@@ -58,7 +59,8 @@ QString entryToolTip(const QString& path, const QSize& pixels, const QString& no
         tip += QStringLiteral("\n%1 × %2 pixels").arg(pixels.width()).arg(pixels.height());
     if (!note.isEmpty())
         tip += QLatin1Char('\n') + note;
-    return tip;
+    // A name that looks like markup ("<b>.jpg") is shown as it is, not rendered.
+    return Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip, Qt::WhiteSpacePre) : tip;
 }
 
 QString entryLabel(const QString& path, const QFontMetrics& metrics, int room) {
@@ -90,7 +92,8 @@ QIcon placeholderIcon(const QSize& size) {
 }
 
 ThumbnailLoader::ThumbnailLoader(qint64 budgetBytes)
-    : m_budget(budgetBytes), m_read(readThumbnail) {
+    : m_budget(budgetBytes),
+      m_read([](const QString& path, const QSize& size) { return readThumbnail(path, size); }) {
     m_pool.setMaxThreadCount(2);
     m_pool.setThreadPriority(QThread::LowPriority);
 }
