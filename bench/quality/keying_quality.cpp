@@ -5,8 +5,13 @@
 // best similarity and blend, both chosen on the true alpha.
 //
 //   keying_quality [--soft-only] [folder for the shots as PNG]
+//   keying_quality --hashes [file to check against]
 //
-// --soft-only runs Magic Number 10 alone, for quick turns while tuning it.
+// --soft-only runs Magic Number 10 alone, for quick turns while tuning it. --hashes prints a
+// hash of Magic Number 10's output on the sample photos and the shots under several settings,
+// or compares them with a file of such lines and fails on any difference: a change meant to
+// keep the output must keep these.
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -184,6 +189,79 @@ std::optional<Score> bestChromakey(const quality::Scene& sc, const std::vector<c
     return best;
 }
 
+QByteArray softHash(const QImage& photo, bool blue, int fine, bool spill) {
+    keying::KeySettings s;
+    s.magic = 10;
+    s.fine = fine;
+    s.correctSpill = spill;
+    s.spill = spill ? 10 : 0;
+    s.backdrop = blue ? keying::Backdrop::Blue : keying::Backdrop::Green;
+    QImage img = photo;
+    keying::keyImage(img, keying::keyColourOf(img), s);
+    QCryptographicHash h(QCryptographicHash::Sha1);
+    for (int y = 0; y < img.height(); ++y) {
+        h.addData(QByteArrayView(reinterpret_cast<const char*>(img.constScanLine(y)),
+                                 qsizetype(img.width()) * 4));
+    }
+    return h.result().toHex().left(16);
+}
+
+// One line per photo and setting: name, settings, hash.
+QStringList softHashes() {
+    std::vector<std::pair<QString, QImage>> photos;
+    std::vector<bool> blues;
+    for (const char* name : {"1green.JPG", "blue1.JPG"}) {
+        photos.emplace_back(name, QImage(QString(MATTORA_SAMPLES "/") + name));
+        blues.push_back(QString(name).startsWith("blue"));
+    }
+    for (const quality::Scene& sc : quality::scenes()) {
+        photos.emplace_back(sc.name, sc.photo);
+        blues.push_back(sc.blue);
+    }
+    QStringList out;
+    for (size_t i = 0; i < photos.size(); ++i) {
+        const struct {
+            int fine;
+            bool spill;
+        } settings[] = {{0, false}, {0, true}, {-50, false}, {50, true}};
+        for (const auto& st : settings) {
+            out << QString("%1 fine=%2 spill=%3 %4")
+                       .arg(photos[i].first)
+                       .arg(st.fine)
+                       .arg(st.spill ? 10 : 0)
+                       .arg(QString::fromLatin1(
+                           softHash(photos[i].second, blues[i], st.fine, st.spill)));
+        }
+    }
+    return out;
+}
+
+int checkHashes(const QString& file) {
+    const QStringList now = softHashes();
+    if (file.isEmpty()) {
+        for (const QString& line : now) {
+            std::printf("%s\n", qPrintable(line));
+        }
+        return 0;
+    }
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        std::fprintf(stderr, "%s: cannot be read\n", qPrintable(file));
+        return 2;
+    }
+    const QStringList want = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    int differ = 0;
+    for (const QString& line : now) {
+        if (!want.contains(line)) {
+            std::printf("differs: %s\n", qPrintable(line));
+            ++differ;
+        }
+    }
+    std::printf("%d of %lld outputs differ from %s\n", differ, qlonglong(now.size()),
+                qPrintable(file));
+    return differ == 0 && want.size() == now.size() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -192,6 +270,9 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (args.removeAll("--hashes") > 0) {
+        return checkHashes(args.value(0));
+    }
     const bool softOnly = args.removeAll("--soft-only") > 0;
     const QString keep = args.isEmpty() ? QString() : args.first();
     QTemporaryDir tmp;
