@@ -25,7 +25,7 @@ float typicalBackdropRatio(const Photo& img, bool blue, const SoftKeyParams& p) 
         }
     }
     if (total == 0) {
-        return float(p.typicalFallback);
+        return -1.0f;
     }
     int seen = 0;
     for (int b = 0; b < kBins; ++b) {
@@ -41,9 +41,17 @@ int sampleStep(const Grid& g, const SoftKeyParams& p) {
     return std::max(1, g.size / int(p.samplesPerCell));
 }
 
-std::vector<char> measureBackdrop(const Photo& img, bool blue, Grid& g, const SoftKeyParams& p) {
+bool usableBackdrop(float typical, const std::vector<char>& measured, const SoftKeyParams& p) {
+    const auto count = std::count(measured.begin(), measured.end(), char(1));
+    return typical >= float(p.usableShare) && count > 0 &&
+           double(count) >= p.minBackdropCells * double(measured.size());
+}
+
+std::vector<char> measureBackdrop(const Photo& img, bool blue, float typical, Grid& g,
+                                  const SoftKeyParams& p) {
     std::vector<char> measured(g.cells.size(), 0);
-    const float confident = float(p.backdropConfidence) * typicalBackdropRatio(img, blue, p);
+    const float share = typical < 0.0f ? float(p.typicalFallback) : typical;
+    const float confident = float(p.backdropConfidence) * share;
     const int step = sampleStep(g, p);
     const size_t topOneIn = size_t(p.backdropTopOneIn);
     core::forEachRowBand(g.h, qint64(img.width) * g.size, [&](int by0, int by1) {

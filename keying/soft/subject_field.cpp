@@ -42,6 +42,12 @@ std::vector<char> measureSubject(const Photo& img, bool blue, Grid& g, int step,
                         sum[0] += s[1], sum[1] += s[2], sum[2] += s[3], ++n;
                     }
                 }
+                // Where the backdrop's own excess is negative (a fill or a see-through patch can
+                // leave it so) the room above the most subject-like sample is negative too and
+                // may hold none: such a cell tells nothing of the subject.
+                if (n == 0) {
+                    continue;
+                }
                 cell.sr = float(sum[0] / n), cell.sk = float(sum[1] / n);
                 cell.so = float(sum[2] / n);
                 measured[size_t(by) * g.w + bx] = 1;
