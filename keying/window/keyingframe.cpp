@@ -2,7 +2,9 @@
 // keyer that the Magic Number selects. The keyers are thin: each reads the window's controls
 // and hands the image to the engine.
 #include <QComboBox>
+#include <QListWidget>
 #include <QSpinBox>
+#include <QTextStream>
 #include <iterator>
 
 #include "app/globals.h"
@@ -66,6 +68,18 @@ void Dialog::MaskOut9(QImage& img, unsigned int keyColour) {
 void Dialog::MaskOut10(QImage& img, unsigned int keyColour) {
     keying::maskOut10(img, keyColour, keySettings(*ui));
 }
-void Dialog::MaskOutSoft(QImage& img, unsigned int keyColour) {
-    keying::maskOutSoft(img, keyColour, keySettings(*ui));
+void Dialog::MaskOutSoft(QImage& img, unsigned int) {
+    const QString note = keying::keyNotesText(keying::keySoft(img, keySettings(*ui)));
+    if (note.isEmpty())
+        return;
+    // Said where the user looks for it: the entry's tooltip, and the log.
+    for (QListWidgetItem* entry :
+         ui->listWidget->findItems(MyGlobal::CurSelection, Qt::MatchExactly))
+        if (!entry->toolTip().contains(note))
+            entry->setToolTip(entry->toolTip() + QLatin1Char('\n') + note);
+    if (MyGlobal::log.isOpen()) {
+        QTextStream out(&MyGlobal::log);
+        out << MyGlobal::CurSelection << ": " << note << "\n";
+        out.flush();
+    }
 }
