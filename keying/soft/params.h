@@ -27,6 +27,11 @@ namespace keying::soft {
     X(minBackdropCells, 0.005, 0, 0.5, "share",                                                  \
       "least share of measured cells for a usable backdrop")                                     \
     X(usableShare, 0.25, 0, 0.9, "share", "least typical excess share of a usable backdrop")     \
+    X(darkReach, 4, 1, 16, "cells", "how far a cell looks for brighter backdrop beside it")      \
+    X(darkRatio, 0.7, 0.3, 0.95, "x brighter", "key channel below which a cell is darker")       \
+    X(darkChroma, 0.1, 0.02, 0.5, "share", "colour difference (r/k + o/k) from that backdrop")   \
+    X(darkSpread, 0.05, 0, 0.5, "share", "colour difference within one dark subject")            \
+    X(darkSubjectShare, 0.9, 0.1, 1, "x backdrop", "most excess of a subject sample in it")      \
     /* fill-in and its fitted refinement */                                                      \
     X(fitSigmaPerDepth, 1.4, 0.5, 4, "cells/cell", "fit window width per cell of hole depth")    \
     X(fitSigmaMin, 2, 1, 8, "cells", "narrowest fit window")                                     \

@@ -28,14 +28,15 @@ Fields estimateFields(const Photo& img, bool blue, const SoftKeyParams& p) {
     g = makeGrid(img.width, img.height, p);
     const int step = sampleStep(g, p);
     const float typical = typicalBackdropRatio(img, blue, p);
-    const std::vector<char> measured = measureBackdrop(img, blue, typical, g, p);
+    std::vector<char> measured = measureBackdrop(img, blue, typical, g, p);
+    const std::vector<char> dark = darkSubjectCells(g, measured, p);
     f.usable = usableBackdrop(typical, measured, p);
     if (!f.usable) {
         return f;
     }
     fillBackdrop(g, measured, p);
     seeThrough(g, measured, img, blue, step, p);
-    subjectField(img, blue, g, step, p);
+    subjectField(img, blue, g, step, dark, p);
     lumaSteps(img, blue, g, p);
     sanitiseFields(g, float(p.neutralSubject));
     return f;

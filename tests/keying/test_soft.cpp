@@ -226,7 +226,7 @@ TEST(SoftSubjectField, TheNearestSubjectIsCarriedOutAndMixesUnmixed) {
         const float typical = typicalBackdropRatio(view(img), false, p);
         const std::vector<char> measured = measureBackdrop(view(img), false, typical, g, p);
         fillBackdrop(g, measured, p);
-        subjectField(view(img), false, g, sampleStep(g, p), p);
+        subjectField(view(img), false, g, sampleStep(g, p), {}, p);
         for (const size_t i : {size_t(0), size_t(3 * 8 + 3), size_t(63)}) {
             SCOPED_TRACE(i);
             EXPECT_NEAR(g.cells[i].sr, float(qRed(c.subject)), 1.0f);
@@ -429,9 +429,8 @@ TEST(SoftInvariants, AKeyedEdgeLaidBackOverTheBackdropGivesThePhoto) {
         SCOPED_TRACE(c.what);
         // The subject's right half, its edge a ramp of coverage 8 pixels wide.
         auto cover = [](int x) { return std::clamp((x - 252) / 8.0, 0.0, 1.0); };
-        const QImage photo = filled(512, 320, [&](int x, int) {
-            return mix(c.subject, c.backdrop, cover(x));
-        });
+        const QImage photo =
+            filled(512, 320, [&](int x, int) { return mix(c.subject, c.backdrop, cover(x)); });
         const QImage out = keyed(photo, c.blue, false);
         // Away from the ends that the key clips as noise: true cover 0.25 to 0.75.
         for (int x = 254; x <= 258; ++x) {
