@@ -26,7 +26,7 @@ namespace keying::soft {
     X(backdropTopSlack, 4, 0, 32, "level", "least excess of a sample in the mean, offset")       \
     X(minBackdropCells, 0.005, 0, 0.5, "share",                                                  \
       "least share of measured cells for a usable backdrop")                                     \
-    X(usableShare, 0.25, 0, 0.9, "share", "least typical excess share of a usable backdrop")     \
+    X(usableShare, 0.17, 0, 0.9, "share", "least typical excess share of a usable backdrop")     \
     X(darkReach, 4, 1, 16, "cells", "how far a cell looks for brighter backdrop beside it")      \
     X(darkRatio, 0.7, 0.3, 0.95, "x brighter", "key channel below which a cell is darker")       \
     X(darkChroma, 0.1, 0.02, 0.5, "share", "colour difference (r/k + o/k) from that backdrop")   \
