@@ -41,13 +41,18 @@ int sampleStep(const Grid& g, const SoftKeyParams& p) {
     return std::max(1, g.size / int(p.samplesPerCell));
 }
 
-std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured,
+std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured, float typical,
                                    const SoftKeyParams& p) {
     const size_t n = g.cells.size();
     std::vector<char> dark(n, 0);
+    // How far cell a's colour lies from b's dimmed to a's level, as a share of a's key
+    // channel; at least darkLevel counts as that level, as a dark cell's colour is coarse
+    // (JPEG's chroma steps, noise) and its share would swing.
     auto chroma = [&](size_t a, size_t b) {
         const Cell &u = g.cells[a], &v = g.cells[b];
-        return std::abs(u.r / u.k - v.r / v.k) + std::abs(u.o / u.k - v.o / v.k);
+        const float dim = u.k / v.k;
+        return (std::abs(u.r - dim * v.r) + std::abs(u.o - dim * v.o)) /
+               std::max(u.k, float(p.darkLevel));
     };
     // The brightest measured cell within `reach` of each.
     auto brightest = [&](int cx, int cy, int reach) {
@@ -64,16 +69,19 @@ std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured,
     };
     const int reach = int(p.darkReach);
     std::vector<size_t> stack;
-    std::vector<float> around(n, 0.0f);  // the key channel of the brightest within 3 reaches
+    std::vector<float> around(n, 0.0f);  // the key channel of the brightest further around
     for (int cy = 0; cy < g.h; ++cy) {
         for (int cx = 0; cx < g.w; ++cx) {
             const size_t i = size_t(cy) * g.w + cx;
             if (!measured[i]) {
                 continue;
             }
-            around[i] = g.cells[brightest(cx, cy, 3 * reach)].k;
+            around[i] = g.cells[brightest(cx, cy, int(p.darkAround))].k;
             const size_t bright = brightest(cx, cy, reach);
-            if (g.cells[i].k < float(p.darkRatio) * g.cells[bright].k &&
+            // Beside a sure backdrop only: one of the typical share, not a mix that passed.
+            const Cell& b = g.cells[bright];
+            const bool sure = clearExcess(b.r, b.k, b.o) >= float(p.darkSureShare) * typical * b.k;
+            if (sure && g.cells[i].k < float(p.darkRatio) * b.k &&
                 chroma(i, bright) > float(p.darkChroma)) {
                 dark[i] = 1;
                 stack.push_back(i);
