@@ -31,7 +31,7 @@ namespace keying::soft {
     X(darkAround, 12, 1, 32, "cells", "how far a dark subject's backdrop around it reaches")      \
     X(darkSureShare, 0.95, 0.5, 1.5, "x typical", "least excess share of the backdrop beside it") \
     X(darkRatio, 0.7, 0.3, 0.95, "x brighter", "key channel below which a cell is darker")        \
-    X(darkChroma, 0.12, 0.02, 0.5, "share", "colour difference from that backdrop dimmed")        \
+    X(darkChroma, 0.08, 0.02, 0.5, "share", "colour difference from that backdrop dimmed")        \
     X(darkLevel, 64, 1, 255, "level", "least key level the colour difference is shared by")       \
     X(darkSpread, 0.05, 0, 0.5, "share", "colour difference within one dark subject")             \
     X(darkSubjectShare, 0.9, 0.1, 1, "x backdrop", "most excess of a subject sample in it")       \
