@@ -244,6 +244,7 @@ void Dialog::composeRefresh() {
 void Dialog::showRefresh(const RefreshResult& result) {
     MyGlobal::PrevImg = result.keyed;
     MyGlobal::ComposImg = result.composite;
+    noteKeying(result.photo, result.keyNote);
     // Without a composite the preview is empty, as Save Image will find it.
     ui->graphicsView->showComposite(result.preview, result.background);
 }

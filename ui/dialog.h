@@ -50,6 +50,8 @@ public:
     void MaskOut9(QImage& img, unsigned int keyColour);
     void MaskOut10(QImage& img, unsigned int keyColour);
     void MaskOutSoft(QImage& img, unsigned int keyColour);
+    // A keyer's note on a photo (no backdrop found, say), shown in its entry's tooltip and the log.
+    void noteKeying(const QString& photo, const QString& note);
 
 signals:
     void newProgress(int);

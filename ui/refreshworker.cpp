@@ -30,6 +30,7 @@ struct RefreshWorker::Caches {
     int keyedRotation = 0;
     keying::KeySettings keyedWith;
     QImage keyed;
+    QString keyedNote;     // the keyer's note on `keyed`
     qint64 layerFrom = 0;  // cache key of the background decode that `layer` was made from
     QImage layer;
     compose::ComposeCache scaled;
@@ -46,9 +47,10 @@ struct RefreshWorker::Caches {
         if (keyedFor(r, decoded))
             return keyed;
         keyed = keying::turnPhoto(decoded, r.rotation);
+        keyedNote.clear();
         if (!keyed.isNull()) {
             ++g_keyingRuns;
-            keying::keyTurnedPhoto(keyed, r.key);
+            keyedNote = keying::keyNotesText(keying::keyTurnedPhoto(keyed, r.key));
         }
         keyedFrom = decoded.isNull() ? 0 : decoded.cacheKey();
         keyedRotation = r.rotation;
@@ -139,6 +141,8 @@ void RefreshWorker::start(const RefreshRequest& r, quint64 serial) {
             offerPreview(quick, serial);
         // Between steps a superseded refresh stops: its result would be dropped anyway.
         out.keyed = caches->keyedPhoto(r);
+        out.photo = r.photo;
+        out.keyNote = caches->keyedNote;
         if (*latest != serial)
             return out;
         out.background = caches->backgroundLayer(r.background);

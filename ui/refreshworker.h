@@ -32,6 +32,8 @@ struct RefreshRequest {
 struct RefreshResult {
     quint64 serial = 0;
     QImage keyed;       // the rotated, keyed foreground
+    QString photo;      // the foreground file it was keyed from
+    QString keyNote;    // what the keyer had to say of it, or empty
     QImage background;  // the background layer the composite was built over
     QImage composite;   // full resolution, what Save Image writes
     QImage preview;     // the composite fitted into the preview frame

@@ -1,5 +1,8 @@
 // The window's keying frame. The keyers are thin: each reads the window's controls and hands
 // the image to the engine; the refreshes key through the engine with the same settings.
+#include <QListWidget>
+#include <QTextStream>
+
 #include "app/globals.h"
 #include "keying/keyer.h"
 #include "ui/dialog.h"
@@ -40,6 +43,21 @@ void Dialog::MaskOut9(QImage& img, unsigned int keyColour) {
 void Dialog::MaskOut10(QImage& img, unsigned int keyColour) {
     keying::maskOut10(img, keyColour, keySettings(*ui));
 }
-void Dialog::MaskOutSoft(QImage& img, unsigned int keyColour) {
-    keying::maskOutSoft(img, keyColour, keySettings(*ui));
+void Dialog::MaskOutSoft(QImage& img, unsigned int) {
+    noteKeying(MyGlobal::CurSelection,
+               keying::keyNotesText(keying::keySoft(img, keySettings(*ui))));
+}
+
+void Dialog::noteKeying(const QString& photo, const QString& note) {
+    if (note.isEmpty())
+        return;
+    // Said where the user looks for it: the entry's tooltip, and the log.
+    for (QListWidgetItem* entry : ui->listWidget->findItems(photo, Qt::MatchExactly))
+        if (!entry->toolTip().contains(note))
+            entry->setToolTip(entry->toolTip() + QLatin1Char('\n') + note);
+    if (MyGlobal::log.isOpen()) {
+        QTextStream out(&MyGlobal::log);
+        out << photo << ": " << note << "\n";
+        out.flush();
+    }
 }
