@@ -161,7 +161,9 @@ QImage composePhoto(const QString& foreground, const QImage& background, const O
         *why = QStringLiteral("cannot be composed: out of memory");
         return QImage();
     }
-    keying::keyTurnedPhoto(keyed, o.key);
+    const QString notes = keying::keyNotesText(keying::keyTurnedPhoto(keyed, o.key));
+    if (!notes.isEmpty())
+        *warning = warning->isEmpty() ? notes : *warning + QStringLiteral("; ") + notes;
     const QSize subject = keyed.size() * (o.compose.fgSize / 100.0);
     QImage composite = compose::createComposite(background, keyed, o.offset.x(), o.offset.y(),
                                                 o.transparent, o.compose, cache);

@@ -1,0 +1,171 @@
+#include "keying/soft/backdrop_field.h"
+
+#include <algorithm>
+#include <array>
+
+#include "core/rows.h"
+
+namespace keying::soft {
+
+float typicalBackdropRatio(const Photo& img, bool blue, const SoftKeyParams& p) {
+    constexpr int kBins = 64;
+    int hist[kBins] = {};
+    int total = 0;
+    const int step = std::max(1, std::min(img.width, img.height) / 256);
+    for (int y = 0; y < img.height; y += step) {
+        const quint32* row = img.row(y);
+        for (int x = 0; x < img.width; x += step) {
+            const Channels c = split(row[x], blue);
+            const float e = float(clearExcess(c.r, c.k, c.o));
+            if (float(c.k) < p.typicalMinKey || e <= float(p.typicalMinShare) * float(c.k)) {
+                continue;
+            }
+            ++hist[std::min(kBins - 1, int(e / float(c.k) * kBins))];
+            ++total;
+        }
+    }
+    if (total == 0) {
+        return -1.0f;
+    }
+    int seen = 0;
+    for (int b = 0; b < kBins; ++b) {
+        seen += hist[b];
+        if (double(seen) >= p.typicalQuantile * double(total)) {
+            return (float(b) + 0.5f) / kBins;
+        }
+    }
+    return float(p.typicalFallback);
+}
+
+int sampleStep(const Grid& g, const SoftKeyParams& p) {
+    return std::max(1, g.size / int(p.samplesPerCell));
+}
+
+std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured, float typical,
+                                   const SoftKeyParams& p) {
+    const size_t n = g.cells.size();
+    std::vector<char> dark(n, 0);
+    // How far cell a's colour lies from b's dimmed to a's level, as a share of a's key
+    // channel; at least darkLevel counts as that level, as a dark cell's colour is coarse
+    // (JPEG's chroma steps, noise) and its share would swing.
+    auto chroma = [&](size_t a, size_t b) {
+        const Cell &u = g.cells[a], &v = g.cells[b];
+        const float dim = u.k / v.k;
+        return (std::abs(u.r - dim * v.r) + std::abs(u.o - dim * v.o)) /
+               std::max(u.k, float(p.darkLevel));
+    };
+    // The brightest measured cell within `reach` of each.
+    auto brightest = [&](int cx, int cy, int reach) {
+        size_t bright = size_t(cy) * g.w + cx;
+        for (int y = std::max(0, cy - reach); y <= std::min(g.h - 1, cy + reach); ++y) {
+            for (int x = std::max(0, cx - reach); x <= std::min(g.w - 1, cx + reach); ++x) {
+                const size_t j = size_t(y) * g.w + x;
+                if (measured[j] && g.cells[j].k > g.cells[bright].k) {
+                    bright = j;
+                }
+            }
+        }
+        return bright;
+    };
+    const int reach = int(p.darkReach);
+    std::vector<size_t> stack;
+    std::vector<float> around(n, 0.0f);  // the key channel of the brightest further around
+    for (int cy = 0; cy < g.h; ++cy) {
+        for (int cx = 0; cx < g.w; ++cx) {
+            const size_t i = size_t(cy) * g.w + cx;
+            if (!measured[i]) {
+                continue;
+            }
+            around[i] = g.cells[brightest(cx, cy, int(p.darkAround))].k;
+            const size_t bright = brightest(cx, cy, reach);
+            // Beside a sure backdrop only: one of the typical share, not a mix that passed.
+            const Cell& b = g.cells[bright];
+            const bool sure = clearExcess(b.r, b.k, b.o) >= float(p.darkSureShare) * typical * b.k;
+            if (sure && g.cells[i].k < float(p.darkRatio) * b.k &&
+                chroma(i, bright) > float(p.darkChroma)) {
+                dark[i] = 1;
+                stack.push_back(i);
+            }
+        }
+    }
+    // The rest of such a subject: measured cells of its colour and level joined to it, and
+    // darker than the backdrop further around (so that it cannot spread into the backdrop).
+    while (!stack.empty()) {
+        const size_t i = stack.back();
+        stack.pop_back();
+        const int x = int(i % size_t(g.w)), y = int(i / size_t(g.w));
+        for (int ny = std::max(0, y - 1); ny <= std::min(g.h - 1, y + 1); ++ny) {
+            for (int nx = std::max(0, x - 1); nx <= std::min(g.w - 1, x + 1); ++nx) {
+                const size_t j = size_t(ny) * g.w + nx;
+                const float ratio = g.cells[j].k / g.cells[i].k;
+                if (measured[j] && !dark[j] && ratio > 0.8f && ratio < 1.25f &&
+                    chroma(i, j) < float(p.darkSpread) &&
+                    g.cells[j].k < float(p.darkRatio) * around[j]) {
+                    dark[j] = 1;
+                    stack.push_back(j);
+                }
+            }
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        measured[i] = measured[i] && !dark[i];
+    }
+    return dark;
+}
+
+bool usableBackdrop(float typical, const std::vector<char>& measured, const SoftKeyParams& p) {
+    const auto count = std::count(measured.begin(), measured.end(), char(1));
+    return typical >= float(p.usableShare) && count > 0 &&
+           double(count) >= p.minBackdropCells * double(measured.size());
+}
+
+std::vector<char> measureBackdrop(const Photo& img, bool blue, float typical, Grid& g,
+                                  const SoftKeyParams& p) {
+    std::vector<char> measured(g.cells.size(), 0);
+    const float share = typical < 0.0f ? float(p.typicalFallback) : typical;
+    const float confident = float(p.backdropConfidence) * share;
+    const int step = sampleStep(g, p);
+    const size_t topOneIn = size_t(p.backdropTopOneIn);
+    core::forEachRowBand(g.h, qint64(img.width) * g.size, [&](int by0, int by1) {
+        std::vector<std::array<int, 4>> picked;  // excess, r, k, o
+        for (int by = by0; by < by1; ++by) {
+            for (int bx = 0; bx < g.w; ++bx) {
+                int samples = 0;
+                picked.clear();
+                visitCell(img, g, bx, by, step, blue, [&](Channels c) {
+                    ++samples;
+                    const int e = clearExcess(c.r, c.k, c.o);
+                    if (float(c.k) >= p.backdropMinKey && float(e) >= confident * float(c.k)) {
+                        picked.push_back({e, c.r, c.k, c.o});
+                    }
+                });
+                if (double(picked.size()) < p.cellMinShare * samples || picked.size() < 2) {
+                    continue;
+                }
+                // Any subject lowers the excess: only the samples near the cell's highest
+                // (its top twentieth, as in a thicket few samples are clear backdrop) count.
+                const auto top = picked.begin() + std::ptrdiff_t(picked.size() / topOneIn);
+                std::nth_element(picked.begin(), top, picked.end(),
+                                 [](const auto& a, const auto& b) { return a[0] > b[0]; });
+                const float least =
+                    float((*top)[0]) * float(p.backdropTopRatio) - float(p.backdropTopSlack);
+                double sum[3] = {0, 0, 0};
+                int n = 0;
+                for (const auto& s : picked) {
+                    if (float(s[0]) >= least) {
+                        sum[0] += s[1], sum[1] += s[2], sum[2] += s[3], ++n;
+                    }
+                }
+                if (n == 0) {
+                    continue;
+                }
+                Cell& cell = g.cells[size_t(by) * g.w + bx];
+                cell.r = float(sum[0] / n), cell.k = float(sum[1] / n), cell.o = float(sum[2] / n);
+                measured[size_t(by) * g.w + bx] = 1;
+            }
+        }
+    });
+    return measured;
+}
+
+}  // namespace keying::soft
