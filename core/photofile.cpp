@@ -27,7 +27,10 @@ thread_local QStringList* t_warnings = nullptr;
 QtMessageHandler g_previousHandler = nullptr;
 
 void collectWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    // A colour profile the decoder cannot use is no damage: the loader judges it (see note).
     if (t_warnings && type != QtFatalMsg) {
+        if (qstrcmp(context.category, "qt.gui.icc") == 0)
+            return;
         // Notes (libpng's "known incorrect sRGB profile") are no damage, nor worth a line.
         if ((type == QtWarningMsg || type == QtCriticalMsg) && !t_warnings->contains(text))
             t_warnings->append(text);
@@ -194,15 +197,45 @@ QImage cameraThumbnail(QIODevice* device, const QSize& stored, const QSize& want
               picture));
 }
 
+// `image` turned as the photo's orientation says: mirrored first, then a quarter, keeping its
+// colour space.
+QImage upright(const QImage& image, QImageIOHandler::Transformations turn) {
+    if (image.isNull() || turn == QImageIOHandler::TransformationNone)
+        return image;
+    QImage out = image.mirrored(turn & QImageIOHandler::TransformationMirror,
+                                turn & QImageIOHandler::TransformationFlip);
+    if (turn & QImageIOHandler::TransformationRotate90)
+        out = out.transformed(QTransform().rotate(90));
+    out.setColorSpace(image.colorSpace());
+    return out;
+}
+
+// Metadata lies in the first segments of a photo file.
+constexpr qint64 kMetaBytes = 256 * 1024;
+
+// The colour space and the camera's description of a decoded photo.
+void describe(const PhotoMeta& meta, PhotoLoad* out) {
+    out->camera = meta.camera;
+    if (out->image.isNull())
+        return;
+    bool unusable = false;
+    out->image.setColorSpace(declaredColorSpace(out->image.colorSpace(), meta, &unusable));
+    if (unusable)
+        out->note =
+            QStringLiteral("its colour profile cannot be used; its colours are read as sRGB");
+}
+
 // Decodes the photo upright, as its EXIF orientation says (a portrait shot from a camera held
 // on its side comes in standing). `thumbnail`, when valid, asks for the photo squeezed to that
 // upright size.
 PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
                  const QSize& thumbnail = QSize()) {
     WarningCatcher catcher;
+    const PhotoMeta meta = headerOnly ? PhotoMeta() : readPhotoMeta(device->peek(kMetaBytes));
     QImageReader reader(device);
     reader.setAllocationLimit(kAllocationLimitMB);
-    reader.setAutoTransform(true);
+    // Turned here rather than by the reader, whose turn drops the colour space.
+    reader.setAutoTransform(false);
     if (!reader.canRead())
         return failed(Problem::NotAPhoto);
     PhotoLoad out;
@@ -216,12 +249,8 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
     if (thumbnail.isValid() && stored.isValid()) {  // else `size` comes from the image
         const QSize want = sideways ? thumbnail.transposed() : thumbnail;
         out.image = cameraThumbnail(device, stored, want);
-        if (!out.image.isNull()) {  // turned as the photo is: mirrored first, then a quarter
-            const QImageIOHandler::Transformations turn = reader.transformation();
-            out.image = out.image.mirrored(turn & QImageIOHandler::TransformationMirror,
-                                           turn & QImageIOHandler::TransformationFlip);
-            if (sideways)
-                out.image = out.image.transformed(QTransform().rotate(90));
+        if (!out.image.isNull()) {
+            out.image = upright(out.image, reader.transformation());
             return out;
         }
         // Given the final size (before the turn), Qt's JPEG reader has libjpeg decode at the
@@ -230,6 +259,8 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
         reader.setScaledSize(want);
     }
     const bool read = reader.read(&out.image);
+    describe(meta, &out);
+    out.image = upright(out.image, reader.transformation());
     const QStringList& said = catcher.warnings;
     if (read && said.isEmpty())
         return out;

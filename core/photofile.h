@@ -5,6 +5,8 @@
 #include <QSize>
 #include <QString>
 
+#include "core/photometa.h"
+
 class QIODevice;
 
 // Headers that claim more pixels than this are refused before any pixel is decoded.
@@ -29,13 +31,16 @@ struct PhotoLoad {
     Problem problem = Problem::None;
     QString detail;  // the decoder's words, or the size against the limit
     QSize size;      // upright, from the header, when it was read
+    CameraInfo camera;
+    QString note;  // worth telling, though the photo is usable: a colour profile that is not
 
     bool ok() const { return problem == Problem::None; }
 };
 
 // Decodes the photo at `path`, the format detected from its contents, turned upright as its
-// EXIF orientation says. Only regular files are opened. Warnings of the decoder mark the photo as
-// damaged instead of reaching stderr.
+// EXIF orientation says, its colorSpace() the one it declares (see declaredColorSpace). Only
+// regular files are opened. Warnings of the decoder mark the photo as damaged instead of reaching
+// stderr.
 PhotoLoad readPhoto(const QString& path, qint64 maxPixels = kDefaultMaxPixels);
 
 // The same from an open device (for example a QBuffer).
