@@ -155,6 +155,8 @@ QImage composePhoto(const QString& foreground, const QImage& background, const O
     }
     if (damaged)
         *warning = problemText(load) + QStringLiteral("; written as far as it decodes");
+    if (!load.note.isEmpty())
+        *warning = warning->isEmpty() ? load.note : *warning + QStringLiteral("; ") + load.note;
     QImage keyed = keying::turnPhoto(load.image, o.rotation);
     load.image = QImage();  // at most one full-size copy of the photo is held
     if (keyed.isNull()) {
@@ -209,6 +211,8 @@ Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& s
                 progress.problem(
                     problemLine(o.background,
                                 problemText(load) + QStringLiteral("; used as far as it decodes")));
+            if (!load.note.isEmpty())
+                progress.problem(problemLine(o.background, load.note));
             return compose::backgroundLayer(load.image);
         });
     }

@@ -75,6 +75,8 @@ public:
                 line(problem(m_o.background, problemText(decoded)));
                 return 1;
             }
+            if (!decoded.note.isEmpty())
+                line(problem(m_o.background, decoded.note));
             m_background = compose::backgroundLayer(decoded.image);
         }
 

@@ -301,11 +301,13 @@ QImage backgroundLayer(const QImage& decoded) {
     return decoded.convertToFormat(QImage::Format_ARGB32);
 }
 
-bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y,
+bool layoutComposite(const QImage& photo, const QImage& keyed, int x, int y,
                      const ComposeSettings& s, ComposeCache* cache, CompositeLayout* out) {
-    if (background.isNull() || keyed.isNull() || s.previewSize.isEmpty()) {
+    if (photo.isNull() || keyed.isNull() || s.previewSize.isEmpty()) {
         return false;
     }
+    const QImage background = cache ? cache->backgroundSpace.converted(photo, keyed.colorSpace())
+                                    : inColorSpace(photo, keyed.colorSpace());
     // w = W * P / 100 on 32-bit ints; a product that leaves that range gives no composite.
     const qint64 wProduct = qint64(keyed.width()) * s.fgSize;
     const qint64 hProduct = qint64(keyed.height()) * s.fgSize;
@@ -354,12 +356,15 @@ QImage createComposite(const QImage& background, const QImage& keyed, int x, int
         return QImage();
     }
     if (!fastKinds(l)) {
-        return paintComposite(l);
+        QImage painted = paintComposite(l);
+        painted.setColorSpace(keyed.colorSpace());
+        return painted;
     }
     QImage canvas(l.canvasSize, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull()) {
         return QImage();
     }
+    canvas.setColorSpace(keyed.colorSpace());
     const int cw = canvas.width();
     const QImage& bg = l.background;
     const QImage& fg = l.foreground;
@@ -432,6 +437,7 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
     if (out.isNull()) {
         return QImage();
     }
+    out.setColorSpace(keyed.colorSpace());
     const QImage& bg = l.background;
     const QImage& fg = l.foreground;
     const Kind bgKind = kindOf(bg);

@@ -8,7 +8,8 @@
 
 namespace png {
 
-// Encodes `image` as a PNG stream into `out` (already open for writing). `quality` 0..100 as
+// Encodes `image` as a PNG stream into `out` (already open for writing), its colour space as
+// an sRGB chunk or an iCCP profile. `quality` 0..100 as
 // QImageWriter's: 100 = no compression (fastest), lower = more compression, same pixels.
 // Returns false with the reason in `error` (may be null) when encoding or writing fails.
 //

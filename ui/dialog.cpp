@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include "app/globals.h"
+#include "compose/layerspace.h"
 #include "core/photofile.h"
 #include "png/pngfile.h"
 #include "ui/desktop.h"
@@ -119,8 +120,8 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     const QImage first = loadPhoto(MyGlobal::CurSelection);
     m_scene = new QGraphicsScene();
     if (!first.isNull())
-        m_scene->addPixmap(QPixmap::fromImage(
-            first.scaled(MyGlobal::PrevSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        m_scene->addPixmap(QPixmap::fromImage(compose::forScreen(
+            first.scaled(MyGlobal::PrevSize, Qt::KeepAspectRatio, Qt::SmoothTransformation))));
     ui->graphicsView->showScene(m_scene);
 
     // The working folder's icon first; an installed program has its own in the icon theme.

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "compose/layerspace.h"
 #include "core/photofile.h"
 #include "ui/photonote.h"
 
@@ -69,8 +70,9 @@ void ThumbnailLoader::request(QListWidgetItem* item, const QSize& size) {
         watcher->deleteLater();
         if (owner && at.isValid()) {
             if (QListWidgetItem* entry = owner->itemFromIndex(at)) {
-                entry->setIcon(made.image.isNull() ? QIcon()
-                                                   : QIcon(QPixmap::fromImage(made.image)));
+                entry->setIcon(made.image.isNull()
+                                   ? QIcon()
+                                   : QIcon(QPixmap::fromImage(compose::forScreen(made.image))));
                 entry->setToolTip(entryToolTip(path, made.size, photoProblemNote(made)));
             }
         }
