@@ -197,7 +197,8 @@ QByteArray zlibCompress(const QByteArray& data) {
 
 // IHDR and the chunks Qt's writer puts before the pixels, in its order: iCCP (or sRGB), oFFs,
 // pHYs, then the texts.
-bool writeHeader(const QImage& image, bool alpha, Sink& sink, QString* error) {
+bool writeHeader(const QImage& image, bool alpha, const QByteArray& exif, Sink& sink,
+                 QString* error) {
     static const uchar signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     if (!sink.write(signature, 8))
         return false;
@@ -228,6 +229,9 @@ bool writeHeader(const QImage& image, bool alpha, Sink& sink, QString* error) {
         if (!sink.chunk("iCCP", name + QByteArray(2, '\0') + packed))
             return false;
     }
+
+    if (!exif.isEmpty() && !sink.chunk("eXIf", exif))
+        return false;
 
     const QPoint offset = image.offset();
     if (offset.x() != 0 || offset.y() != 0) {
@@ -581,7 +585,8 @@ bool writeWithQt(const QImage& image, QIODevice* out, int quality, QString* erro
 
 }  // namespace
 
-bool encodePng(const QImage& image, QIODevice* out, int quality, QString* error) {
+bool encodePng(const QImage& image, QIODevice* out, int quality, QString* error,
+               const QByteArray& exif) {
     const QImage::Format f = image.format();
     if (image.isNull() || (f != QImage::Format_ARGB32 && f != QImage::Format_ARGB32_Premultiplied &&
                            f != QImage::Format_RGB32))
@@ -592,7 +597,7 @@ bool encodePng(const QImage& image, QIODevice* out, int quality, QString* error)
     Sink sink(out);
     QString why;
     const int level = zlibLevel(quality);
-    bool ok = writeHeader(image, alpha, sink, &why) &&
+    bool ok = writeHeader(image, alpha, exif, sink, &why) &&
               (level == 0 ? writeStored(image, bpp, sink, &why)
                           : writeDeflated(image, bpp, level, sink, &why)) &&
               sink.chunk("IEND", QByteArray());

@@ -16,6 +16,9 @@ namespace png {
 // Format_ARGB32, Format_ARGB32_Premultiplied and Format_RGB32 take the fast path; every other
 // format is handed to QImageWriter. A text entry whose key has no valid PNG keyword in it (say
 // "   ") is left out; Qt's writer would refuse the whole image for it.
-bool encodePng(const QImage& image, QIODevice* out, int quality, QString* error);
+//
+// `exif`, when given, is written as an eXIf chunk: a TIFF structure of the camera's description.
+bool encodePng(const QImage& image, QIODevice* out, int quality, QString* error,
+               const QByteArray& exif = QByteArray());
 
 }  // namespace png

@@ -13,6 +13,19 @@ QString compositeFileName(const QString& folder, const QString& foreground) {
 
 bool writePng(const QImage& image, const QString& path, int quality, QString* error,
               bool* diskFull) {
+    if (image.isNull()) {
+        if (diskFull)
+            *diskFull = false;
+        if (error)
+            *error = QStringLiteral("The image is empty.");
+        return false;
+    }
+    return writeWhole(
+        path, [&](QIODevice* out, QString* why) { return encodePng(image, out, quality, why); },
+        error, diskFull);
+}
+
+bool writeWhole(const QString& path, const Encode& encode, QString* error, bool* diskFull) {
     QSaveFile file(path);
     bool opened = false;
     if (diskFull)
@@ -25,13 +38,11 @@ bool writePng(const QImage& image, const QString& path, int quality, QString* er
             *error = why;
         return false;
     };
-    if (image.isNull())
-        return fail(QStringLiteral("The image is empty."));
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
     opened = true;
     QString encodeError;
-    if (!encodePng(image, &file, quality, &encodeError)) {
+    if (!encode(&file, &encodeError)) {
         const QString why = file.error() != QFileDevice::NoError ? file.errorString() : encodeError;
         fail(why);
         file.cancelWriting();
