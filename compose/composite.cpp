@@ -289,6 +289,13 @@ std::vector<int> sampleMap(int canvasLen, int previewLen, bool horizontal) {
     return map;
 }
 
+// A composite is the foreground's picture: its colour space and print resolution.
+void describeAs(const QImage& keyed, QImage* composite) {
+    composite->setColorSpace(keyed.colorSpace());
+    composite->setDotsPerMeterX(keyed.dotsPerMeterX());
+    composite->setDotsPerMeterY(keyed.dotsPerMeterY());
+}
+
 // The probe lines take the same path through the scaler as the whole canvas only while every
 // side stays within its 16-bit fixed-point range.
 constexpr int kProbeLimit = 0x7fff;
@@ -357,14 +364,14 @@ QImage createComposite(const QImage& background, const QImage& keyed, int x, int
     }
     if (!fastKinds(l)) {
         QImage painted = paintComposite(l);
-        painted.setColorSpace(keyed.colorSpace());
+        describeAs(keyed, &painted);
         return painted;
     }
     QImage canvas(l.canvasSize, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull()) {
         return QImage();
     }
-    canvas.setColorSpace(keyed.colorSpace());
+    describeAs(keyed, &canvas);
     const int cw = canvas.width();
     const QImage& bg = l.background;
     const QImage& fg = l.foreground;
@@ -437,7 +444,7 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
     if (out.isNull()) {
         return QImage();
     }
-    out.setColorSpace(keyed.colorSpace());
+    describeAs(keyed, &out);
     const QImage& bg = l.background;
     const QImage& fg = l.foreground;
     const Kind bgKind = kindOf(bg);

@@ -85,11 +85,11 @@ struct CompositeLayout {
 bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y,
                      const ComposeSettings& s, ComposeCache* cache, CompositeLayout* out);
 
-// The full-resolution composite, in the keyed image's colour space. Transparent case: the keyed
-// image itself, unchanged. Otherwise a Format_ARGB32_Premultiplied canvas: transparent, background
-// drawn source-over at its aligned position, foreground drawn source-over at the offset scaled from
-// the preview frame. A null input in the non-transparent case, or an empty canvas, gives a null
-// image.
+// The full-resolution composite, in the keyed image's colour space and print resolution.
+// Transparent case: the keyed image itself, unchanged. Otherwise a Format_ARGB32_Premultiplied
+// canvas: transparent, background drawn source-over at its aligned position, foreground drawn
+// source-over at the offset scaled from the preview frame. A null input in the non-transparent
+// case, or an empty canvas, gives a null image.
 QImage createComposite(const QImage& background, const QImage& keyed, int x, int y,
                        bool transparent, const ComposeSettings& s, ComposeCache* cache = nullptr);
 

@@ -368,7 +368,9 @@ QImage PhotoCache::load(const QString& path) {
     const QByteArray stamp = fileStamp(path);
     if (path == m_path && !stamp.isEmpty() && stamp == m_stamp && !m_image.isNull())
         return m_image;
-    m_image = loadPhoto(path);
+    PhotoLoad photo = readPhoto(path);
+    m_image = photo.image;
+    m_camera = photo.camera;
     m_path = path;
     m_stamp = stamp;
     return m_image;

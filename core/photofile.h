@@ -67,8 +67,11 @@ QImage loadPhoto(const QString& path, QString* why = nullptr);
 class PhotoCache {
 public:
     QImage load(const QString& path);
+    // The camera's description of the last photo loaded.
+    const CameraInfo& camera() const { return m_camera; }
     void clear() {
         m_image = QImage();
+        m_camera = CameraInfo();
         m_path.clear();
     }
 
@@ -76,4 +79,5 @@ private:
     QString m_path;
     QByteArray m_stamp;
     QImage m_image;
+    CameraInfo m_camera;
 };

@@ -19,6 +19,7 @@
 #include "app/globals.h"
 #include "compose/layerspace.h"
 #include "core/photofile.h"
+#include "formats/result.h"
 #include "png/pngfile.h"
 #include "ui/desktop.h"
 #include "ui/preset.h"
@@ -423,7 +424,10 @@ void Dialog::Run() {
     }
     const QString file = png::compositeFileName(MyGlobal::outputDir, MyGlobal::CurSelection);
     QString why = tr("There is no composite to save yet.");
-    if (!MyGlobal::ComposImg.isNull() && png::writePng(MyGlobal::ComposImg, file, 100, &why)) {
+    // The camera's description of the shot goes with it, as in the batch tool's results.
+    if (!MyGlobal::ComposImg.isNull() &&
+        formats::writeResult(MyGlobal::ComposImg, m_photo.camera(), file, formats::Format::Png, 100,
+                             &why)) {
         desktop().open(MyGlobal::outputDir);
         desktop().open(file);
     } else {
