@@ -20,8 +20,9 @@ namespace {
 constexpr qint64 kStripBytes = 256 * 1024;
 // Strips compressed before any is written: bounds the compressed bytes held at once.
 constexpr int kStripsPerGroup = 64;
-// libdeflate's level 6: zlib's default ratio at several times its speed.
-constexpr int kLevel = 6;
+// libdeflate's fastest level: on a 24-megapixel composite a quarter larger than level 6, in a
+// third of the time.
+constexpr int kLevel = 1;
 
 constexpr quint16 kNewSubfileType = 254, kWidth = 256, kHeight = 257, kBitsPerSample = 258,
                   kCompression = 259, kPhotometric = 262, kStripOffsets = 273,
