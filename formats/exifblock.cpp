@@ -1,5 +1,8 @@
 #include "formats/exifblock.h"
 
+#include <QColorSpace>
+#include <cmath>
+
 namespace formats {
 
 namespace {
@@ -28,6 +31,17 @@ QList<TiffEntry> exifEntries(const CameraInfo& camera, const ExifImage& image) {
 }
 
 }  // namespace
+
+int dotsPerInch(int dotsPerMetre) {
+    return dotsPerMetre > 0 ? int(std::lround(dotsPerMetre * 0.0254)) : 72;
+}
+
+ExifImage exifImageOf(const QImage& image, bool jpeg, bool withSize) {
+    const QColorSpace cs = image.colorSpace();
+    return {withSize ? image.size() : QSize(),
+            !cs.isValid() || cs == QColorSpace(QColorSpace::SRgb),
+            dotsPerInch(image.dotsPerMeterX()), jpeg};
+}
 
 QList<TiffEntry> cameraEntries(const CameraInfo& camera) {
     QList<TiffEntry> out;

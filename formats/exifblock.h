@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QList>
 #include <QSize>
 
@@ -19,6 +20,12 @@ struct ExifImage {
     int dpi = 72;
     bool jpeg = false;  // a JPEG's EXIF also tells its component order
 };
+
+// Whole dots per inch of a resolution in dots per metre; 72 for none.
+int dotsPerInch(int dotsPerMetre);
+
+// What the EXIF says of `image`; `size` left out when `withSize` is false.
+ExifImage exifImageOf(const QImage& image, bool jpeg, bool withSize = true);
 
 // A TIFF structure ("II", 42, IFD0 with make, model, time and resolution, an EXIF IFD with the
 // times of the shot and the image's description), as JPEG's APP1 holds after "Exif\0\0" and

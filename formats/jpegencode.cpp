@@ -97,10 +97,9 @@ bool run(Encoder* e, const QImage& image, int quality, const QByteArray& exif,
         for (int i = 0; i < c.num_components; ++i)
             c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
     }
-    const int dpm = image.dotsPerMeterX();
-    if (dpm > 0) {
+    if (image.dotsPerMeterX() > 0) {
         c.density_unit = 1;  // dots per inch
-        c.X_density = c.Y_density = UINT16(std::lround(dpm * 0.0254));
+        c.X_density = c.Y_density = UINT16(dotsPerInch(image.dotsPerMeterX()));
     }
     jpeg_start_compress(&c, TRUE);
     if (!exif.isEmpty())
@@ -142,10 +141,7 @@ bool encodeJpeg(const QImage& image, const CameraInfo& camera, int quality, QIOD
         return false;
     }
     const QColorSpace cs = image.colorSpace();
-    const int dpm = image.dotsPerMeterX();
-    const QByteArray exif =
-        exifBlock(camera, {image.size(), !cs.isValid() || cs == QColorSpace(QColorSpace::SRgb),
-                           dpm > 0 ? int(std::lround(dpm * 0.0254)) : 72, true});
+    const QByteArray exif = exifBlock(camera, exifImageOf(image, true));
     const QByteArray profile = cs.isValid() ? cs.iccProfile() : QByteArray();
     auto e = std::make_unique<Encoder>();
     e->out = out;

@@ -1,8 +1,6 @@
 #include "formats/result.h"
 
-#include <QColorSpace>
 #include <QFileInfo>
-#include <cmath>
 
 #include "formats/exifblock.h"
 #include "formats/jpegencode.h"
@@ -11,17 +9,6 @@
 #include "png/pngfile.h"
 
 namespace formats {
-
-namespace {
-
-QByteArray pngExif(const QImage& image, const CameraInfo& camera) {
-    const QColorSpace cs = image.colorSpace();
-    const int dpm = image.dotsPerMeterX();
-    return exifBlock(camera, {image.size(), !cs.isValid() || cs == QColorSpace(QColorSpace::SRgb),
-                              dpm > 0 ? int(std::lround(dpm * 0.0254)) : 72, false});
-}
-
-}  // namespace
 
 QString formatName(Format f) {
     switch (f) {
@@ -75,7 +62,8 @@ bool writeResult(const QImage& image, const CameraInfo& camera, const QString& p
     const auto encode = [&](QIODevice* out, QString* why) {
         switch (f) {
             case Format::Png:
-                return png::encodePng(image, out, quality, why, pngExif(image, camera));
+                return png::encodePng(image, out, quality, why,
+                                      exifBlock(camera, exifImageOf(image, false)));
             case Format::Jpeg:
                 return encodeJpeg(image, camera, quality, out, why);
             case Format::Tiff:

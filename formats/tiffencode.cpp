@@ -122,7 +122,6 @@ bool encodeTiff(const QImage& image, const CameraInfo& camera, QIODevice* out, Q
     }
 
     // 72 dpi unless the image says otherwise.
-    const auto dpi = [](int dpm) { return dpm > 0 ? quint32(std::lround(dpm * 0.0254)) : 72u; };
     QList<TiffEntry> ifd = {
         longEntry(kNewSubfileType, {0}),
         longEntry(kWidth, {quint32(w)}),
@@ -134,8 +133,8 @@ bool encodeTiff(const QImage& image, const CameraInfo& camera, QIODevice* out, Q
         shortEntry(kSamplesPerPixel, {4}),
         longEntry(kRowsPerStrip, {quint32(rowsPerStrip)}),
         longEntry(kStripByteCounts, counts),
-        rationalEntry(kXResolution, dpi(image.dotsPerMeterX()), 1),
-        rationalEntry(kYResolution, dpi(image.dotsPerMeterY()), 1),
+        rationalEntry(kXResolution, quint32(dotsPerInch(image.dotsPerMeterX())), 1),
+        rationalEntry(kYResolution, quint32(dotsPerInch(image.dotsPerMeterY())), 1),
         shortEntry(kPlanarConfig, {kChunky}),
         shortEntry(kResolutionUnit, {kInch}),
         shortEntry(kPredictor, {kHorizontal}),
@@ -145,8 +144,7 @@ bool encodeTiff(const QImage& image, const CameraInfo& camera, QIODevice* out, Q
     const QColorSpace cs = image.colorSpace();
     if (cs.isValid())
         ifd << undefinedEntry(kIccProfile, cs.iccProfile());
-    const ExifImage described{QSize(), cs == QColorSpace(QColorSpace::SRgb),
-                              int(dpi(image.dotsPerMeterX())), false};
+    const ExifImage described = exifImageOf(image, false, false);
     if (!camera.isEmpty())
         ifd << longEntry(kExifIfd, {0});
     const quint32 exifAt = quint32(at) + ifdSize(ifd);
