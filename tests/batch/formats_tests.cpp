@@ -101,6 +101,8 @@ TEST(BatchFormats, EachResultKeepsTheForegroundsSpaceCameraAndPixels) {
                 continue;
             }
             ASSERT_EQ(load.image.size(), png.size());
+            // The print resolution, to the whole dot per inch the format keeps.
+            EXPECT_NEAR(load.image.dotsPerMeterX(), png.dotsPerMeterX(), 20);
             const auto [mean, worst] = difference(load.image, png);
             if (QByteArray(format) == "tiff") {
                 EXPECT_EQ(worst, 0);
