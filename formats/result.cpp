@@ -1,7 +1,5 @@
 #include "formats/result.h"
 
-#include <QFileInfo>
-
 #include "formats/exifblock.h"
 #include "formats/jpegencode.h"
 #include "formats/tiffencode.h"
@@ -53,8 +51,10 @@ bool keepsAlpha(Format f) {
 }
 
 QString resultFileName(const QString& folder, const QString& foreground, Format f) {
-    return folder + QLatin1Char('/') + QFileInfo(foreground).baseName() + QLatin1Char('.') +
-           suffix(f);
+    // The PNG's name, whose stem rule every format shares, with the format's suffix.
+    QString name = png::compositeFileName(folder, foreground);
+    name.chop(3);
+    return name + suffix(f);
 }
 
 bool writeResult(const QImage& image, const CameraInfo& camera, const QString& path, Format f,

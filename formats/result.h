@@ -26,8 +26,8 @@ int defaultQuality(Format f);
 // Whether the format keeps transparency.
 bool keepsAlpha(Format f);
 
-// The file a result of `foreground` gets in `folder`: its name without its folder and without
-// everything from its first "." on, and the format's suffix.
+// The file a result of `foreground` gets in `folder`: the name png::compositeFileName gives,
+// with the format's suffix.
 QString resultFileName(const QString& folder, const QString& foreground, Format f);
 
 // Writes `image` at `path` in format `f` at `quality` (PNG: the image writer's 0..100; JPEG:
