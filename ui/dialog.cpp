@@ -19,7 +19,9 @@
 #include <QUrl>
 
 #include "app/globals.h"
+#include "compose/layerspace.h"
 #include "core/photofile.h"
+#include "formats/result.h"
 #include "png/pngfile.h"
 #include "ui/beside.h"
 #include "ui/desktop.h"
@@ -244,6 +246,7 @@ void Dialog::composeRefresh() {
 void Dialog::showRefresh(const RefreshResult& result) {
     MyGlobal::PrevImg = result.keyed;
     MyGlobal::ComposImg = result.composite;
+    m_shotCamera = result.camera;
     noteKeying(result.photo, result.keyNote);
     // Without a composite the preview is empty, as Save Image will find it.
     ui->graphicsView->showComposite(result.preview, result.background);
@@ -519,8 +522,10 @@ void Dialog::Run() {
     const QString file = png::compositeFileName(MyGlobal::outputDir, MyGlobal::CurSelection);
     QString why = tr("There is no composite to save yet.");
     const QImage composite = MyGlobal::ComposImg;
-    const bool saved = !composite.isNull() && whileAnswering([composite, file, &why] {
-        return png::writePng(composite, file, 100, &why);
+    // The camera's description of the shot goes with it, as in the batch tool's results.
+    const CameraInfo camera = m_shotCamera;
+    const bool saved = !composite.isNull() && whileAnswering([composite, camera, file, &why] {
+        return formats::writeResult(composite, camera, file, formats::Format::Png, 100, &why);
     });
     unsetCursor();
     if (saved) {

@@ -116,6 +116,7 @@ private:
     QPointer<QGraphicsScene> m_scene;  // the first preview scene; the view owns it
     RefreshWorker* m_refresh = nullptr;
     QSet<QString> m_hotTaken;  // hot-folder photos already listed
+    CameraInfo m_shotCamera;   // the camera's description of the shot shown, for Save Image
     // A member, not a child: it goes, with its pending work, before the lists it fills.
     ThumbnailLoader m_thumbnails;
 };

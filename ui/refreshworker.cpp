@@ -142,6 +142,7 @@ void RefreshWorker::start(const RefreshRequest& r, quint64 serial) {
         // Between steps a superseded refresh stops: its result would be dropped anyway.
         out.keyed = caches->keyedPhoto(r);
         out.photo = r.photo;
+        out.camera = caches->photoFile.camera();
         out.keyNote = caches->keyedNote;
         if (*latest != serial)
             return out;

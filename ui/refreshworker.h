@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "compose/composite.h"
+#include "core/photometa.h"
 #include "keying/keyer.h"
 
 // Everything a refresh reads, taken on the GUI thread when it is asked.
@@ -34,6 +35,7 @@ struct RefreshResult {
     QImage keyed;       // the rotated, keyed foreground
     QString photo;      // the foreground file it was keyed from
     QString keyNote;    // what the keyer had to say of it, or empty
+    CameraInfo camera;  // the camera's description of the shot
     QImage background;  // the background layer the composite was built over
     QImage composite;   // full resolution, what Save Image writes
     QImage preview;     // the composite fitted into the preview frame

@@ -13,6 +13,7 @@
 #include <QTextDocument>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "compose/layerspace.h"
 #include "core/photofile.h"
 #include "ui/photonote.h"
 
@@ -126,8 +127,9 @@ void ThumbnailLoader::request(QListWidgetItem* item, const QSize& size) {
             QListWidgetItem* entry = owner->itemFromIndex(at);
             // A photo asked again (rewritten since) takes only its newest thumbnail.
             if (entry && entry->data(kSerialRole).toULongLong() == serial) {
-                entry->setIcon(made.image.isNull() ? QIcon()
-                                                   : QIcon(QPixmap::fromImage(made.image)));
+                entry->setIcon(made.image.isNull()
+                                   ? QIcon()
+                                   : QIcon(QPixmap::fromImage(compose::forScreen(made.image))));
                 entry->setToolTip(entryToolTip(path, made.size, photoProblemNote(made)));
             }
         }

@@ -73,7 +73,7 @@ void Gview::showScene(QGraphicsScene* newScene) {
 
 void Gview::showPreview(const QImage& preview) {
     auto* newScene = new QGraphicsScene();
-    newScene->addPixmap(QPixmap::fromImage(preview));
+    newScene->addPixmap(QPixmap::fromImage(compose::forScreen(preview)));
     showScene(newScene);
 }
 

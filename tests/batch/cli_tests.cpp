@@ -59,6 +59,9 @@ TEST_F(BatchCommand, UsageErrorsNameTheProblemAndWriteNothingTheEndsOfEachRangeA
         {{"--canvas", "square"}, "--canvas must be foreground or background"},
         {{"--bg-scale", "stretch"}, "--bg-scale must be fit or actual"},
         {{"--offset", "1,2,3"}, "--offset must be two whole numbers X,Y"},
+        {{"--format", "gif"}, "--format must be png, jpeg or tiff"},
+        {{"--format", "jpeg", "--quality", "0"}, "--quality of a JPEG must be from 1 to 100"},
+        {{"--format", "jpeg", "--transparent"}, "--format jpeg cannot keep a transparent"},
         {{"--bogus"}, "Unknown option 'bogus'"},
         {{"--magic"}, "Missing value after '--magic'"},
     };

@@ -1,11 +1,14 @@
 // The batch tool's file for a photo and settings is the file "Save Image" writes for them in the
 // window: the real Dialog is driven offscreen with the settings the tool's options name.
+#include <QColorSpace>
 #include <QComboBox>
 #include <QSlider>
 #include <QSpinBox>
 #include <map>
 
 #include "batch_process.h"
+#include "exif_jpeg.h"
+#include "qt_printers.h"
 #include "ui/window_fixture.h"
 
 namespace {
@@ -15,6 +18,7 @@ struct Look {
     const char* foreground;  // a sample photo
     const char* background;  // a sample background
     QStringList options;     // the batch tool's, and what is set in the window
+    bool adobeRgb = false;   // the foreground made an Adobe RGB shot with the camera's EXIF
 };
 
 class SameAsTheWindow : public WindowTest, public ::testing::WithParamInterface<Look> {
@@ -68,7 +72,16 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     installSamples();
     QDir().mkpath(MyGlobal::outputDir);
     const Look look = GetParam();
-    const QImage saved(saveInWindow(look));
+    if (look.adobeRgb) {
+        QImage shot(m_app.filePath(look.foreground));
+        shot.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+        QFile file(m_app.filePath(look.foreground));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(withExifBlock(photos::encoded(shot, "JPG", 95),
+                                 cameraExif("Canon", "EOS R5", "2026:12:05 14:03:27", 0xFFFF)));
+    }
+    const QString savedFile = saveInWindow(look);
+    const QImage saved(savedFile);
     ASSERT_FALSE(saved.isNull());
     const QString out = m_app.filePath("batch");
     QStringList args = look.options + QStringList{"--output-dir", out};
@@ -81,6 +94,14 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     ASSERT_EQ(batch.format(), saved.format());
     ASSERT_EQ(batch.size(), saved.size());
     EXPECT_TRUE(batch == saved) << "pixels differ";
+    // The same file: colour space and camera description included.
+    QFile a(savedFile), b(out + "/" + QFileInfo(look.foreground).baseName() + ".png");
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(a.readAll() == b.readAll());
+    const PhotoLoad load = readPhoto(savedFile);
+    EXPECT_EQ(load.image.colorSpace(),
+              QColorSpace(look.adobeRgb ? QColorSpace::AdobeRgb : QColorSpace::SRgb));
+    EXPECT_EQ(load.camera.model, look.adobeRgb ? QByteArray("EOS R5") : QByteArray());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -105,5 +126,10 @@ INSTANTIATE_TEST_SUITE_P(
                            "blue1.JPG",
                            "Bkg/sky.jpg",
                            {"--magic", "3", "--fine", "10", "--blue", "--transparent", "--rotation",
-                            "270"}}),
+                            "270"}},
+                      Look{"AdobeRgbShotOverAnSrgbBackground",
+                           "1green.JPG",
+                           "Bkg/beach.JPG",
+                           {"--canvas", "background", "--offset", "20,10"},
+                           true}),
     [](const ::testing::TestParamInfo<Look>& info) { return std::string(info.param.name); });

@@ -26,9 +26,14 @@ protected:
         start.canvas = compose::Canvas::Foreground;
         start.align = compose::Align::Center;
         start.previewSize = QSize(415, 345);
-        return reference::composite(
+        QImage want = reference::composite(
             QImage(MyGlobal::CurSelectionBk).convertToFormat(QImage::Format_ARGB32),
             MyGlobal::PrevImg, x, y, false, start);
+        // Composites carry the keyed photo's colour space and print resolution.
+        want.setColorSpace(MyGlobal::PrevImg.colorSpace());
+        want.setDotsPerMeterX(MyGlobal::PrevImg.dotsPerMeterX());
+        want.setDotsPerMeterY(MyGlobal::PrevImg.dotsPerMeterY());
+        return want;
     }
 };
 
