@@ -11,8 +11,8 @@
 #include "batch/runner.h"
 #include "batch/watch.h"
 #include "core/hugepages.h"
-#include "core/rows.h"
 #include "core/startup.h"
+#include "keying/keyer.h"
 
 namespace {
 
@@ -59,7 +59,8 @@ int main(int argc, char* argv[]) {
     if (options.outputDir.isEmpty())
         options.outputDir = startup::outputFolder(QDir::homePath());
 
-    core::shareCoresWith(int(std::min<qsizetype>(options.jobs, options.foregrounds.size())));
+    // For the tests of a keyer that finds no memory: photos of this width fail as it would.
+    keying::failKeyerBuffersAtWidth(qEnvironmentVariableIntValue("MATTORA_FAIL_KEY_WIDTH"));
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     if (!options.watchDir.isEmpty())

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/photonames.h"
+
 namespace {
 
 // A 100-megapixel photo decodes to 400 MB of 32-bit pixels; allow well beyond that while
@@ -298,7 +300,8 @@ QString problemText(const PhotoLoad& load) {
         case Problem::Unreadable:
             return QStringLiteral("cannot be read: ") + load.detail;
         case Problem::NotAPhoto:
-            return QStringLiteral("not a photo in a format we read (JPEG, PNG, TIFF, BMP, XPM)");
+            return QStringLiteral("not a photo in a format we read (%1)")
+                .arg(core::readableFormats());
         case Problem::Damaged:
             return load.detail.isEmpty() ? QStringLiteral("damaged")
                                          : QStringLiteral("damaged: ") + load.detail;

@@ -7,10 +7,6 @@
 
 namespace png {
 
-QString compositeFileName(const QString& folder, const QString& foreground) {
-    return folder + QLatin1Char('/') + QFileInfo(foreground).baseName() + QStringLiteral(".png");
-}
-
 bool writePng(const QImage& image, const QString& path, int quality, QString* error,
               bool* diskFull) {
     QSaveFile file(path);

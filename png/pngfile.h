@@ -6,10 +6,6 @@
 
 namespace png {
 
-// The file a composite of `foreground` gets in `folder`: the foreground's name without its
-// folder and without everything from its first "." on, with ".png".
-QString compositeFileName(const QString& folder, const QString& foreground);
-
 // Writes `image` as PNG (8 bits per channel with alpha) at the image writer's `quality`.
 // The file appears whole or not at all: an earlier file of that name stays in place until the
 // new one is complete. On failure returns false and says why in `error`; `diskFull` (when

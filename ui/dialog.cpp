@@ -18,6 +18,7 @@
 
 #include "app/globals.h"
 #include "core/photofile.h"
+#include "core/photonames.h"
 #include "png/pngfile.h"
 #include "ui/desktop.h"
 #include "ui/preset.h"
@@ -32,10 +33,7 @@ const QSize kStartupThumbnail(64, 64);
 const QSize kAddedThumbnail(74, 64);
 
 // The photo files of the hot folder and of dropped folders, in any letter case.
-const QStringList kPhotoPatterns = {QStringLiteral("*.xpm"),  QStringLiteral("*.png"),
-                                    QStringLiteral("*.bmp"),  QStringLiteral("*.tif"),
-                                    QStringLiteral("*.tiff"), QStringLiteral("*.jpg"),
-                                    QStringLiteral("*.jpeg")};
+const QStringList& kPhotoPatterns = core::photoNamePatterns();
 
 // The photos a drag carries: dropped photo files in their order, a dropped folder's photos
 // in name order; anything else is skipped.
@@ -288,7 +286,7 @@ void Dialog::sendRelease() {
 
 QStringList Dialog::choosePhotos() {
     return desktop().chooseFiles(this, QStringLiteral("Select Files for Keying"), photoFolder(),
-                                 tr("Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)"));
+                                 core::photoFileFilter(tr("Images")));
 }
 
 QListWidgetItem* Dialog::addEntry(QListWidget* list, const QString& path, const QSize& size) {
@@ -420,9 +418,29 @@ void Dialog::Run() {
         addfiles();
         return;
     }
-    const QString file = png::compositeFileName(MyGlobal::outputDir, MyGlobal::CurSelection);
-    QString why = tr("There is no composite to save yet.");
-    if (!MyGlobal::ComposImg.isNull() && png::writePng(MyGlobal::ComposImg, file, 100, &why)) {
+    // A result of another photo of the same name, or the foreground or background itself
+    // lying in the output folder, is kept: the result then takes the next numbered name.
+    const QString fg = core::sourceName(MyGlobal::CurSelection),
+                  bg = core::sourceName(MyGlobal::CurSelectionBk);
+    const core::ResultSlot slot =
+        core::resultSlot(MyGlobal::outputDir, MyGlobal::CurSelection, [&](const QString& path) {
+            const QString key = core::sourceName(path);
+            return key == fg || key == bg ? key : QString();
+        });
+    const QString file = slot.path.isEmpty() ? slot.first : slot.path;
+    QString why =
+        slot.path.isEmpty() ? core::slotNote(slot) : tr("There is no composite to save yet.");
+    if (!slot.path.isEmpty() && !MyGlobal::ComposImg.isNull()) {
+        MyGlobal::ComposImg.setText(QString::fromLatin1(core::kSourceKey), fg);
+        MyGlobal::ComposImg.setText(QString::fromLatin1(core::kVersionKey), core::photoVersion(fg));
+    }
+    if (!slot.path.isEmpty() && !MyGlobal::ComposImg.isNull() &&
+        png::writePng(MyGlobal::ComposImg, file, 100, &why)) {
+        if (slot.why != core::ResultSlot::First::Free)
+            desktop().warn(this, tr("Save Image"),
+                           tr("The image was saved as %1, not %2:\n\n%3")
+                               .arg(QFileInfo(file).fileName(), QFileInfo(slot.first).fileName(),
+                                    core::slotNote(slot)));
         desktop().open(MyGlobal::outputDir);
         desktop().open(file);
     } else {

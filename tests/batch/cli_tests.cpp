@@ -28,10 +28,10 @@ protected:
         return file;
     }
     // A run over a studio-shot background unless the arguments say otherwise.
-    BatchResult run(QStringList args, bool background = true) {
+    BatchResult run(QStringList args, bool background = true, const QStringList& env = {}) {
         if (background)
             args.prepend(photo("bg.png", QSize(240, 180))), args.prepend("--background");
-        return runBatchTool(args, path("home"));
+        return runBatchTool(args, path("home"), env);
     }
     static QStringList written(const QString& dir) {
         return QDir(dir).entryList({"*.png"}, QDir::Files, QDir::Name);
@@ -98,7 +98,7 @@ TEST_F(BatchCommand, EachBadFileIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
     QDir(m_dir.path()).mkdir("folder.jpg");
     const QString out = path("out"), first = photo("a/shot.png"),
                   second = photo("b/shot.jpg", QSize(90, 60));
-    QList<std::pair<QString, const char*>> cases = {
+    QList<std::pair<QString, QString>> cases = {
         {writeFile(path("cut1.jpg"), jpeg.left(1500)), "cannot be read: damaged: "},
         {writeFile(path("cut2.jpg"), jpeg.left(jpeg.size() * 2 / 3)), "damaged: Corrupt JPEG data"},
         {writeFile(path("cut3.png"), png.left(png.size() / 2)), "damaged"},
@@ -108,8 +108,9 @@ TEST_F(BatchCommand, EachBadFileIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
         {path("folder.jpg"), "is a folder"},
         {path("gone.jpg"), "no such file"},
         {writeFile(path("notes.jpg"), "shopping list"), "not a photo in a format we read"},
-        {second, "not written"},                   // its result would replace the first's
-        {photo("out/studio.png"), "not written"},  // its result would replace it
+        // Neither the first photo's result nor a photo in the output folder is replaced.
+        {second, "shot.png holds the result of " + first + "; written as shot-2.png"},
+        {photo("out/studio.png"), "studio.png is a photo in use"},
     };
     if (::geteuid() != 0) {  // root reads it anyway
         cases.append({writeFile(path("secret.jpg"), jpeg), "permission denied"});
@@ -121,21 +122,23 @@ TEST_F(BatchCommand, EachBadFileIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
     const BatchResult r = run(args << photo("good2.jpg"));
     SCOPED_TRACE(r.err.toStdString());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(written(out), (QStringList{"good1.png", "good2.png", "shot.png", "studio.png"}));
+    EXPECT_EQ(written(out), (QStringList{"good1.png", "good2.png", "shot-2.png", "shot.png",
+                                         "studio-2.png", "studio.png"}));
     EXPECT_EQ(QImage(out + "/shot.png").size(), QSize(160, 120)) << "the first photo's result";
+    EXPECT_EQ(QImage(out + "/shot-2.png").size(), QSize(90, 60));
     EXPECT_EQ(QImage(out + "/studio.png"),
               photos::studioShot(160, 120).convertToFormat(QImage::Format_RGB32));
     const QStringList e = r.errLines();
     for (const auto& [file, reason] : cases)
-        EXPECT_EQ(e.filter("mattora-batch: " + file + ": ").filter(reason).size(), 1) << reason;
-    EXPECT_EQ(e.filter(second + ": not written").filter(first).size(), 1);
+        EXPECT_EQ(e.filter("mattora-batch: " + file + ": ").filter(reason).size(), 1)
+            << reason.toStdString();
     // One line a photo as it ends, "[done/total]", then the summary. (libpng writes its own
     // errors to stderr in two pieces, so one of ours may follow such a message on its line.)
     const int total = int(cases.size()) + 3;
     EXPECT_EQ(e.filter(QRegularExpression(QStringLiteral("\\[\\d+/%1\\] ").arg(total))).size(),
               total);
     EXPECT_EQ(e.filter("] " + path("good1.png") + " -> " + out + "/good1.png").size(), 1);
-    EXPECT_TRUE(e.last().startsWith(QStringLiteral("3 written, %1 failed, ").arg(total - 3)) &&
+    EXPECT_TRUE(e.last().startsWith(QStringLiteral("5 written, %1 failed, ").arg(total - 5)) &&
                 e.last().endsWith(" seconds"));
 
     // No background, or no output folder: every photo fails, nothing is written.
@@ -189,4 +192,105 @@ TEST_F(BatchCommand, AFullDiskStopsTheRunAndCountsThePhotosNotBegun) {
     EXPECT_EQ(r.errLines().last(),
               "mattora-batch: stopped, no space left in " + out + "; 4 of 6 photos not begun")
         << r.err.toStdString();
+}
+
+TEST_F(BatchCommand, AResultIsNamedAfterTheWholeNameAndNeverReplacesAnotherPhotosResult) {
+    const QString out = path("out");
+    const QString a = photo("a/shot.png"), b = photo("b/shot.jpg", QSize(90, 60)),
+                  c = photo("c/shot.bmp", QSize(50, 40));
+    const QString bg = photo("out/backdrop.png", QSize(240, 180));
+    const QByteArray stranger = readFile(photo("out/plain.png", QSize(30, 20)));
+    const struct {
+        const char* what;
+        QStringList photos;
+        QStringList results;  // the output folder afterwards
+        QStringList lines;    // each once on stderr
+    } cases[] = {
+        {"the whole name but the last suffix",
+         {photo("gala.2026.12.05.001.jpg"), photo("gala.2026.12.05.002.jpg"),
+          photo("IMG_0001.JPG")},
+         {"IMG_0001.png", "backdrop.png", "gala.2026.12.05.001.png", "gala.2026.12.05.002.png",
+          "plain.png"},
+         {}},
+        {"two photos of one name: both kept, the line names both",
+         {a, b},
+         {"IMG_0001.png", "backdrop.png", "gala.2026.12.05.001.png", "gala.2026.12.05.002.png",
+          "plain.png", "shot-2.png", "shot.png"},
+         {b + ": shot.png holds the result of " + a + "; written as shot-2.png"}},
+        {"again: each photo replaces its own result, nothing more is numbered",
+         {b, a},
+         {"IMG_0001.png", "backdrop.png", "gala.2026.12.05.001.png", "gala.2026.12.05.002.png",
+          "plain.png", "shot-2.png", "shot.png"},
+         {b + ": shot.png holds the result of " + a + "; written as shot-2.png"}},
+        {"a third photo of that name takes the next number",
+         {c},
+         {"IMG_0001.png", "backdrop.png", "gala.2026.12.05.001.png", "gala.2026.12.05.002.png",
+          "plain.png", "shot-2.png", "shot-3.png", "shot.png"},
+         {c + ": shot.png holds the result of " + a + "; written as shot-3.png"}},
+        {"neither the background nor a file that is no result is replaced",
+         {photo("in/backdrop.jpg"), photo("in/plain.jpg")},
+         {"IMG_0001.png", "backdrop-2.png", "backdrop.png", "gala.2026.12.05.001.png",
+          "gala.2026.12.05.002.png", "plain-2.png", "plain.png", "shot-2.png", "shot-3.png",
+          "shot.png"},
+         {path("in/backdrop.jpg") + ": backdrop.png is a photo in use (" + bg +
+              "); written as backdrop-2.png",
+          path("in/plain.jpg") +
+              ": plain.png is a file that is not a result of this photo; written as "
+              "plain-2.png"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const BatchResult r = runBatchTool(
+            QStringList{"--background", bg, "--output-dir", out, "--jobs", "2"} + c.photos,
+            path("home"));
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(written(out), c.results);
+        EXPECT_EQ(r.errLines().filter("written as").size(), c.lines.size()) << r.err.toStdString();
+        for (const QString& l : c.lines)
+            EXPECT_EQ(r.errLines().filter("mattora-batch: " + l).size(), 1) << l.toStdString();
+    }
+    EXPECT_EQ(readFile(out + "/plain.png"), stranger);
+    EXPECT_EQ(QImage(out + "/backdrop.png").size(), QSize(240, 180)) << "the background is intact";
+    // Each result records the photo it was made from.
+    const std::pair<const char*, QString> sources[] = {
+        {"shot.png", a}, {"shot-2.png", b}, {"shot-3.png", c}};
+    for (const auto& [result, source] : sources)
+        EXPECT_EQ(QImage(out + "/" + result).text("Source photo"), source) << result;
+}
+
+TEST_F(BatchCommand, AnyNumberOfJobsWritesTheSameBytesAndAPhotoOutOfMemoryFailsAlone) {
+    QStringList photos;
+    for (int i = 0; i < 6; ++i)
+        photos << photo(QStringLiteral("p%1.png").arg(i), QSize(160 + 8 * i, 120));
+    const QString starved = photo("starved.png", QSize(123, 90));
+    const struct {
+        QStringList args;
+        QStringList env;
+        int status;
+        int outOfMemory;  // "starved.png: ... out of memory" lines
+    } cases[] = {
+        {{"--jobs", "1"}, {}, 0, 0},
+        {{"--jobs", "2"}, {}, 0, 0},
+        {{"--jobs", "4", "--magic", "10"}, {}, 0, 0},
+        {{"--jobs", "1"}, {"MATTORA_FAIL_KEY_WIDTH=123"}, 1, 1},
+        {{"--jobs", "4", "--magic", "10"}, {"MATTORA_FAIL_KEY_WIDTH=123"}, 1, 1},
+    };
+    QHash<QString, QByteArray> first;  // result -> bytes, per keyer
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.args + c.env).join(' ').toStdString());
+        const QString out = path("out-" + (c.args + c.env).join('-'));
+        const BatchResult r = run(
+            c.args + QStringList{"--output-dir", out} + photos + QStringList{starved}, true, c.env);
+        EXPECT_EQ(r.status, c.status) << r.err.toStdString();
+        EXPECT_EQ(r.errLines().filter(starved + ": cannot be composed: out of memory").size(),
+                  c.outOfMemory);
+        EXPECT_EQ(written(out).size(), photos.size() + 1 - c.outOfMemory);
+        for (const QString& name : written(out)) {
+            const QString key = (c.args.contains("10") ? "soft/" : "") + name;
+            const QByteArray bytes = readFile(out + "/" + name);
+            if (!first.contains(key))
+                first.insert(key, bytes);
+            EXPECT_EQ(bytes, first.value(key)) << name.toStdString();
+        }
+    }
 }

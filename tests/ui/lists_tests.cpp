@@ -129,7 +129,7 @@ TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
         {makePhoto("p/red.png", QSize(900, 600), qRgb(220, 0, 0)), qRgb(220, 0, 0),
          "900 × 600 pixels"},
         {write("junk.jpg", "not a photo"), 0,
-         "Not a photo in a format we read (JPEG, PNG, TIFF, BMP, XPM)"},
+         "Not a photo in a format we read (JPEG, TIFF, BMP, PNG, XPM)"},
         {makePhoto("p/blue.bmp", QSize(30, 70), qRgb(0, 0, 230)), qRgb(0, 0, 230),
          "30 × 70 pixels"},
         {write("cut.jpg", full.left(full.size() / 2)), 1,
