@@ -107,14 +107,18 @@ bool sameFileAndSize(const QString& version, const QString& other) {
 
 namespace {
 
-// The text entries of a PNG file that come before its pixels (where results keep theirs):
-// tEXt, and iTXt uncompressed. Read by hand, as only these few bytes are wanted and a file that
-// is no PNG at all must give nothing, not a decoder's complaint.
+// The text entries of a PNG file that come before its pixels (where results keep theirs): tEXt,
+// zTXt and iTXt. Read by hand, as only these few bytes are wanted and a file that is no PNG at
+// all must give nothing, not a decoder's complaint.
 QHash<QString, QString> leadingTexts(QFile& file) {
     QHash<QString, QString> texts;
     const QByteArray head = file.read(256 * 1024);
     if (!head.startsWith("\x89PNG\r\n\x1a\n"))
         return texts;
+    // A zlib stream, as qUncompress takes it: after a size hint, which it grows past as needed.
+    const auto inflate = [](const QByteArray& z) {
+        return qUncompress(QByteArray("\0\0\x10\0", 4) + z);
+    };
     for (qsizetype at = 8; at + 12 <= head.size();) {
         const quint32 length = quint32(quint8(head[at])) << 24 |
                                quint32(quint8(head[at + 1])) << 16 |
@@ -124,15 +128,19 @@ QHash<QString, QString> leadingTexts(QFile& file) {
             break;
         const QByteArray data = head.mid(at + 8, qsizetype(length));
         const qsizetype nul = data.indexOf('\0');
-        if (type == "tEXt" && nul > 0) {
-            texts.insert(QString::fromLatin1(data.left(nul)),
-                         QString::fromLatin1(data.mid(nul + 1)));
-        } else if (type == "iTXt" && nul > 0 && nul + 2 < data.size() && data[nul + 1] == 0) {
+        const QString key = QString::fromLatin1(data.left(nul));
+        if (nul <= 0) {
+            // no keyword: no text entry
+        } else if (type == "tEXt") {
+            texts.insert(key, QString::fromLatin1(data.mid(nul + 1)));
+        } else if (type == "zTXt" && nul + 1 < data.size() && data[nul + 1] == 0) {
+            texts.insert(key, QString::fromLatin1(inflate(data.mid(nul + 2))));
+        } else if (type == "iTXt" && nul + 2 < data.size() && data[nul + 2] == 0) {
             const qsizetype language = data.indexOf('\0', nul + 3);
             const qsizetype translated = language < 0 ? -1 : data.indexOf('\0', language + 1);
+            const QByteArray text = data.mid(translated + 1);
             if (translated >= 0)
-                texts.insert(QString::fromLatin1(data.left(nul)),
-                             QString::fromUtf8(data.mid(translated + 1)));
+                texts.insert(key, QString::fromUtf8(data[nul + 1] ? inflate(text) : text));
         }
         at += 12 + qsizetype(length);
     }
