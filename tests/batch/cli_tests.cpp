@@ -2,14 +2,17 @@
 // its reason while the good photos of the same run are written, a full disk, and its reports.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "batch_process.h"
 #include "exif_jpeg.h"
@@ -293,4 +296,50 @@ TEST_F(BatchCommand, AnyNumberOfJobsWritesTheSameBytesAndAPhotoOutOfMemoryFailsA
             EXPECT_EQ(bytes, first.value(key)) << name.toStdString();
         }
     }
+}
+
+TEST_F(BatchCommand, ASecondSignalEndsAtOnceAndLeavesNoTemporaryFile) {
+    const QString big = photo("big.png", QSize(3000, 2000)), out = path("out");
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        QDir(out).removeRecursively();
+        QProcess p;
+        startBatchTool(p, {"--transparent", "--quality", "0", "--output-dir", out, big},
+                       path("home"));
+        ASSERT_TRUE(p.waitForStarted());
+        // Once the result is being written (a file below `out` is open in the program): the
+        // first signal lets it finish, the second not.
+        const QString fds = QStringLiteral("/proc/%1/fd/").arg(p.processId());
+        const auto writing = [&] {
+            for (const QString& fd : QDir(fds).entryList(QDir::Files | QDir::System))
+                if (QFile::symLinkTarget(fds + fd).startsWith(out + "/") &&
+                    !QFile::symLinkTarget(fds + fd).contains(".mattora-batch-"))  // the probe
+                    return true;
+            return false;
+        };
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 20000 && p.state() == QProcess::Running && !writing())
+            QThread::msleep(1);
+        ::kill(pid_t(p.processId()), signal);
+        QThread::msleep(20);
+        ::kill(pid_t(p.processId()), signal);
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, 128 + signal);
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList())
+            << "neither a temporary file nor a result";
+    }
+}
+
+TEST_F(BatchCommand, TheKeyersDebugLineShowsOnlyWithVerbose) {
+    const QString a = photo("a.png"), b = photo("b.png");
+    const std::pair<QStringList, int> cases[] = {
+        {{"--magic", "8"}, 0}, {{"--magic", "8", "--verbose"}, 2}, {{"--verbose"}, 0}};
+    for (const auto& [args, lines] : cases) {
+        const BatchResult r = run(args + QStringList{"--output-dir", path("out"), a, b});
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(r.errLines().filter("Running Maskout9").size(), lines)
+            << args.join(' ').toStdString();
+    }
+    EXPECT_TRUE(run({"--recursive", a}).errLines().value(0).contains("--recursive needs --watch"));
 }
