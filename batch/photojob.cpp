@@ -92,6 +92,10 @@ void MemoryGate::leave(qint64 bytes) {
 }
 
 qint64 memoryBudget() {
+    bool set = false;
+    const qint64 mb = qEnvironmentVariableIntValue("MATTORA_MEMORY_BUDGET_MB", &set);
+    if (set && mb > 0)
+        return mb << 20;
     QFile meminfo(QStringLiteral("/proc/meminfo"));
     if (meminfo.open(QIODevice::ReadOnly)) {
         for (const QByteArray& line : meminfo.readAll().split('\n')) {
@@ -140,6 +144,10 @@ JobResult runPhotoJob(const QString& photo, const QString& output, const JobShar
                       compose::ComposeCache* cache) {
     JobResult out;
     const JobSettings& s = shared.settings;
+    // Taken before the file is first opened: a photo replaced while it is keyed is then seen as
+    // a new version.
+    out.version = core::photoVersion(photo);
+    out.digest = core::photoDigest(photo);
     const PhotoLoad header = readPhotoHeader(photo, s.maxPixels);
     if (!header.ok()) {
         out.readProblem = header.problem;
@@ -151,9 +159,6 @@ JobResult runPhotoJob(const QString& photo, const QString& output, const JobShar
         out.outcome = JobResult::Outcome::NotBegun;
         return out;
     }
-    // Taken before the read: a photo replaced while it is keyed is then seen as a new version.
-    out.version = core::photoVersion(photo);
-    out.digest = core::photoDigest(photo);
     try {
         QImage composite = composePhoto(photo, shared, cache, &out);
         if (!composite.isNull()) {

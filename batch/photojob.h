@@ -44,7 +44,8 @@ private:
     qint64 m_held = 0;
 };
 
-// Bytes of memory a run may hold in photos: half of what the system has available.
+// Bytes of memory a run may hold in photos: half of what the system has available, or
+// MATTORA_MEMORY_BUDGET_MB megabytes when that is set.
 qint64 memoryBudget();
 
 // Bytes one photo of `photo` pixels (as its header gives them) holds at the peak of its stages

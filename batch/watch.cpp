@@ -428,7 +428,8 @@ private:
             e.inFlight = true;
             ++m_inFlight;
             m_pool.start([this, path, output = slot.path] {
-                compose::ComposeCache cache;
+                // Each worker keeps the background scaled for the last photo, as in a plain run.
+                thread_local compose::ComposeCache cache;
                 const JobResult r = runPhotoJob(path, output, m_shared, &cache);
                 QMetaObject::invokeMethod(
                     &m_context, [this, path, output, r] { finished(path, output, r); },

@@ -93,9 +93,18 @@ QString photoVersion(const QString& path) {
 }
 
 QString photoDigest(const QString& path) {
-    QFile file(path);
+    // Regular files only: opening a pipe named like a photo would wait for a writer for good.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    QFile file;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return QString();
+    }
     QCryptographicHash hash(QCryptographicHash::Md5);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    if (!hash.addData(&file))
         return QString();
     return QString::fromLatin1(hash.result().toHex());
 }

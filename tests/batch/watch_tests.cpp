@@ -227,6 +227,19 @@ TEST(WatchFolder, EachCompletePhotoIsDoneOnceNothingIsOverwrittenAndASignalEndsW
          {},
          false,
          true},
+        {"memory for one photo at a time: they wait their turn and all are written",
+         {"--jobs", "3"},
+         {},
+         [&] {
+             for (const char* name : {"/m1.png", "/m2.png", "/m3.png"})  // 1.4 MB each at work
+                 write(hot + name, shot(name, QSize(400, 300)));
+         },
+         "m1.png m2.png m3.png",
+         3,
+         {},
+         SIGINT,
+         kSettleMs,
+         {"MATTORA_MEMORY_BUDGET_MB=1"}},
         {"the output folder removed: made again, the photo written",
          {},
          {},
@@ -282,4 +295,50 @@ TEST(WatchFolder, EachCompletePhotoIsDoneOnceNothingIsOverwrittenAndASignalEndsW
                 EXPECT_EQ(readFile(out + "/" + f), before.value(f)) << f.toStdString();
         }
     }
+}
+
+TEST(WatchFolder, APhotoReplacedWhileItIsKeyedIsKeyedAgain) {
+    QTemporaryDir dir;
+    const QString hot = dir.filePath("hot"), out = dir.filePath("out");
+    ASSERT_TRUE(QDir().mkpath(hot) && QDir().mkpath(out));
+    const QByteArray first = photos::encoded(photos::studioShot(3000, 2000), "PNG"),
+                     second = shot("x.png", QSize(160, 120));
+    QProcess p;
+    p.setReadChannel(QProcess::StandardError);
+    startBatchTool(p, {"--transparent", "--output-dir", out, "--watch", hot},
+                   dir.filePath("home"), {"MATTORA_WATCH_SETTLE_MS=" + QString::number(kSettleMs)});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray err;
+    while (!err.contains("watching") && p.waitForReadyRead(5000))
+        err += p.readAllStandardError();
+    write(dir.filePath("stage.png"), first);
+    ASSERT_EQ(std::rename(QFile::encodeName(dir.filePath("stage.png")).constData(),
+                          QFile::encodeName(hot + "/p.png").constData()),
+              0);  // over the photo there, as a copy tool renames its finished file
+    // Once the watch is reading the first version, the second takes its place.
+    const QString fds = QStringLiteral("/proc/%1/fd/").arg(p.processId());
+    const auto reading = [&] {
+        for (const QString& fd : QDir(fds).entryList(QDir::Files | QDir::System))
+            if (QFile::symLinkTarget(fds + fd) == hot + "/p.png")
+                return true;
+        return false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 20000 && !reading())
+        QThread::msleep(1);
+    write(dir.filePath("stage.png"), second);
+    ASSERT_EQ(std::rename(QFile::encodeName(dir.filePath("stage.png")).constData(),
+                          QFile::encodeName(hot + "/p.png").constData()),
+              0);  // over the photo there, as a copy tool renames its finished file
+    while (clock.elapsed() < 40000 && err.count("\n[") < 2)
+        if (p.waitForReadyRead(100))
+            err += p.readAllStandardError();
+    QThread::msleep(kSettleMs * 4);
+    ::kill(pid_t(p.processId()), SIGINT);
+    p.waitForFinished(20000);
+    err += p.readAllStandardError();
+    SCOPED_TRACE(err.toStdString());
+    EXPECT_EQ(err.count("\n["), 2) << "keyed twice, once for each version";
+    EXPECT_EQ(QImage(out + "/p.png").size(), QSize(160, 120)) << "the result is the second's";
 }
