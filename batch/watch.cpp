@@ -25,6 +25,7 @@
 #endif
 
 #include "batch/photojob.h"
+#include "batch/terminaltext.h"
 #include "core/photonames.h"
 
 namespace batch {
@@ -67,6 +68,10 @@ public:
 
     int run() {
         m_clock.start();
+        if (QFileInfo::exists(m_dir) && !QFileInfo(m_dir).isDir()) {
+            line(problemLine(m_dir, QStringLiteral("not a folder")));
+            return 2;
+        }
         if (!QDir().mkpath(m_outDir)) {
             line(problemLine(m_outDir, QStringLiteral("the output folder cannot be created")));
             return 1;
@@ -147,12 +152,12 @@ private:
         if (m_terminal)
             put(QStringLiteral("\r%1 done, watching %2\x1b[K")
                     .arg(m_written + m_failed)
-                    .arg(QDir::toNativeSeparators(m_dir)));
+                    .arg(terminalText(QDir::toNativeSeparators(m_dir))));
     }
     // A line stays above the status line.
     void line(const QString& text) {
         clearStatus();
-        put(text + QLatin1Char('\n'));
+        put(terminalText(text) + QLatin1Char('\n'));
         drawStatus();
     }
 

@@ -8,6 +8,8 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QListWidgetItem>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -20,9 +22,11 @@
 #include "core/photofile.h"
 #include "core/photonames.h"
 #include "png/pngfile.h"
+#include "ui/beside.h"
 #include "ui/desktop.h"
 #include "ui/preset.h"
 #include "ui/settlewatch.h"
+#include "ui/windowsettings.h"
 #include "ui_dialog.h"
 
 namespace {
@@ -35,16 +39,12 @@ const QSize kAddedThumbnail(74, 64);
 // The photo files of the hot folder and of dropped folders, in any letter case.
 const QStringList& kPhotoPatterns = core::photoNamePatterns();
 
-// The photos a drag carries: dropped photo files in their order, a dropped folder's photos
-// in name order; anything else is skipped.
-QStringList droppedPhotos(const QMimeData* data) {
+// The photos among `paths`: photo files in their order, a folder's photos in name order. What
+// is neither goes to `left` when given.
+QStringList photosAmong(const QStringList& paths, QStringList* left = nullptr) {
     QStringList photos;
-    if (!data || !data->hasUrls())
-        return photos;
-    for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QFileInfo info(url.toLocalFile());
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
         if (info.isDir()) {
             const QDir folder(info.absoluteFilePath());
             for (const QString& name :
@@ -52,9 +52,21 @@ QStringList droppedPhotos(const QMimeData* data) {
                 photos << folder.filePath(name);
         } else if (info.isFile() && QDir::match(kPhotoPatterns, info.fileName())) {
             photos << info.absoluteFilePath();
+        } else if (left) {
+            *left << path;
         }
     }
     return photos;
+}
+
+// The photos a drag carries; anything else is skipped.
+QStringList droppedPhotos(const QMimeData* data) {
+    QStringList paths;
+    if (data && data->hasUrls())
+        for (const QUrl& url : data->urls())
+            if (url.isLocalFile())
+                paths << url.toLocalFile();
+    return photosAmong(paths);
 }
 
 // Entries as wide as the list, whatever the length of their path, so that a long path is
@@ -87,13 +99,42 @@ bool acceptCopy(QDropEvent* event, bool usable) {
     return false;
 }
 
+// Shrinks a label's font until its text fits its width, so that a title keeps its place and
+// shows whole whatever the font and resolution.
+void fitText(QLabel* label, qreal pointSize) {
+    QFont font = label->font();
+    font.setPointSizeF(pointSize);
+    const int room = label->contentsRect().width();
+    while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(label->text()) > room)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    label->setFont(font);
+}
+
 }  // namespace
+
+void Dialog::fitTitles() {
+    for (QLabel* title : {ui->label_3, ui->label})
+        fitText(title, font().pointSizeF());
+}
 
 Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags), ui(new Ui_Dialog) {
     ui->setupUi(this);
+    m_refresh = new RefreshWorker(this);
+    connect(m_refresh, &RefreshWorker::ready, this, &Dialog::showRefresh);
+    connect(m_refresh, &RefreshWorker::previewReady, ui->graphicsView, &Gview::showPreview);
+    // A quiet cue over the preview while a refresh is made; the last composite stays shown.
+    connect(m_refresh, &RefreshWorker::busyChanged, this, [this](bool busy) {
+        if (busy)
+            ui->graphicsView->viewport()->setCursor(Qt::BusyCursor);
+        else
+            ui->graphicsView->viewport()->unsetCursor();
+    });
+    connect(ui->graphicsView, &Gview::Released, this, &Dialog::composeRefresh);
     connect(&m_thumbnails, &ThumbnailLoader::pendingChanged, this, &Dialog::showPendingThumbnails);
     showPendingThumbnails(0);
+    fitTitles();
     for (QListWidget* list : {ui->listWidget, ui->listWidget_Bk}) {
+        list->installEventFilter(this);  // Up and Down choose as a click does
         list->setItemDelegate(new EntryDelegate(list));
         list->viewport()->setAcceptDrops(true);
         list->viewport()->installEventFilter(this);
@@ -114,11 +155,8 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     ui->listWidget->setCurrentRow(0);
     MyGlobal::CurSelection = samples.first();
 
-    const QImage first = loadPhoto(MyGlobal::CurSelection);
+    // Empty until the first refresh, which the rotation choice starts below, is shown.
     m_scene = new QGraphicsScene();
-    if (!first.isNull())
-        m_scene->addPixmap(QPixmap::fromImage(
-            first.scaled(MyGlobal::PrevSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     ui->graphicsView->showScene(m_scene);
 
     // The working folder's icon first; an installed program has its own in the icon theme.
@@ -160,6 +198,7 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
 }
 
 Dialog::~Dialog() {
+    delete m_refresh;  // before the form whose view it would show in
     delete ui;
 }
 
@@ -167,8 +206,10 @@ void Dialog::closeEvent(QCloseEvent*) {}
 
 void Dialog::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        fitTitles();
+    }
 }
 
 void Dialog::InitAdvSettings() {
@@ -185,7 +226,24 @@ void Dialog::UpdateScene() {
 
 void Dialog::on_Help_clicked() {
     // Through the desktop's opener, which starts the browser with the user's environment.
-    desktop().open(MyGlobal::appDir + QStringLiteral("/help/index.html"));
+    const QString guide = MyGlobal::appDir + QStringLiteral("/help/index.html");
+    if (QFileInfo(guide).isFile())
+        desktop().open(guide);
+    else
+        desktop().warn(this, tr("Help"),
+                       tr("The user guide is not installed: it belongs at\n%1")
+                           .arg(QDir::toNativeSeparators(guide)));
+}
+
+void Dialog::composeRefresh() {
+    m_refresh->request(refreshRequest(*ui));
+}
+
+void Dialog::showRefresh(const RefreshResult& result) {
+    MyGlobal::PrevImg = result.keyed;
+    MyGlobal::ComposImg = result.composite;
+    // Without a composite the preview is empty, as Save Image will find it.
+    ui->graphicsView->showComposite(result.preview, result.background);
 }
 
 // Settings: store the value shown, then refresh.
@@ -195,10 +253,8 @@ void Dialog::on_refreshPreview_clicked() {
 }
 
 void Dialog::on_transparentbkg_toggled(bool checked) {
-    setCursor(Qt::WaitCursor);
     MyGlobal::transparentbkg = checked;
     UpdateScene();
-    setCursor(Qt::ArrowCursor);
 }
 
 void Dialog::on_checkBox_clicked() {
@@ -256,7 +312,6 @@ void Dialog::on_radioGreen_clicked() {
 }
 
 void Dialog::on_Rotation_currentIndexChanged(int) {
-    Rotate();
     UpdateScene();
 }
 
@@ -324,6 +379,24 @@ void Dialog::appendForegrounds(const QStringList& paths) {
     UpdateScene();
 }
 
+void Dialog::openPhotos(const QStringList& given) {
+    QStringList paths, left;
+    for (const QString& arg : given)  // a desktop may pass file:// addresses
+        paths << (arg.startsWith(QLatin1String("file:")) ? QUrl(arg).toLocalFile() : arg);
+    const QStringList photos = photosAmong(paths, &left);
+    if (!photos.isEmpty())
+        appendForegrounds(photos);
+    if (!left.isEmpty()) {
+        QStringList lines;
+        for (const QString& path : left)
+            lines << QDir::toNativeSeparators(path);
+        desktop().warn(this, tr("Open"),
+                       tr("Not opened: no photo (JPEG, PNG, TIFF, BMP, XPM) or folder of photos by "
+                          "this name:\n%1")
+                           .arg(lines.join(QLatin1Char('\n'))));
+    }
+}
+
 void Dialog::addfiles() {
     appendForegrounds(choosePhotos());
 }
@@ -352,6 +425,24 @@ void Dialog::on_AddBackground_clicked() {
 }
 
 bool Dialog::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == ui->listWidget || watched == ui->listWidget_Bk) &&
+        event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int step = key->modifiers() != Qt::NoModifier ? 0
+                         : key->key() == Qt::Key_Up         ? -1
+                         : key->key() == Qt::Key_Down       ? 1
+                                                            : 0;
+        auto* list = static_cast<QListWidget*>(watched);
+        const int row = list->currentRow() + step;
+        if (step == 0 || row < 0 || row >= list->count())
+            return QDialog::eventFilter(watched, event);
+        const QModelIndex next = list->model()->index(row, 0);
+        if (list == ui->listWidget)
+            on_listWidget_clicked(next);
+        else
+            on_listWidget_Bk_clicked(next);
+        return true;
+    }
     const bool foregrounds = watched == ui->listWidget->viewport();
     if (!foregrounds && watched != ui->listWidget_Bk->viewport())
         return QDialog::eventFilter(watched, event);
@@ -411,13 +502,17 @@ void Dialog::on_listWidget_Bk_clicked(QModelIndex index) {
 // Saving.
 
 void Dialog::Run() {
-    Rotate();
     emit newProgress(1);
     ui->listWidget->selectAll();
     if (ui->listWidget->count() == 0) {
         addfiles();
         return;
     }
+    // Saves what the settings shown make: a refresh still being made is waited for, and the
+    // PNG is written beside the window (a full-resolution one takes longer than a window may
+    // stall), which keeps painting meanwhile.
+    setCursor(Qt::BusyCursor);
+    waitForRefresh();
     // A result of another photo of the same name, or the foreground or background itself
     // lying in the output folder, is kept: the result then takes the next numbered name.
     const QString fg = core::sourceName(MyGlobal::CurSelection),
@@ -434,8 +529,13 @@ void Dialog::Run() {
         MyGlobal::ComposImg.setText(QString::fromLatin1(core::kSourceKey), fg);
         MyGlobal::ComposImg.setText(QString::fromLatin1(core::kVersionKey), core::photoVersion(fg));
     }
-    if (!slot.path.isEmpty() && !MyGlobal::ComposImg.isNull() &&
-        png::writePng(MyGlobal::ComposImg, file, 100, &why)) {
+    const QImage composite = MyGlobal::ComposImg;
+    const bool saved =
+        !slot.path.isEmpty() && !composite.isNull() && whileAnswering([composite, file, &why] {
+            return png::writePng(composite, file, 100, &why);
+        });
+    unsetCursor();
+    if (saved) {
         if (slot.why != core::ResultSlot::First::Free)
             desktop().warn(this, tr("Save Image"),
                            tr("The image was saved as %1, not %2:\n\n%3")
@@ -448,7 +548,8 @@ void Dialog::Run() {
                        tr("The image could not be saved as %1.\n\n%2")
                            .arg(QDir::toNativeSeparators(file), why));
     }
-    ui->listWidget->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    // The current row and the view stay where they were, so that the photographer steps on
+    // from the photo just saved.
     ui->Run->setEnabled(true);
 }
 
@@ -465,11 +566,23 @@ void Dialog::on_Presets_clicked() {
     delete window;
 }
 
-void Dialog::addAllFilesinFolder(QString folder) {
-    QStringList oldestFirst;
+namespace {
+
+// The photos of a hot folder, oldest first.
+QStringList photosOldestFirst(const QString& folder) {
+    QStringList paths;
     for (const QString& name :
          QDir(folder).entryList(kPhotoPatterns, QDir::Files, QDir::Time | QDir::Reversed))
-        oldestFirst << folder + QDir::separator() + name;
+        paths << folder + QDir::separator() + name;
+    return paths;
+}
+
+}  // namespace
+
+void Dialog::addAllFilesinFolder(QString folder) {
+    const QStringList oldestFirst = photosOldestFirst(folder);
+    for (const QString& path : oldestFirst)
+        m_hotTaken.insert(path);
     appendForegrounds(oldestFirst);
 }
 
@@ -481,15 +594,21 @@ void Dialog::handleDirectoryChanged(QString dir) {
     }
     if (MyGlobal::HotFolder_FG.isEmpty())
         return;
-    const QStringList newestFirst =
-        QDir(MyGlobal::HotFolder_FG).entryList(kPhotoPatterns, QDir::Files, QDir::Time);
-    if (newestFirst.isEmpty() || newestFirst.first() == MyGlobal::LasHotFile)
+    // One notification may stand for a burst of arrivals: every photo not yet taken is
+    // appended, oldest first, and the newest is shown.
+    QString newest;
+    for (const QString& path : photosOldestFirst(MyGlobal::HotFolder_FG)) {
+        if (m_hotTaken.contains(path))
+            continue;
+        m_hotTaken.insert(path);
+        AddFileToDisplay(path);
+        m_settle->watch(path);
+        newest = path;
+    }
+    if (newest.isEmpty())
         return;
-    const QString path = MyGlobal::HotFolder_FG + QDir::separator() + newestFirst.first();
-    AddFileToDisplay(path);
-    m_settle->watch(path);
-    MyGlobal::LasHotFile = newestFirst.first();
-    MyGlobal::CurSelection = path;
+    MyGlobal::LasHotFile = QFileInfo(newest).fileName();
+    MyGlobal::CurSelection = newest;
     UpdateScene();
 }
 

@@ -6,9 +6,11 @@
 #include <QImage>
 #include <QModelIndex>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
 #include "core/photofile.h"
+#include "ui/refreshworker.h"
 #include "ui/thumbnails.h"
 
 class QFileSystemWatcher;
@@ -24,12 +26,18 @@ public:
     explicit Dialog(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~Dialog() override;
 
-    void Rotate();
     void UpdateScene();
     QListWidgetItem* AddFileToDisplay(const QString& path);
     void addAllFilesinFolder(QString folder);
+    // Photos and folders given on the command line or by the desktop's "Open With": added to
+    // the foreground list as a drop adds them; anything else is named in a message.
+    void openPhotos(const QStringList& paths);
     // Thumbnails still being made for either list.
     int pendingThumbnails() const { return m_thumbnails.pending(); }
+    // A refresh of the preview is being made.
+    bool refreshing() const { return m_refresh->busy(); }
+    // Keeps the window painting, without taking input, until the newest refresh is shown.
+    void waitForRefresh() { m_refresh->waitForNewest(); }
 
     // Keyers: read the tuning controls and the backdrop colour, then key `img` in place.
     void MaskOut(QImage& img, unsigned int keyColour);
@@ -83,6 +91,9 @@ private slots:
     // A hot-folder photo has been written to the end: its thumbnail again, and the preview
     // when it is the current foreground.
     void photoSettled(const QString& path);
+    // Asks the worker for the composite of the current photos and settings.
+    void composeRefresh();
+    void showRefresh(const RefreshResult& result);
 
 private:
     // Hands the preview a left-button release at the last clicked point.
@@ -95,13 +106,14 @@ private:
     // Appends an entry at once; its thumbnail of `size` follows from the thread pool.
     QListWidgetItem* addEntry(QListWidget* list, const QString& path, const QSize& size);
     void showPendingThumbnails(int count);
+    void fitTitles();
 
     QFileSystemWatcher* m_watcher = nullptr;
     SettleWatch* m_settle = nullptr;
     Ui_Dialog* ui = nullptr;
     QPointer<QGraphicsScene> m_scene;  // the first preview scene; the view owns it
-    QImage m_fg;
-    PhotoCache m_photo;  // the decoded foreground file, while it is unchanged
+    RefreshWorker* m_refresh = nullptr;
+    QSet<QString> m_hotTaken;  // hot-folder photos already listed
     // A member, not a child: it goes, with its pending work, before the lists it fills.
     ThumbnailLoader m_thumbnails;
 };

@@ -1,42 +1,16 @@
-// The window's keying frame: reload and rotate the current foreground, then key it with the
-// keyer that the Magic Number selects. The keyers are thin: each reads the window's controls
-// and hands the image to the engine.
-#include <QComboBox>
-#include <QSpinBox>
-#include <iterator>
-
+// The window's keying frame. The keyers are thin: each reads the window's controls and hands
+// the image to the engine; the refreshes key through the engine with the same settings.
 #include "app/globals.h"
 #include "keying/keyer.h"
-#include "keying/photoframe.h"
 #include "ui/dialog.h"
 #include "ui/windowsettings.h"
 #include "ui_dialog.h"
 
-namespace {
-
-// The Magic Number table: value n runs entry n - 1.
-using Keyer = void (Dialog::*)(QImage&, unsigned int);
-constexpr Keyer kMagicNumbers[] = {&Dialog::MaskOut,    &Dialog::MaskOut3, &Dialog::MaskOut4,
-                                   &Dialog::MaskOut5,   &Dialog::MaskOut6, &Dialog::MaskOut7,
-                                   &Dialog::MaskOut8,   &Dialog::MaskOut9, &Dialog::MaskOut10,
-                                   &Dialog::MaskOutSoft};
-
-}  // namespace
-
-void Dialog::Rotate() {
-    m_fg = keying::turnPhoto(m_photo.load(MyGlobal::CurSelection),
-                             ui->Rotation->currentText().toInt());
-    MyGlobal::PrevImg = m_fg;
-}
-
 void Dialog::GVClicked(int x, int y) {
-    Rotate();
+    // The keyed foreground is made with the composite that follows (a release or a refresh),
+    // off the GUI thread, and kept while photo and keying settings are unchanged: a press only
+    // notes where it was.
     MyGlobal::xyClicked = QPoint(x, y);
-    const QRgb key = keying::keyColourOf(m_fg);
-    const int magic = ui->spinBox->value();
-    if (magic >= 1 && magic <= int(std::size(kMagicNumbers)))
-        (this->*kMagicNumbers[magic - 1])(m_fg, key);
-    MyGlobal::PrevImg = m_fg;
 }
 
 void Dialog::MaskOut(QImage& img, unsigned int keyColour) {
