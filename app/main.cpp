@@ -4,6 +4,7 @@
 
 #include "app/globals.h"
 #include "core/hugepages.h"
+#include "core/photofile.h"
 #include "core/startup.h"
 #include "ui/dialog.h"
 
@@ -15,6 +16,7 @@ int main(int argc, char* argv[]) {
     if (pointIsPixel)
         startup::setOwnVariable("QT_FONT_DPI", "72");
     QApplication app(argc, argv);
+    installDamageDetector();
     if (pointIsPixel) {
         // Keep the desktop's own dialogs (files, messages) at their usual 96-dpi text size.
         QFont font = QApplication::font();

@@ -3,17 +3,18 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 
 #include "batch/options.h"
 #include "batch/progress.h"
 #include "batch/runner.h"
+#include "batch/stopsignals.h"
 #include "batch/terminaltext.h"
 #include "batch/watch.h"
 #include "core/hugepages.h"
-#include "core/rows.h"
+#include "core/photofile.h"
 #include "core/startup.h"
+#include "keying/keyer.h"
 #include "mattora_version.h"
 
 namespace {
@@ -21,12 +22,18 @@ namespace {
 std::atomic<bool> g_stop{false};
 std::atomic<int> g_signal{0};  // the one that stopped the run; the exit status is 128 + it
 
-// Ctrl-C (or SIGTERM) lets the photos in hand finish (a file is never left half-written
-// either way) and stops the run; a second one ends the program at once.
-extern "C" void onInterrupt(int signal) {
-    g_signal = signal;
-    g_stop = true;
-    std::signal(signal, SIG_DFL);
+// The keyers' own debug messages would break the progress line: shown only with --verbose.
+// Installed before the damage detector, which passes every other message on to it.
+std::atomic<bool> g_verbose{false};
+QtMessageHandler g_qtHandler = nullptr;
+void quietDebug(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtDebugMsg && !g_verbose)
+        return;
+    if (g_qtHandler)
+        g_qtHandler(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n",
+                     qFormatLogMessage(type, context, text).toLocal8Bit().constData());
 }
 
 void print(std::FILE* out, const QString& text) {
@@ -38,6 +45,9 @@ void print(std::FILE* out, const QString& text) {
 
 int main(int argc, char* argv[]) {
     preferHugePages(argv);
+    batch::handleStopSignals(&g_stop, &g_signal);
+    g_qtHandler = qInstallMessageHandler(quietDebug);
+    installDamageDetector();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mattora-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MATTORA_VERSION));
@@ -60,12 +70,13 @@ int main(int argc, char* argv[]) {
         case batch::Request::Run:
             break;
     }
+    g_verbose = options.verbose;
     if (options.outputDir.isEmpty())
         options.outputDir = startup::outputFolder(QDir::homePath());
 
-    core::shareCoresWith(int(std::min<qsizetype>(options.jobs, options.foregrounds.size())));
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    // For the tests of a keyer that finds no memory: photos of this width fail as it would.
+    keying::failKeyerBuffersAtWidth(qEnvironmentVariableIntValue("MATTORA_FAIL_KEY_WIDTH"));
+    batch::setOutputFolder(options.outputDir);
     if (!options.watchDir.isEmpty())
         return batch::watchFolder(options, stderr, isatty(STDERR_FILENO), g_signal,
                                   batch::watchTimingFromEnvironment());

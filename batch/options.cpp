@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "core/photonames.h"
+
 namespace batch {
 
 namespace {
@@ -57,8 +59,10 @@ const Option kOptions[] = {
      "Write damaged photos (cut short, corrupt data) as far as they decode, with a warning; "
      "by default they fail."},
     {"watch", "DIR",
-     "Hot folder: key the photos in DIR whose result is missing or older, then each photo "
-     "written or moved into DIR once complete, until Ctrl-C; no FOREGROUND is given."},
+     "Hot folder: key the photos in DIR not done yet, then each photo written or moved into DIR "
+     "once complete, until Ctrl-C; no FOREGROUND is given."},
+    {"recursive", nullptr, "With --watch: the folders inside DIR too, at any depth."},
+    {"verbose", nullptr, "Show the keyers' own debug messages."},
 };
 
 void addOptions(QCommandLineParser& parser) {
@@ -71,9 +75,10 @@ void addOptions(QCommandLineParser& parser) {
     }
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("FOREGROUND"),
-                                 QStringLiteral("Foreground photos (JPEG, PNG, TIFF, BMP)."),
-                                 QStringLiteral("FOREGROUND..."));
+    parser.addPositionalArgument(
+        QStringLiteral("FOREGROUND"),
+        QStringLiteral("Foreground photos (%1).").arg(core::readableFormats()),
+        QStringLiteral("FOREGROUND..."));
 }
 
 // Reads the whole-number value of `name` into `out` when given; false with `problem` set
@@ -207,6 +212,12 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
         *problem = QStringLiteral("--watch needs a folder name and no FOREGROUND photos");
         return false;
     }
+    o->recursive = p.isSet(QStringLiteral("recursive"));
+    if (o->recursive && o->watchDir.isEmpty()) {
+        *problem = QStringLiteral("--recursive needs --watch");
+        return false;
+    }
+    o->verbose = p.isSet(QStringLiteral("verbose"));
     if (o->foregrounds.isEmpty() && o->watchDir.isEmpty()) {
         *problem = QStringLiteral("no foreground photo given");
         return false;

@@ -5,28 +5,19 @@
 #include <QString>
 #include <QStringList>
 
-#include "compose/composite.h"
-#include "core/photofile.h"
-#include "formats/result.h"
-#include "keying/keyer.h"
+#include "batch/photojob.h"
 
 namespace batch {
 
-struct Options {
-    keying::KeySettings key;
-    int rotation = 0;  // degrees: 0, 90, 180 or 270
+// What each photo gets (JobSettings), and what the run is over.
+struct Options : JobSettings {
     QString background;
-    bool transparent = false;
-    compose::ComposeSettings compose;
-    QPoint offset;      // foreground offset in preview pixels, as a drag in the window gives it
     QString outputDir;  // empty: the window's output folder
-    formats::Format format = formats::Format::Png;
-    int quality = 100;  // formats::defaultQuality(format) unless given
     int jobs = 1;
-    bool keepDamaged = false;  // write damaged photos as far as they decode, with a warning
-    qint64 maxPixels = kDefaultMaxPixels;  // headers claiming more are refused before decoding
     QStringList foregrounds;
-    QString watchDir;  // --watch: key the photos that land here instead of `foregrounds`
+    QString watchDir;        // --watch: key the photos that land here instead of `foregrounds`
+    bool recursive = false;  // --recursive: the folders inside watchDir too
+    bool verbose = false;    // the keyers' own debug messages reach stderr
 };
 
 enum class Request { Run, Help, Version, UsageError };

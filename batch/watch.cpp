@@ -1,14 +1,19 @@
 #include "batch/watch.h"
 
+#include <sys/stat.h>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QHash>
+#include <QSet>
+#include <QTemporaryFile>
+#include <QThreadPool>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -19,33 +24,33 @@
 #include <QSocketNotifier>
 #endif
 
-#include "batch/runner.h"
+#include "batch/photojob.h"
 #include "batch/terminaltext.h"
-#include "core/photofile.h"
+#include "core/photonames.h"
 #include "formats/result.h"
 
 namespace batch {
 
 namespace {
 
-// The window's hot folder takes the same names; QDir matches them in any letter case.
-const QStringList kPhotoPatterns = {QStringLiteral("*.xpm"),  QStringLiteral("*.png"),
-                                    QStringLiteral("*.bmp"),  QStringLiteral("*.tif"),
-                                    QStringLiteral("*.tiff"), QStringLiteral("*.jpg"),
-                                    QStringLiteral("*.jpeg")};
+qint64 nowMs() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
 
-// What a photo looked like when last seen; a change to either means it is being (re)written.
-struct Signature {
-    qint64 size = -1;
-    qint64 modifiedMs = 0;
-    bool operator==(const Signature& o) const {
-        return size == o.size && modifiedMs == o.modifiedMs;
-    }
-};
-
-struct Pending {
-    Signature seen;
-    qint64 seenAtMs = 0;  // when `seen` was first observed
+// What the watch knows of one photo. Versions are core::photoVersion texts.
+struct Entry {
+    QString seen;           // the version last looked at
+    qint64 seenAtMs = 0;    // when it was first seen
+    qint64 modifiedMs = 0;  // its modification time
+    bool closed = false;    // its writer closed it (or it was renamed in) at that version
+    QString done;           // written at this version ...
+    QString doneDigest;     // ... of these bytes
+    QString failed;         // reported at this version; tried again when it changes
+    QString retry;          // read as damaged once at this version: tried again at retryAtMs
+    qint64 retryAtMs = 0;
+    bool queued = false;
+    bool inFlight = false;
+    bool lookAgain = false;  // it changed while in flight
 };
 
 class Watch {
@@ -54,59 +59,75 @@ public:
           const WatchTiming& timing)
         : m_o(o),
           m_dir(QDir(o.watchDir).absolutePath()),
+          m_outDir(QDir(o.outputDir).absolutePath()),
           m_out(out),
           m_terminal(terminal),
           m_stopSignal(stopSignal),
-          m_timing(timing) {}
+          m_timing(timing),
+          m_shared{o, QImage(), QSize(), nullptr, [this] { return m_stopSignal != 0; }},
+          m_limit(std::max(1, o.jobs)) {}
 
     int run() {
         m_clock.start();
         if (QFileInfo::exists(m_dir) && !QFileInfo(m_dir).isDir()) {
-            line(problem(m_dir, QStringLiteral("not a folder")));
+            line(problemLine(m_dir, QStringLiteral("not a folder")));
             return 2;
         }
-        if (!QDir().mkpath(m_o.outputDir)) {
-            line(problem(m_o.outputDir, QStringLiteral("the output folder cannot be created")));
+        if (!QDir().mkpath(m_outDir)) {
+            line(problemLine(m_outDir, QStringLiteral("the output folder cannot be created")));
             return 1;
         }
-        if (QFileInfo(m_o.outputDir).canonicalFilePath() == QFileInfo(m_dir).canonicalFilePath()) {
+        const QString outCanonical = QFileInfo(m_outDir).canonicalFilePath();
+        if (outCanonical == QFileInfo(m_dir).canonicalFilePath()) {
             // Each result would arrive as a new photo.
-            line(problem(m_dir, QStringLiteral("the output folder must not be the watched one")));
+            line(problemLine(m_dir,
+                             QStringLiteral("the output folder must not be the watched one")));
             return 2;
         }
+        qint64 budget = memoryBudget();
         if (!m_o.transparent) {
-            const PhotoLoad decoded = readPhoto(m_o.background, m_o.maxPixels);
-            if (!decoded.ok() || decoded.image.isNull()) {
-                line(problem(m_o.background, problemText(decoded)));
+            QString why, warning;
+            m_shared.background = readBackground(m_o.background, m_o, &why, &warning);
+            if (m_shared.background.isNull()) {
+                line(problemLine(m_o.background, why));
                 return 1;
             }
-            if (!decoded.note.isEmpty())
-                line(problem(m_o.background, decoded.note));
-            m_background = compose::backgroundLayer(decoded.image);
+            if (!warning.isEmpty())
+                line(problemLine(m_o.background, warning));
+            m_shared.backgroundSize = m_shared.background.size();
+            budget -= qint64(m_shared.background.sizeInBytes()) * 2;
+            m_backgroundKey = core::sourceName(m_o.background);
         }
+        m_gate = std::make_unique<MemoryGate>(std::max<qint64>(budget, 0));
+        m_shared.gate = m_gate.get();
+        m_pool.setMaxThreadCount(std::max(1, m_o.jobs));
 
-        QObject::connect(&m_watcher, &QFileSystemWatcher::directoryChanged, [this] { scan(); });
-        m_rescan.setInterval(m_timing.rescanMs);
-        QObject::connect(&m_rescan, &QTimer::timeout, [this] { scan(); });
-        m_rescan.start();
-#ifdef Q_OS_LINUX
-        watchCloses();
-#endif
-        m_deadline.setSingleShot(true);
-        m_deadline.setTimerType(Qt::PreciseTimer);  // a coarse one may be 5 % late
-        QObject::connect(&m_deadline, &QTimer::timeout, [this] { scan(); });
-        // Signal handlers may only set a flag; the loop looks at it between photos.
+        m_settle.setSingleShot(true);
+        m_settle.setTimerType(Qt::PreciseTimer);  // a coarse one may be 5 % late
+        QObject::connect(&m_settle, &QTimer::timeout, &m_context, [this] { lookAtPending(); });
+        m_retry.setInterval(m_timing.retryMs);
+        QObject::connect(&m_retry, &QTimer::timeout, &m_context, [this] { retry(); });
+        // Signal handlers may only set a flag; the loop looks at it now and then.
         QTimer stopPoll;
-        QObject::connect(&stopPoll, &QTimer::timeout, [this] {
-            if (m_stopSignal)
-                QCoreApplication::exit(128 + m_stopSignal);
-        });
+        QObject::connect(&stopPoll, &QTimer::timeout, &m_context, [this] { stopWhenIdle(); });
         stopPoll.start(50);
-        QTimer::singleShot(0, &m_rescan, [this] { scan(); });
+#ifdef Q_OS_LINUX
+        m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_inotify >= 0) {
+            m_events = std::make_unique<QSocketNotifier>(m_inotify, QSocketNotifier::Read);
+            QObject::connect(m_events.get(), &QSocketNotifier::activated, &m_context,
+                             [this] { readEvents(); });
+        }
+#endif
+        if (m_inotify < 0)  // nothing tells of changes: the folder is listed now and then
+            m_retry.start();
+        startLine();
+        QTimer::singleShot(0, &m_context, [this] { rescan(); });
 
         const int status = QCoreApplication::exec();
+        m_pool.waitForDone();
 #ifdef Q_OS_LINUX
-        m_closes.reset();
+        m_events.reset();
         if (m_inotify >= 0)
             ::close(m_inotify);
 #endif
@@ -119,10 +140,6 @@ public:
     }
 
 private:
-    static QString problem(const QString& file, const QString& what) {
-        return QStringLiteral("mattora-batch: %1: %2").arg(QDir::toNativeSeparators(file), what);
-    }
-
     void put(const QString& text) {
         const QByteArray bytes = text.toLocal8Bit();
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_out);
@@ -145,153 +162,390 @@ private:
         drawStatus();
     }
 
-    // True while the folder is there; says once when it goes and when it comes back.
-    bool folderPresent() {
-        if (!QFileInfo(m_dir).isDir()) {
-            if (!m_gone)
-                line(problem(m_dir,
-                             QStringLiteral("the watched folder is missing; waiting for it")));
-            m_gone = true;
-            return false;
+    void startLine() {
+        QString text =
+            QStringLiteral("mattora-batch: watching %1").arg(QDir::toNativeSeparators(m_dir));
+        if (m_o.recursive) {
+            text += QStringLiteral(" and the folders inside it");
+        } else {
+            const int inside = int(QDir(m_dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+            if (inside > 0)
+                text += QStringLiteral(
+                            "; %1 folder(s) inside it are not watched (--recursive "
+                            "watches them)")
+                            .arg(inside);
         }
-        if (m_gone)
-            line(problem(m_dir, QStringLiteral("the watched folder is back")));
-        m_gone = false;
-        if (!m_watcher.directories().contains(m_dir))
-            m_watcher.addPath(m_dir);  // a folder made anew is a new inode to watch
-#ifdef Q_OS_LINUX
-        if (m_inotify >= 0 && m_wd < 0)
-            m_wd = inotify_add_watch(m_inotify, QFile::encodeName(m_dir).constData(),
-                                     IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_DELETE_SELF |
-                                         IN_MOVE_SELF | IN_ONLYDIR);
-#endif
-        return true;
+        line(text);
     }
 
+    // The folders watched: the watched one and, with --recursive, those inside it, but never
+    // the output folder or what lies in it.
+    bool watchedFolder(const QString& dir) const {
+        if (dir == m_dir)
+            return true;
+        if (!m_o.recursive || !dir.startsWith(m_dir + QLatin1Char('/')))
+            return false;
+        return !(dir == m_outDir || dir.startsWith(m_outDir + QLatin1Char('/')));
+    }
+
+    // Lists every watched folder and looks at every photo: at start, after a lost
+    // notification and when the folder comes back. Photos are taken oldest first.
+    void rescan() {
+        if (!QFileInfo(m_dir).isDir()) {
+            folderGone();
+            return;
+        }
+        QStringList folders{m_dir};
+        if (m_o.recursive) {
+            QDirIterator it(m_dir, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString d = it.next();
+                if (watchedFolder(d))
+                    folders << d;
+            }
+        }
+        QList<std::pair<qint64, QString>> photos;
+        QSet<QString> present;
+        for (const QString& folder : folders) {
+            addWatch(folder);
+            const QFileInfoList files = QDir(folder).entryInfoList(core::photoNamePatterns(),
+                                                                   QDir::Files | QDir::NoSymLinks);
+            for (const QFileInfo& f : files) {
+                photos.append({f.lastModified().toMSecsSinceEpoch(), f.absoluteFilePath()});
+                present.insert(f.absoluteFilePath());
+            }
+        }
+        for (auto it = m_entries.begin(); it != m_entries.end();)
+            it = present.contains(it.key()) || it->inFlight ? std::next(it) : m_entries.erase(it);
+        std::stable_sort(photos.begin(), photos.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& photo : photos)
+            look(photo.second, false);
+        dispatch();
+    }
+
+    void folderGone() {
+        if (!m_gone)
+            line(problemLine(m_dir,
+                             QStringLiteral("the watched folder is missing; waiting for it")));
+        m_gone = true;
 #ifdef Q_OS_LINUX
-    // A photo whose writer closed it, or that was renamed in, is complete: it need not wait for
-    // the settle time. Without inotify the settle rule alone decides.
-    void watchCloses() {
-        m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        for (auto it = m_folders.begin(); it != m_folders.end(); ++it)
+            inotify_rm_watch(m_inotify, it.key());
+        m_folders.clear();
+#endif
+        m_retry.start();
+    }
+
+    void addWatch(const QString& folder) {
+#ifdef Q_OS_LINUX
         if (m_inotify < 0)
             return;
-        m_closes = std::make_unique<QSocketNotifier>(m_inotify, QSocketNotifier::Read);
-        QObject::connect(m_closes.get(), &QSocketNotifier::activated, [this] { readCloses(); });
+        const int wd = inotify_add_watch(m_inotify, QFile::encodeName(folder).constData(),
+                                         IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE |
+                                             IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
+                                             IN_ONLYDIR | IN_DONT_FOLLOW);
+        if (wd >= 0)
+            m_folders.insert(wd, folder);
+#else
+        Q_UNUSED(folder);
+#endif
     }
 
-    void readCloses() {
-        alignas(inotify_event) char buffer[16 * 1024];
+#ifdef Q_OS_LINUX
+    // Follows the folders by the names their notifications give; a lost notification (a full
+    // queue) costs one full listing.
+    void readEvents() {
+        alignas(inotify_event) char buffer[64 * 1024];
+        bool lost = false, rootGone = false;
         ssize_t n;
         while ((n = ::read(m_inotify, buffer, sizeof buffer)) > 0) {
             for (ssize_t at = 0; at < n;) {
                 const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
                 at += ssize_t(sizeof(inotify_event) + e->len);
-                if (e->wd == m_wd && (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED))) {
-                    if (!(e->mask & IN_IGNORED))
-                        inotify_rm_watch(m_inotify, m_wd);
-                    m_wd = -1;  // the folder's next inode is watched once it is back
-                } else if (e->len > 0 && (e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO))) {
-                    // The file as it was closed; should it change after, the settle rule holds.
-                    const QFileInfo file(m_dir + QLatin1Char('/') + QFile::decodeName(e->name));
-                    m_closed.insert(
-                        file.absoluteFilePath(),
-                        Signature{file.size(), file.lastModified().toMSecsSinceEpoch()});
+                if (e->mask & IN_Q_OVERFLOW) {
+                    lost = true;
+                    continue;
                 }
+                const QString folder = m_folders.value(e->wd);
+                if (folder.isEmpty())
+                    continue;
+                if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+                    if (!(e->mask & IN_IGNORED))
+                        inotify_rm_watch(m_inotify, e->wd);
+                    m_folders.remove(e->wd);
+                    rootGone = rootGone || folder == m_dir;
+                    forgetUnder(folder);
+                    continue;
+                }
+                if (e->len == 0)
+                    continue;
+                const QString path = folder + QLatin1Char('/') + QFile::decodeName(e->name);
+                if (e->mask & IN_ISDIR) {
+                    if ((e->mask & (IN_CREATE | IN_MOVED_TO)) && watchedFolder(path))
+                        lost = true;  // its photos may have come before its watch
+                    else if (e->mask & (IN_MOVED_FROM | IN_DELETE))
+                        forgetUnder(path);
+                    continue;
+                }
+                if (!core::isPhotoName(QFile::decodeName(e->name)))
+                    continue;
+                look(path, e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO));
             }
         }
-        scan();
+        if (rootGone)
+            folderGone();
+        else if (lost)
+            rescan();
+        dispatch();
     }
 #endif
 
-    // Lists the folder, keys the oldest photo that is complete and not yet done, and comes
-    // back for the next one, so that a stop request is seen between photos.
-    void scan() {
-        if (m_stopSignal || !folderPresent())
+    void forgetUnder(const QString& folder) {
+        const QString prefix = folder + QLatin1Char('/');
+        for (auto it = m_entries.begin(); it != m_entries.end();)
+            it = it.key().startsWith(prefix) && !it->inFlight ? m_entries.erase(it) : std::next(it);
+    }
+
+    // The version a done photo has now is done too when only its times changed (a copy that
+    // sets them after closing the file) and its bytes are the same.
+    bool isDone(Entry& e, const QString& path, const QString& version) {
+        if (e.done.isEmpty())
+            return false;
+        if (version == e.done)
+            return true;
+        if (!core::sameFileAndSize(version, e.done) || e.doneDigest.isEmpty() ||
+            core::photoDigest(path) != e.doneDigest)
+            return false;
+        e.done = version;
+        return true;
+    }
+
+    // Looks at one photo after a notification or a listing: queues it once it is complete and
+    // not done at this version. `closed`: its writer has just closed it, or it was renamed in.
+    void look(const QString& path, bool closed) {
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            const auto it = m_entries.find(path);
+            if (it != m_entries.end() && !it->inFlight && !it->queued)
+                m_entries.erase(it);
             return;
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        qint64 nextDeadline = -1;
-        QHash<QString, Pending> stillPending;
-        const QFileInfoList photos = QDir(m_dir).entryInfoList(
-            kPhotoPatterns, QDir::Files | QDir::NoSymLinks, QDir::Time | QDir::Reversed);
-        for (const QFileInfo& photo : photos) {
-            const QString path = photo.absoluteFilePath();
-            const Signature sig{photo.size(), photo.lastModified().toMSecsSinceEpoch()};
-            if (m_failures.value(path) == sig)
-                continue;  // reported already; only a new version is tried again
-            const QFileInfo result(formats::resultFileName(m_o.outputDir, path, m_o.format));
-            if (result.exists() && result.lastModified().toMSecsSinceEpoch() >= sig.modifiedMs)
-                continue;
-            Pending p = m_pending.value(path);
-            if (!(p.seen == sig))
-                p = Pending{sig, now};
-            // Closed by its writer and unchanged since, or untouched for the settle time by its
-            // own clock, or by what this loop has seen.
-            const auto closed = m_closed.constFind(path);
-            const qint64 readyAt =
-                closed != m_closed.constEnd() && *closed == sig
-                    ? now
-                    : qMin(sig.modifiedMs + m_timing.settleMs, p.seenAtMs + m_timing.settleMs);
-            if (readyAt <= now) {
-                m_pending.remove(path);
-                process(path, sig);
-                QTimer::singleShot(0, &m_rescan, [this] { scan(); });
-                return;
-            }
-            stillPending.insert(path, p);
-            nextDeadline = nextDeadline < 0 ? readyAt : qMin(nextDeadline, readyAt);
         }
-        m_pending = stillPending;
-        m_closed.clear();  // every close seen so far was used, or the file changed after it
-        if (nextDeadline >= 0)
-            m_deadline.start(
-                int(qBound(qint64(1), nextDeadline - now + 1, qint64(m_timing.rescanMs))));
+        Entry& e = m_entries[path];
+        if (e.inFlight) {
+            e.lookAgain = true;
+            return;
+        }
+        const QString version = core::photoVersion(path);
+        const qint64 now = nowMs();
+        if (version != e.seen) {
+            e.seen = version;
+            e.seenAtMs = now;
+            e.modifiedMs = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+            e.closed = false;
+        }
+        e.closed = e.closed || closed;
+        if (e.queued || version == e.failed || isDone(e, path, version))
+            return;
+        if (st.st_size == 0) {  // an empty file is never a finished photo
+            e.closed = false;
+            pend(path, now + m_timing.settleMs);
+            return;
+        }
+        // Closed by its writer and unchanged since, or untouched for the settle time by its own
+        // clock or by what this watch has seen; a damaged read waits out its second chance.
+        qint64 readyAt = e.closed ? now : std::min(e.modifiedMs, e.seenAtMs) + m_timing.settleMs;
+        if (version == e.retry)
+            readyAt = std::max(readyAt, e.retryAtMs);
+        if (readyAt > now) {
+            pend(path, readyAt);
+            return;
+        }
+        m_pending.remove(path);
+        e.queued = true;
+        m_queue.append(path);
+    }
+
+    void pend(const QString& path, qint64 at) {
+        m_pending.insert(path, at);
+        const qint64 first = *std::min_element(m_pending.cbegin(), m_pending.cend());
+        m_settle.start(int(qBound(qint64(1), first - nowMs() + 1, qint64(24) * 3600 * 1000)));
+    }
+
+    void lookAtPending() {
+        const qint64 now = nowMs();
+        const QStringList due = [&] {
+            QStringList out;
+            for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
+                if (it.value() <= now)
+                    out << it.key();
+            return out;
+        }();
+        for (const QString& path : due) {
+            m_pending.remove(path);
+            look(path, false);
+        }
+        if (!m_pending.isEmpty()) {
+            const qint64 first = *std::min_element(m_pending.cbegin(), m_pending.cend());
+            m_settle.start(int(qBound(qint64(1), first - nowMs() + 1, qint64(24) * 3600 * 1000)));
+        }
+        dispatch();
+    }
+
+    // The photo that holds a result name in this run (a result written, or the background).
+    QString claimOf(const QString& path) const {
+        const QString key = core::sourceName(path);
+        if (!m_backgroundKey.isEmpty() && key == m_backgroundKey)
+            return m_backgroundKey;
+        return m_claims.value(key);
+    }
+
+    // Starts queued photos while fewer than --jobs are in flight and the output side works.
+    void dispatch() {
+        while (!m_stopSignal && !m_outputBlocked && m_inFlight < m_limit && !m_queue.isEmpty()) {
+            const QString path = m_queue.takeFirst();
+            Entry& e = m_entries[path];
+            e.queued = false;
+            const core::ResultSlot slot = core::resultSlot(
+                m_outDir, path, [this](const QString& p) { return claimOf(p); },
+                formats::suffix(m_o.format));
+            const QString version = core::photoVersion(path);
+            if (version.isEmpty())
+                continue;  // gone meanwhile
+            // Done by an earlier run of the watch, at this very version or these bytes.
+            if (slot.was.exists && !slot.was.version.isEmpty()) {
+                e.done = slot.was.version;
+                e.doneDigest = slot.was.digest;
+                m_claims.insert(core::sourceName(slot.path), core::sourceName(path));
+                if (isDone(e, path, version))
+                    continue;
+            }
+            const QString note = core::slotNote(slot);
+            if (!note.isEmpty() && !m_noted.contains(path)) {
+                m_noted.insert(path);
+                line(problemLine(path, note));
+            }
+            if (slot.path.isEmpty()) {
+                e.failed = version;
+                finishLine(path, QString(), false);
+                continue;
+            }
+            m_claims.insert(core::sourceName(slot.path), core::sourceName(path));
+            e.inFlight = true;
+            ++m_inFlight;
+            m_pool.start([this, path, output = slot.path] {
+                // Each worker keeps the background scaled for the last photo, as in a plain run.
+                thread_local compose::ComposeCache cache;
+                const JobResult r = runPhotoJob(path, output, m_shared, &cache);
+                QMetaObject::invokeMethod(
+                    &m_context, [this, path, output, r] { finished(path, output, r); },
+                    Qt::QueuedConnection);
+            });
+        }
         drawStatus();
     }
 
-    void process(const QString& path, const Signature& sig) {
-        const QString output = formats::resultFileName(m_o.outputDir, path, m_o.format);
-        QString why, warning;
-        bool written = false;
-        CameraInfo camera;
-        const QImage composite =
-            composePhoto(path, m_background, m_o, &m_cache, &why, &warning, &camera);
-        m_cache.forgetForeground();
-        if (!warning.isEmpty())
-            line(problem(path, warning));
-        if (composite.isNull()) {
-            line(problem(path, why));
-        } else {
-            written =
-                formats::writeResult(composite, camera, output, m_o.format, m_o.quality, &why);
-            if (!written)
-                line(problem(path, QStringLiteral("could not be written to %1: %2")
-                                       .arg(QDir::toNativeSeparators(output), why)));
-        }
-        if (!written)
-            m_failures.insert(path, sig);
+    void finishLine(const QString& path, const QString& output, bool written) {
         (written ? m_written : m_failed) += 1;
         line(written ? QStringLiteral("[%1] %2 -> %3").arg(m_written + m_failed).arg(path, output)
                      : QStringLiteral("[%1] %2 not written").arg(m_written + m_failed).arg(path));
     }
 
+    void finished(const QString& path, const QString& output, const JobResult& r) {
+        --m_inFlight;
+        Entry& e = m_entries[path];
+        e.inFlight = false;
+        const bool againLater = e.lookAgain;
+        e.lookAgain = false;
+        using Outcome = JobResult::Outcome;
+        using Problem = PhotoLoad::Problem;
+        if (r.outcome == Outcome::Written) {
+            e.done = r.version;
+            e.doneDigest = r.digest;
+            if (!r.warning.isEmpty())
+                line(problemLine(path, r.warning));
+            finishLine(path, output, true);
+            m_outputTold = false;
+            m_limit = std::max(1, m_o.jobs);
+        } else if (r.outcome == Outcome::NotBegun) {
+            // Stopping: left for the next run.
+        } else if (r.outputSide) {
+            // No space, or the output folder went: the photo waits until writing works again.
+            if (!m_outputTold)
+                line(problemLine(path, r.problem + QStringLiteral("; waiting to write it")));
+            m_outputTold = true;
+            m_outputBlocked = true;
+            m_queue.prepend(path);
+            e.queued = true;
+            m_retry.start();
+        } else if ((r.readProblem == Problem::Damaged || r.readProblem == Problem::NotAPhoto) &&
+                   e.retry != r.version) {
+            // Read as its writer may still be finishing it: once more after the settle time.
+            e.retry = r.version;
+            e.retryAtMs = nowMs() + m_timing.settleMs;
+            pend(path, e.retryAtMs);
+        } else {
+            e.failed = r.version;  // tried again only when it changes
+            line(problemLine(path, r.problem));
+            finishLine(path, QString(), false);
+        }
+        if (againLater || core::photoVersion(path) != r.version)
+            look(path, false);
+        dispatch();
+    }
+
+    // Now and then while something waits: a missing watched folder, or an output side that
+    // failed (the output folder is made again).
+    void retry() {
+        if (m_gone && QFileInfo(m_dir).isDir()) {
+            line(problemLine(m_dir, QStringLiteral("the watched folder is back")));
+            m_gone = false;
+            rescan();
+        } else if (m_inotify < 0 && !m_gone) {
+            rescan();
+        }
+        if (m_outputBlocked && QDir().mkpath(m_outDir)) {
+            m_outputBlocked = false;  // one photo tells whether writing works again
+            m_limit = 1;
+            dispatch();
+        }
+        if (!m_gone && !m_outputBlocked && m_inotify >= 0)
+            m_retry.stop();
+    }
+
+    void stopWhenIdle() {
+        if (m_stopSignal && m_inFlight == 0)
+            QCoreApplication::exit(128 + m_stopSignal);
+    }
+
     const Options& m_o;
     const QString m_dir;
+    const QString m_outDir;
     std::FILE* m_out;
     const bool m_terminal;
     const std::atomic<int>& m_stopSignal;
     const WatchTiming m_timing;
-    QImage m_background;
-    compose::ComposeCache m_cache;
-    QFileSystemWatcher m_watcher;
-    QTimer m_rescan;
-    QTimer m_deadline;
-    QHash<QString, Pending> m_pending;
-    QHash<QString, Signature> m_failures;
-    QHash<QString, Signature> m_closed;  // photos as their writer closed them
-#ifdef Q_OS_LINUX
+    std::unique_ptr<MemoryGate> m_gate;
+    JobShared m_shared;
+    int m_limit;  // photos in flight at most: --jobs, or 1 while finding out whether writes work
+    QString m_backgroundKey;
+    QObject m_context;  // receives the notifications and the finished photos on the loop
+    QThreadPool m_pool;
+    QTimer m_settle;
+    QTimer m_retry;
+    QHash<QString, Entry> m_entries;
+    QHash<QString, qint64> m_pending;  // photos not yet complete -> when to look again
+    QStringList m_queue;               // complete photos, in the order to key them
+    QHash<QString, QString> m_claims;  // result -> the photo it is of
+    QSet<QString> m_noted;             // photos whose result name was told
+    int m_inFlight = 0;
+    bool m_outputBlocked = false;
+    bool m_outputTold = false;
     int m_inotify = -1;
-    int m_wd = -1;
-    std::unique_ptr<QSocketNotifier> m_closes;
+#ifdef Q_OS_LINUX
+    QHash<int, QString> m_folders;  // watch descriptor -> folder
+    std::unique_ptr<QSocketNotifier> m_events;
 #endif
     QElapsedTimer m_clock;
     int m_written = 0;

@@ -8,11 +8,14 @@
 #include <QImageReader>
 #include <QStringList>
 #include <QTransform>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "core/librarylines.h"
+#include "core/photonames.h"
 #include "core/photoscan.h"
 
 namespace {
@@ -27,7 +30,8 @@ using Problem = PhotoLoad::Problem;
 // While a decode runs on a thread, the decoder's warnings (libjpeg's "Corrupt JPEG data..."
 // comes through Qt's plugin as a warning) are the photo's damage report, not loose lines.
 thread_local QStringList* t_warnings = nullptr;
-QtMessageHandler g_previousHandler = nullptr;
+// The handler that was in place before ours: every message outside a decode goes on to it.
+std::atomic<QtMessageHandler> g_previousHandler{nullptr};
 
 void collectWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     // A colour profile the decoder cannot use is no damage: the loader judges it (see note).
@@ -39,15 +43,17 @@ void collectWarnings(QtMsgType type, const QMessageLogContext& context, const QS
             t_warnings->append(text);
         return;
     }
-    g_previousHandler(type, context, text);
+    if (const QtMessageHandler previous = g_previousHandler.load())
+        previous(type, context, text);
+    else  // Qt's own output, as with no handler installed
+        std::fprintf(stderr, "%s\n",
+                     qFormatLogMessage(type, context, text).toLocal8Bit().constData());
 }
 
 class WarningCatcher {
 public:
     WarningCatcher() {
-        static std::once_flag installed;
-        std::call_once(installed,
-                       [] { g_previousHandler = qInstallMessageHandler(collectWarnings); });
+        installDamageDetector();
         m_outer = t_warnings;
         t_warnings = &warnings;
     }
@@ -288,7 +294,8 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
     said += printed;
     if (mentions(said, "out of memory"))
         return failed(Problem::OutOfMemory, QString(), out.size);
-    if (mentions(said, "allocation limit"))
+    if (!read && stored.isValid() &&
+        qint64(stored.width()) * stored.height() * 4 > qint64(kAllocationLimitMB) << 20)
         return failed(Problem::TooLarge,
                       QStringLiteral("%1 x %2 pixels against the limit of %3 MB for one image")
                           .arg(out.size.width())
@@ -305,6 +312,16 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
 }
 
 }  // namespace
+
+void installDamageDetector() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        // Qt's default takes the messages while the previous handler is stored, so that ours
+        // never runs without it.
+        g_previousHandler = qInstallMessageHandler(nullptr);
+        qInstallMessageHandler(collectWarnings);
+    });
+}
 
 PhotoLoad readPhoto(QIODevice* device, qint64 maxPixels) {
     return decode(device, maxPixels, false);
@@ -354,7 +371,8 @@ QString problemText(const PhotoLoad& load) {
         case Problem::Unreadable:
             return QStringLiteral("cannot be read: ") + load.detail;
         case Problem::NotAPhoto:
-            return QStringLiteral("not a photo in a format we read (JPEG, PNG, TIFF, BMP, XPM)");
+            return QStringLiteral("not a photo in a format we read (%1)")
+                .arg(core::readableFormats());
         case Problem::Damaged:
             return load.detail.isEmpty() ? QStringLiteral("damaged")
                                          : QStringLiteral("damaged: ") + load.detail;

@@ -39,6 +39,12 @@ struct PhotoLoad {
     bool ok() const { return problem == Problem::None; }
 };
 
+// Takes the decoders' warnings of every decode as the photo's damage report. Each program calls it
+// once at start, after installing any message handler of its own, which then gets every other
+// message; a handler installed later must pass messages on to the one it replaces. The readers
+// below install it on first use if the program did not.
+void installDamageDetector();
+
 // Decodes the photo at `path`, the format detected from its contents, turned upright as its
 // EXIF orientation says, its colorSpace() the one it declares (see declaredColorSpace). Only
 // regular files are opened. Warnings of the decoder mark the photo as damaged instead of reaching

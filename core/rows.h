@@ -36,7 +36,9 @@ inline std::vector<RowBand> rowBands(int rows, qint64 pixelsPerRow) {
 }
 
 // Calls work(index, band) for every band and returns when all are done; a single band runs on
-// the calling thread.
+// the calling thread. The calling thread takes bands too, so that photos worked on at once on
+// threads of their own share the one pool of as many threads as cores: a photo alone gets every
+// core, several together never hold more than the pool plus themselves.
 template <class F>
 void runBands(const std::vector<RowBand>& bands, F&& work) {
     if (bands.size() == 1) {
@@ -53,14 +55,6 @@ template <class F>
 void forEachRowBand(int rows, qint64 pixelsPerRow, F&& work) {
     runBands(rowBands(rows, pixelsPerRow),
              [&work](size_t, const RowBand& b) { work(b.first, b.last); });
-}
-
-// How whole-photo workers and row bands share the cores: a program that works on `jobs`
-// photos at once, each on a thread of its own, leaves each photo's bands a pool of
-// cores / jobs threads, so that jobs x bands stays at the core count.
-inline void shareCoresWith(int jobs) {
-    const int cores = std::max(1, QThread::idealThreadCount());
-    QThreadPool::globalInstance()->setMaxThreadCount(std::max(1, cores / std::max(1, jobs)));
 }
 
 }  // namespace core

@@ -1,5 +1,7 @@
 #include "formats/result.h"
 
+#include "core/photonames.h"
+
 #include "formats/exifblock.h"
 #include "formats/jpegencode.h"
 #include "formats/tiffencode.h"
@@ -51,10 +53,8 @@ bool keepsAlpha(Format f) {
 }
 
 QString resultFileName(const QString& folder, const QString& foreground, Format f) {
-    // The PNG's name, whose stem rule every format shares, with the format's suffix.
-    QString name = png::compositeFileName(folder, foreground);
-    name.chop(3);
-    return name + suffix(f);
+    // The stem rule every front end shares, with the format's suffix.
+    return folder + QLatin1Char('/') + core::resultName(foreground, suffix(f));
 }
 
 bool writeResult(const QImage& image, const CameraInfo& camera, const QString& path, Format f,

@@ -21,6 +21,7 @@ constexpr qint64 kFuzzMaxPixels = 4'000'000;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static QCoreApplication app(*argc, *argv);  // image plugins are found through it
+    installDamageDetector();
     return 0;
 }
 

@@ -8,16 +8,20 @@ cmake --preset fuzz
 cmake --build --preset fuzz
 corpus=build-fuzz/corpus
 build-fuzz/bin/make_seeds "$corpus"
+# Findings are this run's alone: an old one must not fail every later run.
+rm -rf build-fuzz/findings
 mkdir -p build-fuzz/findings
 # The corpus folder also keeps what the fuzzer learns, so a longer run starts from there.
 # A run in a child process goes on past slow inputs (saved as timeout-*) and stops at a crash.
+status=0
 QT_QPA_PLATFORM=offscreen build-fuzz/bin/photo_fuzzer "$corpus" \
   -fork=1 -ignore_timeouts=1 -ignore_ooms=0 -ignore_crashes=0 \
   -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=20 \
-  -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 2>&1 | grep -v '^Running Maskout9$' ||
-  true  # the findings below decide
+  -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 >build-fuzz/fuzz.log 2>&1 || status=$?
+grep -v '^Running Maskout9$' build-fuzz/fuzz.log || true
 shopt -s nullglob
 slow=(build-fuzz/findings/timeout-*)
 bad=(build-fuzz/findings/{crash,leak,oom}-*)
 ((${#slow[@]} == 0)) || echo "fuzz: slow inputs (more than 20 s): ${slow[*]}"
 ((${#bad[@]} == 0)) || { echo "fuzz: failing inputs: ${bad[*]}"; exit 1; }
+((status == 0)) || { echo "fuzz: the fuzzer failed (status $status) without a finding"; exit 1; }

@@ -1,6 +1,10 @@
 #include "keying/keyer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <new>
+
+#include "core/rows.h"
 
 namespace keying {
 
@@ -30,10 +34,17 @@ Keyer keyerFor(int magic) {
     return kKeyers[magic - 1];
 }
 
+namespace {
+std::atomic<int> g_failWidth{0};
+}  // namespace
+
 KeyNotes keyImage(QImage& img, QRgb key, const KeySettings& s) {
     const Keyer k = keyerFor(s.magic);
     if (!k || img.isNull() || img.width() <= 0 || img.height() <= 0) {
         return {};
+    }
+    if (img.width() == g_failWidth.load(std::memory_order_relaxed)) {
+        throw std::bad_alloc();
     }
     if (k == maskOutSoft) {
         return keySoft(img, s);
@@ -46,6 +57,22 @@ QString keyNotesText(const KeyNotes& notes) {
     return notes.noBackdrop
                ? QStringLiteral("no backdrop of the chosen colour found; nothing keyed")
                : QString();
+}
+
+qint64 keyerWorkingBytes(int magic, QSize size) {
+    if (magic != 10 || size.isEmpty()) {
+        return 0;
+    }
+    // Per band: four kept rows of three float channels; per thread in flight: five such rows,
+    // three running sums and the block fields; the grid of backdrop cells is under a byte a pixel.
+    const qint64 w = (qint64(size.width()) + 7) / 8 * 8, h = size.height();
+    const qint64 bands = qint64(core::rowBands(int(h), w).size());
+    const qint64 threads = std::max(1, QThreadPool::globalInstance()->maxThreadCount()) + 1;
+    return bands * 4 * 3 * w * 4 + threads * (15 * w + 3 * (w + 4) + 16 * (w / 8)) * 4 + w * h;
+}
+
+void failKeyerBuffersAtWidth(int width) {
+    g_failWidth = width;
 }
 
 }  // namespace keying

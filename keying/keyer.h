@@ -57,6 +57,15 @@ using Keyer = void (*)(QImage&, QRgb, const KeySettings&);
 Keyer keyerFor(int magic);
 
 // Runs the keyer that s.magic selects; any other value, or an empty image, runs none.
+// A keyer whose working buffers cannot be had throws std::bad_alloc.
 KeyNotes keyImage(QImage& img, QRgb key, const KeySettings& s);
+
+// Bytes the keyer of `magic` holds beside the image while keying one of `size` pixels: the soft
+// keyer's float rows and grid; the others key in place.
+qint64 keyerWorkingBytes(int magic, QSize size);
+
+// For tests of the callers: keying an image exactly `width` pixels wide fails as a failed
+// allocation of the keyer's buffers does. 0 (the default) turns it off.
+void failKeyerBuffersAtWidth(int width);
 
 }  // namespace keying

@@ -15,16 +15,6 @@
 
 namespace png {
 
-QString compositeFileName(const QString& folder, const QString& foreground) {
-    // A name with no stem (".hidden.jpg") keeps its leading dots, so its result is not ".png".
-    const QString name = QFileInfo(foreground).fileName();
-    qsizetype dots = 0;
-    while (dots < name.size() && name[dots] == QLatin1Char('.'))
-        ++dots;
-    const QString stem = name.left(dots) + QFileInfo(name.mid(dots)).baseName();
-    return folder + QLatin1Char('/') + stem + QStringLiteral(".png");
-}
-
 namespace {
 
 QString systemWords(int error) {

@@ -8,11 +8,6 @@
 
 namespace png {
 
-// The file a composite of `foreground` gets in `folder`: the foreground's name without its
-// folder and without everything from its first "." on, with ".png". Leading dots are part of the
-// name (".hidden.jpg" gives ".hidden.png").
-QString compositeFileName(const QString& folder, const QString& foreground);
-
 // Writes `image` as PNG (8 bits per channel with alpha) at the image writer's `quality`.
 // The file appears whole or not at all: it is written under a temporary name of its own in the
 // same folder and renamed over `path` once complete, so an earlier file of that name stays in

@@ -11,12 +11,14 @@ using TestApplication = QGuiApplication;
 #endif
 
 #include "core/hugepages.h"
+#include "core/photofile.h"
 
 int main(int argc, char** argv) {
     preferHugePages(argv);
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     TestApplication app(argc, argv);
+    installDamageDetector();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

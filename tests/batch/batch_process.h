@@ -24,9 +24,10 @@ inline void startBatchTool(QProcess& p, const QStringList& args, const QString& 
     p.start(QStringLiteral(MATTORA_BATCH_EXE), args);
 }
 
-inline BatchResult runBatchTool(const QStringList& args, const QString& home) {
+inline BatchResult runBatchTool(const QStringList& args, const QString& home,
+                                const QStringList& env = {}) {
     QProcess p;
-    startBatchTool(p, args, home);
+    startBatchTool(p, args, home, env);
     BatchResult r;
     if (!p.waitForFinished(300000))
         return r;

@@ -132,11 +132,11 @@ TEST(BatchFormats, JpegColourResolutionFollowsTheQualityAndNamesClashByTheirSuff
         if (c.quality)
             args += {"--quality", c.quality};
         const BatchResult r = runBatchTool(args, tmp.filePath("home"));
-        EXPECT_EQ(r.status, 1) << "the second shot.* clashes";
-        EXPECT_TRUE(r.err.contains("its result " + QDir::toNativeSeparators(out) +
-                                   "/shot.jpg is already that of"))
+        EXPECT_EQ(r.status, 0) << "the second shot.* takes the next name";
+        EXPECT_TRUE(r.err.contains("shot.jpg holds the result of " + QDir::toNativeSeparators(a) +
+                                   "; written as shot-2.jpg"))
             << r.err.toStdString();
-        EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"shot.jpg"});
+        EXPECT_EQ(QDir(out).entryList(QDir::Files), (QStringList{"shot-2.jpg", "shot.jpg"}));
         const QByteArray jpeg = contents(out + "/shot.jpg");
         const qsizetype sof = jpeg.indexOf("\xFF\xC0");
         ASSERT_GT(sof, 0);
@@ -145,9 +145,12 @@ TEST(BatchFormats, JpegColourResolutionFollowsTheQualityAndNamesClashByTheirSuff
     }
     // A result may not replace one of the run's photos, whatever its suffix.
     const QString inOut = photos::saved(tmp.filePath("here/x.jpg"));
+    const QByteArray before = contents(inOut);
     const BatchResult r = runBatchTool(
         {"--background", bg, "--output-dir", tmp.filePath("here"), "--format", "jpeg", inOut},
         tmp.filePath("home"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.err.contains("its result would replace the photo")) << r.err.toStdString();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.err.contains("x.jpg is a photo in use")) << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo(tmp.filePath("here/x-2.jpg")).isFile());
+    EXPECT_EQ(contents(inOut), before) << "the photo itself is left as it was";
 }

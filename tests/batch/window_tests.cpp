@@ -7,6 +7,7 @@
 #include <map>
 
 #include "batch_process.h"
+#include "core/photonames.h"
 #include "exif_jpeg.h"
 #include "qt_printers.h"
 #include "ui/window_fixture.h"
@@ -62,7 +63,7 @@ protected:
         mouse(view, QEvent::MouseButtonRelease, to);
         get("Run")->click();
         EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
-        return MyGlobal::outputDir + "/" + QFileInfo(l.foreground).baseName() + ".png";
+        return MyGlobal::outputDir + "/" + core::resultName(l.foreground);
     }
 };
 
@@ -90,7 +91,7 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     const BatchResult r =
         runBatchTool(args << m_app.filePath(look.foreground), m_app.filePath("home"));
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    const QImage batch(out + "/" + QFileInfo(look.foreground).baseName() + ".png");
+    const QImage batch(out + "/" + core::resultName(look.foreground));
     ASSERT_EQ(batch.format(), saved.format());
     ASSERT_EQ(batch.size(), saved.size());
     EXPECT_TRUE(batch == saved) << "pixels differ";

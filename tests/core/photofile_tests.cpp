@@ -6,9 +6,12 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 #include "core/photofile.h"
 #include "core/photoscan.h"
@@ -60,6 +63,52 @@ TEST(PhotoCache, DecodesAnUnchangedFileOnceAndEveryReplacementAgain) {
         EXPECT_EQ(cache.load(path).pixel(0, 0), qRgb(200, 20, 30)) << how;
         QFile::remove(path);
         EXPECT_TRUE(cache.load(path).isNull()) << "a deleted file is not served from memory";
+    }
+}
+
+namespace {
+
+QStringList g_seen;
+QtMessageHandler g_before = nullptr;
+// A handler a program installs after the damage detector, passing messages on as it should.
+void laterHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    g_seen << text;
+    g_before(type, context, text);
+}
+
+}  // namespace
+
+TEST(DamageDetector, AHandlerInstalledAfterItPassesOnAndDamageIsStillFoundOnEveryThread) {
+    QImage shot(320, 240, QImage::Format_RGB32);
+    shot.fill(qRgb(30, 200, 60));
+    QByteArray jpeg;
+    QBuffer out(&jpeg);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && shot.save(&out, "JPG", 90));
+    const QByteArray cut = jpeg.left(jpeg.size() * 2 / 3);
+    g_before = qInstallMessageHandler(laterHandler);
+    g_seen.clear();
+    qWarning("a message of the program's own");
+    QList<PhotoLoad> loads;
+    QMutex lock;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&] {
+            QByteArray bytes = cut;
+            QBuffer in(&bytes);
+            in.open(QIODevice::ReadOnly);
+            const PhotoLoad load = readPhoto(&in);
+            QMutexLocker locked(&lock);
+            loads << load;
+        });
+    for (std::thread& t : threads)
+        t.join();
+    qInstallMessageHandler(g_before);
+    EXPECT_EQ(g_seen.filter("a message of the program's own").size(), 1);
+    ASSERT_EQ(loads.size(), 4);
+    for (const PhotoLoad& load : loads) {
+        EXPECT_EQ(load.problem, PhotoLoad::Problem::Damaged);
+        EXPECT_TRUE(load.detail.contains("Corrupt JPEG data") || load.detail.contains("Premature"))
+            << load.detail.toStdString();
     }
 }
 

@@ -107,13 +107,17 @@ TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
     EXPECT_EQ(fg->selectedItems().size(), fg->count());
     EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("photos/IMG_0042.JPG"));
 
-    // A link planted at the result's name is replaced, its target left as it was.
+    // A link planted at the result's name is no result of this photo: it and its target are
+    // left as they were, and the result takes the next name, which is said.
     const QString victim = writeFile(m_app.filePath("victim.txt"), "notes");
     ASSERT_TRUE(QFile::remove(out("IMG_0042.png")) && QFile::link(victim, out("IMG_0042.png")));
     get("Run")->click();
-    EXPECT_TRUE(warnings.isEmpty()) << warnings.join("\n").toStdString();
+    EXPECT_EQ(warnings.size(), 1) << warnings.join("\n").toStdString();
     EXPECT_EQ(readFile(victim), "notes");
-    EXPECT_FALSE(QFileInfo(out("IMG_0042.png")).isSymLink());
+    EXPECT_TRUE(QFileInfo(out("IMG_0042.png")).isSymLink());
+    ASSERT_TRUE(QFile::remove(out("IMG_0042.png")) &&
+                QFile::rename(out("IMG_0042-2.png"), out("IMG_0042.png")));
+    warnings.clear();
 
     // No composite: the user is told and the earlier file stays whole.
     const QByteArray earlier = readFile(out("IMG_0042.png"));
@@ -134,6 +138,45 @@ TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
     EXPECT_TRUE(opened.isEmpty());
 }
 
+TEST_F(Lists, SaveKeepsEveryOtherPhotosResultAndNeverReplacesTheForegroundOrBackground) {
+    const QString first = makePhoto("card1/IMG_0021.JPG"), second = makePhoto("card2/IMG_0021.JPG"),
+                  inside = makePhoto("out/studio.png"), gala = makePhoto("gala.2026.12.05.001.jpg");
+    const struct {
+        QString foreground;
+        QString background;  // empty: the sample background
+        const char* saved;   // the file written
+        QString told;        // in the window's message; empty: no message
+    } cases[] = {
+        {gala, {}, "gala.2026.12.05.001.png", {}},
+        {first, {}, "IMG_0021.png", {}},
+        {second, {}, "IMG_0021-2.png", "IMG_0021.png holds the result of " + first},
+        {first, {}, "IMG_0021.png", {}},  // its own earlier result is replaced
+        {inside, {}, "studio-2.png", "studio.png is a photo in use"},
+        {gala, out("gala.2026.12.05.001.png"), "gala.2026.12.05.001-2.png",
+         "gala.2026.12.05.001.png is a photo in use"},
+    };
+    const QByteArray insideBytes = readFile(inside);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.saved);
+        add({c.foreground});
+        if (!c.background.isEmpty())
+            MyGlobal::CurSelectionBk = c.background;
+        get("refreshPreview")->click();
+        const QByteArray backgroundBytes = readFile(MyGlobal::CurSelectionBk);
+        warnings.clear();
+        opened.clear();
+        get("Run")->click();
+        EXPECT_EQ(opened, (QStringList{MyGlobal::outputDir, out(c.saved)}));
+        EXPECT_EQ(QImage(out(c.saved)).text("Source photo"), c.foreground);
+        EXPECT_EQ(warnings.size(), c.told.isEmpty() ? 0 : 1) << warnings.join("\n").toStdString();
+        EXPECT_TRUE(c.told.isEmpty() || warnings.value(0).contains(c.told))
+            << warnings.join("\n").toStdString();
+        EXPECT_EQ(readFile(MyGlobal::CurSelectionBk), backgroundBytes);
+    }
+    EXPECT_EQ(readFile(inside), insideBytes);
+    EXPECT_EQ(QImage(out("IMG_0021-2.png")).text("Source photo"), second);
+}
+
 TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
     const QByteArray full = jpeg();
     ASSERT_EQ(::mkfifo(QFile::encodeName(m_app.filePath("pipe.jpg")).constData(), 0600), 0);
@@ -150,7 +193,7 @@ TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
         {makePhoto("p/red.png", QSize(900, 600), qRgb(220, 0, 0)), qRgb(220, 0, 0),
          "900 × 600 pixels"},
         {write("junk.jpg", "not a photo"), 0,
-         "Not a photo in a format we read (JPEG, PNG, TIFF, BMP, XPM)"},
+         "Not a photo in a format we read (JPEG, TIFF, BMP, PNG, XPM)"},
         {makePhoto("p/blue.bmp", QSize(30, 70), qRgb(0, 0, 230)), qRgb(0, 0, 230),
          "30 × 70 pixels"},
         {write("cut.jpg", full.left(full.size() / 2)), 1,

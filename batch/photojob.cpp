@@ -1,0 +1,211 @@
+#include "batch/photojob.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUnhandledException>
+#include <chrono>
+#include <new>
+
+#include "core/photonames.h"
+#include "keying/photoframe.h"
+#include "png/pngfile.h"
+
+namespace batch {
+
+namespace {
+
+// A photo whose header gives no size is counted as a 24-megapixel one.
+constexpr qint64 kUnknownPixels = 24'000'000;
+
+qint64 pixelsOf(QSize size) {
+    return size.isValid() ? qint64(size.width()) * size.height() : kUnknownPixels;
+}
+
+bool outOfMemory(const std::exception_ptr& e) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::bad_alloc&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// The photo keyed and composed; null with the reason in `out` on failure.
+QImage composePhoto(const QString& photo, const JobShared& shared, compose::ComposeCache* cache,
+                    JobResult* out, CameraInfo* camera) {
+    const JobSettings& s = shared.settings;
+    PhotoLoad load = readPhoto(photo, s.maxPixels);
+    const bool damaged = load.problem == PhotoLoad::Problem::Damaged && !load.image.isNull();
+    if (!load.ok() && !(damaged && s.keepDamaged)) {
+        out->readProblem = load.problem;
+        out->problem = QStringLiteral("cannot be read: ") + problemText(load);
+        return QImage();
+    }
+    if (damaged)
+        out->warning = problemText(load) + QStringLiteral("; written as far as it decodes");
+    const auto warn = [out](const QString& what) {
+        if (!what.isEmpty())
+            out->warning =
+                out->warning.isEmpty() ? what : out->warning + QStringLiteral("; ") + what;
+    };
+    warn(load.note);  // a colour profile that could not be used, say
+    *camera = load.camera;
+    if (load.image.isNull()) {  // a decoder that could not have its pixels
+        out->problem = QStringLiteral("cannot be read: out of memory");
+        return QImage();
+    }
+    QImage keyed = keying::turnPhoto(load.image, s.rotation);
+    load.image = QImage();  // at most one full-size copy of the photo is held
+    if (keyed.isNull()) {
+        out->problem = QStringLiteral("cannot be composed: out of memory");
+        return QImage();
+    }
+    warn(keying::keyNotesText(keying::keyTurnedPhoto(keyed, s.key)));
+    if (keyed.isNull()) {  // the keyer's conversion found no memory
+        out->problem = QStringLiteral("cannot be composed: out of memory");
+        return QImage();
+    }
+    const QSize subject = keyed.size() * (s.compose.fgSize / 100.0);
+    QImage composite = compose::createComposite(shared.background, keyed, s.offset.x(),
+                                                s.offset.y(), s.transparent, s.compose, cache);
+    if (composite.isNull())
+        out->problem = subject.isEmpty()
+                           ? QStringLiteral("cannot be composed: the result would be empty")
+                           : QStringLiteral("cannot be composed: out of memory");
+    return composite;
+}
+
+}  // namespace
+
+bool MemoryGate::enter(qint64 bytes, const std::function<bool()>& stop) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (m_held > 0 && m_held + bytes > m_budget) {
+        if (stop && stop())
+            return false;
+        // A signal handler cannot notify; look at the stop flag now and then.
+        m_freed.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    m_held += bytes;
+    return true;
+}
+
+void MemoryGate::leave(qint64 bytes) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_held -= bytes;
+    }
+    m_freed.notify_all();
+}
+
+qint64 memoryBudget() {
+    bool set = false;
+    const qint64 mb = qEnvironmentVariableIntValue("MATTORA_MEMORY_BUDGET_MB", &set);
+    if (set && mb > 0)
+        return mb << 20;
+    QFile meminfo(QStringLiteral("/proc/meminfo"));
+    if (meminfo.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : meminfo.readAll().split('\n')) {
+            if (!line.startsWith("MemAvailable:"))
+                continue;
+            bool ok = false;
+            const qint64 kb = line.mid(13).trimmed().split(' ').value(0).toLongLong(&ok);
+            if (ok && kb > 0)
+                return kb * 1024 / 2;
+        }
+    }
+    return qint64(4) << 30;  // no /proc: assume a modest machine
+}
+
+qint64 jobBytes(QSize photo, QSize background, const JobSettings& s) {
+    const qint64 px = pixelsOf(photo);
+    // Decoding and turning: the decoded photo and its turned copy.
+    const qint64 turning = 8 * px;
+    // Keying: the turned copy, keyed in place, and the keyer's own buffers.
+    const QSize turned = s.rotation % 180 ? photo.transposed() : photo;
+    const qint64 keying = 4 * px + keying::keyerWorkingBytes(s.key.magic, turned);
+    // Composing: the keyed copy, the background scaled to the canvas and the composite. The
+    // canvas is the foreground's or the background's size, whichever the settings choose.
+    const qint64 canvas =
+        s.transparent ? px : std::max(px, background.isValid() ? pixelsOf(background) : px);
+    const qint64 composing = 4 * px + 8 * canvas;
+    return std::max({turning, keying, composing});
+}
+
+QImage readBackground(const QString& path, const JobSettings& s, QString* why, QString* warning) {
+    PhotoLoad load = readPhoto(path, s.maxPixels);
+    const bool damaged = load.problem == PhotoLoad::Problem::Damaged && !load.image.isNull();
+    if (!load.ok() && !(damaged && s.keepDamaged)) {
+        *why = QStringLiteral("cannot be read: ") + problemText(load);
+        return QImage();
+    }
+    if (damaged)
+        *warning = problemText(load) + QStringLiteral("; used as far as it decodes");
+    if (!load.note.isEmpty())
+        *warning = warning->isEmpty() ? load.note : *warning + QStringLiteral("; ") + load.note;
+    QImage layer = load.image.isNull() ? QImage() : compose::backgroundLayer(load.image);
+    if (layer.isNull())
+        *why = QStringLiteral("cannot be read: out of memory");
+    return layer;
+}
+
+JobResult runPhotoJob(const QString& photo, const QString& output, const JobShared& shared,
+                      compose::ComposeCache* cache) {
+    JobResult out;
+    const JobSettings& s = shared.settings;
+    // Taken before the file is first opened: a photo replaced while it is keyed is then seen as
+    // a new version.
+    out.version = core::photoVersion(photo);
+    out.digest = core::photoDigest(photo);
+    const PhotoLoad header = readPhotoHeader(photo, s.maxPixels);
+    if (!header.ok()) {
+        out.readProblem = header.problem;
+        out.problem = QStringLiteral("cannot be read: ") + problemText(header);
+        return out;
+    }
+    // The decoder's own peak (a progressive JPEG's coefficients, a float TIFF) may pass the
+    // stages' count.
+    const qint64 bytes =
+        std::max(jobBytes(header.size, shared.backgroundSize, s),
+                 qint64(double(pixelsOf(header.size)) * (header.decodeBytesPerPixel + 4)));
+    if (shared.gate && !shared.gate->enter(bytes, shared.stopping)) {
+        out.outcome = JobResult::Outcome::NotBegun;
+        return out;
+    }
+    try {
+        CameraInfo camera;
+        QImage composite = composePhoto(photo, shared, cache, &out, &camera);
+        if (!composite.isNull()) {
+            composite.setText(QString::fromLatin1(core::kSourceKey), core::sourceName(photo));
+            composite.setText(QString::fromLatin1(core::kVersionKey), out.version);
+            composite.setText(QString::fromLatin1(core::kDigestKey), out.digest);
+            QString why;
+            bool full = false;
+            if (formats::writeResult(composite, camera, output, s.format, s.quality, &why, &full)) {
+                out.outcome = JobResult::Outcome::Written;
+            } else {
+                out.outputSide = true;
+                out.diskFull = full;
+                out.problem = QStringLiteral("could not be written to %1: %2")
+                                  .arg(QDir::toNativeSeparators(output), why);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        out.problem = QStringLiteral("cannot be composed: out of memory");
+    } catch (const QUnhandledException& e) {  // from a band on a pool thread
+        if (!outOfMemory(e.exception()))
+            throw;
+        out.problem = QStringLiteral("cannot be composed: out of memory");
+    }
+    if (cache)
+        cache->forgetForeground();  // the next photo's subject is a different one
+    if (shared.gate)
+        shared.gate->leave(bytes);
+    return out;
+}
+
+QString problemLine(const QString& file, const QString& what) {
+    return QStringLiteral("mattora-batch: %1: %2").arg(QDir::toNativeSeparators(file), what);
+}
+
+}  // namespace batch

@@ -1,0 +1,245 @@
+#include "core/photonames.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+namespace core {
+
+namespace {
+
+struct Format {
+    const char* name;  // as messages say it
+    QStringList suffixes;
+};
+
+const QList<Format>& formats() {
+    static const QList<Format> all = {
+        {"JPEG", {QStringLiteral("jpeg"), QStringLiteral("jpg")}},
+        {"TIFF", {QStringLiteral("tiff"), QStringLiteral("tif")}},
+        {"BMP", {QStringLiteral("bmp")}},
+        {"PNG", {QStringLiteral("png")}},
+        {"XPM", {QStringLiteral("xpm")}},
+    };
+    return all;
+}
+
+}  // namespace
+
+const char kSourceKey[] = "Source photo";
+const char kVersionKey[] = "Source version";
+const char kDigestKey[] = "Source digest";
+
+const QStringList& photoNamePatterns() {
+    static const QStringList patterns = [] {
+        QStringList out;
+        for (const Format& f : formats())
+            for (const QString& s : f.suffixes)
+                out << QStringLiteral("*.") + s;
+        return out;
+    }();
+    return patterns;
+}
+
+bool isPhotoName(const QString& fileName) {
+    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0 || fileName.startsWith(QLatin1Char('.')))  // hidden files are no photos
+        return false;
+    const QString suffix = fileName.mid(dot + 1);
+    for (const Format& f : formats())
+        if (f.suffixes.contains(suffix, Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+QString readableFormats() {
+    QStringList names;
+    for (const Format& f : formats())
+        names << QString::fromLatin1(f.name);
+    return names.join(QStringLiteral(", "));
+}
+
+QString photoFileFilter(const QString& label) {
+    return label + QStringLiteral(" (") + photoNamePatterns().join(QLatin1Char(' ')) +
+           QLatin1Char(')');
+}
+
+QString resultName(const QString& photo, const QString& suffix) {
+    return numberedResultName(photo, 1, suffix);
+}
+
+QString numberedResultName(const QString& photo, int n, const QString& suffix) {
+    const QString name = QFileInfo(photo).completeBaseName();
+    return n <= 1 ? name + QLatin1Char('.') + suffix
+                  : name + QStringLiteral("-%1.").arg(n) + suffix;
+}
+
+QString photoVersion(const QString& path) {
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString();
+    return QStringLiteral("%1:%2:%3:%4.%5:%6.%7")
+        .arg(qulonglong(st.st_dev))
+        .arg(qulonglong(st.st_ino))
+        .arg(qlonglong(st.st_size))
+        .arg(qlonglong(st.st_mtim.tv_sec))
+        .arg(qlonglong(st.st_mtim.tv_nsec), 9, 10, QLatin1Char('0'))
+        .arg(qlonglong(st.st_ctim.tv_sec))
+        .arg(qlonglong(st.st_ctim.tv_nsec), 9, 10, QLatin1Char('0'));
+}
+
+QString photoDigest(const QString& path) {
+    // Regular files only: opening a pipe named like a photo would wait for a writer for good.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    QFile file;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return QString();
+    }
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (!hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool sameFileAndSize(const QString& version, const QString& other) {
+    const QStringList a = version.split(QLatin1Char(':')), b = other.split(QLatin1Char(':'));
+    return a.size() == 5 && b.size() == 5 && a.mid(0, 3) == b.mid(0, 3);
+}
+
+namespace {
+
+// The text entries of a PNG file that come before its pixels (where results keep theirs): tEXt,
+// zTXt and iTXt. Read by hand, as only these few bytes are wanted and a file that is no PNG at
+// all must give nothing, not a decoder's complaint.
+QHash<QString, QString> leadingTexts(QFile& file) {
+    QHash<QString, QString> texts;
+    const QByteArray head = file.read(256 * 1024);
+    if (!head.startsWith("\x89PNG\r\n\x1a\n"))
+        return texts;
+    // A zlib stream, as qUncompress takes it: after a size hint, which it grows past as needed.
+    const auto inflate = [](const QByteArray& z) {
+        return qUncompress(QByteArray("\0\0\x10\0", 4) + z);
+    };
+    for (qsizetype at = 8; at + 12 <= head.size();) {
+        const quint32 length = quint32(quint8(head[at])) << 24 |
+                               quint32(quint8(head[at + 1])) << 16 |
+                               quint32(quint8(head[at + 2])) << 8 | quint8(head[at + 3]);
+        const QByteArray type = head.mid(at + 4, 4);
+        if (type == "IDAT" || length > quint32(head.size() - at - 12))
+            break;
+        const QByteArray data = head.mid(at + 8, qsizetype(length));
+        const qsizetype nul = data.indexOf('\0');
+        const QString key = QString::fromLatin1(data.left(nul));
+        if (nul <= 0) {
+            // no keyword: no text entry
+        } else if (type == "tEXt") {
+            texts.insert(key, QString::fromLatin1(data.mid(nul + 1)));
+        } else if (type == "zTXt" && nul + 1 < data.size() && data[nul + 1] == 0) {
+            texts.insert(key, QString::fromLatin1(inflate(data.mid(nul + 2))));
+        } else if (type == "iTXt" && nul + 2 < data.size() && data[nul + 2] == 0) {
+            const qsizetype language = data.indexOf('\0', nul + 3);
+            const qsizetype translated = language < 0 ? -1 : data.indexOf('\0', language + 1);
+            const QByteArray text = data.mid(translated + 1);
+            if (translated >= 0)
+                texts.insert(key, QString::fromUtf8(data[nul + 1] ? inflate(text) : text));
+        }
+        at += 12 + qsizetype(length);
+    }
+    return texts;
+}
+
+}  // namespace
+
+ResultOrigin resultOrigin(const QString& resultPath) {
+    ResultOrigin out;
+    struct stat st;
+    // A link, folder or anything else at the name counts as there, never as a result.
+    const QByteArray name = QFile::encodeName(resultPath);
+    out.exists = ::lstat(name.constData(), &st) == 0;
+    if (!out.exists || !S_ISREG(st.st_mode))
+        return out;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return out;
+    }
+    const QHash<QString, QString> texts = leadingTexts(file);
+    out.source = texts.value(QString::fromLatin1(kSourceKey));
+    out.version = texts.value(QString::fromLatin1(kVersionKey));
+    out.digest = texts.value(QString::fromLatin1(kDigestKey));
+    return out;
+}
+
+QString sourceName(const QString& photo) {
+    const QFileInfo info(photo);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+ResultSlot resultSlot(const QString& folder, const QString& photo,
+                      const std::function<QString(const QString&)>& claimed,
+                      const QString& suffix) {
+    const QString me = sourceName(photo);
+    ResultSlot slot;
+    for (int n = 1; n <= 9999; ++n) {
+        const QString path = folder + QLatin1Char('/') + numberedResultName(photo, n, suffix);
+        const QString key = sourceName(path);
+        // The photo itself lying in the folder is in use, whatever claims its name.
+        const QString other = key == me ? me : claimed ? claimed(path) : QString();
+        const bool itself = key == me;
+        ResultOrigin origin;
+        if (!itself && (other.isEmpty() || other == me))
+            origin = resultOrigin(path);
+        const bool mine = !itself && (other == me ||
+                                      (other.isEmpty() && (!origin.exists || origin.source == me)));
+        if (n == 1 && !mine) {
+            slot.takenBy = other.isEmpty() ? origin.source : other;
+            slot.why = key == slot.takenBy      ? ResultSlot::First::InUse
+                       : slot.takenBy.isEmpty() ? ResultSlot::First::NotAResult
+                                                : ResultSlot::First::OtherResult;
+        }
+        slot.first = n == 1 ? path : slot.first;
+        if (mine) {
+            slot.path = path;
+            slot.was = origin;
+            return slot;
+        }
+    }
+    return slot;
+}
+
+QString slotNote(const ResultSlot& slot) {
+    const QString first = QFileInfo(slot.first).fileName();
+    QString why;
+    switch (slot.why) {
+        case ResultSlot::First::Free:
+            return QString();
+        case ResultSlot::First::OtherResult:
+            why = QStringLiteral("%1 holds the result of %2")
+                      .arg(first, QDir::toNativeSeparators(slot.takenBy));
+            break;
+        case ResultSlot::First::InUse:
+            why = QStringLiteral("%1 is a photo in use (%2)")
+                      .arg(first, QDir::toNativeSeparators(slot.takenBy));
+            break;
+        case ResultSlot::First::NotAResult:
+            why = QStringLiteral("%1 is a file that is not a result of this photo").arg(first);
+            break;
+    }
+    return slot.path.isEmpty()
+               ? why + QStringLiteral("; no free name is left for its result")
+               : why + QStringLiteral("; written as %1").arg(QFileInfo(slot.path).fileName());
+}
+
+}  // namespace core
