@@ -3,9 +3,10 @@
 #include <QFont>
 
 #include "app/globals.h"
+#include "app/startup.h"
+#include "results/resultfolder.h"
 #include "core/hugepages.h"
-#include "core/photofile.h"
-#include "core/startup.h"
+#include "photo/photofile.h"
 #include "ui/dialog.h"
 
 int main(int argc, char* argv[]) {
@@ -26,7 +27,7 @@ int main(int argc, char* argv[]) {
 
     startup::openLog(MyGlobal::log);
     MyGlobal::appDir = startup::applicationFolder(QCoreApplication::applicationDirPath());
-    MyGlobal::outputDir = startup::outputFolder(QDir::homePath());
+    MyGlobal::outputDir = results::outputFolder(QDir::homePath());
 
     int result = 0;
     {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "results/resultfolder.h"
 #include "batch/options.h"
 #include "batch/progress.h"
 #include "batch/runner.h"
@@ -12,10 +13,9 @@
 #include "batch/terminaltext.h"
 #include "batch/watch.h"
 #include "core/hugepages.h"
-#include "core/photofile.h"
-#include "core/startup.h"
 #include "keying/keyer.h"
 #include "mattora_version.h"
+#include "photo/photofile.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ int main(int argc, char* argv[]) {
     }
     g_verbose = options.verbose;
     if (options.outputDir.isEmpty())
-        options.outputDir = startup::outputFolder(QDir::homePath());
+        options.outputDir = results::outputFolder(QDir::homePath());
 
     // For the tests of a keyer that finds no memory: photos of this width fail as it would.
     keying::failKeyerBuffersAtWidth(qEnvironmentVariableIntValue("MATTORA_FAIL_KEY_WIDTH"));

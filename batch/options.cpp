@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include "core/photonames.h"
+#include "results/photonames.h"
 
 namespace batch {
 
@@ -77,7 +77,7 @@ void addOptions(QCommandLineParser& parser) {
     parser.addVersionOption();
     parser.addPositionalArgument(
         QStringLiteral("FOREGROUND"),
-        QStringLiteral("Foreground photos (%1).").arg(core::readableFormats()),
+        QStringLiteral("Foreground photos (%1).").arg(results::readableFormats()),
         QStringLiteral("FOREGROUND..."));
 }
 

@@ -6,9 +6,9 @@
 #include <chrono>
 #include <new>
 
-#include "core/photonames.h"
 #include "keying/photoframe.h"
 #include "png/pngfile.h"
+#include "results/photonames.h"
 
 namespace batch {
 
@@ -155,8 +155,8 @@ JobResult runPhotoJob(const QString& photo, const QString& output, const JobShar
     const JobSettings& s = shared.settings;
     // Taken before the file is first opened: a photo replaced while it is keyed is then seen as
     // a new version.
-    out.version = core::photoVersion(photo);
-    out.digest = core::photoDigest(photo);
+    out.version = results::photoVersion(photo);
+    out.digest = results::photoDigest(photo);
     const PhotoLoad header = readPhotoHeader(photo, s.maxPixels);
     if (!header.ok()) {
         out.readProblem = header.problem;
@@ -176,9 +176,9 @@ JobResult runPhotoJob(const QString& photo, const QString& output, const JobShar
         CameraInfo camera;
         QImage composite = composePhoto(photo, shared, cache, &out, &camera);
         if (!composite.isNull()) {
-            composite.setText(QString::fromLatin1(core::kSourceKey), core::sourceName(photo));
-            composite.setText(QString::fromLatin1(core::kVersionKey), out.version);
-            composite.setText(QString::fromLatin1(core::kDigestKey), out.digest);
+            composite.setText(QString::fromLatin1(results::kSourceKey), results::sourceName(photo));
+            composite.setText(QString::fromLatin1(results::kVersionKey), out.version);
+            composite.setText(QString::fromLatin1(results::kDigestKey), out.digest);
             QString why;
             bool full = false;
             if (formats::writeResult(composite, camera, output, s.format, s.quality, &why, &full)) {

@@ -11,9 +11,9 @@
 #include <mutex>
 
 #include "compose/composite.h"
-#include "core/photofile.h"
 #include "formats/result.h"
 #include "keying/keyer.h"
+#include "photo/photofile.h"
 
 namespace batch {
 
@@ -81,8 +81,8 @@ struct JobResult {
     PhotoLoad::Problem readProblem = PhotoLoad::Problem::None;
     bool outputSide = false;  // the write failed; the photo itself is fine
     bool diskFull = false;    // ... for want of space, where every later write fails too
-    QString version;          // the photo's version as read (core::photoVersion)
-    QString digest;           // and its digest (core::photoDigest)
+    QString version;          // the photo's version as read (results::photoVersion)
+    QString digest;           // and its digest (results::photoDigest)
 };
 
 // Reads, keys and composes `photo` and writes its result to `output`, which records the photo's

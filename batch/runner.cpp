@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "batch/photojob.h"
-#include "core/photonames.h"
 #include "formats/result.h"
+#include "results/photonames.h"
 
 namespace batch {
 
 namespace {
 
 QString fileKey(const QString& path) {
-    const QString key = core::sourceName(path);
+    const QString key = results::sourceName(path);
 #ifdef Q_OS_DARWIN
     return key.toLower();  // the usual macOS disk ignores case
 #else
@@ -32,24 +32,24 @@ QString fileKey(const QString& path) {
 QStringList plannedOutputs(const Options& o, Progress& progress) {
     QHash<QString, QString> claims;  // file key -> the photo that writes or is that file
     for (const QString& fg : o.foregrounds)
-        claims.insert(fileKey(fg), core::sourceName(fg));
+        claims.insert(fileKey(fg), results::sourceName(fg));
     if (!o.transparent)
-        claims.insert(fileKey(o.background), core::sourceName(o.background));
+        claims.insert(fileKey(o.background), results::sourceName(o.background));
     const auto claimed = [&](const QString& path) { return claims.value(fileKey(path)); };
 
     QHash<QString, QString> done;  // photo -> its output
     QStringList outputs;
     for (const QString& fg : o.foregrounds) {
-        const QString me = core::sourceName(fg);
+        const QString me = results::sourceName(fg);
         if (done.contains(me)) {
             progress.problem(problemLine(fg, QStringLiteral("given twice; done once")));
             outputs << QString();
             continue;
         }
-        const core::ResultSlot slot =
-            core::resultSlot(o.outputDir, fg, claimed, formats::suffix(o.format));
-        if (!core::slotNote(slot).isEmpty())
-            progress.problem(problemLine(fg, core::slotNote(slot)));
+        const results::ResultSlot slot =
+            results::resultSlot(o.outputDir, fg, claimed, formats::suffix(o.format));
+        if (!results::slotNote(slot).isEmpty())
+            progress.problem(problemLine(fg, results::slotNote(slot)));
         if (!slot.path.isEmpty())
             claims.insert(fileKey(slot.path), me);
         done.insert(me, slot.path);

@@ -26,8 +26,8 @@
 
 #include "batch/photojob.h"
 #include "batch/terminaltext.h"
-#include "core/photonames.h"
 #include "formats/result.h"
+#include "results/photonames.h"
 
 namespace batch {
 
@@ -37,7 +37,7 @@ qint64 nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-// What the watch knows of one photo. Versions are core::photoVersion texts.
+// What the watch knows of one photo. Versions are results::photoVersion texts.
 struct Entry {
     QString seen;           // the version last looked at
     qint64 seenAtMs = 0;    // when it was first seen
@@ -96,7 +96,7 @@ public:
                 line(problemLine(m_o.background, warning));
             m_shared.backgroundSize = m_shared.background.size();
             budget -= qint64(m_shared.background.sizeInBytes()) * 2;
-            m_backgroundKey = core::sourceName(m_o.background);
+            m_backgroundKey = results::sourceName(m_o.background);
         }
         m_gate = std::make_unique<MemoryGate>(std::max<qint64>(budget, 0));
         m_shared.gate = m_gate.get();
@@ -209,7 +209,7 @@ private:
         QSet<QString> present;
         for (const QString& folder : folders) {
             addWatch(folder);
-            const QFileInfoList files = QDir(folder).entryInfoList(core::photoNamePatterns(),
+            const QFileInfoList files = QDir(folder).entryInfoList(results::photoNamePatterns(),
                                                                    QDir::Files | QDir::NoSymLinks);
             for (const QFileInfo& f : files) {
                 photos.append({f.lastModified().toMSecsSinceEpoch(), f.absoluteFilePath()});
@@ -289,7 +289,7 @@ private:
                         forgetUnder(path);
                     continue;
                 }
-                if (!core::isPhotoName(QFile::decodeName(e->name)))
+                if (!results::isPhotoName(QFile::decodeName(e->name)))
                     continue;
                 look(path, e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO));
             }
@@ -315,8 +315,8 @@ private:
             return false;
         if (version == e.done)
             return true;
-        if (!core::sameFileAndSize(version, e.done) || e.doneDigest.isEmpty() ||
-            core::photoDigest(path) != e.doneDigest)
+        if (!results::sameFileAndSize(version, e.done) || e.doneDigest.isEmpty() ||
+            results::photoDigest(path) != e.doneDigest)
             return false;
         e.done = version;
         return true;
@@ -337,7 +337,7 @@ private:
             e.lookAgain = true;
             return;
         }
-        const QString version = core::photoVersion(path);
+        const QString version = results::photoVersion(path);
         const qint64 now = nowMs();
         if (version != e.seen) {
             e.seen = version;
@@ -395,7 +395,7 @@ private:
 
     // The photo that holds a result name in this run (a result written, or the background).
     QString claimOf(const QString& path) const {
-        const QString key = core::sourceName(path);
+        const QString key = results::sourceName(path);
         if (!m_backgroundKey.isEmpty() && key == m_backgroundKey)
             return m_backgroundKey;
         return m_claims.value(key);
@@ -407,21 +407,21 @@ private:
             const QString path = m_queue.takeFirst();
             Entry& e = m_entries[path];
             e.queued = false;
-            const core::ResultSlot slot = core::resultSlot(
+            const results::ResultSlot slot = results::resultSlot(
                 m_outDir, path, [this](const QString& p) { return claimOf(p); },
                 formats::suffix(m_o.format));
-            const QString version = core::photoVersion(path);
+            const QString version = results::photoVersion(path);
             if (version.isEmpty())
                 continue;  // gone meanwhile
             // Done by an earlier run of the watch, at this very version or these bytes.
             if (slot.was.exists && !slot.was.version.isEmpty()) {
                 e.done = slot.was.version;
                 e.doneDigest = slot.was.digest;
-                m_claims.insert(core::sourceName(slot.path), core::sourceName(path));
+                m_claims.insert(results::sourceName(slot.path), results::sourceName(path));
                 if (isDone(e, path, version))
                     continue;
             }
-            const QString note = core::slotNote(slot);
+            const QString note = results::slotNote(slot);
             if (!note.isEmpty() && !m_noted.contains(path)) {
                 m_noted.insert(path);
                 line(problemLine(path, note));
@@ -431,7 +431,7 @@ private:
                 finishLine(path, QString(), false);
                 continue;
             }
-            m_claims.insert(core::sourceName(slot.path), core::sourceName(path));
+            m_claims.insert(results::sourceName(slot.path), results::sourceName(path));
             e.inFlight = true;
             ++m_inFlight;
             m_pool.start([this, path, output = slot.path] {
@@ -490,7 +490,7 @@ private:
             line(problemLine(path, r.problem));
             finishLine(path, QString(), false);
         }
-        if (againLater || core::photoVersion(path) != r.version)
+        if (againLater || results::photoVersion(path) != r.version)
             look(path, false);
         dispatch();
     }

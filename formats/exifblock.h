@@ -8,8 +8,8 @@
 #include <QList>
 #include <QSize>
 
-#include "core/photometa.h"
 #include "formats/tiffifd.h"
+#include "photo/photometa.h"
 
 namespace formats {
 

@@ -1,6 +1,6 @@
 #include "formats/result.h"
 
-#include "core/photonames.h"
+#include "results/photonames.h"
 
 #include "formats/exifblock.h"
 #include "formats/jpegencode.h"
@@ -54,7 +54,7 @@ bool keepsAlpha(Format f) {
 
 QString resultFileName(const QString& folder, const QString& foreground, Format f) {
     // The stem rule every front end shares, with the format's suffix.
-    return folder + QLatin1Char('/') + core::resultName(foreground, suffix(f));
+    return folder + QLatin1Char('/') + results::resultName(foreground, suffix(f));
 }
 
 bool writeResult(const QImage& image, const CameraInfo& camera, const QString& path, Format f,

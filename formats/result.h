@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QString>
 
-#include "core/photometa.h"
+#include "photo/photometa.h"
 
 namespace formats {
 
@@ -26,7 +26,7 @@ int defaultQuality(Format f);
 // Whether the format keeps transparency.
 bool keepsAlpha(Format f);
 
-// The file a result of `foreground` gets in `folder`: the name png::compositeFileName gives,
+// The file a result of `foreground` gets in `folder`: the name results::resultName gives,
 // with the format's suffix.
 QString resultFileName(const QString& folder, const QString& foreground, Format f);
 

@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QString>
 
-#include "core/photometa.h"
+#include "photo/photometa.h"
 
 namespace formats {
 

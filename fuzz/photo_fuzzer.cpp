@@ -8,8 +8,8 @@
 #include <cstdint>
 
 #include "compose/composite.h"
-#include "core/photofile.h"
 #include "keying/photoframe.h"
+#include "photo/photofile.h"
 #include "png/pngencode.h"
 
 namespace {

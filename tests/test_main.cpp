@@ -11,7 +11,7 @@ using TestApplication = QGuiApplication;
 #endif
 
 #include "core/hugepages.h"
-#include "core/photofile.h"
+#include "photo/photofile.h"
 
 int main(int argc, char** argv) {
     preferHugePages(argv);

@@ -10,7 +10,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
-#include "core/startup.h"
+#include "app/startup.h"
 
 namespace {
 

@@ -20,10 +20,10 @@
 
 #include "app/globals.h"
 #include "compose/layerspace.h"
-#include "core/photofile.h"
-#include "core/photonames.h"
 #include "formats/result.h"
+#include "photo/photofile.h"
 #include "png/pngfile.h"
+#include "results/photonames.h"
 #include "ui/beside.h"
 #include "ui/desktop.h"
 #include "ui/preset.h"
@@ -39,7 +39,7 @@ const QSize kStartupThumbnail(64, 64);
 const QSize kAddedThumbnail(74, 64);
 
 // The photo files of the hot folder and of dropped folders, in any letter case.
-const QStringList& kPhotoPatterns = core::photoNamePatterns();
+const QStringList& kPhotoPatterns = results::photoNamePatterns();
 
 // The photos among `paths`: photo files in their order, a folder's photos in name order. What
 // is neither goes to `left` when given.
@@ -345,7 +345,7 @@ void Dialog::sendRelease() {
 
 QStringList Dialog::choosePhotos() {
     return desktop().chooseFiles(this, QStringLiteral("Select Files for Keying"), photoFolder(),
-                                 core::photoFileFilter(tr("Images")));
+                                 results::photoFileFilter(tr("Images")));
 }
 
 QListWidgetItem* Dialog::addEntry(QListWidget* list, const QString& path, const QSize& size) {
@@ -519,19 +519,20 @@ void Dialog::Run() {
     waitForRefresh();
     // A result of another photo of the same name, or the foreground or background itself
     // lying in the output folder, is kept: the result then takes the next numbered name.
-    const QString fg = core::sourceName(MyGlobal::CurSelection),
-                  bg = core::sourceName(MyGlobal::CurSelectionBk);
-    const core::ResultSlot slot =
-        core::resultSlot(MyGlobal::outputDir, MyGlobal::CurSelection, [&](const QString& path) {
-            const QString key = core::sourceName(path);
+    const QString fg = results::sourceName(MyGlobal::CurSelection),
+                  bg = results::sourceName(MyGlobal::CurSelectionBk);
+    const results::ResultSlot slot =
+        results::resultSlot(MyGlobal::outputDir, MyGlobal::CurSelection, [&](const QString& path) {
+            const QString key = results::sourceName(path);
             return key == fg || key == bg ? key : QString();
         });
     const QString file = slot.path.isEmpty() ? slot.first : slot.path;
     QString why =
-        slot.path.isEmpty() ? core::slotNote(slot) : tr("There is no composite to save yet.");
+        slot.path.isEmpty() ? results::slotNote(slot) : tr("There is no composite to save yet.");
     if (!slot.path.isEmpty() && !MyGlobal::ComposImg.isNull()) {
-        MyGlobal::ComposImg.setText(QString::fromLatin1(core::kSourceKey), fg);
-        MyGlobal::ComposImg.setText(QString::fromLatin1(core::kVersionKey), core::photoVersion(fg));
+        MyGlobal::ComposImg.setText(QString::fromLatin1(results::kSourceKey), fg);
+        MyGlobal::ComposImg.setText(QString::fromLatin1(results::kVersionKey),
+                                    results::photoVersion(fg));
     }
     const QImage composite = MyGlobal::ComposImg;
     // The camera's description of the shot goes with it, as in the batch tool's results.
@@ -541,16 +542,16 @@ void Dialog::Run() {
         whileAnswering([composite, camera, fg, file, &why] {
             // The photo's digest (a whole read of it) is taken here, beside the window.
             QImage recorded = composite;
-            recorded.setText(QString::fromLatin1(core::kDigestKey), core::photoDigest(fg));
+            recorded.setText(QString::fromLatin1(results::kDigestKey), results::photoDigest(fg));
             return formats::writeResult(recorded, camera, file, formats::Format::Png, 100, &why);
         });
     unsetCursor();
     if (saved) {
-        if (slot.why != core::ResultSlot::First::Free)
+        if (slot.why != results::ResultSlot::First::Free)
             desktop().warn(this, tr("Save Image"),
                            tr("The image was saved as %1, not %2:\n\n%3")
                                .arg(QFileInfo(file).fileName(), QFileInfo(slot.first).fileName(),
-                                    core::slotNote(slot)));
+                                    results::slotNote(slot)));
         desktop().open(MyGlobal::outputDir);
         desktop().open(file);
     } else {

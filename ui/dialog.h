@@ -9,7 +9,7 @@
 #include <QSet>
 #include <QString>
 
-#include "core/photofile.h"
+#include "photo/photofile.h"
 #include "ui/refreshworker.h"
 #include "ui/thumbnails.h"
 

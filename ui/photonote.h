@@ -3,7 +3,7 @@
 
 #include <QString>
 
-#include "core/photofile.h"
+#include "photo/photofile.h"
 
 // One line for the entry's tooltip ("Damaged: ...", "Not a regular file ...", "Its colour
 // profile cannot be used..."); empty when the photo read cleanly.

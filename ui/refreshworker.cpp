@@ -5,8 +5,8 @@
 #include <QImageReader>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include "core/photofile.h"
 #include "keying/photoframe.h"
+#include "photo/photofile.h"
 
 namespace {
 

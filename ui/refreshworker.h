@@ -14,8 +14,8 @@
 #include <memory>
 
 #include "compose/composite.h"
-#include "core/photometa.h"
 #include "keying/keyer.h"
+#include "photo/photometa.h"
 
 // Everything a refresh reads, taken on the GUI thread when it is asked.
 struct RefreshRequest {

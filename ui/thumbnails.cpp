@@ -14,7 +14,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "compose/layerspace.h"
-#include "core/photofile.h"
+#include "photo/photofile.h"
 #include "ui/photonote.h"
 
 namespace {

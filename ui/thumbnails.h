@@ -12,7 +12,7 @@
 #include <atomic>
 #include <functional>
 
-#include "core/photofile.h"
+#include "photo/photofile.h"
 
 class QFontMetrics;
 class QListWidgetItem;

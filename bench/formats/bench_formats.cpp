@@ -12,9 +12,9 @@
 
 #include "bench_main.h"
 #include "compose/composite.h"
-#include "core/photofile.h"
 #include "formats/result.h"
 #include "keying/photoframe.h"
+#include "photo/photofile.h"
 #include "support/photos.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "app/globals.h"
 #include "core/hugepages.h"
-#include "core/photofile.h"
+#include "photo/photofile.h"
 #include "support/photos.h"
 #include "ui/desktop.h"
 #include "ui/dialog.h"

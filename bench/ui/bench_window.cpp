@@ -20,7 +20,7 @@
 #include "app/globals.h"
 #include "compose/window/gview.h"
 #include "core/hugepages.h"
-#include "core/photofile.h"
+#include "photo/photofile.h"
 #include "ui/desktop.h"
 #include "ui/dialog.h"
 #include "ui/refreshworker.h"

@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 
 #include "batch_process.h"
-#include "core/photofile.h"
 #include "exif_jpeg.h"
+#include "photo/photofile.h"
 #include "qt_printers.h"
 #include "support/photos.h"
 

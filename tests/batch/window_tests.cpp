@@ -7,9 +7,9 @@
 #include <map>
 
 #include "batch_process.h"
-#include "core/photonames.h"
 #include "exif_jpeg.h"
 #include "qt_printers.h"
+#include "results/photonames.h"
 #include "ui/window_fixture.h"
 
 namespace {
@@ -63,7 +63,7 @@ protected:
         mouse(view, QEvent::MouseButtonRelease, to);
         get("Run")->click();
         EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
-        return MyGlobal::outputDir + "/" + core::resultName(l.foreground);
+        return MyGlobal::outputDir + "/" + results::resultName(l.foreground);
     }
 };
 
@@ -91,7 +91,7 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     const BatchResult r =
         runBatchTool(args << m_app.filePath(look.foreground), m_app.filePath("home"));
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    const QImage batch(out + "/" + core::resultName(look.foreground));
+    const QImage batch(out + "/" + results::resultName(look.foreground));
     ASSERT_EQ(batch.format(), saved.format());
     ASSERT_EQ(batch.size(), saved.size());
     EXPECT_TRUE(batch == saved) << "pixels differ";

@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "core/startup.h"
+#include "app/startup.h"
 #include "qt_printers.h"
 #include "support/files.h"
 

@@ -4,8 +4,8 @@
 #include <QBuffer>
 #include <QColorSpace>
 
-#include "core/photofile.h"
 #include "exif_jpeg.h"
+#include "photo/photofile.h"
 #include "qt_printers.h"
 
 namespace {

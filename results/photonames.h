@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <functional>
 
-namespace core {
+namespace results {
 
 // Wildcards of photo file names, to be matched in any letter case (QDir's default).
 const QStringList& photoNamePatterns();
@@ -85,4 +85,4 @@ ResultSlot resultSlot(const QString& folder, const QString& photo,
 // /in/a/gala.jpg; written as gala-2.png"); empty when it did.
 QString slotNote(const ResultSlot& slot);
 
-}  // namespace core
+}  // namespace results

@@ -1,4 +1,4 @@
-#include "core/photonames.h"
+#include "results/photonames.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 
-namespace core {
+namespace results {
 
 namespace {
 
@@ -242,4 +242,4 @@ QString slotNote(const ResultSlot& slot) {
                : why + QStringLiteral("; written as %1").arg(QFileInfo(slot.path).fileName());
 }
 
-}  // namespace core
+}  // namespace results

@@ -1,4 +1,4 @@
-#include "core/photometa.h"
+#include "photo/photometa.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QSize>
 #include <QString>
 
-#include "core/photometa.h"
+#include "photo/photometa.h"
 
 class QIODevice;
 

@@ -8,8 +8,8 @@
 #include <QImage>
 #include <QTemporaryDir>
 
-#include "core/photonames.h"
 #include "qt_printers.h"
+#include "results/photonames.h"
 #include "support/files.h"
 
 namespace {
@@ -38,14 +38,15 @@ TEST(PhotoNames, PhotosAreKnownByTheirLastSuffixInAnyCaseAndResultsByTheWholeNam
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         const QString name = QFileInfo(c.file).fileName();
-        EXPECT_EQ(core::isPhotoName(name), c.photo);
-        EXPECT_EQ(QDir::match(core::photoNamePatterns(), name) && !name.startsWith('.'), c.photo);
-        EXPECT_EQ(core::resultName(c.file), c.result);
+        EXPECT_EQ(results::isPhotoName(name), c.photo);
+        EXPECT_EQ(QDir::match(results::photoNamePatterns(), name) && !name.startsWith('.'),
+                  c.photo);
+        EXPECT_EQ(results::resultName(c.file), c.result);
     }
-    EXPECT_EQ(core::numberedResultName("/a/gala.001.jpg", 2), "gala.001-2.png");
-    EXPECT_EQ(core::numberedResultName("/a/gala.001.jpg", 1), "gala.001.png");
-    EXPECT_EQ(core::readableFormats(), "JPEG, TIFF, BMP, PNG, XPM");
-    EXPECT_EQ(core::photoFileFilter("Images"),
+    EXPECT_EQ(results::numberedResultName("/a/gala.001.jpg", 2), "gala.001-2.png");
+    EXPECT_EQ(results::numberedResultName("/a/gala.001.jpg", 1), "gala.001.png");
+    EXPECT_EQ(results::readableFormats(), "JPEG, TIFF, BMP, PNG, XPM");
+    EXPECT_EQ(results::photoFileFilter("Images"),
               "Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)");
 }
 
@@ -56,8 +57,8 @@ protected:
     QString result(const QString& name, const QString& source, const QString& version = "1:2:3") {
         QImage img(4, 4, QImage::Format_ARGB32);
         img.fill(0);
-        img.setText(core::kSourceKey, source);
-        img.setText(core::kVersionKey, version);
+        img.setText(results::kSourceKey, source);
+        img.setText(results::kVersionKey, version);
         QDir().mkpath(path("out"));
         EXPECT_TRUE(img.save(path("out/" + name)));
         return path("out/" + name);
@@ -92,63 +93,64 @@ TEST_F(ResultSlots, AResultReplacesOnlyItsOwnPhotosEarlierResult) {
     const struct {
         QString photo;
         const char* slot;
-        core::ResultSlot::First why;
+        results::ResultSlot::First why;
         QString takenBy;
     } cases[] = {
-        {a, "IMG_0021.png", core::ResultSlot::First::Free, {}},
-        {b, "IMG_0021-2.png", core::ResultSlot::First::OtherResult, a},
-        {c, "IMG_0021-3.png", core::ResultSlot::First::OtherResult, a},
-        {longName, "shot.png", core::ResultSlot::First::Free, {}},
-        {plain, "plain-2.png", core::ResultSlot::First::NotAResult, {}},
-        {fake, "fake-2.png", core::ResultSlot::First::NotAResult, {}},
-        {nokey, "nokey-2.png", core::ResultSlot::First::NotAResult, {}},
-        {link, "link-2.png", core::ResultSlot::First::NotAResult, {}},
-        {fresh, "fresh-2.png", core::ResultSlot::First::InUse, bg},
+        {a, "IMG_0021.png", results::ResultSlot::First::Free, {}},
+        {b, "IMG_0021-2.png", results::ResultSlot::First::OtherResult, a},
+        {c, "IMG_0021-3.png", results::ResultSlot::First::OtherResult, a},
+        {longName, "shot.png", results::ResultSlot::First::Free, {}},
+        {plain, "plain-2.png", results::ResultSlot::First::NotAResult, {}},
+        {fake, "fake-2.png", results::ResultSlot::First::NotAResult, {}},
+        {nokey, "nokey-2.png", results::ResultSlot::First::NotAResult, {}},
+        {link, "link-2.png", results::ResultSlot::First::NotAResult, {}},
+        {fresh, "fresh-2.png", results::ResultSlot::First::InUse, bg},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.slot);
-        const core::ResultSlot slot = core::resultSlot(path("out"), c.photo, claimed);
+        const results::ResultSlot slot = results::resultSlot(path("out"), c.photo, claimed);
         EXPECT_EQ(slot.path, path(QStringLiteral("out/") + c.slot));
-        EXPECT_EQ(slot.first, path("out/") + core::resultName(c.photo));
+        EXPECT_EQ(slot.first, path("out/") + results::resultName(c.photo));
         EXPECT_EQ(int(slot.why), int(c.why));
         EXPECT_EQ(slot.takenBy, c.takenBy);
-        EXPECT_EQ(core::slotNote(slot).isEmpty(), c.why == core::ResultSlot::First::Free);
+        EXPECT_EQ(results::slotNote(slot).isEmpty(), c.why == results::ResultSlot::First::Free);
     }
     // The photo itself in the output folder is never its own result's place.
     const QString itself = writeFile(path("out/studio.png"), "s");
-    const core::ResultSlot slot = core::resultSlot(path("out"), itself);
+    const results::ResultSlot slot = results::resultSlot(path("out"), itself);
     EXPECT_EQ(slot.path, path("out/studio-2.png"));
-    EXPECT_EQ(core::slotNote(slot),
+    EXPECT_EQ(results::slotNote(slot),
               "studio.png is a photo in use (" + itself + "); written as studio-2.png");
-    EXPECT_EQ(core::resultOrigin(path("out/IMG_0021-2.png")).source, b);
-    EXPECT_EQ(core::resultOrigin(path("out/IMG_0021-2.png")).version, "1:2:3");
-    EXPECT_TRUE(core::resultOrigin(path("out/link.png")).exists);
-    EXPECT_TRUE(core::resultOrigin(path("out/link.png")).source.isEmpty()) << "links are not read";
-    EXPECT_FALSE(core::resultOrigin(path("out/none.png")).exists);
+    EXPECT_EQ(results::resultOrigin(path("out/IMG_0021-2.png")).source, b);
+    EXPECT_EQ(results::resultOrigin(path("out/IMG_0021-2.png")).version, "1:2:3");
+    EXPECT_TRUE(results::resultOrigin(path("out/link.png")).exists);
+    EXPECT_TRUE(results::resultOrigin(path("out/link.png")).source.isEmpty())
+        << "links are not read";
+    EXPECT_FALSE(results::resultOrigin(path("out/none.png")).exists);
 }
 
 TEST(PhotoVersions, AVersionChangesWithTheFileAndItsBytesTellATimeChangeFromNewContents) {
     QTemporaryDir dir;
     const QString photo = writeFile(dir.filePath("p.jpg"), "first");
-    const QString v1 = core::photoVersion(photo), d1 = core::photoDigest(photo);
+    const QString v1 = results::photoVersion(photo), d1 = results::photoDigest(photo);
     EXPECT_EQ(v1.split(':').size(), 5);
     QFile f(photo);
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
     ASSERT_TRUE(
         f.setFileTime(QDateTime::currentDateTime().addDays(1), QFileDevice::FileModificationTime));
     f.close();
-    const QString v2 = core::photoVersion(photo);
+    const QString v2 = results::photoVersion(photo);
     EXPECT_NE(v2, v1);
-    EXPECT_TRUE(core::sameFileAndSize(v1, v2));
-    EXPECT_EQ(core::photoDigest(photo), d1);
+    EXPECT_TRUE(results::sameFileAndSize(v1, v2));
+    EXPECT_EQ(results::photoDigest(photo), d1);
     writeFile(photo, "other");  // same size, new bytes
-    EXPECT_TRUE(core::sameFileAndSize(v1, core::photoVersion(photo)));
-    EXPECT_NE(core::photoDigest(photo), d1);
+    EXPECT_TRUE(results::sameFileAndSize(v1, results::photoVersion(photo)));
+    EXPECT_NE(results::photoDigest(photo), d1);
     writeFile(photo, "longer bytes");
-    EXPECT_FALSE(core::sameFileAndSize(v1, core::photoVersion(photo)));
-    EXPECT_TRUE(core::photoVersion(dir.filePath("gone.jpg")).isEmpty());
-    EXPECT_TRUE(core::photoDigest(dir.filePath("gone.jpg")).isEmpty());
-    EXPECT_FALSE(core::sameFileAndSize("a:b:c", "a:b:c"));
+    EXPECT_FALSE(results::sameFileAndSize(v1, results::photoVersion(photo)));
+    EXPECT_TRUE(results::photoVersion(dir.filePath("gone.jpg")).isEmpty());
+    EXPECT_TRUE(results::photoDigest(dir.filePath("gone.jpg")).isEmpty());
+    EXPECT_FALSE(results::sameFileAndSize("a:b:c", "a:b:c"));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-// Start-up steps that do not need the window: the log and the two folders.
+// The window program's start-up steps that do not need the window: the log, the folder of the
+// sample photos (beside the program, out of a macOS bundle, or installed), and the environment
+// of the programs it starts.
 #pragma once
 
 #include <QByteArray>
@@ -18,10 +20,6 @@ bool openLog(QFile& log);
 // application bundle, the folder that contains the bundle; failing that, the installed
 // ../share/mattora.
 QString applicationFolder(const QString& executableDir);
-
-// "<home>/Documents/Verdalux", created with its missing parents. If it can neither be created
-// nor entered, the absolute path of "<home>/Documents".
-QString outputFolder(const QString& homeDir);
 
 // Sets an environment variable for this process alone: childEnvironment() remembers the
 // value the user had (or that there was none) and gives children that one.

@@ -1,4 +1,4 @@
-#include "core/photoscan.h"
+#include "photo/photoscan.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "core/librarylines.h"
+#include "photo/librarylines.h"
 
 #include <sys/types.h>
 

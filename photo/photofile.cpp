@@ -1,4 +1,4 @@
-#include "core/photofile.h"
+#include "photo/photofile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,9 +14,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/librarylines.h"
-#include "core/photonames.h"
-#include "core/photoscan.h"
+#include "photo/librarylines.h"
+#include "photo/photoscan.h"
+#include "results/photonames.h"
 
 namespace {
 
@@ -372,7 +372,7 @@ QString problemText(const PhotoLoad& load) {
             return QStringLiteral("cannot be read: ") + load.detail;
         case Problem::NotAPhoto:
             return QStringLiteral("not a photo in a format we read (%1)")
-                .arg(core::readableFormats());
+                .arg(results::readableFormats());
         case Problem::Damaged:
             return load.detail.isEmpty() ? QStringLiteral("damaged")
                                          : QStringLiteral("damaged: ") + load.detail;

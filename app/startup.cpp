@@ -1,4 +1,4 @@
-#include "core/startup.h"
+#include "app/startup.h"
 
 #include <QDir>
 
@@ -51,14 +51,6 @@ QString applicationFolder(const QString& executableDir) {
     const QDir shared(dir.absoluteFilePath(QStringLiteral("../share/mattora")));
     if (!dir.exists(QStringLiteral("Bkg")) && shared.exists(QStringLiteral("Bkg")))
         return shared.canonicalPath();
-    return dir.absolutePath();
-}
-
-QString outputFolder(const QString& homeDir) {
-    QString out = homeDir + QDir::separator() + QStringLiteral("Documents");
-    QDir().mkpath(out + QDir::separator() + QStringLiteral("Verdalux"));
-    QDir dir(out);
-    dir.cd(QStringLiteral("Verdalux"));
     return dir.absolutePath();
 }
 

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/photofile.h"
-#include "core/photoscan.h"
+#include "photo/photofile.h"
+#include "photo/photoscan.h"
 #include "qt_printers.h"
 #include "support/hostile.h"
 #include "support/photos.h"
