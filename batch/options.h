@@ -25,6 +25,7 @@ struct Options {
     qint64 maxPixels = kDefaultMaxPixels;  // headers claiming more are refused before decoding
     QStringList foregrounds;
     QString watchDir;  // --watch: key the photos that land here instead of `foregrounds`
+    QString plate;     // --plate: the empty backdrop, that Magic Number 10 keys against
 };
 
 enum class Request { Run, Help, Version, UsageError };

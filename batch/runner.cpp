@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "batch/plate.h"
 #include "core/photofile.h"
 #include "keying/photoframe.h"
 #include "png/pngfile.h"
@@ -161,7 +162,8 @@ QImage composePhoto(const QString& foreground, const QImage& background, const O
         *why = QStringLiteral("cannot be composed: out of memory");
         return QImage();
     }
-    keying::keyTurnedPhoto(keyed, o.key);
+    if (!keyShot(keyed, o, why, warning))
+        return QImage();
     const QSize subject = keyed.size() * (o.compose.fgSize / 100.0);
     QImage composite = compose::createComposite(background, keyed, o.offset.x(), o.offset.y(),
                                                 o.transparent, o.compose, cache);
