@@ -101,6 +101,8 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
         list->viewport()->installEventFilter(this);
     }
 
+    attachPlateMenu(ui->listWidget, &m_plate, [this] { UpdateScene(); });
+
     m_watcher = new QFileSystemWatcher(this);
     connect(m_watcher, SIGNAL(directoryChanged(QString)), this,
             SLOT(handleDirectoryChanged(QString)));

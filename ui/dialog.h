@@ -9,6 +9,7 @@
 #include <QString>
 
 #include "core/photofile.h"
+#include "ui/plate.h"
 #include "ui/thumbnails.h"
 
 class QFileSystemWatcher;
@@ -95,13 +96,16 @@ private:
     // Appends an entry at once; its thumbnail of `size` follows from the thread pool.
     QListWidgetItem* addEntry(QListWidget* list, const QString& path, const QSize& size);
     void showPendingThumbnails(int count);
+    // Tells what the backdrop plate did for the current shot: its entry's tooltip, the log.
+    void showPlateNote(const QString& note);
 
     QFileSystemWatcher* m_watcher = nullptr;
     SettleWatch* m_settle = nullptr;
     Ui_Dialog* ui = nullptr;
     QPointer<QGraphicsScene> m_scene;  // the first preview scene; the view owns it
     QImage m_fg;
-    PhotoCache m_photo;  // the decoded foreground file, while it is unchanged
+    PhotoCache m_photo;   // the decoded foreground file, while it is unchanged
+    PlateChoice m_plate;  // the backdrop plate that Magic Number 10 keys against
     // A member, not a child: it goes, with its pending work, before the lists it fills.
     ThumbnailLoader m_thumbnails;
 };

@@ -11,6 +11,7 @@
 
 #include "core/photofile.h"
 #include "ui/photonote.h"
+#include "ui/plate.h"
 
 namespace {}  // namespace
 
@@ -72,6 +73,7 @@ void ThumbnailLoader::request(QListWidgetItem* item, const QSize& size) {
                 entry->setIcon(made.image.isNull() ? QIcon()
                                                    : QIcon(QPixmap::fromImage(made.image)));
                 entry->setToolTip(entryToolTip(path, made.size, photoProblemNote(made)));
+                remarkEntry(entry);
             }
         }
         --m_pending;

@@ -2,7 +2,10 @@
 // keyer that the Magic Number selects. The keyers are thin: each reads the window's controls
 // and hands the image to the engine.
 #include <QComboBox>
+#include <QDir>
+#include <QListWidget>
 #include <QSpinBox>
+#include <QTextStream>
 #include <iterator>
 
 #include "app/globals.h"
@@ -66,6 +69,20 @@ void Dialog::MaskOut9(QImage& img, unsigned int keyColour) {
 void Dialog::MaskOut10(QImage& img, unsigned int keyColour) {
     keying::maskOut10(img, keyColour, keySettings(*ui));
 }
-void Dialog::MaskOutSoft(QImage& img, unsigned int keyColour) {
-    keying::maskOutSoft(img, keyColour, keySettings(*ui));
+void Dialog::MaskOutSoft(QImage& img, unsigned int) {
+    showPlateNote(m_plate.key(img, keySettings(*ui), ui->Rotation->currentText().toInt()));
+}
+
+void Dialog::showPlateNote(const QString& note) {
+    QListWidgetItem* current = ui->listWidget->currentItem();
+    if (!current || current->text() != MyGlobal::CurSelection)
+        return;
+    if (!note.isEmpty() && current->toolTip().split('\n').contains(note))
+        return;  // told already
+    setPlateNote(current, note);
+    if (!note.isEmpty() && MyGlobal::log.isOpen()) {
+        QTextStream out(&MyGlobal::log);
+        out << QDir::toNativeSeparators(MyGlobal::CurSelection) << ": " << note << "\n";
+        out.flush();
+    }
 }
