@@ -59,8 +59,12 @@ QString sizeText(const QSize& s) {
 }  // namespace
 
 bool keyShot(QImage& turned, const Options& o, QString* why, QString* warning) {
+    const auto note = [warning](const QString& line) {
+        if (!line.isEmpty())
+            *warning = warning->isEmpty() ? line : *warning + QStringLiteral("; ") + line;
+    };
     if (o.plate.isEmpty() || o.key.magic != 10) {
-        keying::keyTurnedPhoto(turned, o.key);
+        note(keying::keyNotesText(keying::keyTurnedPhoto(turned, o.key)));
         return true;
     }
     const QString name = QDir::toNativeSeparators(o.plate);
@@ -72,6 +76,7 @@ bool keyShot(QImage& turned, const Options& o, QString* why, QString* warning) {
     }
     const QSize shot = turned.size();
     const keying::PlateOutcome out = keying::maskOutSoftWithPlate(turned, *held.plate, o.key);
+    note(keying::keyNotesText(out.notes));
     switch (out.use) {
         case keying::PlateOutcome::Use::Used:
             break;
@@ -86,7 +91,7 @@ bool keyShot(QImage& turned, const Options& o, QString* why, QString* warning) {
                     "backdrop agrees with it); keyed without it")
                     .arg(name)
                     .arg(qRound(out.agreement * 100));
-            *warning = warning->isEmpty() ? line : *warning + QStringLiteral("; ") + line;
+            note(line);
             break;
         }
     }

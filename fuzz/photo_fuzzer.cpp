@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::uint8_t a = data[size - 1], b = data[size - 2], c = data[size - 3];
     keying::KeySettings key;
-    key.magic = 1 + a % 9;
+    key.magic = 1 + a % 10;
     key.fine = int(b % 201) - 100;
     key.spill = c % 41;
     key.correctSpill = (a & 0x80) != 0;

@@ -30,12 +30,22 @@ Keyer keyerFor(int magic) {
     return kKeyers[magic - 1];
 }
 
-void keyImage(QImage& img, QRgb key, const KeySettings& s) {
+KeyNotes keyImage(QImage& img, QRgb key, const KeySettings& s) {
     const Keyer k = keyerFor(s.magic);
     if (!k || img.isNull() || img.width() <= 0 || img.height() <= 0) {
-        return;
+        return {};
+    }
+    if (k == maskOutSoft) {
+        return keySoft(img, s);
     }
     k(img, key, s);
+    return {};
+}
+
+QString keyNotesText(const KeyNotes& notes) {
+    return notes.noBackdrop
+               ? QStringLiteral("no backdrop of the chosen colour found; nothing keyed")
+               : QString();
 }
 
 }  // namespace keying

@@ -41,12 +41,25 @@ void maskOut10(QImage& img, QRgb key, const KeySettings& s);  // Magic 9: estima
 // pixels have the backdrop tint taken out. Positive `fine` keys out more of the edges.
 void maskOutSoft(QImage& img, QRgb key, const KeySettings& s);
 
+// What a keyer found that the user should hear of.
+struct KeyNotes {
+    // The photo shows no backdrop of the chosen colour to key against (a grey sheet, a frame
+    // all subject): the soft key left it as it was.
+    bool noBackdrop = false;
+};
+
+// The soft key with its notes; maskOutSoft drops them.
+KeyNotes keySoft(QImage& img, const KeySettings& s);
+
+// The words for a photo's notes ("" when there are none), to follow its file name.
+QString keyNotesText(const KeyNotes& notes);
+
 using Keyer = void (*)(QImage&, QRgb, const KeySettings&);
 
 // The keyer of a Magic Number, or nullptr outside 1..10.
 Keyer keyerFor(int magic);
 
 // Runs the keyer that s.magic selects; any other value, or an empty image, runs none.
-void keyImage(QImage& img, QRgb key, const KeySettings& s);
+KeyNotes keyImage(QImage& img, QRgb key, const KeySettings& s);
 
 }  // namespace keying

@@ -10,8 +10,8 @@ QImage turnPhoto(const QImage& photo, int degrees) {
     return photo.transformed(turn, Qt::FastTransformation);
 }
 
-void keyTurnedPhoto(QImage& turned, const KeySettings& s) {
-    keyImage(turned, keyColourOf(turned), s);
+KeyNotes keyTurnedPhoto(QImage& turned, const KeySettings& s) {
+    return keyImage(turned, keyColourOf(turned), s);
 }
 
 }  // namespace keying

@@ -12,6 +12,6 @@ namespace keying {
 QImage turnPhoto(const QImage& photo, int degrees);
 
 // Keys a turned photo in place with the colour at its sampling point (see keyColourOf).
-void keyTurnedPhoto(QImage& turned, const KeySettings& s);
+KeyNotes keyTurnedPhoto(QImage& turned, const KeySettings& s);
 
 }  // namespace keying

@@ -98,10 +98,11 @@ void setPlateNote(QListWidgetItem* item, const QString& note) {
     applyMarks(item, false);
 }
 
-QString PlateChoice::key(QImage& shot, keying::KeySettings s, int rotation) {
+QString PlateChoice::key(QImage& shot, keying::KeySettings s, int rotation,
+                         keying::KeyNotes* notes) {
     s.keepShadows = m_keepShadows && !m_path.isEmpty();
     if (m_path.isEmpty()) {
-        keying::maskOutSoft(shot, 0, s);
+        *notes = keying::keySoft(shot, s);
         return QString();
     }
     const QString name = QDir::toNativeSeparators(m_path);
@@ -110,7 +111,7 @@ QString PlateChoice::key(QImage& shot, keying::KeySettings s, int rotation) {
     if (photo.isNull()) {
         m_plate = keying::BackdropPlate();
         m_source = 0;
-        keying::maskOutSoft(shot, 0, s);
+        *notes = keying::keySoft(shot, s);
         return QStringLiteral("Not keyed with the backdrop plate %1: it cannot be read").arg(name);
     }
     if (photo.cacheKey() != m_source || rotation != m_rotation) {
@@ -120,6 +121,7 @@ QString PlateChoice::key(QImage& shot, keying::KeySettings s, int rotation) {
     }
     const QSize size = shot.size();
     const keying::PlateOutcome out = keying::maskOutSoftWithPlate(shot, m_plate, s);
+    *notes = out.notes;
     switch (out.use) {
         case keying::PlateOutcome::Use::Used:
             return QString();

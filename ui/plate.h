@@ -22,8 +22,8 @@ public:
 
     // Keys the turned shot with Magic Number 10, against the plate when one is chosen. Gives
     // what the photographer should know, naming the plate (and a plate of another size is an
-    // error), or nothing when the plate was used or none is chosen.
-    QString key(QImage& shot, keying::KeySettings s, int rotation);
+    // error), or nothing when the plate was used or none is chosen; `notes` are the key's own.
+    QString key(QImage& shot, keying::KeySettings s, int rotation, keying::KeyNotes* notes);
 
 private:
     QString m_path;

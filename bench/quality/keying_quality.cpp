@@ -1,24 +1,31 @@
-// Keying quality on studio shots with known coverage. Prints, per shot and keyer, the sum of
-// absolute alpha errors per megapixel and the mean absolute RGB error at the subject's edge
-// after composing over neutral grey. Magic Number 10 runs untuned; the other Magic Numbers
-// get their best fine tuning per shot, and ffmpeg's chromakey (if ffmpeg is on the PATH) its
-// best similarity and blend, both chosen on the true alpha.
+// Keying quality on a family of studio shots with known coverage, drawn by seed and split
+// into a tuning half and a validation half (fixed in studio_scenes.h). Per shot it prints, for
+// Magic Number 10 untuned and for ffmpeg's chromakey with its similarity and blend chosen per
+// shot on the true alpha (if ffmpeg is on the PATH): the sum of absolute alpha errors per
+// megapixel, the share of the true subject keyed below half ("lost"), the share of the true
+// backdrop kept above half ("kept") and the mean absolute RGB error at the subject's edge
+// after composing over neutral grey. Then both halves' summaries, side by side.
 //
-//   keying_quality [--soft-only] [folder for the shots as PNG]
+//   keying_quality [--quick] [--seeds A-B] [--half tuning|validation] [--all-keyers]
+//                  [--peer-cache FILE] [--save DIR]
 //   keying_quality --hashes [file to check against]
 //
-// --soft-only runs Magic Number 10 alone, for quick turns while tuning it. --hashes prints a
-// hash of Magic Number 10's output on the sample photos and the shots under several settings,
-// or compares them with a file of such lines and fails on any difference: a change meant to
-// keep the output must keep these.
+// --quick leaves out the 24-megapixel shots. --all-keyers adds Magic Numbers 1 to 9, each
+// with its best fine tuning per shot. --peer-cache keeps the tuned chromakey's scores per
+// seed in FILE, so a later run need not search again. --save writes each shot, its truth and
+// Magic Number 10's result as PNG. --hashes prints a hash of Magic Number 10's output on the
+// sample photos and the first shots under several settings, or compares them with a file of
+// such lines and fails on any difference: a change meant to keep the output must keep these.
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <optional>
 
 #include "keying/keyer.h"
@@ -31,6 +38,8 @@ constexpr int kGrey = 128;
 struct Score {
     double alpha = 1e30;  // sum |alpha error| / 255 per megapixel
     double edge = 0;      // mean |RGB error| at the edge, 0..255
+    double lost = 0;      // share of the true subject (alpha >= half) keyed below half
+    double kept = 0;      // share of the true backdrop (alpha < half) kept at half or more
     QString tuning;
 };
 
@@ -71,13 +80,18 @@ std::vector<char> edgeMask(const QImage& truth) {
 Score score(const QImage& keyed, const quality::Scene& sc, const std::vector<char>& edge) {
     const int w = keyed.width(), h = keyed.height();
     double alphaErr = 0, colourErr = 0;
-    qint64 edgeCount = 0;
+    qint64 edgeCount = 0, subject = 0, lost = 0, backdrop = 0, kept = 0;
     for (int y = 0; y < h; ++y) {
         const auto* k = reinterpret_cast<const QRgb*>(keyed.constScanLine(y));
         const auto* t = reinterpret_cast<const QRgb*>(sc.truth.constScanLine(y));
         for (int x = 0; x < w; ++x) {
             const int ka = qAlpha(k[x]), ta = qAlpha(t[x]);
             alphaErr += std::abs(ka - ta);
+            if (ta >= 128) {
+                ++subject, lost += ka < 128;
+            } else {
+                ++backdrop, kept += ka >= 128;
+            }
             if (!edge[size_t(y) * w + x]) {
                 continue;
             }
@@ -92,6 +106,8 @@ Score score(const QImage& keyed, const quality::Scene& sc, const std::vector<cha
     Score s;
     s.alpha = alphaErr / 255.0 / (double(w) * h * 1e-6);
     s.edge = colourErr / 3.0 / double(std::max<qint64>(1, edgeCount));
+    s.lost = double(lost) / double(std::max<qint64>(1, subject));
+    s.kept = double(kept) / double(std::max<qint64>(1, backdrop));
     return s;
 }
 
@@ -138,11 +154,12 @@ std::optional<Score> bestChromakey(const quality::Scene& sc, const std::vector<c
     }
     const QString colour =
         QString("0x%1").arg(trueBackdropColour(sc) & 0xffffff, 6, 16, QChar('0'));
-    const double blends[] = {0.0, 0.01, 0.03, 0.06, 0.1, 0.15, 0.22, 0.3};
+    const double blends[] = {0.0, 0.02, 0.05, 0.1, 0.18, 0.3};
     constexpr int kBlends = int(std::size(blends));
+    const int w = sc.photo.width(), h = sc.photo.height();
     Score best;
-    for (int si = 1; si <= 20; ++si) {
-        const double sim = 0.02 * si;
+    for (int si = 1; si <= 14; ++si) {
+        const double sim = 0.03 * si;
         QString graph = QString("[0:v]split=%1").arg(kBlends);
         for (int b = 0; b < kBlends; ++b) {
             graph += QString("[i%1]").arg(b);
@@ -174,11 +191,11 @@ std::optional<Score> bestChromakey(const quality::Scene& sc, const std::vector<c
                 return std::nullopt;
             }
             const QByteArray raw = f.readAll();
-            if (raw.size() != qsizetype(quality::kW) * quality::kH * 4) {
+            if (raw.size() != qsizetype(w) * h * 4) {
                 return std::nullopt;
             }
-            const QImage rgba(reinterpret_cast<const uchar*>(raw.constData()), quality::kW,
-                              quality::kH, QImage::Format_RGBA8888);
+            const QImage rgba(reinterpret_cast<const uchar*>(raw.constData()), w, h,
+                              QImage::Format_RGBA8888);
             Score r = score(rgba.convertToFormat(QImage::Format_ARGB32), sc, edge);
             if (r.alpha < best.alpha) {
                 best = r;
@@ -214,7 +231,11 @@ QStringList softHashes() {
         photos.emplace_back(name, QImage(QString(MATTORA_SAMPLES "/") + name));
         blues.push_back(QString(name).startsWith("blue"));
     }
-    for (const quality::Scene& sc : quality::scenes()) {
+    for (quint32 seed = quality::kFirstSeed; photos.size() < 8; ++seed) {
+        if (quality::isLargeSeed(seed)) {
+            continue;
+        }
+        const quality::Scene sc = quality::makeScene(seed);
         photos.emplace_back(sc.name, sc.photo);
         blues.push_back(sc.blue);
     }
@@ -262,6 +283,75 @@ int checkHashes(const QString& file) {
     return differ == 0 && want.size() == now.size() ? 0 : 1;
 }
 
+struct Row {
+    quint32 seed;
+    bool tuning;
+    Score soft;
+    std::optional<Score> peer;
+};
+
+// The tuned chromakey's scores by seed: "seed alpha edge lost kept" a line.
+std::map<quint32, Score> readPeerCache(const QString& file) {
+    std::map<quint32, Score> out;
+    QFile f(file);
+    if (file.isEmpty() || !f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return out;
+    }
+    QTextStream in(&f);
+    while (!in.atEnd()) {
+        const QStringList v = in.readLine().split(' ', Qt::SkipEmptyParts);
+        if (v.size() >= 5) {
+            Score sc;
+            sc.alpha = v[1].toDouble(), sc.edge = v[2].toDouble();
+            sc.lost = v[3].toDouble(), sc.kept = v[4].toDouble();
+            sc.tuning = v.mid(5).join(' ');
+            out[v[0].toUInt()] = sc;
+        }
+    }
+    return out;
+}
+
+void appendPeerCache(const QString& file, quint32 seed, const Score& sc) {
+    QFile f(file);
+    if (!file.isEmpty() && f.open(QIODevice::Append | QIODevice::Text)) {
+        QTextStream(&f) << seed << ' ' << QString::number(sc.alpha, 'g', 10) << ' '
+                        << QString::number(sc.edge, 'g', 10) << ' '
+                        << QString::number(sc.lost, 'g', 10) << ' '
+                        << QString::number(sc.kept, 'g', 10) << ' ' << sc.tuning << '\n';
+    }
+}
+
+void summary(const char* half, const std::vector<Row>& rows, bool tuning) {
+    double soft = 0, peer = 0, edge = 0, peerEdge = 0, worstLost = 0, worstKept = 0;
+    int n = 0, withPeer = 0, worse = 0, lostOver = 0, keptOver = 0;
+    for (const Row& r : rows) {
+        if (r.tuning != tuning) {
+            continue;
+        }
+        ++n;
+        edge += r.soft.edge;
+        lostOver += r.soft.lost > 0.01, keptOver += r.soft.kept > 0.01;
+        worstLost = std::max(worstLost, r.soft.lost), worstKept = std::max(worstKept, r.soft.kept);
+        if (r.peer) {
+            ++withPeer;
+            soft += r.soft.alpha, peer += r.peer->alpha, peerEdge += r.peer->edge;
+            worse += r.soft.alpha > r.peer->alpha;
+        }
+    }
+    if (n == 0) {
+        return;
+    }
+    std::printf(
+        "%-10s %3d shots  lost > 1%%: %2d (worst %5.1f%%)  kept > 1%%: %2d (worst %5.1f%%)"
+        "  edge RGB %.2f",
+        half, n, lostOver, 100 * worstLost, keptOver, 100 * worstKept, edge / n);
+    if (withPeer > 0) {
+        std::printf("  MN10 / tuned chromakey SAD %.2f, worse on %d of %d, chromakey edge %.2f",
+                    soft / peer, worse, withPeer, peerEdge / withPeer);
+    }
+    std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -273,48 +363,82 @@ int main(int argc, char** argv) {
     if (args.removeAll("--hashes") > 0) {
         return checkHashes(args.value(0));
     }
-    const bool softOnly = args.removeAll("--soft-only") > 0;
-    const QString keep = args.isEmpty() ? QString() : args.first();
-    QTemporaryDir tmp;
-    bool haveFfmpeg = !softOnly;
-
-    std::printf("%-7s %-10s %12s %10s  %s\n", "shot", "keyer", "alpha err/MP", "edge RGB",
-                "tuning");
-    double sumSoft = 0, sumFf = 0;
-    bool softNeverWorse = true;
-    for (const quality::Scene& sc : quality::scenes()) {
-        if (!keep.isEmpty()) {
-            QDir().mkpath(keep);
-            sc.photo.save(keep + "/" + sc.name + ".png");
+    const bool quick = args.removeAll("--quick") > 0;
+    const bool allKeyers = args.removeAll("--all-keyers") > 0;
+    auto value = [&](const char* name) {
+        const int i = args.indexOf(name);
+        QString v;
+        if (i >= 0 && i + 1 < args.size()) {
+            v = args[i + 1];
+            args.remove(i, 2);
         }
+        return v;
+    };
+    const QString cacheFile = value("--peer-cache"), keep = value("--save");
+    const QString half = value("--half");  // tuning or validation; both when empty
+    const QStringList range = value("--seeds").split('-');
+    const quint32 first = range.size() == 2 ? range[0].toUInt() : quality::kFirstSeed;
+    const quint32 last =
+        range.size() == 2 ? range[1].toUInt() : quality::kFirstSeed + quality::kSeeds - 1;
+    std::map<quint32, Score> cache = readPeerCache(cacheFile);
+    QTemporaryDir tmp;
+    QProcess probe;
+    probe.start("ffmpeg", {"-v", "quiet", "-version"});
+    bool haveFfmpeg = probe.waitForFinished(-1) && probe.exitCode() == 0;
+    if (!haveFfmpeg) {
+        std::printf("ffmpeg is not on the PATH: no tuned chromakey to compare with\n");
+    }
+
+    std::printf("%-4s %-4s %-10s %10s %7s %7s %7s  %s\n", "shot", "half", "keyer", "SAD/MP",
+                "lost%", "kept%", "edge", "tuning / scene");
+    std::vector<Row> rows;
+    for (quint32 seed = first; seed <= last; ++seed) {
+        if ((quick && quality::isLargeSeed(seed)) ||
+            (half == "tuning" && !quality::isTuningSeed(seed)) ||
+            (half == "validation" && quality::isTuningSeed(seed))) {
+            continue;
+        }
+        const quality::Scene sc = quality::makeScene(seed);
+        const bool tuning = quality::isTuningSeed(seed);
         const std::vector<char> edge = edgeMask(sc.truth);
-        auto row = [&](const char* keyer, const Score& s) {
-            std::printf("%-7s %-10s %12.0f %10.2f  %s\n", qPrintable(sc.name), keyer, s.alpha,
-                        s.edge, qPrintable(s.tuning));
+        auto line = [&](const char* keyer, const Score& s, const QString& note) {
+            std::printf("%-4s %-4s %-10s %10.0f %7.2f %7.2f %7.2f  %s\n", qPrintable(sc.name),
+                        tuning ? "tune" : "val", keyer, s.alpha, 100 * s.lost, 100 * s.kept, s.edge,
+                        qPrintable(note));
         };
         keying::KeySettings s;
         s.magic = 10;
         s.backdrop = sc.blue ? keying::Backdrop::Blue : keying::Backdrop::Green;
         QImage soft = sc.photo;
         keying::keyImage(soft, 0, s);
-        const Score softScore = score(soft, sc, edge);
-        row("MN10", softScore);
-        for (int m = 1; m <= 9 && !softOnly; ++m) {
-            row(qPrintable(QString("MN%1").arg(m)), bestMagic(m, sc, edge));
+        Row row{seed, tuning, score(soft, sc, edge), std::nullopt};
+        line("MN10", row.soft, sc.features);
+        if (!keep.isEmpty()) {
+            QDir().mkpath(keep);
+            sc.photo.save(keep + "/" + sc.name + ".png");
+            sc.truth.save(keep + "/" + sc.name + "_truth.png");
+            soft.save(keep + "/" + sc.name + "_mn10.png");
         }
-        std::optional<Score> ff = haveFfmpeg ? bestChromakey(sc, edge, tmp.path()) : std::nullopt;
-        if (ff) {
-            row("chromakey", *ff);
-            sumSoft += softScore.alpha, sumFf += ff->alpha;
-            softNeverWorse = softNeverWorse && softScore.alpha <= ff->alpha;
-        } else {
-            haveFfmpeg = false;
+        for (int m = 1; m <= 9 && allKeyers; ++m) {
+            const Score b = bestMagic(m, sc, edge);
+            line(qPrintable(QString("MN%1").arg(m)), b, b.tuning);
         }
+        if (const auto hit = cache.find(seed); hit != cache.end()) {
+            row.peer = hit->second;
+        } else if (haveFfmpeg) {
+            row.peer = bestChromakey(sc, edge, tmp.path());
+            if (row.peer) {
+                appendPeerCache(cacheFile, seed, *row.peer);
+            }
+        }
+        if (row.peer) {
+            line("chromakey", *row.peer, row.peer->tuning);
+        }
+        rows.push_back(row);
         std::fflush(stdout);
     }
-    if (haveFfmpeg && sumFf > 0) {
-        std::printf("\nMN10 / tuned chromakey, mean alpha error: %.2f; never worse: %s\n",
-                    sumSoft / sumFf, softNeverWorse ? "yes" : "no");
-    }
+    std::printf("\n");
+    summary("tuning", rows, true);
+    summary("validation", rows, false);
     return 0;
 }

@@ -1,14 +1,19 @@
 // Studio shots with known coverage for the keying quality benchmark: a subject layer drawn
 // with antialiasing (so its alpha is the true coverage) laid over an uneven backdrop, then
-// sensor noise and a JPEG round trip as a camera would give them.
+// sensor noise and a JPEG round trip as a camera would give them. Every shot is drawn from a
+// seed: subject, clothing, backdrop colour and its drift, light, texture, shadow, size and
+// JPEG settings all come from it, so the family is as large as the seeds asked for.
 #pragma once
 
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QString>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -16,10 +21,10 @@
 
 namespace quality {
 
-constexpr int kW = 1600, kH = 1200;
-
 struct Scene {
     QString name;
+    QString features;  // what the seed drew, for the table
+    quint32 seed = 0;
     bool blue = false;
     QImage photo;  // what the camera saw, Format_RGB32 after JPEG
     QImage truth;  // the subject layer, Format_ARGB32_Premultiplied
@@ -73,6 +78,51 @@ struct Painter {
             p.drawPath(path);
         }
         p.setPen(Qt::NoPen);
+    }
+
+    // A veil: a translucent white layer over the head and shoulders, with a few folds.
+    void veil(double cx, double cy, double s, int alpha) {
+        QPainterPath path;
+        path.moveTo(cx - 0.3 * s, cy - 1.2 * s);
+        path.cubicTo(cx - 1.6 * s, cy - 0.2 * s, cx - 1.9 * s, cy + 2.2 * s, cx - 1.7 * s,
+                     cy + 3.0 * s);
+        path.lineTo(cx + 1.7 * s, cy + 3.0 * s);
+        path.cubicTo(cx + 1.9 * s, cy + 2.2 * s, cx + 1.6 * s, cy - 0.2 * s, cx + 0.3 * s,
+                     cy - 1.2 * s);
+        path.closeSubpath();
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(245, 245, 240, alpha));
+        p.drawPath(path);
+        for (int i = 0; i < 6; ++i) {
+            const double x = cx + uni(-1.4, 1.4) * s;
+            p.setPen(QPen(QColor(255, 255, 255, alpha / 2), uni(2, 6)));
+            p.drawLine(QPointF(x, cy), QPointF(x + uni(-0.3, 0.3) * s, cy + 2.8 * s));
+        }
+        p.setPen(Qt::NoPen);
+    }
+
+    // A plant of leaves in the given colours.
+    void leafyPlant(double cx, double base, double s, const std::vector<QColor>& leaves) {
+        for (int i = 0; i < 12; ++i) {
+            const double ang = uni(-1.1, 1.1), len = uni(0.5, 1.0) * s;
+            const QPointF top(cx + len * std::sin(ang), base - len * std::cos(ang));
+            p.setPen(QPen(QColor(70, 90, 40), uni(1.5, 3.0)));
+            p.drawLine(QPointF(cx, base), top);
+            p.setPen(Qt::NoPen);
+            for (int j = 0; j < 10; ++j) {
+                const double f = uni(0.2, 1.0);
+                const QPointF at(cx + f * (top.x() - cx), base + f * (top.y() - base));
+                p.setBrush(leaves[rng.bounded(quint32(leaves.size()))]);
+                p.save();
+                p.translate(at);
+                p.rotate(uni(0, 360));
+                p.drawEllipse(QPointF(uni(6, 14) * s / 600, 0), uni(6, 18) * s / 600,
+                              uni(1.5, 6) * s / 600);
+                p.restore();
+            }
+        }
+        p.setBrush(QColor(120, 75, 50));
+        p.drawRect(QRectF(cx - 0.25 * s, base, 0.5 * s, 0.35 * s));  // pot
     }
 
     // A plant: stems, leaves and thin blades of grass.
@@ -132,111 +182,300 @@ struct Painter {
         smear.fill(Qt::transparent);
         {
             QPainter q(&smear);
+            q.setTransform(p.transform());
             q.setRenderHint(QPainter::Antialiasing);
             q.setPen(Qt::NoPen);
             q.setBrush(c);
             q.drawEllipse(QPointF(cx, cy), r, r);
         }
-        motionBlur(smear, length);
+        motionBlur(smear, int(length * p.transform().m11()) + 1);
+        p.save();
+        p.resetTransform();
         p.drawImage(0, 0, smear);
+        p.restore();
     }
 };
 
-// Backdrop lighting: vignetting, a hot spot, folds in the cloth and a soft shadow.
-inline QImage backdrop(bool blue, QPointF shadow, double shadowSize) {
-    const double base[3] = {blue ? 35.0 : 50.0, blue ? 85.0 : 180.0, blue ? 200.0 : 80.0};
-    QImage img(kW, kH, QImage::Format_RGB32);
-    for (int y = 0; y < kH; ++y) {
+// How a seed lights and dresses the backdrop.
+struct BackdropLook {
+    double base[3];          // colour at the drift's start
+    double drift[3];         // colour at its end
+    double driftAngle;       // direction of the drift across the frame
+    double hot, hotX, hotY;  // hot spot strength and place (shares of the frame)
+    double fold;             // depth of the folds
+    double texture;          // towel or fleece grain, share of the level
+    int grain;               // grain size in pixels
+    double shadow;           // depth of the subject's shadow
+    QPointF shadowAt;
+    double shadowSize;
+};
+
+// A smooth random field in [-1, 1] of the given grain, from the seed.
+inline std::vector<float> grainField(int w, int h, int grain, quint32 seed) {
+    const int gw = w / grain + 2, gh = h / grain + 2;
+    QRandomGenerator rng(seed);
+    std::vector<float> knots(size_t(gw) * gh);
+    for (float& k : knots) {
+        k = float(rng.generateDouble() * 2 - 1);
+    }
+    std::vector<float> out(size_t(w) * h);
+    for (int y = 0; y < h; ++y) {
+        const double fy = double(y) / grain;
+        const int y0 = int(fy);
+        const float ty = float(fy - y0);
+        for (int x = 0; x < w; ++x) {
+            const double fx = double(x) / grain;
+            const int x0 = int(fx);
+            const float tx = float(fx - x0);
+            const float* a = &knots[size_t(y0) * gw + x0];
+            const float* b = a + gw;
+            out[size_t(y) * w + x] =
+                (a[0] * (1 - tx) + a[1] * tx) * (1 - ty) + (b[0] * (1 - tx) + b[1] * tx) * ty;
+        }
+    }
+    return out;
+}
+
+inline QImage backdrop(int w, int h, const BackdropLook& b, quint32 seed) {
+    QImage img(w, h, QImage::Format_RGB32);
+    const std::vector<float> grain =
+        b.texture > 0 ? grainField(w, h, b.grain, seed) : std::vector<float>();
+    QRandomGenerator fine(seed + 7);
+    const double ca = std::cos(b.driftAngle), sa = std::sin(b.driftAngle);
+    const double reach = std::abs(ca) * w + std::abs(sa) * h;
+    for (int y = 0; y < h; ++y) {
         auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
-        for (int x = 0; x < kW; ++x) {
-            const double dx = (x - kW / 2.0) / kW, dy = (y - kH / 2.0) / kW;
+        for (int x = 0; x < w; ++x) {
+            const double dx = (x - w / 2.0) / w, dy = (y - h / 2.0) / w;
             const double vignette = 1.0 - 1.3 * (dx * dx + dy * dy);
-            const double hx = (x - 0.32 * kW) / (0.22 * kW), hy = (y - 0.3 * kH) / (0.22 * kW);
-            const double hot = 1.0 + 0.3 * std::exp(-(hx * hx + hy * hy));
-            const double fold = 1.0 + 0.05 * std::sin(x / 37.0 + 2.0 * std::sin(y / 210.0));
-            const double sx = (x - shadow.x()) / (1.6 * shadowSize);
-            const double sy = (y - shadow.y()) / shadowSize;
-            const double shade = 1.0 - 0.45 * std::exp(-std::pow(sx * sx + sy * sy, 2.0));
-            const double l = vignette * hot * fold * shade;
-            row[x] = qRgb(std::clamp(int(base[0] * l + 0.5), 0, 255),
-                          std::clamp(int(base[1] * l + 0.5), 0, 255),
-                          std::clamp(int(base[2] * l + 0.5), 0, 255));
+            const double hx = (x - b.hotX * w) / (0.22 * w), hy = (y - b.hotY * h) / (0.22 * w);
+            const double hot = 1.0 + b.hot * std::exp(-(hx * hx + hy * hy));
+            const double fold = 1.0 + b.fold * std::sin(x * 1600.0 / w / 37.0 +
+                                                        2.0 * std::sin(y * 1200.0 / h / 210.0));
+            const double sx = (x - b.shadowAt.x()) / (1.6 * b.shadowSize);
+            const double sy = (y - b.shadowAt.y()) / b.shadowSize;
+            const double shade = 1.0 - b.shadow * std::exp(-std::pow(sx * sx + sy * sy, 2.0));
+            // A towel's loops or a fleece's pile: a coarse grain and a fine one.
+            const double tex = b.texture > 0
+                                   ? 1.0 + b.texture * (0.7 * grain[size_t(y) * w + x] +
+                                                        0.3 * (fine.generateDouble() * 2 - 1))
+                                   : 1.0;
+            const double l = vignette * hot * fold * shade * tex;
+            const double t =
+                std::clamp(((x - w / 2.0) * ca + (y - h / 2.0) * sa) / reach + 0.5, 0.0, 1.0);
+            int c[3];
+            for (int q = 0; q < 3; ++q) {
+                c[q] = std::clamp(int((b.base[q] * (1 - t) + b.drift[q] * t) * l + 0.5), 0, 255);
+            }
+            row[x] = qRgb(c[0], c[1], c[2]);
         }
     }
     return img;
 }
 
-// Lays the subject over the backdrop, adds noise and passes the result through JPEG.
-inline QImage photograph(const QImage& subject, const QImage& back, quint32 seed) {
-    QImage shot(kW, kH, QImage::Format_RGB32);
-    QRandomGenerator rng(seed);
-    for (int y = 0; y < kH; ++y) {
-        const auto* s = reinterpret_cast<const QRgb*>(subject.constScanLine(y));
-        const auto* b = reinterpret_cast<const QRgb*>(back.constScanLine(y));
-        auto* o = reinterpret_cast<QRgb*>(shot.scanLine(y));
-        for (int x = 0; x < kW; ++x) {
-            const int a = qAlpha(s[x]);
-            auto mix = [&](int fg, int bg) {
-                const int noise = int(rng.bounded(7u)) + int(rng.bounded(7u)) - 6;
-                return std::clamp((fg * 255 + bg * (255 - a) + 127) / 255 + noise, 0, 255);
-            };
-            o[x] = qRgb(mix(qRed(s[x]), qRed(b[x])), mix(qGreen(s[x]), qGreen(b[x])),
-                        mix(qBlue(s[x]), qBlue(b[x])));
+// JPEG as a camera writes it: Qt's encoder gives 4:2:0; 4:4:4 goes through ffmpeg's, when it
+// is on the PATH (else 4:2:0 too, and the scene says so).
+inline QImage jpegRoundTrip(const QImage& shot, int quality, bool full, bool* gotFull) {
+    *gotFull = false;
+    if (full) {
+        QTemporaryDir dir;
+        const QString png = dir.path() + "/s.png", jpg = dir.path() + "/s.jpg";
+        if (dir.isValid() && shot.save(png)) {
+            // ffmpeg's scale of 2 (best) to 31: quality 98 is 2, 75 is 8.
+            const int q = std::clamp(int(std::lround(2 + (98 - quality) * 6.0 / 23.0)), 2, 31);
+            QProcess ff;
+            ff.start("ffmpeg", {"-v", "error", "-y", "-i", png, "-pix_fmt", "yuvj444p", "-q:v",
+                                QString::number(q), jpg});
+            if (ff.waitForFinished(-1) && ff.exitStatus() == QProcess::NormalExit &&
+                ff.exitCode() == 0) {
+                const QImage back(jpg);
+                if (!back.isNull()) {
+                    *gotFull = true;
+                    return back.convertToFormat(QImage::Format_RGB32);
+                }
+            }
         }
     }
     QByteArray jpeg;
     QBuffer buf(&jpeg);
     buf.open(QIODevice::WriteOnly);
-    shot.save(&buf, "JPG", 90);
+    shot.save(&buf, "JPG", quality);
     return QImage::fromData(jpeg, "JPG").convertToFormat(QImage::Format_RGB32);
 }
 
-inline Scene makeScene(const QString& name, bool blue, quint32 seed, QPointF shadow,
-                       double shadowSize, const std::function<void(Painter&, QImage&)>& draw) {
+// Lays the subject over the backdrop and adds sensor noise.
+inline QImage expose(const QImage& subject, const QImage& back, int noise, quint32 seed) {
+    QImage shot(back.size(), QImage::Format_RGB32);
+    QRandomGenerator rng(seed);
+    const quint32 span = quint32(noise + 1);
+    for (int y = 0; y < back.height(); ++y) {
+        const auto* s = reinterpret_cast<const QRgb*>(subject.constScanLine(y));
+        const auto* b = reinterpret_cast<const QRgb*>(back.constScanLine(y));
+        auto* o = reinterpret_cast<QRgb*>(shot.scanLine(y));
+        for (int x = 0; x < back.width(); ++x) {
+            const int a = qAlpha(s[x]);
+            auto mix = [&](int fg, int bg) {
+                const int n = int(rng.bounded(span)) + int(rng.bounded(span)) - noise;
+                return std::clamp((fg * 255 + bg * (255 - a) + 127) / 255 + n, 0, 255);
+            };
+            o[x] = qRgb(mix(qRed(s[x]), qRed(b[x])), mix(qGreen(s[x]), qGreen(b[x])),
+                        mix(qBlue(s[x]), qBlue(b[x])));
+        }
+    }
+    return shot;
+}
+
+// The seeds of the family, and which half each belongs to. Constants of the soft key are
+// chosen on the tuning half only; the validation half is for reporting.
+constexpr quint32 kFirstSeed = 1, kSeeds = 64;
+inline bool isTuningSeed(quint32 seed) {
+    return seed % 2 == 1;
+}
+// Seeds drawn at 24 megapixels (6000 x 4000); the rest at one to two.
+inline bool isLargeSeed(quint32 seed) {
+    return seed == 13 || seed == 26 || seed == 47;
+}
+
+inline Scene makeScene(quint32 seed) {
+    QRandomGenerator rng(seed * 7919u + 17u);
+    auto uni = [&](double a, double b) { return a + (b - a) * rng.generateDouble(); };
+    auto pick = [&](auto&& list) { return list[rng.bounded(quint32(std::size(list)))]; };
     Scene sc;
-    sc.name = name;
-    sc.blue = blue;
-    sc.truth = QImage(kW, kH, QImage::Format_ARGB32_Premultiplied);
+    sc.seed = seed;
+    sc.name = QString("s%1").arg(seed, 2, 10, QChar('0'));
+    sc.blue = rng.bounded(2u) == 1;
+    QStringList f;
+    f << (sc.blue ? "blue" : "green");
+
+    static const QSize sizes[] = {{960, 640}, {1200, 800}, {1280, 960}, {1600, 1200}, {1024, 1024}};
+    const QSize size = isLargeSeed(seed) ? QSize(6000, 4000) : pick(sizes);
+    const bool portrait = rng.bounded(4u) == 0;
+    const int W = portrait ? size.height() : size.width(),
+              H = portrait ? size.width() : size.height();
+    f << QString("%1x%2").arg(W).arg(H);
+
+    // The screen: a common one, dark or light, or one close to neutral.
+    BackdropLook b{};
+    const int kind = int(rng.bounded(10u));
+    static const double greens[][3] = {{50, 180, 80}, {70, 200, 60}, {40, 150, 90}, {90, 190, 70}};
+    static const double blues[][3] = {{35, 85, 200}, {30, 100, 190}, {50, 70, 210}, {40, 120, 200}};
+    const double* base = sc.blue ? pick(blues) : pick(greens);
+    double scale = 1.0;
+    if (kind == 0) {
+        scale = uni(0.35, 0.55), f << "dark screen";
+    } else if (kind == 1) {
+        f << "near-neutral sheet";
+    }
+    for (int q = 0; q < 3; ++q) {
+        b.base[q] = base[q] * scale;
+    }
+    if (kind == 1) {
+        // Washed out towards grey: the key channel only a little above the others.
+        const double grey = uni(110, 150), keep = uni(0.3, 0.45);
+        for (double& c : b.base) {
+            c = grey + (c - (base[0] + base[1] + base[2]) / 3) * keep;
+        }
+    }
+    for (int q = 0; q < 3; ++q) {
+        b.drift[q] = b.base[q];
+    }
+    if (rng.bounded(2u) == 0) {
+        // The hue drifts across the frame: towards teal (green screen) or cyan or violet (blue).
+        const int towards = sc.blue ? (rng.bounded(2u) ? 1 : 0) : 2;
+        const double amount = uni(0.2, 0.6) * 80;
+        b.drift[0] += towards == 0 ? amount * 0.6 : 0;  // violet: more red
+        b.drift[1] += towards == 1 ? amount : 0;        // cyan: more green
+        b.drift[2] += towards == 2 ? amount : 0;        // teal: more blue
+        b.driftAngle = uni(0, 2 * M_PI);
+        f << "hue drift";
+    }
+    b.hot = rng.bounded(3u) == 0 ? uni(0.3, 0.6) : uni(0.0, 0.2);
+    b.hotX = uni(0.2, 0.8), b.hotY = uni(0.15, 0.6);
+    if (b.hot > 0.3) {
+        f << "hot spot";
+    }
+    b.fold = uni(0.0, 0.08);
+    if (rng.bounded(4u) == 0) {
+        b.texture = uni(0.06, 0.14);
+        b.grain = int(uni(2, 5) * std::max(1.0, W / 1600.0));
+        f << "texture";
+    }
+    b.shadow = uni(0.0, 0.55);
+    b.shadowSize = uni(0.15, 0.3) * H;
+    b.shadowAt = QPointF(uni(0.4, 0.7) * W, uni(0.85, 0.95) * H);
+    if (b.shadow > 0.35) {
+        f << "shadow";
+    }
+
+    // The subject.
+    sc.truth = QImage(W, H, QImage::Format_ARGB32_Premultiplied);
     sc.truth.fill(Qt::transparent);
     {
         Painter pt(&sc.truth, seed);
-        draw(pt, sc.truth);
-    }
-    sc.photo = photograph(sc.truth, backdrop(blue, shadow, shadowSize), seed + 1);
-    return sc;
-}
-
-inline std::vector<Scene> scenes() {
-    const QColor skin(215, 165, 135), darkSkin(140, 95, 70);
-    std::vector<Scene> out;
-    out.push_back(makeScene("hair", false, 11, {1000, 1100}, 260, [&](Painter& p, QImage&) {
-        p.person(800, 420, 190, QColor(70, 45, 30), skin, QColor(60, 70, 150), 900);
-    }));
-    out.push_back(makeScene("leaves", false, 22, {950, 1150}, 300,
-                            [&](Painter& p, QImage&) { p.plant(800, 900, 600); }));
-    out.push_back(makeScene("glass", false, 33, {900, 1120}, 200, [&](Painter& p, QImage& l) {
-        p.bottle(700, 500, 380);
-        p.blurredBall(l, 1250, 350, 60, QColor(230, 120, 40), 70);
-    }));
-    out.push_back(makeScene("blue", true, 44, {1000, 1120}, 280, [&](Painter& p, QImage& l) {
-        p.person(800, 420, 190, QColor(200, 170, 110), skin, QColor(180, 60, 50), 900);
-        p.blurredBall(l, 1300, 700, 50, QColor(240, 230, 220), 50);
-    }));
-    out.push_back(makeScene("pair", false, 55, {900, 1120}, 360, [&](Painter& p, QImage& l) {
-        p.person(540, 430, 160, QColor(40, 30, 25), darkSkin, QColor(200, 200, 205), 600);
-        p.person(1060, 460, 150, QColor(150, 90, 50), skin, QColor(120, 30, 60), 600);
-        p.blurredBall(l, 800, 250, 40, QColor(200, 40, 40), 60);
-    }));
-    out.push_back(makeScene("group", false, 66, {800, 1150}, 500, [&](Painter& p, QImage&) {
-        const double xs[] = {300, 620, 950, 1280};
-        const QColor hairs[] = {{60, 40, 30}, {180, 150, 100}, {30, 25, 25}, {120, 60, 35}};
-        const QColor shirts[] = {{40, 40, 45}, {200, 180, 60}, {90, 60, 150}, {230, 230, 230}};
-        for (int i = 0; i < 4; ++i) {
-            p.person(xs[i], 480 + 30 * (i % 2), 110, hairs[i], i % 2 ? darkSkin : skin, shirts[i],
-                     350);
+        pt.p.scale(W / 1600.0, W / 1600.0);
+        const double Hs = H * 1600.0 / W;  // the frame's height in painting units
+        static const QColor hairs[] = {{70, 45, 30},  {30, 25, 25},    {200, 170, 110},
+                                       {150, 90, 50}, {160, 160, 165}, {110, 40, 30}};
+        static const QColor skins[] = {
+            {215, 165, 135}, {140, 95, 70}, {240, 200, 175}, {90, 60, 45}, {190, 140, 100}};
+        // Clothing, with colours near the key for each screen.
+        static const QColor nearBlue[] = {{25, 35, 80}, {60, 150, 140}, {40, 60, 120}};
+        static const QColor nearGreen[] = {{100, 110, 50}, {170, 160, 110}, {60, 150, 140}};
+        static const QColor plain[] = {{235, 235, 235}, {128, 128, 130}, {180, 60, 50},
+                                       {40, 40, 45},    {200, 180, 60},  {120, 30, 60}};
+        auto shirt = [&]() {
+            if (rng.bounded(3u) == 0) {
+                const QColor c = sc.blue ? pick(nearBlue) : pick(nearGreen);
+                f << QString("near-key cloth %1,%2,%3").arg(c.red()).arg(c.green()).arg(c.blue());
+                return c;
+            }
+            return pick(plain);
+        };
+        const int what = int(rng.bounded(6u));
+        if (what <= 2) {
+            const int people = what == 2 ? 3 : what + 1;
+            for (int i = 0; i < people; ++i) {
+                const double s = 190.0 / std::sqrt(double(people)) * uni(0.85, 1.1);
+                const double cx = 1600.0 * (i + 1) / (people + 1) + uni(-40, 40);
+                const double cy = Hs * uni(0.3, 0.42);
+                const QColor hair = pick(hairs), skin = pick(skins), cloth = shirt();
+                pt.person(cx, cy, s, hair, skin, cloth, int(uni(300, 900) / people));
+                if (rng.bounded(6u) == 0) {
+                    pt.veil(cx, cy, s, int(uni(60, 130)));
+                    f << "veil";
+                }
+            }
+            f << (people == 1 ? "person" : QString("%1 people").arg(people));
+        } else if (what == 3) {
+            std::vector<QColor> leaves;
+            const int n = 2 + int(rng.bounded(3u));
+            for (int i = 0; i < n; ++i) {
+                // Leaves of several greens, some close to a green screen.
+                leaves.push_back(
+                    QColor::fromHsv(int(uni(60, 130)), int(uni(90, 220)), int(uni(70, 200))));
+            }
+            pt.leafyPlant(800, Hs * 0.75, Hs * 0.6, leaves);
+            f << "plant";
+        } else if (what == 4) {
+            pt.bottle(uni(500, 1100), Hs * 0.4, Hs * 0.3);
+            pt.blurredBall(sc.truth, uni(300, 1300), Hs * uni(0.2, 0.7), 50, QColor(230, 120, 40),
+                           60);
+            f << "glass";
+        } else {
+            pt.person(uni(600, 1000), Hs * 0.35, 170, pick(hairs), pick(skins), shirt(), 600);
+            pt.plant(uni(200, 400), Hs * 0.8, Hs * 0.4);
+            f << "person and plant";
         }
-    }));
-    return out;
+    }
+    const int noise = int(rng.bounded(5u)) + 2;
+    const int quality = 75 + int(rng.bounded(24u));
+    const bool full = rng.bounded(3u) == 0;
+    bool gotFull = false;
+    sc.photo = jpegRoundTrip(expose(sc.truth, backdrop(W, H, b, seed), noise, seed + 1), quality,
+                             full, &gotFull);
+    f << QString("jpeg %1 %2").arg(quality).arg(gotFull ? "4:4:4" : "4:2:0");
+    sc.features = f.join(", ");
+    return sc;
 }
 
 }  // namespace quality

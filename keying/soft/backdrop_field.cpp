@@ -25,7 +25,7 @@ float typicalBackdropRatio(const Photo& img, bool blue, const SoftKeyParams& p) 
         }
     }
     if (total == 0) {
-        return float(p.typicalFallback);
+        return -1.0f;
     }
     int seen = 0;
     for (int b = 0; b < kBins; ++b) {
@@ -41,9 +41,72 @@ int sampleStep(const Grid& g, const SoftKeyParams& p) {
     return std::max(1, g.size / int(p.samplesPerCell));
 }
 
-std::vector<char> measureBackdrop(const Photo& img, bool blue, Grid& g, const SoftKeyParams& p) {
+std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured,
+                                   const SoftKeyParams& p) {
+    const size_t n = g.cells.size();
+    std::vector<char> dark(n, 0);
+    auto chroma = [&](size_t a, size_t b) {
+        const Cell &u = g.cells[a], &v = g.cells[b];
+        return std::abs(u.r / u.k - v.r / v.k) + std::abs(u.o / u.k - v.o / v.k);
+    };
+    const int reach = int(p.darkReach);
+    std::vector<size_t> stack;
+    for (int cy = 0; cy < g.h; ++cy) {
+        for (int cx = 0; cx < g.w; ++cx) {
+            const size_t i = size_t(cy) * g.w + cx;
+            if (!measured[i]) {
+                continue;
+            }
+            size_t bright = i;
+            for (int y = std::max(0, cy - reach); y <= std::min(g.h - 1, cy + reach); ++y) {
+                for (int x = std::max(0, cx - reach); x <= std::min(g.w - 1, cx + reach); ++x) {
+                    const size_t j = size_t(y) * g.w + x;
+                    if (measured[j] && g.cells[j].k > g.cells[bright].k) {
+                        bright = j;
+                    }
+                }
+            }
+            if (g.cells[i].k < float(p.darkRatio) * g.cells[bright].k &&
+                chroma(i, bright) > float(p.darkChroma)) {
+                dark[i] = 1;
+                stack.push_back(i);
+            }
+        }
+    }
+    // The rest of such a subject: measured cells of its colour and level joined to it.
+    while (!stack.empty()) {
+        const size_t i = stack.back();
+        stack.pop_back();
+        const int x = int(i % size_t(g.w)), y = int(i / size_t(g.w));
+        for (int ny = std::max(0, y - 1); ny <= std::min(g.h - 1, y + 1); ++ny) {
+            for (int nx = std::max(0, x - 1); nx <= std::min(g.w - 1, x + 1); ++nx) {
+                const size_t j = size_t(ny) * g.w + nx;
+                const float ratio = g.cells[j].k / g.cells[i].k;
+                if (measured[j] && !dark[j] && ratio > 0.8f && ratio < 1.25f &&
+                    chroma(i, j) < float(p.darkSpread)) {
+                    dark[j] = 1;
+                    stack.push_back(j);
+                }
+            }
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        measured[i] = measured[i] && !dark[i];
+    }
+    return dark;
+}
+
+bool usableBackdrop(float typical, const std::vector<char>& measured, const SoftKeyParams& p) {
+    const auto count = std::count(measured.begin(), measured.end(), char(1));
+    return typical >= float(p.usableShare) && count > 0 &&
+           double(count) >= p.minBackdropCells * double(measured.size());
+}
+
+std::vector<char> measureBackdrop(const Photo& img, bool blue, float typical, Grid& g,
+                                  const SoftKeyParams& p) {
     std::vector<char> measured(g.cells.size(), 0);
-    const float confident = float(p.backdropConfidence) * typicalBackdropRatio(img, blue, p);
+    const float share = typical < 0.0f ? float(p.typicalFallback) : typical;
+    const float confident = float(p.backdropConfidence) * share;
     const int step = sampleStep(g, p);
     const size_t topOneIn = size_t(p.backdropTopOneIn);
     core::forEachRowBand(g.h, qint64(img.width) * g.size, [&](int by0, int by1) {

@@ -12,14 +12,27 @@ namespace keying::soft {
 
 // The backdrop's share of the key channel (clear excess / key) typical of the photo: a high
 // quantile of clearly key-coloured samples, so it holds with half the frame taken by the
-// subject; the fallback where no sample is key-coloured.
+// subject; negative where no sample is key-coloured.
 float typicalBackdropRatio(const Photo& img, bool blue, const SoftKeyParams& p);
 
 // Rows of samples a cell's estimate reads: every step-th row and column.
 int sampleStep(const Grid& g, const SoftKeyParams& p);
 
-// Writes the backdrop colour of every cell it can measure; returns which it measured.
-std::vector<char> measureBackdrop(const Photo& img, bool blue, Grid& g, const SoftKeyParams& p);
+// Writes the backdrop colour of every cell it can measure; returns which it measured. With
+// `typical` the photo's typical share (see typicalBackdropRatio).
+std::vector<char> measureBackdrop(const Photo& img, bool blue, float typical, Grid& g,
+                                  const SoftKeyParams& p);
+
+// Cells measured as backdrop that are a subject of a colour near the key but darker (navy on
+// blue): darker than clear backdrop close by by more than lighting does, and of another
+// colour, where shadow and fall-off keep it; with the cells of the same colour joined to
+// them. They are taken out of `measured`; returns them.
+std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured,
+                                   const SoftKeyParams& p);
+
+// Whether the photo shows a backdrop to key at all: a typical share that clears the test of a
+// key colour, and enough cells measured. A grey sheet, or a frame all subject, does not.
+bool usableBackdrop(float typical, const std::vector<char>& measured, const SoftKeyParams& p);
 
 // Calls f(Channels) for every step-th sample of cell (bx, by).
 template <class F>

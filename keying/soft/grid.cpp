@@ -1,6 +1,7 @@
 #include "keying/soft/grid.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace keying::soft {
 
@@ -56,6 +57,14 @@ void fillHoles(std::vector<char>& valid, Grid& g, const CellColour& colour, floa
         }
         if (ring.empty()) {
             return;
+        }
+    }
+}
+
+void sanitiseFields(Grid& g, float fallback) {
+    for (Cell& c : g.cells) {
+        for (float* v : {&c.r, &c.k, &c.o, &c.sr, &c.sk, &c.so, &c.sy}) {
+            *v = std::isnan(*v) ? fallback : std::clamp(*v, -kFieldLimit, kFieldLimit);
         }
     }
 }

@@ -34,6 +34,13 @@ inline constexpr CellColour kSubjectColour = {&Cell::sr, &Cell::sk, &Cell::so};
 // valid. With nothing valid at all every cell takes `fallback`.
 void fillHoles(std::vector<char>& valid, Grid& g, const CellColour& colour, float fallback);
 
+// The largest magnitude a field may take: fills and see-through patches extrapolate, but
+// nothing the kernel reads may stray further (nor be NaN or infinite).
+inline constexpr float kFieldLimit = 1020.0f;
+
+// Puts every field of every cell into [-kFieldLimit, kFieldLimit]; a NaN becomes `fallback`.
+void sanitiseFields(Grid& g, float fallback);
+
 // How far each cell lies from the nearest measured one, in cells (chamfer distance); 1e9
 // where nothing is measured.
 std::vector<float> distanceToMeasured(const std::vector<char>& measured, int gw, int gh);

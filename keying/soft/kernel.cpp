@@ -126,7 +126,7 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
                                                      const BlockFields& bf, RowPlanes pl,
                                                      Shape sh) {
     float fr[kStride], fk[kStride], fo[kStride], wr[kStride], gain[kStride], chroma[kStride];
-    float sy[kStride], sd[kStride];
+    float sy[kStride], sd[kStride], pastNeutral[kStride], room[kStride];
     int r[kStride], k[kStride], o[kStride];
     for (int i = 0; i < kStride; ++i) {
         const float t = float(i);
@@ -137,6 +137,8 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         const float so = bf.at[5] + bf.slope[5] * t;
         sy[i] = bf.at[6] + bf.slope[6] * t;
         sd[i] = sr - so;
+        pastNeutral[i] = sk < minf(sr, so) ? 1.0f : 0.0f;
+        room[i] = maxf(0.0f, sk - maxf(sr, so));
         const KeyTerms kt = keyTerms(fr[i], fk[i], fo[i], sr, sk, so, sh.limits);
         wr[i] = kt.wr;
         // The denominator changes slowly: one Newton step from the block centre's reciprocal.
@@ -229,7 +231,11 @@ inline __attribute__((always_inline)) void softBlock(quint32* __restrict px, int
         const float ur = clampf((float(r[i]) - restLow * fr[i]) * inv, 0.0f, 255.0f);
         const float uk = clampf((float(k[i]) - restLow * fk[i]) * inv, 0.0f, 255.0f);
         const float uo = clampf((float(o[i]) - restLow * fo[i]) * inv, 0.0f, 255.0f);
-        const float ukClipped = minf(uk, maxf(ur, uo));
+        // Whatever key colour is left beyond the subject's own (a navy shirt keeps its blue)
+        // goes, down to neutral but not past it into the opposite hue (a white collar turned
+        // pink), unless the subject nearby is of that hue itself.
+        const float ukClipped =
+            maxf(minf(uk, maxf(ur, uo) + room[i]), minf(ur, uo) * (1.0f - pastNeutral[i]));
         // An opaque pixel keeps its colour unless spill correction asks otherwise.
         const int excess = maxi(0, clearExcess(r[i], k[i], o[i]));
         const int kOpaque = k[i] - int(float(excess) * sh.opaqueDespill + 0.5f);

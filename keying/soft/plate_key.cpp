@@ -281,7 +281,7 @@ PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const
         return out;
     if (plate.size() != img.size()) {
         out.use = PlateOutcome::Use::WrongSize;
-        maskOutSoft(img, 0, s);
+        out.notes = keySoft(img, s);
         return out;
     }
     const soft::SoftKeyParams p;
@@ -291,7 +291,7 @@ PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const
     const soft::PlateFit fit = soft::matchPlate(photo, shot, plate.prepared, blue, p);
     out.dx = fit.dx, out.dy = fit.dy, out.gain = fit.gain, out.agreement = fit.agreement;
     if (fit.verdict != soft::PlateFit::Verdict::Fits) {
-        maskOutSoft(img, 0, s);
+        out.notes = keySoft(img, s);
         return out;
     }
     out.use = PlateOutcome::Use::Used;

@@ -32,6 +32,7 @@ struct PlateOutcome {
     int dx = 0, dy = 0;                  // the plate's shift under the shot, pixels
     std::array<float, 3> gain{1, 1, 1};  // shot = gain x plate, red, green, blue
     float agreement = 0;                 // share of the shot's clear backdrop that agrees
+    KeyNotes notes;                      // of the key without the plate, when it was not used
 };
 
 // Keys the photo with Magic Number 10 against the plate. A plate of another size, or one that

@@ -15,22 +15,31 @@
 #include "keying/soft/kernel.h"
 #include "keying/soft/luma_detail.h"
 #include "keying/soft/see_through.h"
+#include "keying/soft/soft_key.h"
 #include "keying/soft/subject_field.h"
 
 namespace keying {
 
 namespace soft {
-namespace {
 
-Grid estimateFields(const Photo& img, bool blue, const SoftKeyParams& p) {
-    Grid g = makeGrid(img.width, img.height, p);
+Fields estimateFields(const Photo& img, bool blue, const SoftKeyParams& p) {
+    Fields f;
+    Grid& g = f.grid;
+    g = makeGrid(img.width, img.height, p);
     const int step = sampleStep(g, p);
-    const std::vector<char> measured = measureBackdrop(img, blue, g, p);
+    const float typical = typicalBackdropRatio(img, blue, p);
+    std::vector<char> measured = measureBackdrop(img, blue, typical, g, p);
+    const std::vector<char> dark = darkSubjectCells(g, measured, p);
+    f.usable = usableBackdrop(typical, measured, p);
+    if (!f.usable) {
+        return f;
+    }
     fillBackdrop(g, measured, p);
     seeThrough(g, measured, img, blue, step, p);
-    subjectField(img, blue, g, step, p);
+    subjectField(img, blue, g, step, dark, p);
     lumaSteps(img, blue, g, p);
-    return g;
+    sanitiseFields(g, float(p.neutralSubject));
+    return f;
 }
 
 void keyRows(QImage& img, const Grid& grid, const Shape& sh, bool blue) {
@@ -123,19 +132,27 @@ void keyRows(QImage& img, const Grid& grid, const Shape& sh, bool blue) {
     });
 }
 
-}  // namespace
 }  // namespace soft
 
-void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
+KeyNotes keySoft(QImage& img, const KeySettings& s) {
     if (!detail::toArgb32(img)) {
-        return;
+        return {};
     }
     const bool blue = s.backdrop == Backdrop::Blue;
     const soft::SoftKeyParams p;
     // Detached here, so the estimate reads the very pixels that the kernel rewrites.
     const soft::Photo photo{img.bits(), img.width(), img.height(), img.bytesPerLine()};
-    const soft::Grid grid = soft::estimateFields(photo, blue, p);
-    soft::keyRows(img, grid, soft::makeShape(p, s.fine, s.correctSpill, s.spill, blue), blue);
+    const soft::Fields f = soft::estimateFields(photo, blue, p);
+    // Against no backdrop every pixel would be some mix: better the photo as it is, said so.
+    if (!f.usable) {
+        return {true};
+    }
+    soft::keyRows(img, f.grid, soft::makeShape(p, s.fine, s.correctSpill, s.spill, blue), blue);
+    return {};
+}
+
+void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
+    keySoft(img, s);
 }
 
 }  // namespace keying

@@ -9,7 +9,7 @@
 namespace keying::soft {
 
 std::vector<char> measureSubject(const Photo& img, bool blue, Grid& g, int step,
-                                 const SoftKeyParams& p) {
+                                 const std::vector<char>& keyLike, const SoftKeyParams& p) {
     std::vector<char> measured(g.cells.size(), 0);
     const float maxShare = float(p.subjectMaxShare), slack = float(p.subjectSlack);
     core::forEachRowBand(g.h, qint64(img.width) * g.size, [&](int by0, int by1) {
@@ -18,12 +18,15 @@ std::vector<char> measureSubject(const Photo& img, bool blue, Grid& g, int step,
             for (int bx = 0; bx < g.w; ++bx) {
                 Cell& cell = g.cells[size_t(by) * g.w + bx];
                 const float ke = clearExcess(cell.r, cell.k, cell.o);
+                const float share = keyLike.empty() || !keyLike[size_t(by) * g.w + bx]
+                                        ? maxShare
+                                        : float(p.darkSubjectShare);
                 int samples = 0;
                 picked.clear();
                 visitCell(img, g, bx, by, step, blue, [&](Channels c) {
                     ++samples;
                     const int e = clearExcess(c.r, c.k, c.o);
-                    if (float(e) <= maxShare * ke) {
+                    if (float(e) <= share * ke) {
                         picked.push_back({e, c.r, c.k, c.o});
                     }
                 });
@@ -41,6 +44,12 @@ std::vector<char> measureSubject(const Photo& img, bool blue, Grid& g, int step,
                     if (float(s[0]) <= most) {
                         sum[0] += s[1], sum[1] += s[2], sum[2] += s[3], ++n;
                     }
+                }
+                // Where the backdrop's own excess is negative (a fill or a see-through patch can
+                // leave it so) the room above the most subject-like sample is negative too and
+                // may hold none: such a cell tells nothing of the subject.
+                if (n == 0) {
+                    continue;
                 }
                 cell.sr = float(sum[0] / n), cell.sk = float(sum[1] / n);
                 cell.so = float(sum[2] / n);
@@ -91,8 +100,9 @@ void unmixSubjects(Grid& g, const std::vector<char>& valid, const SoftKeyParams&
     g.cells = std::move(out);
 }
 
-void subjectField(const Photo& img, bool blue, Grid& g, int step, const SoftKeyParams& p) {
-    std::vector<char> valid = measureSubject(img, blue, g, step, p);
+void subjectField(const Photo& img, bool blue, Grid& g, int step, const std::vector<char>& keyLike,
+                  const SoftKeyParams& p) {
+    std::vector<char> valid = measureSubject(img, blue, g, step, keyLike, p);
     unmixSubjects(g, valid, p);
     const bool anySubject = std::any_of(valid.begin(), valid.end(), [](char v) { return v != 0; });
     fillHoles(valid, g, kSubjectColour, float(p.neutralSubject));

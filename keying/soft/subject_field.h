@@ -10,9 +10,10 @@
 
 namespace keying::soft {
 
-// Writes the subject colour of every cell it can measure; returns which it measured.
+// Writes the subject colour of every cell it can measure; returns which it measured. In the
+// cells marked `keyLike` (a dark subject near the key) samples of more excess count.
 std::vector<char> measureSubject(const Photo& img, bool blue, Grid& g, int step,
-                                 const SoftKeyParams& p);
+                                 const std::vector<char>& keyLike, const SoftKeyParams& p);
 
 // A cell whose subject lies within a few levels of the line from its backdrop to the purer
 // subject of a valid cell nearby, short of it, takes that subject.
@@ -20,6 +21,7 @@ void unmixSubjects(Grid& g, const std::vector<char>& valid, const SoftKeyParams&
 
 // The whole subject field: measured, unmixed, filled from the nearest, with the subject's
 // luma (the backdrop's where no subject is seen at all, so luma detail adds nothing).
-void subjectField(const Photo& img, bool blue, Grid& g, int step, const SoftKeyParams& p);
+void subjectField(const Photo& img, bool blue, Grid& g, int step, const std::vector<char>& keyLike,
+                  const SoftKeyParams& p);
 
 }  // namespace keying::soft

@@ -70,7 +70,21 @@ void Dialog::MaskOut10(QImage& img, unsigned int keyColour) {
     keying::maskOut10(img, keyColour, keySettings(*ui));
 }
 void Dialog::MaskOutSoft(QImage& img, unsigned int) {
-    showPlateNote(m_plate.key(img, keySettings(*ui), ui->Rotation->currentText().toInt()));
+    keying::KeyNotes notes;
+    showPlateNote(m_plate.key(img, keySettings(*ui), ui->Rotation->currentText().toInt(), &notes));
+    const QString note = keying::keyNotesText(notes);
+    if (note.isEmpty())
+        return;
+    // Said where the user looks for it: the entry's tooltip, and the log.
+    for (QListWidgetItem* entry :
+         ui->listWidget->findItems(MyGlobal::CurSelection, Qt::MatchExactly))
+        if (!entry->toolTip().contains(note))
+            entry->setToolTip(entry->toolTip() + QLatin1Char('\n') + note);
+    if (MyGlobal::log.isOpen()) {
+        QTextStream out(&MyGlobal::log);
+        out << MyGlobal::CurSelection << ": " << note << "\n";
+        out.flush();
+    }
 }
 
 void Dialog::showPlateNote(const QString& note) {

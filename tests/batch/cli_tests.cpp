@@ -260,3 +260,15 @@ TEST_F(BatchCommand, APlateKeysEachShotAgainstItOrIsNamedWithItsReason) {
         EXPECT_EQ(result.pixel(300, 220), 0u) << "the backdrop";
     }
 }
+
+TEST_F(BatchCommand, APhotoWithoutABackdropIsWrittenUnkeyedAndSaidSo) {
+    QImage sheet(96, 64, QImage::Format_RGB32);
+    sheet.fill(qRgb(118, 128, 150));  // a grey-blue sheet, no blue screen
+    ASSERT_TRUE(sheet.save(path("sheet.png")));
+    const BatchResult r = run({"--magic", "10", "--blue", "--transparent", "--output-dir",
+                               path("out"), path("sheet.png")});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("sheet.png")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("no backdrop of the chosen colour found; nothing keyed"));
+    EXPECT_EQ(QImage(path("out/sheet.png")).pixel(5, 5), qRgb(118, 128, 150));
+}
