@@ -80,12 +80,13 @@ namespace keying::soft {
     X(despillSpan, 80, 40, 400, "steps", "spill steps that remove the whole excess more")         \
     /* backdrop plate: matching it to the shot */                                                 \
     X(plateSearch, 16, 0, 32, "px", "farthest shift of the plate searched, either way")           \
-    X(plateSamples, 16384, 256, 262144, "samples", "most points the correlation reads")           \
+    X(plateSamples, 4096, 256, 262144, "samples", "most points the correlation reads")            \
     X(plateBackdropShare, 0.5, 0.1, 0.9, "x top", "least excess of a clear block, of the top")    \
     X(plateMinKey, 16, 1, 128, "level", "least excess of a clear backdrop block")                 \
     X(plateAgreeAbs, 6, 0, 32, "level", "tolerance of an agreeing block, offset")                 \
     X(plateAgreeRel, 0.06, 0, 0.3, "x plate", "tolerance of an agreeing block, scale")            \
-    X(plateMinAgreement, 0.9, 0.1, 1, "share", "least share of the clear backdrop that agrees")   \
+    X(plateFitShare, 0.75, 0.1, 1, "x top", "least excess of a block the fit is judged on")       \
+    X(plateMinAgreement, 0.85, 0.1, 1, "share", "least share of the clear backdrop that agrees")  \
     X(plateMaxGain, 1.5, 1.05, 4, "x",                                                            \
       "most gain of a channel between plate and shot, either way")                                \
     X(plateMaxTint, 0.15, 0.01, 1, "share", "most difference between the channels' gains")        \

@@ -140,60 +140,84 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
     return out;
 }
 
-inline float clamp255(float v) {
-    return v < 0.0f ? 0.0f : (v > 255.0f ? 255.0f : v);
+inline float clampTo(float v, float lo, float hi) {
+    return std::min(std::max(v, lo), hi);
 }
 
 // One row: the shot's pixels in place against the plate's under them, with each pixel's
-// shade of its blocks and subject colour.
-KEYING_KERNEL void plateRow(quint32* __restrict px, const quint32* __restrict plate,
-                            const float* __restrict shade, const float* __restrict fr,
-                            const float* __restrict fg, const float* __restrict fb, int w,
-                            const PlateShape& sh) {
+// shade of its blocks and subject colour. Written without branches, so that it vectorises.
+template <bool Blue>
+inline __attribute__((always_inline)) void plateRowOf(
+    quint32* __restrict px, const quint32* __restrict plate, const float* __restrict shade,
+    const float* __restrict fr, const float* __restrict fg, const float* __restrict fb, int w,
+    const PlateShape& sh) {
     const float g0 = sh.gain[0], g1 = sh.gain[1], g2 = sh.gain[2];
     const float lr = 0.299f, lg = 0.587f, lb = 0.114f;
+    const float minFactor = sh.minFactor, maxBright = sh.maxBright, noiseTol2 = sh.noiseTol2,
+                relTol2 = sh.relTol2, gate = sh.gate, minDen = sh.minDen, lo = sh.lo,
+                scale = sh.scale, ulo = std::max(sh.lo, 0.01f), despill = sh.despill,
+                floor = sh.keepShadows ? sh.floor : 2.0f;
     for (int x = 0; x < w; ++x) {
         const quint32 s = px[x], q = plate[x];
-        const float sr = float((s >> 16) & 0xff), sg = float((s >> 8) & 0xff), sb = float(s & 0xff);
-        const float kr = g0 * float((q >> 16) & 0xff), kg = g1 * float((q >> 8) & 0xff),
-                    kb = g2 * float(q & 0xff);
+        const float sr = float(int((s >> 16) & 0xff)), sg = float(int((s >> 8) & 0xff)),
+                    sb = float(int(s & 0xff));
+        const float kr = g0 * float(int((q >> 16) & 0xff)), kg = g1 * float(int((q >> 8) & 0xff)),
+                    kb = g2 * float(int(q & 0xff));
         const float kk = std::max(1.0f, kr * kr + kg * kg + kb * kb);
         // Brighter than the plate only by the cloth's texture is backdrop too.
         const float t = (sr * kr + sg * kg + sb * kb) / kk;
         const float er = sr - t * kr, eg = sg - t * kg, eb = sb - t * kb;
         const float res = er * er + eg * eg + eb * eb;
-        const bool shadow = t >= sh.minFactor && t <= sh.maxBright &&
-                            res <= sh.noiseTol2 + sh.relTol2 * t * t * kk &&
-                            std::abs(std::min(t, 1.0f) - shade[x]) <= sh.gate;
+        const bool shadow = (t >= minFactor) & (t <= maxBright) &
+                            (res <= noiseTol2 + relTol2 * t * t * kk) &
+                            (std::abs(std::min(t, 1.0f) - shade[x]) <= gate);
         // The compositing equation against the plate, with the subject colour nearby.
         const float dr = fr[x] - kr, dg = fg[x] - kg, db = fb[x] - kb;
-        const float den = std::max(sh.minDen, dr * dr + dg * dg + db * db);
+        const float den = std::max(minDen, dr * dr + dg * dg + db * db);
         const float a = ((sr - kr) * dr + (sg - kg) * dg + (sb - kb) * db) / den;
-        float alpha = std::clamp((a - sh.lo) * sh.scale, 0.0f, 1.0f);
-        alpha = shadow ? 0.0f : alpha;
-        const float ua = std::clamp(a, std::max(sh.lo, 0.01f), 1.0f);
+        const float alpha = shadow ? 0.0f : clampTo((a - lo) * scale, 0.0f, 1.0f);
+        const float ua = clampTo(a, ulo, 1.0f);
         const float inv = 1.0f / ua, back = 1.0f - ua;
-        float cr = alpha < 1.0f ? (sr - back * kr) * inv : sr;
-        float cg = alpha < 1.0f ? (sg - back * kg) * inv : sg;
-        float cb = alpha < 1.0f ? (sb - back * kb) * inv : sb;
+        const bool mixed = alpha < 1.0f;
+        float cr = mixed ? (sr - back * kr) * inv : sr;
+        float cg = mixed ? (sg - back * kg) * inv : sg;
+        float cb = mixed ? (sb - back * kb) * inv : sb;
         // Spill: what is left of the backdrop's excess over the other two, taken out along the
         // plate's own colour, its luma kept, so that a neutral stays neutral.
-        const float ck = sh.blue ? cb : cg, co = sh.blue ? cg : cb;
-        const float bk = sh.blue ? kb : kg, bo = sh.blue ? kg : kb;
+        const float ck = Blue ? cb : cg, co = Blue ? cg : cb;
+        const float bk = Blue ? kb : kg, bo = Blue ? kg : kb;
         const float keyEx = std::max(1.0f, bk - 0.5f * (kr + bo));
-        const float mu = sh.despill * std::clamp((ck - 0.5f * (cr + co)) / keyEx, 0.0f, 1.0f);
+        const float mu = despill * clampTo((ck - 0.5f * (cr + co)) / keyEx, 0.0f, 1.0f);
         const float ky = lr * kr + lg * kg + lb * kb;
-        cr = clamp255(cr - mu * (kr - ky));
-        cg = clamp255(cg - mu * (kg - ky));
-        cb = clamp255(cb - mu * (kb - ky));
-        const quint32 a8 = quint32(alpha * 255.0f + 0.5f);
-        const quint32 kept = (a8 << 24) | (quint32(cr + 0.5f) << 16) | (quint32(cg + 0.5f) << 8) |
-                             quint32(cb + 0.5f);
-        const float dark = 1.0f - shade[x];
-        const quint32 shadowPx =
-            sh.keepShadows && dark >= sh.floor ? quint32(dark * 255.0f + 0.5f) << 24 : 0u;
+        cr = clampTo(cr - mu * (kr - ky), 0.0f, 255.0f);
+        cg = clampTo(cg - mu * (kg - ky), 0.0f, 255.0f);
+        cb = clampTo(cb - mu * (kb - ky), 0.0f, 255.0f);
+        const int a8 = int(alpha * 255.0f + 0.5f);
+        const quint32 kept = (quint32(a8) << 24) | (quint32(int(cr + 0.5f)) << 16) |
+                             (quint32(int(cg + 0.5f)) << 8) | quint32(int(cb + 0.5f));
+        const float dark = clampTo(1.0f - shade[x], 0.0f, 1.0f);
+        const quint32 shadowPx = dark >= floor ? quint32(int(dark * 255.0f + 0.5f)) << 24 : 0u;
         px[x] = shadow ? shadowPx : (a8 > 0 ? kept : 0u);
     }
+}
+
+// One clone per backdrop colour, each with the kernel inlined, so that it is built for every
+// target of the dispatch.
+KEYING_KERNEL void plateRowGreen(quint32* px, const quint32* plate, const float* shade,
+                                 const float* fr, const float* fg, const float* fb, int w,
+                                 const PlateShape& sh) {
+    plateRowOf<false>(px, plate, shade, fr, fg, fb, w, sh);
+}
+
+KEYING_KERNEL void plateRowBlue(quint32* px, const quint32* plate, const float* shade,
+                                const float* fr, const float* fg, const float* fb, int w,
+                                const PlateShape& sh) {
+    plateRowOf<true>(px, plate, shade, fr, fg, fb, w, sh);
+}
+
+void plateRow(quint32* px, const quint32* plate, const float* shade, const float* fr,
+              const float* fg, const float* fb, int w, const PlateShape& sh) {
+    (sh.blue ? plateRowBlue : plateRowGreen)(px, plate, shade, fr, fg, fb, w, sh);
 }
 
 void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fit,
@@ -227,6 +251,18 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
     const qsizetype bpl = img.bytesPerLine();
     const Photo pl{plate.smoothed.constBits(), w, h, plate.smoothed.bytesPerLine()};
     const int bw = fields.w, bh = fields.h;
+    // Where each pixel sits between block centres across, the same for every row.
+    const size_t across = static_cast<size_t>(w);
+    std::vector<int> i0s(across), i1s(across);
+    std::vector<float> txs(across);
+    for (int x = 0; x < w; ++x) {
+        const float fx = (float(x) + 0.5f) / kPlateBlock - 0.5f;
+        i0s[size_t(x)] = std::clamp(int(std::floor(fx)), 0, bw - 1);
+        i1s[size_t(x)] = std::min(i0s[size_t(x)] + 1, bw - 1);
+        txs[size_t(x)] = std::clamp(fx - float(i0s[size_t(x)]), 0.0f, 1.0f);
+    }
+    // The plate's columns under the shot's: a run straight across, the edge repeated.
+    const int from = std::clamp(-fit.dx, 0, w), to = std::clamp(w - fit.dx, from, w);
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         std::vector<quint32> under(static_cast<size_t>(w));
         const size_t n = static_cast<size_t>(w);
@@ -234,8 +270,9 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
         std::vector<float> line(static_cast<size_t>(bw));
         for (int y = y0; y < y1; ++y) {
             const quint32* src = pl.row(std::clamp(y + fit.dy, 0, h - 1));
-            for (int x = 0; x < w; ++x)
-                under[size_t(x)] = src[std::clamp(x + fit.dx, 0, w - 1)];
+            std::fill(under.begin(), under.begin() + from, src[0]);
+            std::copy(src + from + fit.dx, src + to + fit.dx, under.begin() + from);
+            std::fill(under.begin() + to, under.end(), src[w - 1]);
             // The shade between block centres, bilinearly; the subject colour of the block.
             const float fy = (float(y) + 0.5f) / kPlateBlock - 0.5f;
             const int j0 = std::clamp(int(std::floor(fy)), 0, bh - 1),
@@ -248,16 +285,13 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
                 line[size_t(i)] = a[i] < 0 || b[i] < 0 ? -1.0f : a[i] * (1 - ty) + b[i] * ty;
             }
             for (int x = 0; x < w; ++x) {
-                const float fx = (float(x) + 0.5f) / kPlateBlock - 0.5f;
-                const int i0 = std::clamp(int(std::floor(fx)), 0, bw - 1),
-                          i1 = std::min(i0 + 1, bw - 1);
-                const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
-                const float u = line[size_t(i0)], v = line[size_t(i1)];
+                const float u = line[size_t(i0s[size_t(x)])], v = line[size_t(i1s[size_t(x)])];
+                const float tx = txs[size_t(x)];
                 shade[size_t(x)] = u < 0 || v < 0 ? -1.0f : u * (1 - tx) + v * tx;
             }
             const size_t row = size_t(std::min(y / kPlateBlock, bh - 1)) * size_t(bw);
             for (int x = 0; x < w; ++x) {
-                const size_t i = row + size_t(x / kPlateBlock);
+                const size_t i = row + size_t(x >> 2);
                 fr[size_t(x)] = fields.subject.r[i];
                 fg[size_t(x)] = fields.subject.g[i];
                 fb[size_t(x)] = fields.subject.b[i];

@@ -104,8 +104,8 @@ float excessAt(const Planes& q, size_t i, bool blue) {
 // holds some.
 float topExcess(const Planes& q, bool blue) {
     std::vector<float> ex;
-    ex.reserve(q.r.size());
-    for (size_t i = 0; i < q.r.size(); ++i) {
+    ex.reserve(q.r.size() / 3 + 1);
+    for (size_t i = 0; i < q.r.size(); i += 3) {  // a third of the blocks tell it well enough
         const float e = excessAt(q, i, blue);
         if (e > 0)
             ex.push_back(e);
@@ -158,6 +158,11 @@ struct Correlation {
     }
 };
 
+constexpr int kJpegBlock = 8;  // pixels
+// Correlation a shift must win by per pixel it lies farther: on a backdrop without texture
+// the peak is flat, and the nearer shift is the likelier.
+constexpr double kNearer = 2e-3;
+
 struct Point {
     int x, y;   // full resolution, in the shot
     size_t at;  // its block
@@ -174,8 +179,8 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     }
     const Planes& q = plate.blocks;
     const size_t n = shot.r.size();
-    const float shotClear =
-        std::max(float(p.plateMinKey), float(p.plateBackdropShare) * topExcess(shot, blue));
+    const float shotTop = topExcess(shot, blue);
+    const float shotClear = std::max(float(p.plateMinKey), float(p.plateBackdropShare) * shotTop);
     const float plateClear =
         std::max(float(p.plateMinKey), float(p.plateBackdropShare) * topExcess(q, blue));
     std::vector<char> clear(n);
@@ -205,13 +210,14 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
             }
         }
     }
-    // The correlation reads each point's steps to its right and lower neighbours as shares of
-    // its own level: the texture and the creases, not the light, so that a shadow in the shot
-    // (and not in the plate) does not pull the peak.
-    auto steps = [](auto level, int x, int y, double* out) {
+    // The correlation reads each point's steps to the points 8 pixels to its right and below
+    // as shares of its own level: the texture and the creases, not the light, so that a
+    // shadow in the shot (and not in the plate) does not pull the peak; and over 8 pixels the
+    // grid of a JPEG's blocks, the same in both frames, drops out.
+    auto steps = [](auto level, int x, int y, int by, double* out) {
         const double v = level(x, y) + 1.0;
-        out[0] = (level(x + 1, y) - v + 1.0) / v;
-        out[1] = (level(x, y + 1) - v + 1.0) / v;
+        out[0] = (level(x + by, y) - v + 1.0) / v;
+        out[1] = (level(x, y + by) - v + 1.0) / v;
     };
     auto blockLevel = [](const Planes& pl) {
         return [&pl](int x, int y) {
@@ -223,7 +229,7 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     std::vector<double> mine(points.size() * 2);
     for (size_t k = 0; k < points.size(); ++k)
         steps(blockLevel(shot), int(points[k].at % size_t(shot.w)),
-              int(points[k].at / size_t(shot.w)), &mine[2 * k]);
+              int(points[k].at / size_t(shot.w)), kJpegBlock / kPlateBlock, &mine[2 * k]);
     // Coarse, in whole blocks; a nearer shift wins a tie, so a featureless backdrop stays put.
     int cx = 0, cy = 0;
     double best = -1e9;
@@ -233,11 +239,11 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
             for (size_t k = 0; k < points.size(); ++k) {
                 double theirs[2];
                 steps(blockLevel(q), int(points[k].at % size_t(shot.w)) + sx,
-                      int(points[k].at / size_t(shot.w)) + sy, theirs);
+                      int(points[k].at / size_t(shot.w)) + sy, kJpegBlock / kPlateBlock, theirs);
                 c.add(mine[2 * k], theirs[0]);
                 c.add(mine[2 * k + 1], theirs[1]);
             }
-            const double score = c.value() - 1e-4 * (std::abs(sx) + std::abs(sy));
+            const double score = c.value() - kNearer * kPlateBlock * (std::abs(sx) + std::abs(sy));
             if (score > best)
                 best = score, cx = sx, cy = sy;
         }
@@ -253,7 +259,7 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
         };
     };
     for (size_t k = 0; k < points.size(); ++k)
-        steps(pixelLevel(img), points[k].x, points[k].y, &mine[2 * k]);
+        steps(pixelLevel(img), points[k].x, points[k].y, kJpegBlock, &mine[2 * k]);
     best = -1e9;
     const int span = kPlateBlock - 1;
     for (int dy = std::max(-search, cy * kPlateBlock - span);
@@ -263,11 +269,11 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
             Correlation c;
             for (size_t k = 0; k < points.size(); ++k) {
                 double theirs[2];
-                steps(pixelLevel(sm), points[k].x + dx, points[k].y + dy, theirs);
+                steps(pixelLevel(sm), points[k].x + dx, points[k].y + dy, kJpegBlock, theirs);
                 c.add(mine[2 * k], theirs[0]);
                 c.add(mine[2 * k + 1], theirs[1]);
             }
-            const double score = c.value() - 1e-4 * (std::abs(dx) + std::abs(dy));
+            const double score = c.value() - kNearer * (std::abs(dx) + std::abs(dy));
             if (score > best)
                 best = score, fit.dx = dx, fit.dy = dy;
         }
@@ -328,10 +334,14 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
         return fit;
     // Agreeing blocks: the plate with gains, or that darkened with its hue kept (a shadow).
     agreement();
-    size_t fitting = 0;
+    // Judged on the blocks that are surely backdrop: a fringe of hair or a glass over the
+    // backdrop may pass as clear, and the plate rightly disagrees with it.
+    const float sure = std::max(shotClear, float(p.plateFitShare) * shotTop);
+    size_t fitting = 0, judged = 0;
     for (size_t i = 0; i < n; ++i) {
-        if (!clear[i])
+        if (!clear[i] || excessAt(shot, i, blue) < sure)
             continue;
+        ++judged;
         float want[3], kk = 0, sk = 0;
         for (int c = 0; c < 3; ++c) {
             want[c] = fit.gain[size_t(c)] * (*mp[c])[i];
@@ -344,7 +354,7 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
                  float(p.plateAgreeAbs) + float(p.plateAgreeRel) * t * want[c];
         fitting += size_t(ok || agrees[i]);
     }
-    fit.agreement = float(double(fitting) / double(clearCount));
+    fit.agreement = float(double(fitting) / double(std::max<size_t>(1, judged)));
     if (fit.agreement < float(p.plateMinAgreement))
         return fit;
 

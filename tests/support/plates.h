@@ -26,24 +26,25 @@ inline unsigned hash(unsigned x, unsigned y, unsigned seed) {
 }
 
 // The cloth's light at a point of the set (not of the frame): weave, creases, hot spot.
-inline double lightAt(const Cloth& c, int x, int y) {
+inline double lightAt(const Cloth& c, int x, int y, QSize size) {
     const double weave = double(hash(unsigned(x + 64), unsigned(y + 64), c.texture) % 17) - 8.0;
     const double crease = 10.0 * std::sin(x * 0.11 + y * 0.03) + 6.0 * std::sin(y * 0.2);
-    const double dx = x / double(kW) - c.hotX, dy = y / double(kH) - c.hotY;
+    const double dx = x / double(size.width()) - c.hotX, dy = y / double(size.height()) - c.hotY;
     const double hot = 0.3 * std::exp(-(dx * dx + dy * dy) / 0.03);
-    const double falloff = 0.85 + 0.15 * (1.0 - x / double(kW));
+    const double falloff = 0.85 + 0.15 * (1.0 - x / double(size.width()));
     return (falloff + hot) * (1.0 + (weave + crease) / 255.0);
 }
 
 // What the camera sees of the set from (camX, camY), with gains, noise, and whatever `over`
 // lays on top (taking the frame pixel and the backdrop's colour there).
 inline QImage frame(const Cloth& c, int camX, int camY, std::array<double, 3> gain,
-                    unsigned noiseSeed, const std::function<QRgb(int, int, QRgb)>& over = nullptr) {
-    QImage img(kW, kH, QImage::Format_RGB32);
-    for (int y = 0; y < kH; ++y) {
+                    unsigned noiseSeed, const std::function<QRgb(int, int, QRgb)>& over = nullptr,
+                    QSize size = QSize(kW, kH)) {
+    QImage img(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
-        for (int x = 0; x < kW; ++x) {
-            const double l = lightAt(c, x + camX, y + camY);
+        for (int x = 0; x < size.width(); ++x) {
+            const double l = lightAt(c, x + camX, y + camY, size);
             const int n = int(hash(unsigned(x), unsigned(y), noiseSeed) % 7) - 3;
             auto ch = [&](int v, int i) {
                 return std::clamp(int(std::lround(v * l * gain[size_t(i)])) + n, 0, 255);
