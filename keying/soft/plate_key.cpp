@@ -175,7 +175,7 @@ inline __attribute__((always_inline)) void plateRowOf(
         const float dr = fr[x] - kr, dg = fg[x] - kg, db = fb[x] - kb;
         const float den = std::max(minDen, dr * dr + dg * dg + db * db);
         const float a = ((sr - kr) * dr + (sg - kg) * dg + (sb - kb) * db) / den;
-        const float alpha = shadow ? 0.0f : clampTo((a - lo) * scale, 0.0f, 1.0f);
+        const float alpha = clampTo((a - lo) * scale, 0.0f, 1.0f);  // unless shadow, below
         const float ua = clampTo(a, ulo, 1.0f);
         const float inv = 1.0f / ua, back = 1.0f - ua;
         const bool mixed = alpha < 1.0f;
