@@ -9,6 +9,7 @@
 #include "batch/options.h"
 #include "batch/progress.h"
 #include "batch/runner.h"
+#include "batch/terminaltext.h"
 #include "batch/watch.h"
 #include "core/hugepages.h"
 #include "core/rows.h"
@@ -51,7 +52,9 @@ int main(int argc, char* argv[]) {
                   QStringLiteral("mattora-batch %1\n").arg(QCoreApplication::applicationVersion()));
             return 0;
         case batch::Request::UsageError:
-            print(stderr, QStringLiteral("mattora-batch: %1\n\n").arg(problem) + batch::helpText());
+            print(stderr,
+                  QStringLiteral("mattora-batch: %1\n\n").arg(batch::terminalText(problem)) +
+                      batch::helpText());
             return 2;
         case batch::Request::Run:
             break;
@@ -78,7 +81,8 @@ int main(int argc, char* argv[]) {
             return 1;
         case batch::DiskFull:
             print(stderr, QStringLiteral("mattora-batch: stopped, no space left in %1; %2\n")
-                              .arg(QDir::toNativeSeparators(options.outputDir), notBegun));
+                              .arg(batch::terminalText(QDir::toNativeSeparators(options.outputDir)),
+                                   notBegun));
             return 1;
         case batch::Interrupted:
             print(stderr, QStringLiteral("mattora-batch: interrupted; %1\n").arg(notBegun));

@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 
+#include "batch/terminaltext.h"
+
 namespace batch {
 
 namespace {
@@ -32,7 +34,7 @@ Progress::Progress(std::FILE* out, bool terminal, int total)
 
 void Progress::started(const QString& photo) {
     QMutexLocker lock(&m_mutex);
-    m_current = QFileInfo(photo).fileName();
+    m_current = terminalText(QFileInfo(photo).fileName());
     if (m_terminal)
         drawBar();
 }
@@ -45,15 +47,19 @@ void Progress::finished(const QString& photo, const QString& output, bool writte
         drawBar();
         return;
     }
+    const QString name = terminalText(photo);
     put(m_out, written
-                   ? QStringLiteral("[%1/%2] %3 -> %4\n").arg(done).arg(m_total).arg(photo, output)
-                   : QStringLiteral("[%1/%2] %3 not written\n").arg(done).arg(m_total).arg(photo));
+                   ? QStringLiteral("[%1/%2] %3 -> %4\n")
+                         .arg(done)
+                         .arg(m_total)
+                         .arg(name, terminalText(output))
+                   : QStringLiteral("[%1/%2] %3 not written\n").arg(done).arg(m_total).arg(name));
 }
 
 void Progress::problem(const QString& line) {
     QMutexLocker lock(&m_mutex);
     clearBar();
-    put(m_out, line + QLatin1Char('\n'));
+    put(m_out, terminalText(line) + QLatin1Char('\n'));
     if (m_terminal)
         drawBar();
 }

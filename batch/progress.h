@@ -17,7 +17,8 @@ public:
     void started(const QString& photo);
     // One photo is done: written to `output`, or failed.
     void finished(const QString& photo, const QString& output, bool written);
-    // A line about something that went wrong; it stays visible above the bar.
+    // A line about something that went wrong; it stays visible above the bar. Names and other
+    // words from outside are printed with their control characters escaped, here as everywhere.
     void problem(const QString& line);
     // "N written, M failed, S seconds", and returns the number failed.
     int summary();

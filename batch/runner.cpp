@@ -235,7 +235,9 @@ Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& s
                 progress.finished(fg, QString(), false);
                 continue;
             }
-            const qint64 bytes = pixelsOf(header.size) * kBytesPerPixel;
+            const qint64 bytes =
+                qint64(double(pixelsOf(header.size)) *
+                       std::max(double(kBytesPerPixel), header.decodeBytesPerPixel + 4));
             if (!gate.enter(bytes, stopping))
                 return;
             progress.started(fg);

@@ -20,6 +20,7 @@
 #endif
 
 #include "batch/runner.h"
+#include "batch/terminaltext.h"
 #include "core/photofile.h"
 #include "png/pngfile.h"
 
@@ -60,6 +61,10 @@ public:
 
     int run() {
         m_clock.start();
+        if (QFileInfo::exists(m_dir) && !QFileInfo(m_dir).isDir()) {
+            line(problem(m_dir, QStringLiteral("not a folder")));
+            return 2;
+        }
         if (!QDir().mkpath(m_o.outputDir)) {
             line(problem(m_o.outputDir, QStringLiteral("the output folder cannot be created")));
             return 1;
@@ -129,12 +134,12 @@ private:
         if (m_terminal)
             put(QStringLiteral("\r%1 done, watching %2\x1b[K")
                     .arg(m_written + m_failed)
-                    .arg(QDir::toNativeSeparators(m_dir)));
+                    .arg(terminalText(QDir::toNativeSeparators(m_dir))));
     }
     // A line stays above the status line.
     void line(const QString& text) {
         clearStatus();
-        put(text + QLatin1Char('\n'));
+        put(terminalText(text) + QLatin1Char('\n'));
         drawStatus();
     }
 

@@ -12,6 +12,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/librarylines.h"
+#include "core/photoscan.h"
+
 namespace {
 
 // A 100-megapixel photo decodes to 400 MB of 32-bit pixels; allow well beyond that while
@@ -113,7 +116,7 @@ PhotoLoad openRegular(const QString& path, QFile* file) {
 }
 
 QString sizeAgainstLimit(QSize size, qint64 maxPixels) {
-    return QStringLiteral("%1 x %2 pixels, more than the limit of %3 megapixels")
+    return QStringLiteral("%1 x %2 pixels against the limit of %3 megapixels")
         .arg(size.width())
         .arg(size.height())
         .arg(double(maxPixels) / 1e6);
@@ -180,6 +183,7 @@ QImage cameraThumbnail(QIODevice* device, const QSize& stored, const QSize& want
         return QImage();
     QBuffer buffer(&jpeg);
     WarningCatcher catcher;  // its warnings are none of the photo's
+    core::LibraryLines lines(&catcher.warnings);
     QImageReader reader(&buffer, "jpeg");
     const QSize size = reader.size();
     // Cameras fit a photo of another shape into the thumbnail between black bars.
@@ -199,14 +203,31 @@ QImage cameraThumbnail(QIODevice* device, const QSize& stored, const QSize& want
 // upright size.
 PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
                  const QSize& thumbnail = QSize()) {
+    // The structure first: what would take the decoder minutes or gigabytes is refused, or its
+    // metadata left out, before any pixel is decoded.
+    const PhotoScan scan = scanPhoto(device);
+    if (scan.verdict == PhotoScan::Verdict::Damaged)
+        return failed(Problem::Damaged, scan.detail);
+    QBuffer filtered;
+    if (!scan.filtered.isEmpty()) {
+        filtered.setData(scan.filtered);
+        filtered.open(QIODevice::ReadOnly);
+        device = &filtered;
+    }
     WarningCatcher catcher;
+    // What libpng and libtiff print themselves: the reason when the read fails, no damage when
+    // it succeeds (libtiff complains of odd tags of a sound photo).
+    QStringList printed;
+    core::LibraryLines lines(&printed);
     QImageReader reader(device);
     reader.setAllocationLimit(kAllocationLimitMB);
     reader.setAutoTransform(true);
     if (!reader.canRead())
         return failed(Problem::NotAPhoto);
     PhotoLoad out;
-    const QSize stored = reader.size();
+    out.decodeBytesPerPixel = scan.decodeBytesPerPixel;
+    // Qt's readers give no size for some headers beyond their own limits; ours still does.
+    const QSize stored = reader.size().isValid() ? reader.size() : scan.size;
     const bool sideways = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
     out.size = sideways ? stored.transposed() : stored;
     if (stored.isValid() && qint64(stored.width()) * stored.height() > maxPixels)
@@ -230,14 +251,15 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
         reader.setScaledSize(want);
     }
     const bool read = reader.read(&out.image);
-    const QStringList& said = catcher.warnings;
+    QStringList said = catcher.warnings;
     if (read && said.isEmpty())
         return out;
+    said += printed;
     if (mentions(said, "out of memory"))
         return failed(Problem::OutOfMemory, QString(), out.size);
     if (mentions(said, "allocation limit"))
         return failed(Problem::TooLarge,
-                      QStringLiteral("%1 x %2 pixels need more than %3 MB")
+                      QStringLiteral("%1 x %2 pixels against the limit of %3 MB for one image")
                           .arg(out.size.width())
                           .arg(out.size.height())
                           .arg(kAllocationLimitMB),
@@ -263,16 +285,19 @@ PhotoLoad readPhoto(const QString& path, qint64 maxPixels) {
     return opened.ok() ? decode(&file, maxPixels, false) : opened;
 }
 
-PhotoLoad readThumbnail(const QString& path, const QSize& size) {
-    QFile file;
-    PhotoLoad load = openRegular(path, &file);
-    if (load.ok())
-        load = decode(&file, kDefaultMaxPixels, false, size);
+PhotoLoad readThumbnail(QIODevice* device, const QSize& size, qint64 maxPixels) {
+    PhotoLoad load = decode(device, maxPixels, false, size);
     if (!load.size.isValid() && !load.image.isNull())  // a header that gives no size
         load.size = load.image.size();
     if (!load.image.isNull())
         load.image = load.image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     return load;
+}
+
+PhotoLoad readThumbnail(const QString& path, const QSize& size) {
+    QFile file;
+    const PhotoLoad opened = openRegular(path, &file);
+    return opened.ok() ? readThumbnail(&file, size) : opened;
 }
 
 PhotoLoad readPhotoHeader(const QString& path, qint64 maxPixels) {
@@ -303,7 +328,7 @@ QString problemText(const PhotoLoad& load) {
             return load.detail.isEmpty() ? QStringLiteral("damaged")
                                          : QStringLiteral("damaged: ") + load.detail;
         case Problem::TooLarge:
-            return QStringLiteral("too large: ") + load.detail;
+            return QStringLiteral("too large (%1)").arg(load.detail);
         case Problem::OutOfMemory:
             return QStringLiteral("out of memory");
     }

@@ -29,6 +29,8 @@ struct PhotoLoad {
     Problem problem = Problem::None;
     QString detail;  // the decoder's words, or the size against the limit
     QSize size;      // upright, from the header, when it was read
+    // The decoder's peak bytes a pixel, its image included (from the header; 4 when unknown).
+    double decodeBytesPerPixel = 4;
 
     bool ok() const { return problem == Problem::None; }
 };
@@ -46,6 +48,9 @@ PhotoLoad readPhoto(QIODevice* device, qint64 maxPixels = kDefaultMaxPixels);
 // thumbnail when that covers `size` and the file is complete; else JPEG files are decoded at
 // the smallest scale down to 1/8 that still covers `size`, a fraction of a full decode.
 PhotoLoad readThumbnail(const QString& path, const QSize& size);
+
+// The same from an open device.
+PhotoLoad readThumbnail(QIODevice* device, const QSize& size, qint64 maxPixels = kDefaultMaxPixels);
 
 // Reads only the header: `size` is set, or `problem` says why the photo cannot be read.
 PhotoLoad readPhotoHeader(const QString& path, qint64 maxPixels = kDefaultMaxPixels);

@@ -1,8 +1,12 @@
-// Writes the fuzzer's seed corpus: one small photo in each format the loader reads.
+// Writes the fuzzer's seed corpus: one small photo in each format the loader reads, and a
+// camera's JPEG with its EXIF thumbnail.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <cstdio>
+
+#include "tests/exif_jpeg.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -29,6 +33,15 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "make_seeds: cannot write %s\n", qPrintable(path));
             return 1;
         }
+    }
+    // A camera's JPEG: turned by its EXIF orientation, with its own small thumbnail.
+    QFile camera(dir.filePath(QStringLiteral("seed-camera.jpg")));
+    const QByteArray jpeg =
+        withExif(photos::encoded(img.convertToFormat(QImage::Format_RGB32), "JPG"), 6,
+                 img.scaled(160, 120).convertToFormat(QImage::Format_RGB32));
+    if (!camera.open(QIODevice::WriteOnly) || camera.write(jpeg) != jpeg.size()) {
+        std::fprintf(stderr, "make_seeds: cannot write %s\n", qPrintable(camera.fileName()));
+        return 1;
     }
     return 0;
 }

@@ -1,4 +1,5 @@
-// Arbitrary bytes through the whole road of a photo: the loader (from memory), the keying
+// Arbitrary bytes through the whole road of a photo: the thumbnail reader (the camera's own
+// thumbnail included) and the loader (from memory), the keying
 // frame, the composite builder and the PNG encoder. The settings come from the input too, so
 // the fuzzer reaches every keyer and layout.
 #include <QBuffer>
@@ -30,6 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
+    // The lists' road first: the camera's own EXIF thumbnail, or a decode at a fraction.
+    readThumbnail(&buffer, QSize(1 + data[0] % 160, 1 + data[1] % 120), kFuzzMaxPixels);
+    buffer.seek(0);
     const PhotoLoad load = readPhoto(&buffer, kFuzzMaxPixels);
     if (load.image.isNull())
         return 0;

@@ -48,7 +48,10 @@ Desktop realDesktop() {
     };
     d.open = openWithDesktop;
     d.warn = [](QWidget* parent, const QString& title, const QString& text) {
-        QMessageBox::warning(parent, title, text);
+        // File names are shown as they are, never read as markup.
+        QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     };
     return d;
 }

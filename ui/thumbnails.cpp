@@ -7,6 +7,7 @@
 #include <QPersistentModelIndex>
 #include <QPixmap>
 #include <QPointer>
+#include <QTextDocument>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "core/photofile.h"
@@ -21,7 +22,8 @@ QString entryToolTip(const QString& path, const QSize& pixels, const QString& no
         tip += QStringLiteral("\n%1 × %2 pixels").arg(pixels.width()).arg(pixels.height());
     if (!note.isEmpty())
         tip += QLatin1Char('\n') + note;
-    return tip;
+    // A name that looks like markup ("<b>.jpg") is shown as it is, not rendered.
+    return Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip, Qt::WhiteSpacePre) : tip;
 }
 
 QString entryLabel(const QString& path, const QFontMetrics& metrics, int room) {

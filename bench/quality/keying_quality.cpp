@@ -7,10 +7,11 @@
 // after composing over neutral grey. Then both halves' summaries, side by side.
 //
 //   keying_quality [--quick] [--seeds A-B] [--half tuning|validation] [--all-keyers]
-//                  [--peer-cache FILE] [--save DIR] [--plate]
+//                  [--peer-cache FILE [--cached-peer]] [--save DIR] [--plate]
 //   keying_quality --hashes [file to check against]
 //
-// --quick leaves out the 24-megapixel shots. --all-keyers adds Magic Numbers 1 to 9, each
+// --quick leaves out the 24-megapixel shots; --cached-peer compares only with the chromakey
+// scores already in the peer cache, for quick turns. --all-keyers adds Magic Numbers 1 to 9, each
 // with its best fine tuning per shot. --peer-cache keeps the tuned chromakey's scores per
 // seed in FILE, so a later run need not search again. --save writes each shot, its truth and
 // Magic Number 10's result as PNG. --hashes prints a hash of Magic Number 10's output on the
@@ -459,6 +460,7 @@ int main(int argc, char** argv) {
     const bool quick = args.removeAll("--quick") > 0;
     const bool allKeyers = args.removeAll("--all-keyers") > 0;
     const bool withPlate = args.removeAll("--plate") > 0;
+    const bool cachedOnly = args.removeAll("--cached-peer") > 0;
     auto value = [&](const char* name) {
         const int i = args.indexOf(name);
         QString v;
@@ -519,7 +521,7 @@ int main(int argc, char** argv) {
         }
         if (const auto hit = cache.find(seed); hit != cache.end()) {
             row.peer = hit->second;
-        } else if (haveFfmpeg) {
+        } else if (haveFfmpeg && !cachedOnly) {
             row.peer = bestChromakey(sc, edge, tmp.path());
             if (row.peer) {
                 appendPeerCache(cacheFile, seed, *row.peer);

@@ -41,39 +41,55 @@ int sampleStep(const Grid& g, const SoftKeyParams& p) {
     return std::max(1, g.size / int(p.samplesPerCell));
 }
 
-std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured,
+std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured, float typical,
                                    const SoftKeyParams& p) {
     const size_t n = g.cells.size();
     std::vector<char> dark(n, 0);
+    // How far cell a's colour lies from b's dimmed to a's level, as a share of a's key
+    // channel; at least darkLevel counts as that level, as a dark cell's colour is coarse
+    // (JPEG's chroma steps, noise) and its share would swing.
     auto chroma = [&](size_t a, size_t b) {
         const Cell &u = g.cells[a], &v = g.cells[b];
-        return std::abs(u.r / u.k - v.r / v.k) + std::abs(u.o / u.k - v.o / v.k);
+        const float dim = u.k / v.k;
+        return (std::abs(u.r - dim * v.r) + std::abs(u.o - dim * v.o)) /
+               std::max(u.k, float(p.darkLevel));
+    };
+    // The brightest measured cell within `reach` of each.
+    auto brightest = [&](int cx, int cy, int reach) {
+        size_t bright = size_t(cy) * g.w + cx;
+        for (int y = std::max(0, cy - reach); y <= std::min(g.h - 1, cy + reach); ++y) {
+            for (int x = std::max(0, cx - reach); x <= std::min(g.w - 1, cx + reach); ++x) {
+                const size_t j = size_t(y) * g.w + x;
+                if (measured[j] && g.cells[j].k > g.cells[bright].k) {
+                    bright = j;
+                }
+            }
+        }
+        return bright;
     };
     const int reach = int(p.darkReach);
     std::vector<size_t> stack;
+    std::vector<float> around(n, 0.0f);  // the key channel of the brightest further around
     for (int cy = 0; cy < g.h; ++cy) {
         for (int cx = 0; cx < g.w; ++cx) {
             const size_t i = size_t(cy) * g.w + cx;
             if (!measured[i]) {
                 continue;
             }
-            size_t bright = i;
-            for (int y = std::max(0, cy - reach); y <= std::min(g.h - 1, cy + reach); ++y) {
-                for (int x = std::max(0, cx - reach); x <= std::min(g.w - 1, cx + reach); ++x) {
-                    const size_t j = size_t(y) * g.w + x;
-                    if (measured[j] && g.cells[j].k > g.cells[bright].k) {
-                        bright = j;
-                    }
-                }
-            }
-            if (g.cells[i].k < float(p.darkRatio) * g.cells[bright].k &&
+            around[i] = g.cells[brightest(cx, cy, int(p.darkAround))].k;
+            const size_t bright = brightest(cx, cy, reach);
+            // Beside a sure backdrop only: one of the typical share, not a mix that passed.
+            const Cell& b = g.cells[bright];
+            const bool sure = clearExcess(b.r, b.k, b.o) >= float(p.darkSureShare) * typical * b.k;
+            if (sure && g.cells[i].k < float(p.darkRatio) * b.k &&
                 chroma(i, bright) > float(p.darkChroma)) {
                 dark[i] = 1;
                 stack.push_back(i);
             }
         }
     }
-    // The rest of such a subject: measured cells of its colour and level joined to it.
+    // The rest of such a subject: measured cells of its colour and level joined to it, and
+    // darker than the backdrop further around (so that it cannot spread into the backdrop).
     while (!stack.empty()) {
         const size_t i = stack.back();
         stack.pop_back();
@@ -83,7 +99,8 @@ std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured,
                 const size_t j = size_t(ny) * g.w + nx;
                 const float ratio = g.cells[j].k / g.cells[i].k;
                 if (measured[j] && !dark[j] && ratio > 0.8f && ratio < 1.25f &&
-                    chroma(i, j) < float(p.darkSpread)) {
+                    chroma(i, j) < float(p.darkSpread) &&
+                    g.cells[j].k < float(p.darkRatio) * around[j]) {
                     dark[j] = 1;
                     stack.push_back(j);
                 }

@@ -24,10 +24,10 @@ std::vector<char> measureBackdrop(const Photo& img, bool blue, float typical, Gr
                                   const SoftKeyParams& p);
 
 // Cells measured as backdrop that are a subject of a colour near the key but darker (navy on
-// blue): darker than clear backdrop close by by more than lighting does, and of another
+// blue): darker than clear backdrop beside it by a step that lighting does not make, and of another
 // colour, where shadow and fall-off keep it; with the cells of the same colour joined to
 // them. They are taken out of `measured`; returns them.
-std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured,
+std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured, float typical,
                                    const SoftKeyParams& p);
 
 // Whether the photo shows a backdrop to key at all: a typical share that clears the test of a

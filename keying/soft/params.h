@@ -26,10 +26,13 @@ namespace keying::soft {
     X(backdropTopSlack, 4, 0, 32, "level", "least excess of a sample in the mean, offset")        \
     X(minBackdropCells, 0.005, 0, 0.5, "share",                                                   \
       "least share of measured cells for a usable backdrop")                                      \
-    X(usableShare, 0.25, 0, 0.9, "share", "least typical excess share of a usable backdrop")      \
-    X(darkReach, 4, 1, 16, "cells", "how far a cell looks for brighter backdrop beside it")       \
+    X(usableShare, 0.17, 0, 0.9, "share", "least typical excess share of a usable backdrop")      \
+    X(darkReach, 1, 1, 16, "cells", "how far a cell looks for brighter backdrop beside it")       \
+    X(darkAround, 12, 1, 32, "cells", "how far a dark subject's backdrop around it reaches")      \
+    X(darkSureShare, 0.95, 0.5, 1.5, "x typical", "least excess share of the backdrop beside it") \
     X(darkRatio, 0.7, 0.3, 0.95, "x brighter", "key channel below which a cell is darker")        \
-    X(darkChroma, 0.1, 0.02, 0.5, "share", "colour difference (r/k + o/k) from that backdrop")    \
+    X(darkChroma, 0.08, 0.02, 0.5, "share", "colour difference from that backdrop dimmed")        \
+    X(darkLevel, 64, 1, 255, "level", "least key level the colour difference is shared by")       \
     X(darkSpread, 0.05, 0, 0.5, "share", "colour difference within one dark subject")             \
     X(darkSubjectShare, 0.9, 0.1, 1, "x backdrop", "most excess of a subject sample in it")       \
     /* fill-in and its fitted refinement */                                                       \

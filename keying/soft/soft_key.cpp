@@ -29,7 +29,7 @@ Fields estimateFields(const Photo& img, bool blue, const SoftKeyParams& p) {
     const int step = sampleStep(g, p);
     const float typical = typicalBackdropRatio(img, blue, p);
     std::vector<char> measured = measureBackdrop(img, blue, typical, g, p);
-    const std::vector<char> dark = darkSubjectCells(g, measured, p);
+    const std::vector<char> dark = darkSubjectCells(g, measured, typical, p);
     f.usable = usableBackdrop(typical, measured, p);
     if (!f.usable) {
         return f;

@@ -15,6 +15,7 @@
 #include "exif_jpeg.h"
 #include "qt_printers.h"
 #include "support/files.h"
+#include "support/hostile.h"
 #include "support/photos.h"
 #include "support/plates.h"
 
@@ -76,6 +77,9 @@ TEST_F(BatchCommand, UsageErrorsNameTheProblemAndWriteNothingTheEndsOfEachRangeA
     }
     EXPECT_TRUE(run({fg}, false).errLines().value(0).contains("no background photo"));
     EXPECT_TRUE(run({}).errLines().value(0).contains("no foreground photo"));
+    const BatchResult watch = run({"--transparent", "--output-dir", out, "--watch", fg}, false);
+    EXPECT_EQ(watch.status, 2);
+    EXPECT_EQ(watch.errLines().value(0), "mattora-batch: " + fg + ": not a folder");
 
     // The ends of the ranges are accepted; the default output folder is the window's.
     BatchResult r = run({"--magic", "1", "--fine", "-100", "--coarse", "100", "--spill", "40",
@@ -105,8 +109,17 @@ TEST_F(BatchCommand, EachBadFileIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
         {writeFile(path("cut1.jpg"), jpeg.left(1500)), "cannot be read: damaged: "},
         {writeFile(path("cut2.jpg"), jpeg.left(jpeg.size() * 2 / 3)), "damaged: Corrupt JPEG data"},
         {writeFile(path("cut3.png"), png.left(png.size() / 2)), "damaged"},
-        {writeFile(path("flip1.png"), flipped(png.size() / 2)), "damaged"},
-        {writeFile(path("bomb.jpg"), bomb), "too large: 30000 x 17000 pixels"},
+        {writeFile(path("flip1.png"), flipped(png.size() / 2)), "damaged: IDAT: CRC error"},
+        {writeFile(path("bomb.jpg"), bomb),
+         "too large (30000 x 17000 pixels against the limit of 250 megapixels)"},
+        {writeFile(path("wide.bmp"), hostile::bmpClaiming(30000, 30000)),
+         "too large (30000 x 30000 pixels against the limit"},
+        {writeFile(path("tall.png"), hostile::pngClaiming(1, 2000000000)),
+         "too large (1 x 2000000000 pixels against the limit"},
+        {writeFile(path("scans1.jpg"), hostile::repeatedScans(400)),
+         "damaged: scan 11 adds nothing to the scans before it"},
+        {writeFile(path("scans2.jpg"), hostile::manyScans(301)), "damaged: more than 300 scans"},
+        {writeFile(path("loop.tif"), hostile::editedTiff(0, 0)), "damaged: its pages form a loop"},
         {path("pipe.jpg"), "not a regular file"},
         {path("folder.jpg"), "is a folder"},
         {path("gone.jpg"), "no such file"},
@@ -118,13 +131,17 @@ TEST_F(BatchCommand, EachBadFileIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
         cases.append({writeFile(path("secret.jpg"), jpeg), "permission denied"});
         QFile::setPermissions(path("secret.jpg"), QFileDevice::Permissions());
     }
-    QStringList args{"--output-dir", out, "--jobs", "2", photo("good1.png"), first};
+    // A sound photo with an odd tag (a resolution unit of 120) is written; libtiff's complaint
+    // reaches no one.
+    const QString odd = writeFile(path("odd.tif"), hostile::editedTiff(296, 120));
+    QStringList args{"--output-dir", out, "--jobs", "2", photo("good1.png"), first, odd};
     for (const auto& [file, reason] : cases)
         args << file;
     const BatchResult r = run(args << photo("good2.jpg"));
     SCOPED_TRACE(r.err.toStdString());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(written(out), (QStringList{"good1.png", "good2.png", "shot.png", "studio.png"}));
+    EXPECT_EQ(written(out),
+              (QStringList{"good1.png", "good2.png", "odd.png", "shot.png", "studio.png"}));
     EXPECT_EQ(QImage(out + "/shot.png").size(), QSize(160, 120)) << "the first photo's result";
     EXPECT_EQ(QImage(out + "/studio.png"),
               photos::studioShot(160, 120).convertToFormat(QImage::Format_RGB32));
@@ -132,13 +149,14 @@ TEST_F(BatchCommand, EachBadFileIsNamedWithItsReasonAndTheGoodOnesAreWritten) {
     for (const auto& [file, reason] : cases)
         EXPECT_EQ(e.filter("mattora-batch: " + file + ": ").filter(reason).size(), 1) << reason;
     EXPECT_EQ(e.filter(second + ": not written").filter(first).size(), 1);
-    // One line a photo as it ends, "[done/total]", then the summary. (libpng writes its own
-    // errors to stderr in two pieces, so one of ours may follow such a message on its line.)
-    const int total = int(cases.size()) + 3;
+    EXPECT_TRUE(e.filter(QRegularExpression("^(?!mattora-batch: |\\[)")).size() == 1)
+        << "no loose lines of the decoders' libraries, only the summary";
+    // One line a photo as it ends, "[done/total]", then the summary.
+    const int total = int(cases.size()) + 4;
     EXPECT_EQ(e.filter(QRegularExpression(QStringLiteral("\\[\\d+/%1\\] ").arg(total))).size(),
               total);
     EXPECT_EQ(e.filter("] " + path("good1.png") + " -> " + out + "/good1.png").size(), 1);
-    EXPECT_TRUE(e.last().startsWith(QStringLiteral("3 written, %1 failed, ").arg(total - 3)) &&
+    EXPECT_TRUE(e.last().startsWith(QStringLiteral("4 written, %1 failed, ").arg(total - 4)) &&
                 e.last().endsWith(" seconds"));
 
     // No background, or no output folder: every photo fails, nothing is written.
@@ -167,12 +185,63 @@ TEST_F(BatchCommand, DamagedPhotosAreKeptOnRequestLargeOnesRefusedAndPortraitsRe
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(written(path("kept")), (QStringList{"cut.png", "portrait.png"}));
     EXPECT_EQ(r.errLines().filter("cut.jpg: damaged: ").filter("written as far as").size(), 1);
-    EXPECT_EQ(r.errLines().filter("wide.png: cannot be read: too large: 1200 x 900").size(), 1);
+    EXPECT_EQ(r.errLines().filter("wide.png: cannot be read: too large (1200 x 900 pixels").size(),
+              1);
     // Keyed by the colour of the upright corner.
     const QImage upright(path("kept/portrait.png"));
     ASSERT_EQ(upright.size(), QSize(24, 48));
     EXPECT_EQ(qAlpha(upright.pixel(3, 3)), 0) << "green, the upright corner, is keyed";
     EXPECT_EQ(qAlpha(upright.pixel(20, 3)), 255) << "blue stays";
+}
+
+TEST_F(BatchCommand, ResultsReplaceWhatLiesAtTheirNameNeverALinksTargetAndNamesArePrintedSafely) {
+    const QString out = path("out"), victim = writeFile(path("victim/notes.txt"), "my notes");
+    QDir().mkpath(out + "/folder.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(out + "/pipe.png").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(victim, out + "/linked.png"));
+    ASSERT_TRUE(QFile::link(path("victim/none.txt"), out + "/dangling.png"));
+    const QString longStem(246, QLatin1Char('n')), escape = "esc\x1b]2;OWNED\x07\x1b[2J";
+    // The photo, the result's name, what the run says of it (empty: written).
+    const struct {
+        QString photo, result;
+        const char* reason;
+    } cases[] = {
+        {photo("linked.png"), "linked.png", ""},
+        {photo("dangling.png"), "dangling.png", ""},
+        {photo(longStem + ".jpg"), longStem + ".png", ""},
+        {photo(".hidden.jpg"), ".hidden.png", ""},
+        {photo(escape + ".png"), escape + ".png", ""},
+        {writeFile(path("ztxt.png"), hostile::textBomb("zTXt", 40, 4 << 20)), "ztxt.png", ""},
+        {writeFile(path("itxt.png"), hostile::textBomb("iTXt", 40, 4 << 20)), "itxt.png", ""},
+        {photo("folder.png"), "folder.png", "A folder of that name is in the way."},
+        {photo("pipe.png"), "pipe.png", "that is not a regular file"},
+    };
+    QStringList args{"--output-dir", out};
+    for (const auto& c : cases)
+        args << c.photo;
+    for (int round = 0; round < 2; ++round) {  // the second replaces the first's results
+        const BatchResult r = run(args);
+        SCOPED_TRACE(r.err.toStdString());
+        EXPECT_EQ(r.status, 1);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.result.toStdString());
+            const QFileInfo result(out + "/" + c.result);
+            if (*c.reason) {
+                EXPECT_EQ(r.errLines().filter(c.reason).filter("could not be written").size(), 1);
+            } else {
+                EXPECT_TRUE(result.isFile() && !result.isSymLink());
+                EXPECT_EQ(QImage(result.filePath()).isNull(), false);
+            }
+        }
+        EXPECT_EQ(readFile(victim), "my notes");
+        EXPECT_FALSE(QFileInfo::exists(path("victim/none.txt")));
+        EXPECT_FALSE(r.err.contains('\x1b') || r.err.contains('\x07'));
+        EXPECT_EQ(r.errLines().filter("esc\\033]2;OWNED\\007\\033[2J.png -> ").size(), 1);
+    }
+    EXPECT_EQ(QImage(out + "/ztxt.png").size(), QSize(8, 8));
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
+              std::size(cases) - 1)
+        << "no temporary file is left, the pipe is left alone";
 }
 
 TEST_F(BatchCommand, AFullDiskStopsTheRunAndCountsThePhotosNotBegun) {

@@ -1,6 +1,8 @@
-// Reading photo files: large photos, the format, and the decoded-photo cache.
+// Reading photo files: large photos, the format, the decoder's cost read from the header,
+// metadata bombs, and the decoded-photo cache.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -9,7 +11,10 @@
 #include <cstdio>
 
 #include "core/photofile.h"
+#include "core/photoscan.h"
 #include "qt_printers.h"
+#include "support/hostile.h"
+#include "support/photos.h"
 
 TEST(LoadPhoto, HundredMegapixelsLoadAndTheFormatIsReadFromTheContents) {
     QTemporaryDir tmp;
@@ -55,5 +60,55 @@ TEST(PhotoCache, DecodesAnUnchangedFileOnceAndEveryReplacementAgain) {
         EXPECT_EQ(cache.load(path).pixel(0, 0), qRgb(200, 20, 30)) << how;
         QFile::remove(path);
         EXPECT_TRUE(cache.load(path).isNull()) << "a deleted file is not served from memory";
+    }
+}
+
+TEST(ScanPhoto, EachFormatsDecoderCostIsReadFromTheHeaderAndMetadataBombsAreLeftOut) {
+    const auto image = [](QImage::Format format) {
+        QImage img(512, 384, QImage::Format_ARGB32);  // a strip of a TIFF is a small share
+        img.fill(qRgba(20, 200, 40, 200));
+        return img.convertToFormat(format);
+    };
+    // What a reader holds a pixel at its peak: the image it gives, and for a progressive JPEG
+    // the coefficients of its 4:2:0 components (1.5 a pixel, 2 bytes each).
+    const struct {
+        const char* what;
+        QByteArray file;
+        double bytes;
+    } cases[] = {
+        {"8-bit PNG", photos::encoded(image(QImage::Format_ARGB32), "PNG"), 4},
+        {"16-bit PNG", photos::encoded(image(QImage::Format_RGBA64), "PNG"), 8},
+        {"grey PNG", photos::encoded(image(QImage::Format_Grayscale8), "PNG"), 1},
+        {"grey TIFF", photos::encoded(image(QImage::Format_Grayscale8), "TIFF"), 1},
+        {"16-bit grey TIFF", photos::encoded(image(QImage::Format_Grayscale16), "TIFF"), 2},
+        {"8-bit TIFF", photos::encoded(image(QImage::Format_ARGB32), "TIFF"), 4},
+        {"16-bit TIFF", photos::encoded(image(QImage::Format_RGBA64), "TIFF"), 8},
+        {"float TIFF", photos::encoded(image(QImage::Format_RGBA32FPx4), "TIFF"), 16},
+        {"half-float TIFF", photos::encoded(image(QImage::Format_RGBA16FPx4), "TIFF"), 8},
+        {"JPEG", photos::encoded(image(QImage::Format_RGB32), "JPG"), 4},
+        {"grey JPEG", photos::encoded(image(QImage::Format_Grayscale8), "JPG"), 1},
+        {"progressive JPEG", hostile::progressiveJpeg(), 7},
+    };
+    for (const auto& c : cases) {
+        QByteArray bytes = c.file;
+        QBuffer buffer(&bytes);
+        ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+        const PhotoLoad load = readPhoto(&buffer);
+        EXPECT_TRUE(load.ok()) << c.what;
+        EXPECT_NEAR(load.decodeBytesPerPixel, c.bytes, 0.1) << c.what;
+    }
+
+    // Text inflating to 40 x 2 MB: the decoder sees the first megabyte of it at most.
+    for (const char* type : {"zTXt", "iTXt"}) {
+        QByteArray bomb = hostile::textBomb(type, 40, 2 << 20);
+        QBuffer buffer(&bomb);
+        ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+        const PhotoLoad load = readPhoto(&buffer);
+        EXPECT_TRUE(load.ok()) << type;
+        EXPECT_EQ(load.image.size(), QSize(8, 8));
+        qsizetype text = 0;
+        for (const QString& key : load.image.textKeys())
+            text += load.image.text(key).size();
+        EXPECT_LT(text, kMetadataBudget) << type;
     }
 }

@@ -121,6 +121,7 @@ TEST(SoftBackdropField, CellsMeasureTheirBackdropAndSkipTheSubject) {
         {"blue screen", kBlue, true, true},
         {"dark green screen", qRgb(15, 60, 25), false, true},
         {"grey-blue sheet", qRgb(118, 128, 150), true, false},
+        {"pale blue sheet, key-coloured but faintly", qRgb(112, 126, 150), true, false},
         {"green photo keyed for blue", kGreen, true, false},
     };
     for (const auto& c : cases) {
@@ -142,6 +143,37 @@ TEST(SoftBackdropField, CellsMeasureTheirBackdropAndSkipTheSubject) {
         EXPECT_FLOAT_EQ(open.k, float(c.blue ? qBlue(c.backdrop) : qGreen(c.backdrop)));
         EXPECT_TRUE(measured[0]);
         EXPECT_FALSE(measured[3 * 8 + 3]);
+    }
+}
+
+TEST(SoftBackdropField, ADarkSubjectOfTheKeysColourIsNotShadow) {
+    const SoftKeyParams p;
+    const struct {
+        const char* what;
+        QRgb patch;  // over cells (2..5, 2..5) of 8 x 8, on a blue screen
+        bool subject;
+    } cases[] = {
+        {"navy shirt", qRgb(25, 35, 80), true},
+        {"dark blue cloth", qRgb(40, 60, 120), true},
+        {"a deep shadow on the screen", scaled(kBlue, 0.45), false},
+        {"a light shadow", scaled(kBlue, 0.8), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QImage img = filled(64, 64, [&](int x, int y) {
+            return x >= 16 && x < 48 && y >= 16 && y < 48 ? c.patch : kBlue;
+        });
+        Grid g = makeGrid(64, 64, p);
+        const float typical = typicalBackdropRatio(view(img), true, p);
+        std::vector<char> measured = measureBackdrop(view(img), true, typical, g, p);
+        ASSERT_TRUE(measured[3 * 8 + 3]) << "the patch passes as key-coloured";
+        const std::vector<char> dark = darkSubjectCells(g, measured, typical, p);
+        for (const size_t i : {size_t(2 * 8 + 2), size_t(3 * 8 + 4), size_t(5 * 8 + 5)}) {
+            EXPECT_EQ(bool(dark[i]), c.subject) << i;
+            EXPECT_EQ(bool(measured[i]), !c.subject) << i;
+        }
+        EXPECT_FALSE(dark[0]);
+        EXPECT_TRUE(measured[0]);
     }
 }
 
@@ -236,25 +268,48 @@ TEST(SoftSubjectField, TheNearestSubjectIsCarriedOutAndMixesUnmixed) {
     }
 }
 
-// The kernel on chosen pixels against even fields: backdrop K and subject F everywhere.
+TEST(SoftSubjectField, ACellBesideABackdropOfNegativeExcessTellsNothing) {
+    const SoftKeyParams p;
+    // A filled or see-through backdrop can come out with less key than the others: then no
+    // sample is subject-like enough, and the cell must stay unmeasured, not divide by zero.
+    const QImage img = filled(64, 64, [](int, int) { return qRgb(205, 185, 150); });
+    Grid g = makeGrid(64, 64, p);
+    for (Cell& c : g.cells) {
+        c.r = 150, c.k = 100, c.o = 150;
+    }
+    const std::vector<char> measured = measureSubject(view(img), false, g, 1, {}, p);
+    EXPECT_EQ(std::count(measured.begin(), measured.end(), char(1)), 0);
+    for (const Cell& c : g.cells) {
+        ASSERT_TRUE(std::isfinite(c.sr) && std::isfinite(c.sk) && std::isfinite(c.so));
+    }
+}
+
+// The kernel on chosen pixels against even fields: backdrop K (the field's, and the photo's
+// unless said) and subject F everywhere.
 TEST(SoftKernel, ChosenPixelsAgainstEvenFields) {
     const SoftKeyParams p;
-    const QRgb F = qRgb(200, 60, 60), K = kGreen;
+    const QRgb red = qRgb(200, 60, 60), teal = qRgb(60, 150, 140), grey = qRgb(128, 128, 128);
+    const QRgb K = kGreen, brighterK = qRgb(50, 205, 80);
     const struct {
         const char* what;
-        QRgb pixel;
-        bool spill;
+        QRgb subject, fieldK, pixel;
         int alphaMin, alphaMax;
         QRgb colour;    // expected colour where alpha > 0
         int tolerance;  // of that colour; < 0: not checked
     } cases[] = {
-        {"backdrop keys out", K, false, 0, 0, 0, -1},
-        {"backdrop with noise keys out", qRgb(53, 176, 83), false, 0, 0, 0, -1},
-        {"subject stays", F, false, 255, 255, F, 0},
-        {"half mix is half, subject-coloured", mix(F, K, 0.5), false, 120, 136, F, 8},
-        {"quarter mix", mix(F, K, 0.25), false, 50, 78, F, 16},
-        {"a subject colour further from the key stays", qRgb(250, 70, 70), false, 255, 255,
+        {"backdrop keys out", red, K, K, 0, 0, 0, -1},
+        {"backdrop with noise keys out", red, K, qRgb(53, 176, 83), 0, 0, 0, -1},
+        {"subject stays", red, K, red, 255, 255, red, 0},
+        {"half mix is half, subject-coloured", red, K, mix(red, K, 0.5), 120, 136, red, 8},
+        {"quarter mix", red, K, mix(red, K, 0.25), 50, 78, red, 16},
+        {"a subject colour further from the key stays", red, K, qRgb(250, 70, 70), 255, 255,
          qRgb(250, 70, 70), 0},
+        {"a mix keeps the key colour the subject has", teal, K, mix(teal, K, 0.5), 110, 146, teal,
+         6},
+        // The field's backdrop brighter than the photo's: taking it out overshoots, but stops at
+        // grey rather than turning the grey magenta.
+        {"an overshoot stops at neutral", grey, brighterK, mix(grey, K, 0.5), 1, 254,
+         qRgb(128, 128, 128), 40},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -262,21 +317,24 @@ TEST(SoftKernel, ChosenPixelsAgainstEvenFields) {
         QImage img = filled(32, 8, [&](int, int) { return c.pixel; });
         Grid g = grid(4, 1);
         for (Cell& cell : g.cells) {
-            cell = {float(qRed(K)),
-                    float(qGreen(K)),
-                    float(qBlue(K)),
-                    float(qRed(F)),
-                    float(qGreen(F)),
-                    float(qBlue(F)),
+            cell = {float(qRed(c.fieldK)),
+                    float(qGreen(c.fieldK)),
+                    float(qBlue(c.fieldK)),
+                    float(qRed(c.subject)),
+                    float(qGreen(c.subject)),
+                    float(qBlue(c.subject)),
                     0.0f};
             cell.sy = lumaOf(lumaWeights(false), cell.sr, cell.sk, cell.so);
         }
-        keyRows(img, g, makeShape(p, 0, c.spill, 0, false), false);
+        keyRows(img, g, makeShape(p, 0, false, 0, false), false);
         const QRgb out = reinterpret_cast<const QRgb*>(img.constScanLine(4))[13];
         EXPECT_GE(qAlpha(out), c.alphaMin) << std::hex << out;
         EXPECT_LE(qAlpha(out), c.alphaMax) << std::hex << out;
         if (c.tolerance >= 0) {
             EXPECT_LE(maxChannelOff(out, c.colour), c.tolerance) << std::hex << out;
+        }
+        if (c.subject == grey) {
+            EXPECT_GE(qGreen(out), std::min(qRed(out), qBlue(out))) << std::hex << out;
         }
     }
 }

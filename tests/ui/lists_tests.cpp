@@ -94,6 +94,14 @@ TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
     EXPECT_EQ(fg->selectedItems().size(), fg->count());
     EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("photos/IMG_0042.JPG"));
 
+    // A link planted at the result's name is replaced, its target left as it was.
+    const QString victim = writeFile(m_app.filePath("victim.txt"), "notes");
+    ASSERT_TRUE(QFile::remove(out("IMG_0042.png")) && QFile::link(victim, out("IMG_0042.png")));
+    get("Run")->click();
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join("\n").toStdString();
+    EXPECT_EQ(readFile(victim), "notes");
+    EXPECT_FALSE(QFileInfo(out("IMG_0042.png")).isSymLink());
+
     // No composite: the user is told and the earlier file stays whole.
     const QByteArray earlier = readFile(out("IMG_0042.png"));
     ASSERT_FALSE(earlier.isEmpty());
