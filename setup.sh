@@ -12,7 +12,7 @@ preset="${2:-default}"
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
-  libgtest-dev libbenchmark-dev libdeflate-dev zlib1g-dev
+  libgtest-dev libbenchmark-dev libdeflate-dev libjpeg-dev zlib1g-dev
   fonts-liberation
   desktop-file-utils appstream dpkg-dev
 )

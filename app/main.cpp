@@ -30,6 +30,7 @@ int main(int argc, char* argv[]) {
     {
         Dialog window;
         window.show();
+        window.openPhotos(QCoreApplication::arguments().mid(1));
         result = window.exec();
     }
     return result;

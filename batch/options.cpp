@@ -10,7 +10,8 @@ namespace {
 
 const QString kSynopsis = QStringLiteral(
     "Keys out the green or blue backdrop of each FOREGROUND photo, lays the subject over the "
-    "background photo and writes OUTPUT-DIR/<name>.png, as \"Save Image\" does in the window.");
+    "background photo and writes OUTPUT-DIR/<name>.png, as \"Save Image\" does in the window "
+    "(or <name>.jpg, <name>.tif with --format).");
 
 struct Option {
     const char* name;
@@ -38,9 +39,14 @@ const Option kOptions[] = {
      "Move the foreground by X,Y pixels of the window's preview, as a drag there does "
      "(default 0,0)."},
     {"output-dir", "DIR", "Where to write (default: the window's folder Documents/Verdalux)."},
+    {"format", "png|jpeg|tiff",
+     "Format of the results (default png): jpeg for print and sharing (no transparency), tiff "
+     "(8 bits with alpha, compressed) for retouching. Each keeps the photo's colour profile, "
+     "capture date and camera."},
     {"quality", "Q",
-     "PNG quality 0..100 (default 100, as \"Save Image\"); lower values give smaller files "
-     "with the same pixels, written more slowly."},
+     "PNG: 0..100 (default 100, as \"Save Image\"); lower values give smaller files with the "
+     "same pixels, written more slowly. JPEG: 1..100 (default 92; from 90 on, colour at full "
+     "resolution). TIFF: not used."},
     {"jobs", "N",
      "Photos processed at once (default: the number of cores), fewer when their pixels would "
      "not fit in half the memory available."},
@@ -147,6 +153,18 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
         !readOffset(p, &o->offset, problem))
         return false;
     o->maxPixels = qint64(megapixels) * 1'000'000;
+    const QString format = p.value(QStringLiteral("format"));
+    if (p.isSet(QStringLiteral("format")) && !formats::formatNamed(format, &o->format)) {
+        *problem = QStringLiteral("--format must be png, jpeg or tiff, not \"%1\"").arg(format);
+        return false;
+    }
+    if (!p.isSet(QStringLiteral("quality")))
+        o->quality = formats::defaultQuality(o->format);
+    else if (o->format == formats::Format::Jpeg && o->quality < 1) {
+        *problem = QStringLiteral("--quality of a JPEG must be from 1 to 100, not \"%1\"")
+                       .arg(p.value(QStringLiteral("quality")));
+        return false;
+    }
     o->keepDamaged = p.isSet(QStringLiteral("keep-damaged"));
     if (rotation % 90 != 0) {
         *problem = QStringLiteral("--rotation must be 0, 90, 180 or 270, not \"%1\"")
@@ -175,6 +193,14 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
     o->foregrounds = p.positionalArguments();
     if (p.isSet(QStringLiteral("background")) && o->background.isEmpty()) {
         *problem = QStringLiteral("--background needs a file name");
+        return false;
+    }
+    if (o->transparent && !formats::keepsAlpha(o->format)) {
+        *problem =
+            QStringLiteral(
+                "--format %1 cannot keep a transparent background: give --background FILE, or "
+                "--format png or tiff")
+                .arg(formats::formatName(o->format));
         return false;
     }
     if (!o->transparent && o->background.isEmpty()) {

@@ -7,6 +7,7 @@
 
 #include "compose/composite.h"
 #include "core/photofile.h"
+#include "formats/result.h"
 #include "keying/keyer.h"
 
 namespace batch {
@@ -19,7 +20,8 @@ struct Options {
     compose::ComposeSettings compose;
     QPoint offset;      // foreground offset in preview pixels, as a drag in the window gives it
     QString outputDir;  // empty: the window's output folder
-    int quality = 100;
+    formats::Format format = formats::Format::Png;
+    int quality = 100;  // formats::defaultQuality(format) unless given
     int jobs = 1;
     bool keepDamaged = false;  // write damaged photos as far as they decode, with a warning
     qint64 maxPixels = kDefaultMaxPixels;  // headers claiming more are refused before decoding

@@ -15,8 +15,8 @@
 
 #include "batch/plate.h"
 #include "core/photofile.h"
+#include "formats/result.h"
 #include "keying/photoframe.h"
-#include "png/pngfile.h"
 
 namespace batch {
 
@@ -50,7 +50,7 @@ QStringList plannedOutputs(const Options& o, Progress& progress) {
     QHash<QString, QString> claimed;  // output key -> foreground that writes it
     QStringList outputs;
     for (const QString& fg : o.foregrounds) {
-        const QString out = png::compositeFileName(o.outputDir, fg);
+        const QString out = formats::resultFileName(o.outputDir, fg, o.format);
         const QString key = fileKey(out);
         if (claimed.contains(key)) {
             progress.problem(
@@ -147,8 +147,11 @@ qint64 memoryBudget() {
 }
 
 QImage composePhoto(const QString& foreground, const QImage& background, const Options& o,
-                    compose::ComposeCache* cache, QString* why, QString* warning) {
+                    compose::ComposeCache* cache, QString* why, QString* warning,
+                    CameraInfo* camera) {
     PhotoLoad load = readPhoto(foreground, o.maxPixels);
+    if (camera)
+        *camera = load.camera;
     const bool damaged = load.problem == PhotoLoad::Problem::Damaged && !load.image.isNull();
     if (!load.ok() && !(damaged && o.keepDamaged)) {
         *why = QStringLiteral("cannot be read: ") + problemText(load);
@@ -156,6 +159,8 @@ QImage composePhoto(const QString& foreground, const QImage& background, const O
     }
     if (damaged)
         *warning = problemText(load) + QStringLiteral("; written as far as it decodes");
+    if (!load.note.isEmpty())
+        *warning = warning->isEmpty() ? load.note : *warning + QStringLiteral("; ") + load.note;
     QImage keyed = keying::turnPhoto(load.image, o.rotation);
     load.image = QImage();  // at most one full-size copy of the photo is held
     if (keyed.isNull()) {
@@ -211,6 +216,8 @@ Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& s
                 progress.problem(
                     problemLine(o.background,
                                 problemText(load) + QStringLiteral("; used as far as it decodes")));
+            if (!load.note.isEmpty())
+                progress.problem(problemLine(o.background, load.note));
             return compose::backgroundLayer(load.image);
         });
     }
@@ -243,6 +250,7 @@ Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& s
             progress.started(fg);
             QString reason, warning;
             QImage composite;
+            CameraInfo camera;
             {
                 const QImage bg = o.transparent ? QImage() : background.result();
                 if (!o.transparent && bg.isNull()) {
@@ -250,7 +258,7 @@ Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& s
                     progress.finished(fg, QString(), false);
                     continue;
                 }
-                composite = composePhoto(fg, bg, o, &cache, &reason, &warning);
+                composite = composePhoto(fg, bg, o, &cache, &reason, &warning, &camera);
             }
             cache.foreground.clear();  // the next photo's subject is a different one
             bool written = false;
@@ -260,7 +268,8 @@ Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& s
                 if (!warning.isEmpty())
                     progress.problem(problemLine(fg, warning));
                 bool full = false;
-                written = png::writePng(composite, outputs[i], o.quality, &reason, &full);
+                written = formats::writeResult(composite, camera, outputs[i], o.format, o.quality,
+                                               &reason, &full);
                 if (full)
                     diskFull = true;
                 if (!written)

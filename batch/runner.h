@@ -14,8 +14,10 @@ namespace batch {
 // over `background` (already a compose::backgroundLayer; ignored when transparent). Null on
 // failure, with the reason in `why`. A damaged photo fails unless o.keepDamaged; then it is
 // composed as far as it decodes and `warning` says so.
+// `camera` (when given) receives the foreground's description for the result.
 QImage composePhoto(const QString& foreground, const QImage& background, const Options& o,
-                    compose::ComposeCache* cache, QString* why, QString* warning);
+                    compose::ComposeCache* cache, QString* why, QString* warning,
+                    CameraInfo* camera = nullptr);
 
 // How a run ended (main turns it into the exit status).
 enum Status { AllWritten, SomeFailed, DiskFull, Interrupted };

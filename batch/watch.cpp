@@ -22,7 +22,7 @@
 #include "batch/runner.h"
 #include "batch/terminaltext.h"
 #include "core/photofile.h"
-#include "png/pngfile.h"
+#include "formats/result.h"
 
 namespace batch {
 
@@ -80,6 +80,8 @@ public:
                 line(problem(m_o.background, problemText(decoded)));
                 return 1;
             }
+            if (!decoded.note.isEmpty())
+                line(problem(m_o.background, decoded.note));
             m_background = compose::backgroundLayer(decoded.image);
         }
 
@@ -216,7 +218,7 @@ private:
             const Signature sig{photo.size(), photo.lastModified().toMSecsSinceEpoch()};
             if (m_failures.value(path) == sig)
                 continue;  // reported already; only a new version is tried again
-            const QFileInfo result(png::compositeFileName(m_o.outputDir, path));
+            const QFileInfo result(formats::resultFileName(m_o.outputDir, path, m_o.format));
             if (result.exists() && result.lastModified().toMSecsSinceEpoch() >= sig.modifiedMs)
                 continue;
             Pending p = m_pending.value(path);
@@ -247,17 +249,20 @@ private:
     }
 
     void process(const QString& path, const Signature& sig) {
-        const QString output = png::compositeFileName(m_o.outputDir, path);
+        const QString output = formats::resultFileName(m_o.outputDir, path, m_o.format);
         QString why, warning;
         bool written = false;
-        const QImage composite = composePhoto(path, m_background, m_o, &m_cache, &why, &warning);
+        CameraInfo camera;
+        const QImage composite =
+            composePhoto(path, m_background, m_o, &m_cache, &why, &warning, &camera);
         m_cache.foreground.clear();
         if (!warning.isEmpty())
             line(problem(path, warning));
         if (composite.isNull()) {
             line(problem(path, why));
         } else {
-            written = png::writePng(composite, output, m_o.quality, &why);
+            written =
+                formats::writeResult(composite, camera, output, m_o.format, m_o.quality, &why);
             if (!written)
                 line(problem(path, QStringLiteral("could not be written to %1: %2")
                                        .arg(QDir::toNativeSeparators(output), why)));

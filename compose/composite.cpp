@@ -289,6 +289,13 @@ std::vector<int> sampleMap(int canvasLen, int previewLen, bool horizontal) {
     return map;
 }
 
+// A composite is the foreground's picture: its colour space and print resolution.
+void describeAs(const QImage& keyed, QImage* composite) {
+    composite->setColorSpace(keyed.colorSpace());
+    composite->setDotsPerMeterX(keyed.dotsPerMeterX());
+    composite->setDotsPerMeterY(keyed.dotsPerMeterY());
+}
+
 // The probe lines take the same path through the scaler as the whole canvas only while every
 // side stays within its 16-bit fixed-point range.
 constexpr int kProbeLimit = 0x7fff;
@@ -301,11 +308,13 @@ QImage backgroundLayer(const QImage& decoded) {
     return decoded.convertToFormat(QImage::Format_ARGB32);
 }
 
-bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y,
+bool layoutComposite(const QImage& photo, const QImage& keyed, int x, int y,
                      const ComposeSettings& s, ComposeCache* cache, CompositeLayout* out) {
-    if (background.isNull() || keyed.isNull() || s.previewSize.isEmpty()) {
+    if (photo.isNull() || keyed.isNull() || s.previewSize.isEmpty()) {
         return false;
     }
+    const QImage background = cache ? cache->backgroundSpace.converted(photo, keyed.colorSpace())
+                                    : inColorSpace(photo, keyed.colorSpace());
     // w = W * P / 100 on 32-bit ints; a product that leaves that range gives no composite.
     const qint64 wProduct = qint64(keyed.width()) * s.fgSize;
     const qint64 hProduct = qint64(keyed.height()) * s.fgSize;
@@ -354,12 +363,15 @@ QImage createComposite(const QImage& background, const QImage& keyed, int x, int
         return QImage();
     }
     if (!fastKinds(l)) {
-        return paintComposite(l);
+        QImage painted = paintComposite(l);
+        describeAs(keyed, &painted);
+        return painted;
     }
     QImage canvas(l.canvasSize, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull()) {
         return QImage();
     }
+    describeAs(keyed, &canvas);
     const int cw = canvas.width();
     const QImage& bg = l.background;
     const QImage& fg = l.foreground;
@@ -432,6 +444,7 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
     if (out.isNull()) {
         return QImage();
     }
+    describeAs(keyed, &out);
     const QImage& bg = l.background;
     const QImage& fg = l.foreground;
     const Kind bgKind = kindOf(bg);

@@ -7,6 +7,8 @@
 #include <QPoint>
 #include <QSize>
 
+#include "compose/layerspace.h"
+
 namespace compose {
 
 // The preview frame: offsets of the foreground are given in its pixels.
@@ -53,10 +55,12 @@ private:
 // The two rescaled layers of a composite. Owned by the caller (e.g. the preview), passed to the
 // functions below; a null pointer means "scale afresh".
 struct ComposeCache {
-    ScaledCache foreground;  // keyed image at fgSize percent
-    ScaledCache background;  // background stretched to the sized foreground
+    ScaledCache foreground;      // keyed image at fgSize percent
+    SpaceCache backgroundSpace;  // background in the keyed image's colour space
+    ScaledCache background;      // that stretched to the sized foreground
     void clear() {
         foreground.clear();
+        backgroundSpace.clear();
         background.clear();
     }
 };
@@ -74,16 +78,18 @@ struct CompositeLayout {
     QPoint foregroundPos;
 };
 
-// Works out the layers, canvas and positions of the non-transparent composite. Returns false when
+// Works out the layers, canvas and positions of the non-transparent composite; the background
+// layer is in the keyed image's colour space (see inColorSpace). Returns false when
 // no composite can be built: a null input, an empty canvas, an empty preview frame, or a size
 // that does not fit in 32 bits.
 bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y,
                      const ComposeSettings& s, ComposeCache* cache, CompositeLayout* out);
 
-// The full-resolution composite. Transparent case: the keyed image itself, unchanged. Otherwise a
-// Format_ARGB32_Premultiplied canvas: transparent, background drawn source-over at its aligned
-// position, foreground drawn source-over at the offset scaled from the preview frame. A null
-// input in the non-transparent case, or an empty canvas, gives a null image.
+// The full-resolution composite, in the keyed image's colour space and print resolution.
+// Transparent case: the keyed image itself, unchanged. Otherwise a Format_ARGB32_Premultiplied
+// canvas: transparent, background drawn source-over at its aligned position, foreground drawn
+// source-over at the offset scaled from the preview frame. A null input in the non-transparent
+// case, or an empty canvas, gives a null image.
 QImage createComposite(const QImage& background, const QImage& keyed, int x, int y,
                        bool transparent, const ComposeSettings& s, ComposeCache* cache = nullptr);
 

@@ -30,7 +30,10 @@ thread_local QStringList* t_warnings = nullptr;
 QtMessageHandler g_previousHandler = nullptr;
 
 void collectWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    // A colour profile the decoder cannot use is no damage: the loader judges it (see note).
     if (t_warnings && type != QtFatalMsg) {
+        if (qstrcmp(context.category, "qt.gui.icc") == 0)
+            return;
         // Notes (libpng's "known incorrect sRGB profile") are no damage, nor worth a line.
         if ((type == QtWarningMsg || type == QtCriticalMsg) && !t_warnings->contains(text))
             t_warnings->append(text);
@@ -198,6 +201,34 @@ QImage cameraThumbnail(QIODevice* device, const QSize& stored, const QSize& want
               picture));
 }
 
+// `image` turned as the photo's orientation says: mirrored first, then a quarter, keeping its
+// colour space.
+QImage upright(const QImage& image, QImageIOHandler::Transformations turn) {
+    if (image.isNull() || turn == QImageIOHandler::TransformationNone)
+        return image;
+    QImage out = image.mirrored(turn & QImageIOHandler::TransformationMirror,
+                                turn & QImageIOHandler::TransformationFlip);
+    if (turn & QImageIOHandler::TransformationRotate90)
+        out = out.transformed(QTransform().rotate(90));
+    out.setColorSpace(image.colorSpace());
+    return out;
+}
+
+// Metadata lies in the first segments of a photo file.
+constexpr qint64 kMetaBytes = 256 * 1024;
+
+// The colour space and the camera's description of a decoded photo.
+void describe(const PhotoMeta& meta, PhotoLoad* out) {
+    out->camera = meta.camera;
+    if (out->image.isNull())
+        return;
+    bool unusable = false;
+    out->image.setColorSpace(declaredColorSpace(out->image.colorSpace(), meta, &unusable));
+    if (unusable)
+        out->note =
+            QStringLiteral("its colour profile cannot be used; its colours are read as sRGB");
+}
+
 // Decodes the photo upright, as its EXIF orientation says (a portrait shot from a camera held
 // on its side comes in standing). `thumbnail`, when valid, asks for the photo squeezed to that
 // upright size.
@@ -215,13 +246,15 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
         device = &filtered;
     }
     WarningCatcher catcher;
+    const PhotoMeta meta = headerOnly ? PhotoMeta() : readPhotoMeta(device->peek(kMetaBytes));
     // What libpng and libtiff print themselves: the reason when the read fails, no damage when
     // it succeeds (libtiff complains of odd tags of a sound photo).
     QStringList printed;
     core::LibraryLines lines(&printed);
     QImageReader reader(device);
     reader.setAllocationLimit(kAllocationLimitMB);
-    reader.setAutoTransform(true);
+    // Turned here rather than by the reader, whose turn drops the colour space.
+    reader.setAutoTransform(false);
     if (!reader.canRead())
         return failed(Problem::NotAPhoto);
     PhotoLoad out;
@@ -237,12 +270,8 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
     if (thumbnail.isValid() && stored.isValid()) {  // else `size` comes from the image
         const QSize want = sideways ? thumbnail.transposed() : thumbnail;
         out.image = cameraThumbnail(device, stored, want);
-        if (!out.image.isNull()) {  // turned as the photo is: mirrored first, then a quarter
-            const QImageIOHandler::Transformations turn = reader.transformation();
-            out.image = out.image.mirrored(turn & QImageIOHandler::TransformationMirror,
-                                           turn & QImageIOHandler::TransformationFlip);
-            if (sideways)
-                out.image = out.image.transformed(QTransform().rotate(90));
+        if (!out.image.isNull()) {
+            out.image = upright(out.image, reader.transformation());
             return out;
         }
         // Given the final size (before the turn), Qt's JPEG reader has libjpeg decode at the
@@ -251,6 +280,8 @@ PhotoLoad decode(QIODevice* device, qint64 maxPixels, bool headerOnly,
         reader.setScaledSize(want);
     }
     const bool read = reader.read(&out.image);
+    describe(meta, &out);
+    out.image = upright(out.image, reader.transformation());
     QStringList said = catcher.warnings;
     if (read && said.isEmpty())
         return out;
@@ -362,7 +393,9 @@ QImage PhotoCache::load(const QString& path) {
     const QByteArray stamp = fileStamp(path);
     if (path == m_path && !stamp.isEmpty() && stamp == m_stamp && !m_image.isNull())
         return m_image;
-    m_image = loadPhoto(path);
+    PhotoLoad photo = readPhoto(path);
+    m_image = photo.image;
+    m_camera = photo.camera;
     m_path = path;
     m_stamp = stamp;
     return m_image;

@@ -5,6 +5,8 @@
 #include <QSize>
 #include <QString>
 
+#include "core/photometa.h"
+
 class QIODevice;
 
 // Headers that claim more pixels than this are refused before any pixel is decoded.
@@ -29,6 +31,8 @@ struct PhotoLoad {
     Problem problem = Problem::None;
     QString detail;  // the decoder's words, or the size against the limit
     QSize size;      // upright, from the header, when it was read
+    CameraInfo camera;
+    QString note;  // worth telling, though the photo is usable: a colour profile that is not
     // The decoder's peak bytes a pixel, its image included (from the header; 4 when unknown).
     double decodeBytesPerPixel = 4;
 
@@ -36,8 +40,9 @@ struct PhotoLoad {
 };
 
 // Decodes the photo at `path`, the format detected from its contents, turned upright as its
-// EXIF orientation says. Only regular files are opened. Warnings of the decoder mark the photo as
-// damaged instead of reaching stderr.
+// EXIF orientation says, its colorSpace() the one it declares (see declaredColorSpace). Only
+// regular files are opened. Warnings of the decoder mark the photo as damaged instead of reaching
+// stderr.
 PhotoLoad readPhoto(const QString& path, qint64 maxPixels = kDefaultMaxPixels);
 
 // The same from an open device (for example a QBuffer).
@@ -67,8 +72,11 @@ QImage loadPhoto(const QString& path, QString* why = nullptr);
 class PhotoCache {
 public:
     QImage load(const QString& path);
+    // The camera's description of the last photo loaded.
+    const CameraInfo& camera() const { return m_camera; }
     void clear() {
         m_image = QImage();
+        m_camera = CameraInfo();
         m_path.clear();
     }
 
@@ -76,4 +84,5 @@ private:
     QString m_path;
     QByteArray m_stamp;
     QImage m_image;
+    CameraInfo m_camera;
 };

@@ -24,7 +24,8 @@ expected=(
   # the program finds these at ../share/mattora from its own folder
   /usr/share/mattora/1green.JPG /usr/share/mattora/blue1.JPG /usr/share/mattora/Bkg/beach.JPG
   /usr/share/mattora/help/index.html
-  /usr/share/man/man1/mattora-batch.1
+  /usr/share/man/man1/mattora.1 /usr/share/man/man1/mattora-batch.1
+  /usr/share/doc/mattora/copyright
   /usr/share/applications/org.mattora.Mattora.desktop
   /usr/share/metainfo/org.mattora.Mattora.metainfo.xml
 )

@@ -1,5 +1,6 @@
 #include "keying/photoframe.h"
 
+#include <QColorSpace>
 #include <QTransform>
 
 namespace keying {
@@ -7,7 +8,9 @@ namespace keying {
 QImage turnPhoto(const QImage& photo, int degrees) {
     QTransform turn;
     turn.rotate(degrees, Qt::ZAxis);
-    return photo.transformed(turn, Qt::FastTransformation);
+    QImage turned = photo.transformed(turn, Qt::FastTransformation);
+    turned.setColorSpace(photo.colorSpace());  // the turn drops it; the numbers are the same
+    return turned;
 }
 
 KeyNotes keyTurnedPhoto(QImage& turned, const KeySettings& s) {

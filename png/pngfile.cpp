@@ -60,6 +60,19 @@ QByteArray temporaryName() {
 
 bool writePng(const QImage& image, const QString& path, int quality, QString* error,
               bool* diskFull) {
+    if (image.isNull()) {
+        if (diskFull)
+            *diskFull = false;
+        if (error)
+            *error = QStringLiteral("The image is empty.");
+        return false;
+    }
+    return writeWhole(
+        path, [&](QIODevice* out, QString* why) { return encodePng(image, out, quality, why); },
+        error, diskFull);
+}
+
+bool writeWhole(const QString& path, const Encode& encode, QString* error, bool* diskFull) {
     if (diskFull)
         *diskFull = false;
     auto fail = [&](const QString& why, int errnum = 0) {
@@ -69,8 +82,6 @@ bool writePng(const QImage& image, const QString& path, int quality, QString* er
             *error = why;
         return false;
     };
-    if (image.isNull())
-        return fail(QStringLiteral("The image is empty."));
     const QFileInfo info(path);
     const QByteArray name = QFile::encodeName(info.fileName());
     if (name.isEmpty() || name == "." || name == "..")
@@ -130,7 +141,7 @@ bool writePng(const QImage& image, const QString& path, int quality, QString* er
         return discard(file.errorString(), 0);
     QString encodeError;
     errno = 0;
-    if (!encodePng(image, &file, quality, &encodeError) || !file.flush()) {
+    if (!encode(&file, &encodeError) || !file.flush()) {
         const int errnum = errno;
         const bool deviceFailed = file.error() != QFileDevice::NoError;
         const bool full = deviceFailed && file.error() == QFileDevice::ResourceError;

@@ -1,8 +1,10 @@
 // Writing a composite as a PNG file.
 #pragma once
 
+#include <QIODevice>
 #include <QImage>
 #include <QString>
+#include <functional>
 
 namespace png {
 
@@ -20,5 +22,12 @@ QString compositeFileName(const QString& folder, const QString& foreground);
 // every later write would fail too.
 bool writePng(const QImage& image, const QString& path, int quality, QString* error,
               bool* diskFull = nullptr);
+
+// Writes the file at `path` with `encode`, which writes the whole stream into the device it is
+// given (seekable) and says why in its second argument when it fails; whole or not at all, as
+// writePng.
+using Encode = std::function<bool(QIODevice* out, QString* error)>;
+bool writeWhole(const QString& path, const Encode& encode, QString* error,
+                bool* diskFull = nullptr);
 
 }  // namespace png

@@ -1,19 +1,47 @@
 #include "ui/desktop.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include "core/startup.h"
 
 namespace {
 
-// The desktop's opener hands the request on and returns; one that does not (no handler
-// installed, a viewer that stays in the foreground) must not freeze the window.
-constexpr int kOpenWaitMs = 5000;
+// An opener that ends with an error this soon failed to show the path; one that ends later
+// has handed it to a program (some openers wait for the viewer) whose exit says nothing.
+constexpr int kOpenerVerdictMs = 10000;
+
+// Paths nothing could show, told together: Save Image opens a folder and a file at once.
+QStringList& unshown() {
+    static QStringList paths;
+    return paths;
+}
+
+void tellUnshown(const QString& path) {
+    if (unshown().isEmpty())
+        QTimer::singleShot(0, QCoreApplication::instance(), [] {
+            const QStringList paths = unshown();
+            unshown().clear();
+            QStringList lines;
+            for (const QString& p : paths)
+                lines << QDir::toNativeSeparators(p);
+            desktop().warn(QApplication::activeWindow(), QStringLiteral("Mattora"),
+                           QCoreApplication::translate(
+                               "Dialog",
+                               "No program of the desktop could be started to show:\n%1\n\n"
+                               "Open it from there with a file manager or viewer of your own.")
+                               .arg(lines.join(QLatin1Char('\n'))));
+        });
+    if (!unshown().contains(path))
+        unshown() << path;
+}
 
 void openWithDesktop(const QString& path) {
 #ifdef Q_OS_MACOS
@@ -22,18 +50,33 @@ void openWithDesktop(const QString& path) {
     const QString program = QStringLiteral("xdg-open");
 #endif
     // Started directly, never through a shell: the path stays one argument whatever it holds.
-    auto* process = new QProcess(QCoreApplication::instance());
-    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    // Never waited for: the window goes on at once. Not a child of anything either, so that
+    // quitting the program never stops an opener that is still handing the path on.
+    auto* process = new QProcess();
+    QElapsedTimer* started = new QElapsedTimer();
+    started->start();
+    const auto done = [process, started] {
+        delete started;
+        process->deleteLater();
+    };
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, started, path, done](int code, QProcess::ExitStatus status) {
+                         if ((code != 0 || status != QProcess::NormalExit) &&
+                             started->elapsed() < kOpenerVerdictMs)
+                             tellUnshown(path);
+                         done();
+                     });
     QObject::connect(process, &QProcess::errorOccurred, process,
-                     [process](QProcess::ProcessError e) {
-                         if (e == QProcess::FailedToStart)
-                             process->deleteLater();
+                     [path, done](QProcess::ProcessError e) {
+                         if (e != QProcess::FailedToStart)
+                             return;
+                         tellUnshown(path);
+                         done();
                      });
     // The desktop's programs get the user's environment, not the settings we made for
     // ourselves (font resolution, malloc tunables).
     process->setProcessEnvironment(startup::childEnvironment());
     process->start(program, {path});
-    process->waitForFinished(kOpenWaitMs);
 }
 
 Desktop realDesktop() {

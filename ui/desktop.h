@@ -16,7 +16,8 @@ struct Desktop {
     // One folder; empty when cancelled.
     std::function<QString(QWidget* parent, const QString& caption, const QString& folder)>
         chooseFolder;
-    // Shows a folder in the file browser or a file in its default viewer.
+    // Shows a folder in the file browser or a file in its default viewer, without waiting;
+    // when nothing on the desktop can, the user is told where it is.
     std::function<void(const QString& path)> open;
     // Tells the user that something they asked for failed.
     std::function<void(QWidget* parent, const QString& title, const QString& text)> warn;

@@ -8,6 +8,8 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QListWidgetItem>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -17,11 +19,15 @@
 #include <QUrl>
 
 #include "app/globals.h"
+#include "compose/layerspace.h"
 #include "core/photofile.h"
+#include "formats/result.h"
 #include "png/pngfile.h"
+#include "ui/beside.h"
 #include "ui/desktop.h"
 #include "ui/preset.h"
 #include "ui/settlewatch.h"
+#include "ui/windowsettings.h"
 #include "ui_dialog.h"
 
 namespace {
@@ -37,16 +43,12 @@ const QStringList kPhotoPatterns = {QStringLiteral("*.xpm"),  QStringLiteral("*.
                                     QStringLiteral("*.tiff"), QStringLiteral("*.jpg"),
                                     QStringLiteral("*.jpeg")};
 
-// The photos a drag carries: dropped photo files in their order, a dropped folder's photos
-// in name order; anything else is skipped.
-QStringList droppedPhotos(const QMimeData* data) {
+// The photos among `paths`: photo files in their order, a folder's photos in name order. What
+// is neither goes to `left` when given.
+QStringList photosAmong(const QStringList& paths, QStringList* left = nullptr) {
     QStringList photos;
-    if (!data || !data->hasUrls())
-        return photos;
-    for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QFileInfo info(url.toLocalFile());
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
         if (info.isDir()) {
             const QDir folder(info.absoluteFilePath());
             for (const QString& name :
@@ -54,9 +56,21 @@ QStringList droppedPhotos(const QMimeData* data) {
                 photos << folder.filePath(name);
         } else if (info.isFile() && QDir::match(kPhotoPatterns, info.fileName())) {
             photos << info.absoluteFilePath();
+        } else if (left) {
+            *left << path;
         }
     }
     return photos;
+}
+
+// The photos a drag carries; anything else is skipped.
+QStringList droppedPhotos(const QMimeData* data) {
+    QStringList paths;
+    if (data && data->hasUrls())
+        for (const QUrl& url : data->urls())
+            if (url.isLocalFile())
+                paths << url.toLocalFile();
+    return photosAmong(paths);
 }
 
 // Entries as wide as the list, whatever the length of their path, so that a long path is
@@ -89,13 +103,42 @@ bool acceptCopy(QDropEvent* event, bool usable) {
     return false;
 }
 
+// Shrinks a label's font until its text fits its width, so that a title keeps its place and
+// shows whole whatever the font and resolution.
+void fitText(QLabel* label, qreal pointSize) {
+    QFont font = label->font();
+    font.setPointSizeF(pointSize);
+    const int room = label->contentsRect().width();
+    while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(label->text()) > room)
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    label->setFont(font);
+}
+
 }  // namespace
+
+void Dialog::fitTitles() {
+    for (QLabel* title : {ui->label_3, ui->label})
+        fitText(title, font().pointSizeF());
+}
 
 Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags), ui(new Ui_Dialog) {
     ui->setupUi(this);
+    m_refresh = new RefreshWorker(this);
+    connect(m_refresh, &RefreshWorker::ready, this, &Dialog::showRefresh);
+    connect(m_refresh, &RefreshWorker::previewReady, ui->graphicsView, &Gview::showPreview);
+    // A quiet cue over the preview while a refresh is made; the last composite stays shown.
+    connect(m_refresh, &RefreshWorker::busyChanged, this, [this](bool busy) {
+        if (busy)
+            ui->graphicsView->viewport()->setCursor(Qt::BusyCursor);
+        else
+            ui->graphicsView->viewport()->unsetCursor();
+    });
+    connect(ui->graphicsView, &Gview::Released, this, &Dialog::composeRefresh);
     connect(&m_thumbnails, &ThumbnailLoader::pendingChanged, this, &Dialog::showPendingThumbnails);
     showPendingThumbnails(0);
+    fitTitles();
     for (QListWidget* list : {ui->listWidget, ui->listWidget_Bk}) {
+        list->installEventFilter(this);  // Up and Down choose as a click does
         list->setItemDelegate(new EntryDelegate(list));
         list->viewport()->setAcceptDrops(true);
         list->viewport()->installEventFilter(this);
@@ -118,11 +161,8 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     ui->listWidget->setCurrentRow(0);
     MyGlobal::CurSelection = samples.first();
 
-    const QImage first = loadPhoto(MyGlobal::CurSelection);
+    // Empty until the first refresh, which the rotation choice starts below, is shown.
     m_scene = new QGraphicsScene();
-    if (!first.isNull())
-        m_scene->addPixmap(QPixmap::fromImage(
-            first.scaled(MyGlobal::PrevSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     ui->graphicsView->showScene(m_scene);
 
     // The working folder's icon first; an installed program has its own in the icon theme.
@@ -164,6 +204,7 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
 }
 
 Dialog::~Dialog() {
+    delete m_refresh;  // before the form whose view it would show in
     delete ui;
 }
 
@@ -171,8 +212,10 @@ void Dialog::closeEvent(QCloseEvent*) {}
 
 void Dialog::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::LanguageChange)
+    if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        fitTitles();
+    }
 }
 
 void Dialog::InitAdvSettings() {
@@ -189,7 +232,29 @@ void Dialog::UpdateScene() {
 
 void Dialog::on_Help_clicked() {
     // Through the desktop's opener, which starts the browser with the user's environment.
-    desktop().open(MyGlobal::appDir + QStringLiteral("/help/index.html"));
+    const QString guide = MyGlobal::appDir + QStringLiteral("/help/index.html");
+    if (QFileInfo(guide).isFile())
+        desktop().open(guide);
+    else
+        desktop().warn(this, tr("Help"),
+                       tr("The user guide is not installed: it belongs at\n%1")
+                           .arg(QDir::toNativeSeparators(guide)));
+}
+
+void Dialog::composeRefresh() {
+    RefreshRequest r = refreshRequest(*ui);
+    r.plate = m_plate.path();
+    r.key.keepShadows = m_plate.keepShadows() && !r.plate.isEmpty();
+    m_refresh->request(r);
+}
+
+void Dialog::showRefresh(const RefreshResult& result) {
+    MyGlobal::PrevImg = result.keyed;
+    MyGlobal::ComposImg = result.composite;
+    m_shotCamera = result.camera;
+    noteKeying(result.photo, result.keyNote);
+    // Without a composite the preview is empty, as Save Image will find it.
+    ui->graphicsView->showComposite(result.preview, result.background);
 }
 
 // Settings: store the value shown, then refresh.
@@ -199,10 +264,8 @@ void Dialog::on_refreshPreview_clicked() {
 }
 
 void Dialog::on_transparentbkg_toggled(bool checked) {
-    setCursor(Qt::WaitCursor);
     MyGlobal::transparentbkg = checked;
     UpdateScene();
-    setCursor(Qt::ArrowCursor);
 }
 
 void Dialog::on_checkBox_clicked() {
@@ -260,7 +323,6 @@ void Dialog::on_radioGreen_clicked() {
 }
 
 void Dialog::on_Rotation_currentIndexChanged(int) {
-    Rotate();
     UpdateScene();
 }
 
@@ -328,6 +390,24 @@ void Dialog::appendForegrounds(const QStringList& paths) {
     UpdateScene();
 }
 
+void Dialog::openPhotos(const QStringList& given) {
+    QStringList paths, left;
+    for (const QString& arg : given)  // a desktop may pass file:// addresses
+        paths << (arg.startsWith(QLatin1String("file:")) ? QUrl(arg).toLocalFile() : arg);
+    const QStringList photos = photosAmong(paths, &left);
+    if (!photos.isEmpty())
+        appendForegrounds(photos);
+    if (!left.isEmpty()) {
+        QStringList lines;
+        for (const QString& path : left)
+            lines << QDir::toNativeSeparators(path);
+        desktop().warn(this, tr("Open"),
+                       tr("Not opened: no photo (JPEG, PNG, TIFF, BMP, XPM) or folder of photos by "
+                          "this name:\n%1")
+                           .arg(lines.join(QLatin1Char('\n'))));
+    }
+}
+
 void Dialog::addfiles() {
     appendForegrounds(choosePhotos());
 }
@@ -356,6 +436,24 @@ void Dialog::on_AddBackground_clicked() {
 }
 
 bool Dialog::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == ui->listWidget || watched == ui->listWidget_Bk) &&
+        event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int step = key->modifiers() != Qt::NoModifier ? 0
+                         : key->key() == Qt::Key_Up         ? -1
+                         : key->key() == Qt::Key_Down       ? 1
+                                                            : 0;
+        auto* list = static_cast<QListWidget*>(watched);
+        const int row = list->currentRow() + step;
+        if (step == 0 || row < 0 || row >= list->count())
+            return QDialog::eventFilter(watched, event);
+        const QModelIndex next = list->model()->index(row, 0);
+        if (list == ui->listWidget)
+            on_listWidget_clicked(next);
+        else
+            on_listWidget_Bk_clicked(next);
+        return true;
+    }
     const bool foregrounds = watched == ui->listWidget->viewport();
     if (!foregrounds && watched != ui->listWidget_Bk->viewport())
         return QDialog::eventFilter(watched, event);
@@ -415,16 +513,27 @@ void Dialog::on_listWidget_Bk_clicked(QModelIndex index) {
 // Saving.
 
 void Dialog::Run() {
-    Rotate();
     emit newProgress(1);
     ui->listWidget->selectAll();
     if (ui->listWidget->count() == 0) {
         addfiles();
         return;
     }
+    // Saves what the settings shown make: a refresh still being made is waited for, and the
+    // PNG is written beside the window (a full-resolution one takes longer than a window may
+    // stall), which keeps painting meanwhile.
+    setCursor(Qt::BusyCursor);
+    waitForRefresh();
     const QString file = png::compositeFileName(MyGlobal::outputDir, MyGlobal::CurSelection);
     QString why = tr("There is no composite to save yet.");
-    if (!MyGlobal::ComposImg.isNull() && png::writePng(MyGlobal::ComposImg, file, 100, &why)) {
+    const QImage composite = MyGlobal::ComposImg;
+    // The camera's description of the shot goes with it, as in the batch tool's results.
+    const CameraInfo camera = m_shotCamera;
+    const bool saved = !composite.isNull() && whileAnswering([composite, camera, file, &why] {
+        return formats::writeResult(composite, camera, file, formats::Format::Png, 100, &why);
+    });
+    unsetCursor();
+    if (saved) {
         desktop().open(MyGlobal::outputDir);
         desktop().open(file);
     } else {
@@ -432,7 +541,8 @@ void Dialog::Run() {
                        tr("The image could not be saved as %1.\n\n%2")
                            .arg(QDir::toNativeSeparators(file), why));
     }
-    ui->listWidget->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    // The current row and the view stay where they were, so that the photographer steps on
+    // from the photo just saved.
     ui->Run->setEnabled(true);
 }
 
@@ -449,11 +559,23 @@ void Dialog::on_Presets_clicked() {
     delete window;
 }
 
-void Dialog::addAllFilesinFolder(QString folder) {
-    QStringList oldestFirst;
+namespace {
+
+// The photos of a hot folder, oldest first.
+QStringList photosOldestFirst(const QString& folder) {
+    QStringList paths;
     for (const QString& name :
          QDir(folder).entryList(kPhotoPatterns, QDir::Files, QDir::Time | QDir::Reversed))
-        oldestFirst << folder + QDir::separator() + name;
+        paths << folder + QDir::separator() + name;
+    return paths;
+}
+
+}  // namespace
+
+void Dialog::addAllFilesinFolder(QString folder) {
+    const QStringList oldestFirst = photosOldestFirst(folder);
+    for (const QString& path : oldestFirst)
+        m_hotTaken.insert(path);
     appendForegrounds(oldestFirst);
 }
 
@@ -465,15 +587,21 @@ void Dialog::handleDirectoryChanged(QString dir) {
     }
     if (MyGlobal::HotFolder_FG.isEmpty())
         return;
-    const QStringList newestFirst =
-        QDir(MyGlobal::HotFolder_FG).entryList(kPhotoPatterns, QDir::Files, QDir::Time);
-    if (newestFirst.isEmpty() || newestFirst.first() == MyGlobal::LasHotFile)
+    // One notification may stand for a burst of arrivals: every photo not yet taken is
+    // appended, oldest first, and the newest is shown.
+    QString newest;
+    for (const QString& path : photosOldestFirst(MyGlobal::HotFolder_FG)) {
+        if (m_hotTaken.contains(path))
+            continue;
+        m_hotTaken.insert(path);
+        AddFileToDisplay(path);
+        m_settle->watch(path);
+        newest = path;
+    }
+    if (newest.isEmpty())
         return;
-    const QString path = MyGlobal::HotFolder_FG + QDir::separator() + newestFirst.first();
-    AddFileToDisplay(path);
-    m_settle->watch(path);
-    MyGlobal::LasHotFile = newestFirst.first();
-    MyGlobal::CurSelection = path;
+    MyGlobal::LasHotFile = QFileInfo(newest).fileName();
+    MyGlobal::CurSelection = newest;
     UpdateScene();
 }
 

@@ -6,10 +6,12 @@
 #include <QImage>
 #include <QModelIndex>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
 #include "core/photofile.h"
 #include "ui/plate.h"
+#include "ui/refreshworker.h"
 #include "ui/thumbnails.h"
 
 class QFileSystemWatcher;
@@ -25,12 +27,18 @@ public:
     explicit Dialog(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~Dialog() override;
 
-    void Rotate();
     void UpdateScene();
     QListWidgetItem* AddFileToDisplay(const QString& path);
     void addAllFilesinFolder(QString folder);
+    // Photos and folders given on the command line or by the desktop's "Open With": added to
+    // the foreground list as a drop adds them; anything else is named in a message.
+    void openPhotos(const QStringList& paths);
     // Thumbnails still being made for either list.
     int pendingThumbnails() const { return m_thumbnails.pending(); }
+    // A refresh of the preview is being made.
+    bool refreshing() const { return m_refresh->busy(); }
+    // Keeps the window painting, without taking input, until the newest refresh is shown.
+    void waitForRefresh() { m_refresh->waitForNewest(); }
 
     // Keyers: read the tuning controls and the backdrop colour, then key `img` in place.
     void MaskOut(QImage& img, unsigned int keyColour);
@@ -43,6 +51,8 @@ public:
     void MaskOut9(QImage& img, unsigned int keyColour);
     void MaskOut10(QImage& img, unsigned int keyColour);
     void MaskOutSoft(QImage& img, unsigned int keyColour);
+    // A keyer's note on a photo (no backdrop found, say), shown in its entry's tooltip and the log.
+    void noteKeying(const QString& photo, const QString& note);
 
 signals:
     void newProgress(int);
@@ -84,6 +94,9 @@ private slots:
     // A hot-folder photo has been written to the end: its thumbnail again, and the preview
     // when it is the current foreground.
     void photoSettled(const QString& path);
+    // Asks the worker for the composite of the current photos and settings.
+    void composeRefresh();
+    void showRefresh(const RefreshResult& result);
 
 private:
     // Hands the preview a left-button release at the last clicked point.
@@ -96,16 +109,16 @@ private:
     // Appends an entry at once; its thumbnail of `size` follows from the thread pool.
     QListWidgetItem* addEntry(QListWidget* list, const QString& path, const QSize& size);
     void showPendingThumbnails(int count);
-    // Tells what the backdrop plate did for the current shot: its entry's tooltip, the log.
-    void showPlateNote(const QString& note);
+    void fitTitles();
 
     QFileSystemWatcher* m_watcher = nullptr;
     SettleWatch* m_settle = nullptr;
     Ui_Dialog* ui = nullptr;
     QPointer<QGraphicsScene> m_scene;  // the first preview scene; the view owns it
-    QImage m_fg;
-    PhotoCache m_photo;   // the decoded foreground file, while it is unchanged
-    PlateChoice m_plate;  // the backdrop plate that Magic Number 10 keys against
+    RefreshWorker* m_refresh = nullptr;
+    QSet<QString> m_hotTaken;  // hot-folder photos already listed
+    CameraInfo m_shotCamera;   // the camera's description of the shot shown, for Save Image
+    PlateChoice m_plate;       // the backdrop plate the menu chose, and whether shadows are kept
     // A member, not a child: it goes, with its pending work, before the lists it fills.
     ThumbnailLoader m_thumbnails;
 };

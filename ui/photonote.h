@@ -5,6 +5,6 @@
 
 #include "core/photofile.h"
 
-// One line for the entry's tooltip ("Damaged: ...", "Not a regular file ..."); empty when
-// the photo read cleanly.
+// One line for the entry's tooltip ("Damaged: ...", "Not a regular file ...", "Its colour
+// profile cannot be used..."); empty when the photo read cleanly.
 QString photoProblemNote(const PhotoLoad& load);

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <algorithm>
 
 int SettleWatch::settleMs = 1000;
 
@@ -24,8 +25,12 @@ SettleWatch::SettleWatch(QObject* parent) : QObject(parent) {
 
 void SettleWatch::watch(const QString& path) {
     const QByteArray now = stamp(path);
-    m_files.insert(path, {now, now});
-    m_timer.start(settleMs);
+    Seen& seen = m_files[path];
+    seen.first = seen.last = now;
+    seen.still.start();
+    // Looked at a few times per settle time, so each file settles close to its own time.
+    if (!m_timer.isActive())
+        m_timer.start(std::max(10, settleMs / 4));
 }
 
 void SettleWatch::poll() {
@@ -36,11 +41,14 @@ void SettleWatch::poll() {
             it = m_files.erase(it);
         } else if (now != it->last) {
             it->last = now;
+            it->still.restart();
             ++it;
-        } else {
+        } else if (it->still.elapsed() >= settleMs) {
             if (now != it->first)
                 done << it.key();
             it = m_files.erase(it);
+        } else {
+            ++it;
         }
     }
     if (m_files.isEmpty())

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -17,7 +18,8 @@ public:
     // How long size and modification time must stay unchanged; tests shorten it.
     static int settleMs;
 
-    // Starts watching `path` as it is now.
+    // Starts watching `path` as it is now. Each file has its own settle time: files arriving
+    // one after another never hold back those that came before.
     void watch(const QString& path);
 
 signals:
@@ -30,6 +32,7 @@ private:
     struct Seen {
         QByteArray first;
         QByteArray last;
+        QElapsedTimer still;  // since `last` was first seen
     };
     QHash<QString, Seen> m_files;
     QTimer m_timer;

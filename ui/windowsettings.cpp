@@ -24,3 +24,15 @@ compose::ComposeSettings composeSettings() {
     s.previewSize = MyGlobal::PrevSize;
     return s;
 }
+
+RefreshRequest refreshRequest(const Ui_Dialog& ui) {
+    RefreshRequest r;
+    r.photo = MyGlobal::CurSelection;
+    r.rotation = ui.Rotation->currentText().toInt();
+    r.key = keySettings(ui);
+    r.background = MyGlobal::CurSelectionBk;
+    r.offset = QPoint(MyGlobal::xshiftFG, MyGlobal::yshiftFG);
+    r.transparent = MyGlobal::transparentbkg;
+    r.compose = composeSettings();
+    return r;
+}

@@ -73,21 +73,16 @@ void Gview::showScene(QGraphicsScene* newScene) {
 
 void Gview::showPreview(const QImage& preview) {
     auto* newScene = new QGraphicsScene();
-    newScene->addPixmap(QPixmap::fromImage(preview));
+    newScene->addPixmap(QPixmap::fromImage(compose::forScreen(preview)));
     showScene(newScene);
 }
 
-QImage Gview::background() {
-    // The decoded file and its ARGB32 conversion are kept while the file is unchanged; a drag
-    // asks for the background at every step.
-    const QImage decoded = m_backgroundFile.load(MyGlobal::CurSelectionBk);
-    if (decoded.isNull())
-        return QImage();
-    if (decoded.cacheKey() != m_backgroundKey || m_background.isNull()) {
-        m_background = compose::backgroundLayer(decoded);
-        m_backgroundKey = decoded.cacheKey();
-    }
-    return m_background;
+void Gview::showComposite(const QImage& preview, const QImage& background) {
+    m_background = background;
+    if (preview.isNull())
+        showScene(new QGraphicsScene());
+    else
+        showPreview(preview);
 }
 
 void Gview::mousePressEvent(QMouseEvent* event) {
@@ -100,7 +95,7 @@ void Gview::mouseMoveEvent(QMouseEvent* event) {
     if (event->buttons() != Qt::LeftButton)
         return;
     MyGlobal::mouseMove = true;
-    const QImage bg = background();
+    const QImage& bg = m_background;
     const QPoint pos = event->position().toPoint();
     const int dx = pos.x() - p1.x();
     const int dy = pos.y() - p1.y();
@@ -119,20 +114,10 @@ void Gview::mouseMoveEvent(QMouseEvent* event) {
 void Gview::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
     writeReleaseRecord(pos);
-    const QImage bg = background();
     if (MyGlobal::mouseMove) {
         MyGlobal::xshiftFG += pos.x() - p1.x();
         MyGlobal::yshiftFG += pos.y() - p1.y();
         MyGlobal::mouseMove = false;
     }
-    MyGlobal::ComposImg =
-        bg.isNull() && !MyGlobal::transparentbkg
-            ? QImage()
-            : createImageWithOverlay(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG, MyGlobal::yshiftFG,
-                                     MyGlobal::transparentbkg, &m_scaled);
-    // Without a composite the preview is empty, as Save Image will find it.
-    if (MyGlobal::ComposImg.isNull())
-        showScene(new QGraphicsScene());
-    else
-        showPreview(compose::fitPreview(MyGlobal::ComposImg, MyGlobal::PrevSize));
+    emit Released();
 }

@@ -7,7 +7,6 @@
 #include <QPoint>
 
 #include "compose/composite.h"
-#include "core/photofile.h"
 
 // Lays the keyed foreground over the background with the window's compositing settings.
 // `cache` keeps rescaled layers between calls with unchanged sources.
@@ -23,6 +22,11 @@ public:
 
     // Makes `scene` the one shown and deletes the scene shown before.
     void showScene(QGraphicsScene* scene);
+    // Shows a refresh: its preview (an empty scene for a null one) and the background layer
+    // that drags compose over until the next refresh.
+    void showComposite(const QImage& preview, const QImage& background);
+    // Shows a preview only, the background of drags unchanged.
+    void showPreview(const QImage& preview);
 
     // Public so that the window can hand the view a release directly, as a refresh does.
     void mousePressEvent(QMouseEvent* event) override;
@@ -33,6 +37,9 @@ public:
 
 signals:
     void Press(int x, int y);
+    // A release asks for the composite at the committed offsets; the window builds it off the
+    // GUI thread and hands it back through showComposite.
+    void Released();
 
 protected:
     // Transparent parts of the preview show over a light checkerboard, as in image editors;
@@ -40,11 +47,6 @@ protected:
     void drawBackground(QPainter* painter, const QRectF& rect) override;
 
 private:
-    QImage background();
-    void showPreview(const QImage& preview);
-
-    PhotoCache m_backgroundFile;
-    QImage m_background;  // m_backgroundFile's photo converted to ARGB32
-    qint64 m_backgroundKey = 0;
-    compose::ComposeCache m_scaled;  // rescaled layers, kept while their sources are unchanged
+    QImage m_background;             // the layer of the last refresh, for drags
+    compose::ComposeCache m_scaled;  // drags' rescaled layers, kept while unchanged
 };

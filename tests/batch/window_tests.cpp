@@ -1,13 +1,17 @@
 // The batch tool's file for a photo and settings is the file "Save Image" writes for them in the
 // window: the real Dialog is driven offscreen with the settings the tool's options name.
+#include <QColorSpace>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QMenu>
 #include <QSlider>
 #include <QSpinBox>
 #include <map>
 
 #include "batch_process.h"
-#include "keying/keyer.h"
+#include "exif_jpeg.h"
+#include "qt_printers.h"
 #include "support/plates.h"
 #include "ui/window_fixture.h"
 
@@ -18,6 +22,7 @@ struct Look {
     const char* foreground;  // a sample photo
     const char* background;  // a sample background
     QStringList options;     // the batch tool's, and what is set in the window
+    bool adobeRgb = false;   // the foreground made an Adobe RGB shot with the camera's EXIF
 };
 
 class SameAsTheWindow : public WindowTest, public ::testing::WithParamInterface<Look> {
@@ -71,7 +76,16 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     installSamples();
     QDir().mkpath(MyGlobal::outputDir);
     const Look look = GetParam();
-    const QImage saved(saveInWindow(look));
+    if (look.adobeRgb) {
+        QImage shot(m_app.filePath(look.foreground));
+        shot.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+        QFile file(m_app.filePath(look.foreground));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(withExifBlock(photos::encoded(shot, "JPG", 95),
+                                 cameraExif("Canon", "EOS R5", "2026:12:05 14:03:27", 0xFFFF)));
+    }
+    const QString savedFile = saveInWindow(look);
+    const QImage saved(savedFile);
     ASSERT_FALSE(saved.isNull());
     const QString out = m_app.filePath("batch");
     QStringList args = look.options + QStringList{"--output-dir", out};
@@ -84,6 +98,14 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     ASSERT_EQ(batch.format(), saved.format());
     ASSERT_EQ(batch.size(), saved.size());
     EXPECT_TRUE(batch == saved) << "pixels differ";
+    // The same file: colour space and camera description included.
+    QFile a(savedFile), b(out + "/" + QFileInfo(look.foreground).baseName() + ".png");
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(a.readAll() == b.readAll());
+    const PhotoLoad load = readPhoto(savedFile);
+    EXPECT_EQ(load.image.colorSpace(),
+              QColorSpace(look.adobeRgb ? QColorSpace::AdobeRgb : QColorSpace::SRgb));
+    EXPECT_EQ(load.camera.model, look.adobeRgb ? QByteArray("EOS R5") : QByteArray());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -108,7 +130,12 @@ INSTANTIATE_TEST_SUITE_P(
                            "blue1.JPG",
                            "Bkg/sky.jpg",
                            {"--magic", "3", "--fine", "10", "--blue", "--transparent", "--rotation",
-                            "270"}}),
+                            "270"}},
+                      Look{"AdobeRgbShotOverAnSrgbBackground",
+                           "1green.JPG",
+                           "Bkg/beach.JPG",
+                           {"--canvas", "background", "--offset", "20,10"},
+                           true}),
     [](const ::testing::TestParamInfo<Look>& info) { return std::string(info.param.name); });
 
 namespace {
@@ -127,7 +154,10 @@ protected:
                 return a;
         return nullptr;
     }
-    void choose(int row) { emit fg->clicked(fg->model()->index(row, 0)); }
+    void choose(int row) {
+        emit fg->clicked(fg->model()->index(row, 0));
+        refreshed();
+    }
 };
 
 }  // namespace
@@ -155,13 +185,19 @@ TEST_F(PlateInTheWindow, TheMenuSetsAndClearsThePlateAndTheBatchFileIsTheWindows
     // Nothing is marked until the menu is used; then the plate's entry says so.
     ASSERT_NE(menuAction(plateRow, "No Backdrop Plate"), nullptr);
     EXPECT_FALSE(menuAction(plateRow, "No Backdrop Plate")->isEnabled());
+    choose(shotRow);
+    const QImage before = MyGlobal::PrevImg;
+    while (window->pendingThumbnails() > 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const QImage plainIcon = fg->item(plateRow)->icon().pixmap(74, 64).toImage();
     menuAction(plateRow, "Use as Backdrop Plate")->trigger();
+    refreshed();
     EXPECT_TRUE(fg->item(plateRow)->toolTip().contains(plateTip));
     EXPECT_NE(fg->item(plateRow)->icon().pixmap(74, 64).toImage(), plainIcon) << "its mark";
     EXPECT_FALSE(fg->item(shotRow)->toolTip().contains(plateTip));
     EXPECT_FALSE(menuAction(plateRow, "Use as Backdrop Plate")->isEnabled());
     menuAction(shotRow, "Keep Shadows")->trigger();
+    refreshed();
     EXPECT_TRUE(menuAction(shotRow, "Keep Shadows")->isChecked());
 
     // The shot keys against the plate, its shadow kept; "Save Image" writes what the batch
@@ -183,13 +219,11 @@ TEST_F(PlateInTheWindow, TheMenuSetsAndClearsThePlateAndTheBatchFileIsTheWindows
 
     // Cleared, the shot keys as it did before the menu was opened.
     menuAction(shotRow, "No Backdrop Plate")->trigger();
+    refreshed();
     EXPECT_FALSE(fg->item(plateRow)->toolTip().contains(plateTip));
     EXPECT_EQ(fg->item(plateRow)->icon().pixmap(74, 64).toImage(), plainIcon);
-    QImage alone(shot);
-    keying::KeySettings s;
-    s.magic = 10;
-    keying::maskOutSoft(alone, 0, s);
-    EXPECT_EQ(MyGlobal::PrevImg, alone);
+    choose(shotRow);
+    EXPECT_EQ(MyGlobal::PrevImg, before);
 }
 
 TEST_F(PlateInTheWindow, APlateOfAnotherSizeIsNamedInTheShotsTooltipAndTheLog) {
@@ -201,6 +235,7 @@ TEST_F(PlateInTheWindow, APlateOfAnotherSizeIsNamedInTheShotsTooltipAndTheLog) {
     add({shot, plate});
     get<QSpinBox>("spinBox")->setValue(10);
     menuAction(fg->count() - 1, "Use as Backdrop Plate")->trigger();
+    refreshed();
     choose(fg->count() - 2);
     const QString tip = fg->item(fg->count() - 2)->toolTip();
     EXPECT_TRUE(tip.contains("Not keyed with the backdrop plate " + plate +

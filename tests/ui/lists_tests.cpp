@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -36,6 +37,17 @@ protected:
         for (int i = 0; i < list->count(); ++i)
             out << QFileInfo(list->item(i)->text()).fileName();
         return out;
+    }
+    // Chooses `folder` as the hot folder through the hidden "PreSets" button's window.
+    void chooseHotFolder(const QString& folder) {
+        nextFolder = folder;
+        QTimer::singleShot(0, [] {
+            auto* preset = qobject_cast<Preset*>(QApplication::activeModalWidget());
+            ASSERT_NE(preset, nullptr);
+            preset->findChild<QPushButton*>("Browse")->click();
+            preset->close();
+        });
+        QMetaObject::invokeMethod(window.get(), "on_Presets_clicked");
     }
     QString out(const QString& name) const { return MyGlobal::outputDir + "/" + name; }
     QString write(const QString& name, const QByteArray& bytes) {
@@ -69,6 +81,7 @@ TEST_F(Lists, AddedForegroundsAreAppendedTheLastCurrentAndKeyedAtOnce) {
     EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("p/two.png"));
     EXPECT_EQ(choosers, QStringList{"Select Files for Keying|" + photoFolder() +
                                     "|Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)"});
+    refreshed();
     EXPECT_FALSE(MyGlobal::PrevImg.isNull());
 
     // Added backgrounds wait for a refresh; choosing one keys again at the clicked point.
@@ -172,6 +185,7 @@ TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
         }
     }
     // The pipe is the current foreground: no composite, so no stale preview either.
+    refreshed();
     EXPECT_TRUE(MyGlobal::ComposImg.isNull());
     EXPECT_TRUE(view->scene()->items().isEmpty());
 }
@@ -238,19 +252,12 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplet
     file("w.jpg.part", 13, false);
     fg->selectAll();
     get("RemoveForeground")->click();
-    // The hidden "PreSets" button opens the folder window; Browse there picks the folder.
-    nextFolder = hot;
-    QTimer::singleShot(0, [] {
-        auto* preset = qobject_cast<Preset*>(QApplication::activeModalWidget());
-        ASSERT_NE(preset, nullptr);
-        preset->findChild<QPushButton*>("Browse")->click();
-        preset->close();
-    });
-    QMetaObject::invokeMethod(window.get(), "on_Presets_clicked");
+    chooseHotFolder(hot);
     EXPECT_EQ(MyGlobal::HotFolder_FG, hot);
     EXPECT_EQ(items(fg), (QStringList{"a.jpg", "B.JPG", "IMG_1.JPEG", "x.Tiff", "c.png"}));
     EXPECT_EQ(fg->currentRow(), 4);
     EXPECT_EQ(MyGlobal::CurSelection, hot + "/c.png");
+    refreshed();
     EXPECT_FALSE(MyGlobal::PrevImg.isNull());
     EXPECT_EQ(choosers, QStringList{"Select Output Directory|" + MyGlobal::outputDir});
 
@@ -271,6 +278,7 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplet
     ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() == 7; }, 10000));
     QListWidgetItem* item = fg->item(6);
     ASSERT_TRUE(settled());
+    refreshed();
     EXPECT_TRUE(item->toolTip().contains("Damaged")) << item->toolTip().toStdString();
     const QPoint bottom(80, 110);
     ASSERT_TRUE(MyGlobal::PrevImg.valid(bottom));
@@ -278,5 +286,119 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplet
     shot.write(full.mid(full.size() / 3));
     shot.close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !item->toolTip().contains("Damaged"); }, 5000));
+    refreshed();
     EXPECT_GT(qBlue(MyGlobal::PrevImg.pixel(bottom)), 200) << "the preview is redone";
+}
+
+TEST_F(Lists, ABurstIntoTheHotFolderListsEveryPhotoInTimeOrder) {
+    const QString hot = m_app.filePath("burst");
+    QDir().mkpath(hot);
+    fg->selectAll();
+    get("RemoveForeground")->click();
+    chooseHotFolder(hot);
+    ASSERT_EQ(fg->count(), 0);
+    // Twenty photos as a camera's transfer drops them, faster than the window hears of each;
+    // their times say the order they were taken in, not the order they are written.
+    const QDateTime start = QDateTime::currentDateTime().addSecs(-3600);
+    QStringList taken;
+    for (int i = 0; i < 20; ++i) {
+        const int shot = (i * 7) % 20;
+        const QString path = makePhoto(QString("burst/IMG_%1.JPG").arg(shot, 2, 10, QChar('0')),
+                                       QSize(40, 30), qRgb(30, 200, 60));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(start.addSecs(shot), QFileDevice::FileModificationTime));
+    }
+    for (int shot = 0; shot < 20; ++shot)
+        taken << QString("IMG_%1.JPG").arg(shot, 2, 10, QChar('0'));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() >= 20; }, 10000)) << fg->count();
+    QTest::qWait(200);  // no late duplicates either
+    EXPECT_EQ(items(fg), taken);
+    EXPECT_EQ(MyGlobal::CurSelection, hot + "/IMG_19.JPG");
+}
+
+TEST_F(Lists, UpAndDownChooseTheNeighbourAndSaveKeepsTheListWhereItWas) {
+    window->show();  // laid out, so that the list scrolls
+    QStringList shots;
+    for (int i = 0; i < 8; ++i)
+        shots << makePhoto(QString("shoot/IMG_%1.png").arg(i));
+    add(shots);  // rows 2 to 9
+    add({makePhoto("more/b.png", QSize(200, 150), qRgb(0, 90, 0))}, "AddBackground");
+    const struct {
+        QListWidget* list;
+        int from;
+        Qt::Key key;
+        int to;  // the same row: nothing is chosen
+    } cases[] = {{fg, 4, Qt::Key_Down, 5}, {fg, 4, Qt::Key_Up, 3},   {fg, 0, Qt::Key_Up, 0},
+                 {fg, 9, Qt::Key_Down, 9}, {bk, 0, Qt::Key_Down, 1}, {bk, 1, Qt::Key_Up, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.from) + (c.key == Qt::Key_Up ? " up" : " down"));
+        click(c.list, c.from);
+        refreshed();
+        MyGlobal::xshiftFG = 12;
+        const int records = releaseRecords();
+        QTest::keyClick(c.list, c.key);
+        EXPECT_EQ(c.list->currentRow(), c.to);
+        EXPECT_EQ(c.list->selectedItems(), QList<QListWidgetItem*>{c.list->item(c.to)});
+        EXPECT_EQ(c.list == fg ? MyGlobal::CurSelection : MyGlobal::CurSelectionBk,
+                  c.list->item(c.to)->text());
+        EXPECT_EQ(releaseRecords(), records + (c.to != c.from ? 1 : 0));
+        EXPECT_EQ(MyGlobal::xshiftFG, c.list == fg && c.to != c.from ? 0 : 12)
+            << "a new foreground starts at home";
+    }
+
+    // After a save the view stays and Down goes on to the photo after the one saved.
+    click(fg, 8);
+    refreshed();
+    const int scrolled = fg->verticalScrollBar()->value();
+    ASSERT_GT(scrolled, 0);
+    get("Run")->click();
+    EXPECT_EQ(fg->verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(fg->selectedItems().size(), fg->count());
+    QTest::keyClick(fg, Qt::Key_Down);
+    EXPECT_EQ(MyGlobal::CurSelection, shots.last());
+}
+
+TEST_F(Lists, TheListTitlesShowWholeInTheirPlace) {
+    for (const auto& [name, text, x] :
+         {std::tuple("label_3", "FOREGROUNDS", 40), std::tuple("label", "BACKGROUNDS", 664)}) {
+        SCOPED_TRACE(name);
+        const auto* title = window->findChild<QLabel*>(name);
+        EXPECT_EQ(title->text(), text);
+        EXPECT_EQ(title->geometry(), QRect(x, 70, 111, 16));
+        EXPECT_LE(title->fontMetrics().horizontalAdvance(title->text()), title->width());
+        EXPECT_GE(title->font().pointSizeF(), 10) << "no smaller than it must be";
+    }
+}
+
+TEST_F(Lists, PhotosFromTheCommandLineAreAddedAsADropAddsThem) {
+    const QStringList folder = {makePhoto("cli/a.JPG"), makePhoto("cli/b.png")};
+    const QString one = makePhoto("one shot.tif"), notes = write("notes.txt", "x");
+    const struct {
+        QStringList given, added;
+        QString told;  // what the message names; empty: no message
+    } cases[] = {
+        {{one}, {one}, {}},
+        {{QUrl::fromLocalFile(one).toString()}, {one}, {}},
+        {{m_app.filePath("cli"), one}, folder + QStringList{one}, {}},
+        {{notes, one, m_app.filePath("gone.jpg")}, {one}, notes},
+        {{notes}, {}, notes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.given.join(", ").toStdString());
+        warnings.clear();
+        const int before = fg->count(), records = releaseRecords();
+        const QString current = MyGlobal::CurSelection;
+        window->openPhotos(c.given);
+        QStringList added;
+        for (int row = before; row < fg->count(); ++row)
+            added << fg->item(row)->text();
+        EXPECT_EQ(added, c.added);
+        EXPECT_EQ(MyGlobal::CurSelection, c.added.isEmpty() ? current : c.added.last());
+        EXPECT_EQ(releaseRecords(), records + (c.added.isEmpty() ? 0 : 1));
+        ASSERT_EQ(warnings.size(), c.told.isEmpty() ? 0 : 1);
+        if (!c.told.isEmpty()) {
+            EXPECT_TRUE(warnings[0].contains(c.told)) << warnings[0].toStdString();
+        }
+    }
 }

@@ -112,13 +112,16 @@ protected:
         nextFiles = files;
         get(button)->click();
     }
-    // Opens the main window over the state set up so far.
+    // Opens the main window over the state set up so far, its first preview shown.
     void open() {
         window = std::make_unique<Dialog>();
         fg = window->findChild<QListWidget*>("listWidget");
         bk = window->findChild<QListWidget*>("listWidget_Bk");
         view = window->findChild<Gview*>("graphicsView");
+        refreshed();
     }
+    // Waits until the preview shows the newest refresh asked for.
+    void refreshed() { window->waitForRefresh(); }
 
     QTemporaryDir m_app;
     std::unique_ptr<Dialog> window;  // closed before the application folder goes

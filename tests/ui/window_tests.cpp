@@ -54,6 +54,7 @@ TEST_F(Window, SettingsStoreTheirValueAndRefreshAtOnceButTuningWaits) {
     const int records = releaseRecords();
     get<QSpinBox>("spinBox")->setValue(4);
     get<QSpinBox>("fine")->setValue(60);
+    refreshed();
     EXPECT_EQ(MyGlobal::PrevImg, keyed);
     EXPECT_EQ(releaseRecords(), records);
     get("refreshPreview")->click();
@@ -89,6 +90,7 @@ TEST_F(Window, StartsWithTheFirstSampleKeyedThenDraggingMovesItByTheDistanceDrag
                            .scaled(415, 345, Qt::IgnoreAspectRatio, Qt::FastTransformation)
                            .convertToFormat(QImage::Format_ARGB32));
     mouse(view, QEvent::MouseButtonRelease, {160, 130});
+    refreshed();
     EXPECT_EQ(MyGlobal::xshiftFG, 60);
     EXPECT_EQ(MyGlobal::yshiftFG, 30);
     EXPECT_FALSE(MyGlobal::mouseMove);
@@ -98,11 +100,13 @@ TEST_F(Window, StartsWithTheFirstSampleKeyedThenDraggingMovesItByTheDistanceDrag
                                     "event (x,y) = (160,130)\np1 (x,y) = (100,100)\n"
                                     " release ev = 160, 130\n"));
     window->UpdateScene();
+    refreshed();
     EXPECT_EQ(MyGlobal::ComposImg, composite(60, 30));
 
     // A vanished background empties the preview: nothing shown, nothing stale to save.
     MyGlobal::CurSelectionBk = m_app.filePath("gone.jpg");
     window->UpdateScene();
+    refreshed();
     EXPECT_TRUE(view->scene()->items().isEmpty());
     EXPECT_TRUE(MyGlobal::ComposImg.isNull());
 }

@@ -1,0 +1,209 @@
+// Refreshes of the preview made off the GUI thread: only the newest is shown, Save Image saves
+// the newest, and the keyed foreground is reused while photo and keying settings stay.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <functional>
+
+#include "keying/photoframe.h"
+#include "ui/windowsettings.h"
+#include "window_fixture.h"
+
+namespace {
+
+// The mean difference of red, green and blue summed, per pixel, of `a` and `b` at a's size.
+double meanDifference(const QImage& a, const QImage& b) {
+    const QImage p = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage q = b.scaled(p.size()).convertToFormat(QImage::Format_ARGB32);
+    qint64 sum = 0;
+    for (int y = 0; y < p.height(); ++y)
+        for (int x = 0; x < p.width(); ++x) {
+            const QRgb u = p.pixel(x, y), v = q.pixel(x, y);
+            sum +=
+                qAbs(qRed(u) - qRed(v)) + qAbs(qGreen(u) - qGreen(v)) + qAbs(qBlue(u) - qBlue(v));
+        }
+    return p.isNull() ? 1e9 : double(sum) / (qint64(p.width()) * p.height());
+}
+
+class Refresh : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        makePhoto("1green.JPG", QSize(320, 240));
+        makePhoto("blue1.JPG", QSize(240, 320));
+        makePhoto("Bkg/a.png", QSize(400, 300), qRgb(200, 40, 30));
+        makePhoto("Bkg/b.png", QSize(300, 500), qRgb(20, 40, 200));
+        QDir().mkpath(MyGlobal::outputDir);
+        open();
+        worker = window->findChild<RefreshWorker*>();
+        ASSERT_NE(worker, nullptr);
+    }
+    // The composite of the photos and settings the window shows now, made by the engine alone.
+    QImage expected() const {
+        QImage keyed = keying::turnPhoto(loadPhoto(MyGlobal::CurSelection),
+                                         get<QComboBox>("Rotation")->currentText().toInt());
+        keying::KeySettings k;
+        k.magic = get<QSpinBox>("spinBox")->value();
+        k.fine = get<QSpinBox>("fine")->value();
+        k.spill = get<QSpinBox>("spill")->value();
+        k.correctSpill = get<QCheckBox>("checkBox")->isChecked();
+        k.backdrop = get<QAbstractButton>("radioBlue")->isChecked() ? keying::Backdrop::Blue
+                                                                    : keying::Backdrop::Green;
+        keying::keyTurnedPhoto(keyed, k);
+        return compose::createComposite(
+            compose::backgroundLayer(loadPhoto(MyGlobal::CurSelectionBk)), keyed,
+            MyGlobal::xshiftFG, MyGlobal::yshiftFG, MyGlobal::transparentbkg, composeSettings());
+    }
+    template <class T = QAbstractButton>
+    T* get(const char* name) const {
+        return window->findChild<T*>(name);
+    }
+    void click(QListWidget* list, int row) { emit list->clicked(list->model()->index(row, 0)); }
+
+    RefreshWorker* worker = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Refresh, OfThreeAskedInARowOnlyTheLastIsShown) {
+    QSignalSpy shown(worker, &RefreshWorker::ready);
+    auto* size = get<QSlider>("fg_size");
+    for (int percent : {50, 80, 120})
+        size->setValue(percent);
+    EXPECT_TRUE(window->refreshing());
+    refreshed();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(MyGlobal::ComposImg, expected());
+    EXPECT_EQ(MyGlobal::ComposImg.size(), QSize(384, 288)) << "120 % of the foreground";
+    EXPECT_FALSE(window->refreshing());
+}
+
+TEST_F(Refresh, SaveDuringARefreshSavesTheNewestComposite) {
+    const struct {
+        const char* change;
+        std::function<void()> act;
+    } cases[] = {
+        {"canvas", [&] { get("canv_fg_2")->click(); }},
+        {"size", [&] { get<QSlider>("fg_size")->setValue(60); }},
+        {"backdrop", [&] { get("radioBlue")->click(); }},
+        {"background", [&] { click(bk, 1); }},
+        {"foreground", [&] { click(fg, 1); }},
+        {"transparent", [&] { get("transparentbkg")->click(); }},
+    };
+    const QString file = MyGlobal::outputDir + "/1green.png";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        refreshed();
+        c.act();
+        ASSERT_TRUE(window->refreshing());
+        get("Run")->click();
+        const QString saved =
+            MyGlobal::outputDir + "/" + QFileInfo(MyGlobal::CurSelection).baseName() + ".png";
+        EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+        EXPECT_EQ(QImage(saved).convertToFormat(QImage::Format_ARGB32),
+                  expected().convertToFormat(QImage::Format_ARGB32));
+    }
+    EXPECT_TRUE(QFileInfo::exists(file));
+}
+
+TEST_F(Refresh, OnlyAChangeOfPhotoOrKeyingSettingsKeysAgain) {
+    const struct {
+        const char* change;
+        std::function<void()> act;
+        int keyings;
+    } cases[] = {
+        {"press and release in the preview",
+         [&] {
+             mouse(view, QEvent::MouseButtonPress, {100, 100});
+             mouse(view, QEvent::MouseButtonRelease, {100, 100});
+         },
+         0},
+        {"a drag",
+         [&] {
+             mouse(view, QEvent::MouseButtonPress, {100, 100});
+             mouse(view, QEvent::MouseMove, {120, 90});
+             mouse(view, QEvent::MouseButtonRelease, {120, 90});
+         },
+         0},
+        {"background click", [&] { click(bk, 1); }, 0},
+        {"alignment", [&] { get("bg_align00")->click(); }, 0},
+        {"scaling", [&] { get("bg_actualSize")->click(); }, 0},
+        {"canvas", [&] { get("canv_fg_2")->click(); }, 0},
+        {"size", [&] { get<QSlider>("fg_size")->setValue(70); }, 0},
+        {"transparency", [&] { get("transparentbkg")->click(); }, 0},
+        {"the current foreground again", [&] { click(fg, 0); }, 0},
+        {"refresh unchanged", [&] { get("refreshPreview")->click(); }, 0},
+        {"Magic Number",
+         [&] {
+             get<QSpinBox>("spinBox")->setValue(4);
+             get("refreshPreview")->click();
+         },
+         1},
+        {"fine tuning",
+         [&] {
+             get<QSpinBox>("fine")->setValue(30);
+             get("refreshPreview")->click();
+         },
+         1},
+        {"spill",
+         [&] {
+             get<QSpinBox>("spill")->setValue(20);
+             get("refreshPreview")->click();
+         },
+         1},
+        {"spill correction", [&] { get("checkBox")->click(); }, 1},
+        {"backdrop colour", [&] { get("radioBlue")->click(); }, 1},
+        {"rotation", [&] { get<QComboBox>("Rotation")->setCurrentIndex(1); }, 1},
+        {"another foreground", [&] { click(fg, 1); }, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        refreshed();
+        const int before = RefreshWorker::keyingRuns();
+        c.act();
+        refreshed();
+        EXPECT_EQ(RefreshWorker::keyingRuns() - before, c.keyings);
+        EXPECT_EQ(MyGlobal::ComposImg, expected());
+    }
+}
+
+TEST_F(Refresh, ANewJpegPhotoIsFirstShownFromAReducedDecode) {
+    const QString big = makePhoto("big.jpg", QSize(1700, 1400));
+    add({big, makePhoto("small.jpg", QSize(1000, 800)), makePhoto("big.png", QSize(1700, 1400))});
+    refreshed();
+    QSignalSpy first(worker, &RefreshWorker::previewReady), full(worker, &RefreshWorker::ready);
+    const struct {
+        const char* change;
+        std::function<void()> act;
+        bool firstLook;
+    } cases[] = {
+        {"a large JPEG", [&] { click(fg, 2); }, true},     // decoded at a quarter
+        {"a smaller JPEG", [&] { click(fg, 3); }, true},   // at a half
+        {"a PNG", [&] { click(fg, 4); }, false},           // no reduced decode
+        {"the same photo", [&] { click(fg, 4); }, false},  // decoded already
+        {"a composing setting", [&] { get("bg_align00")->click(); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.change);
+        first.clear();
+        full.clear();
+        c.act();
+        refreshed();
+        ASSERT_EQ(full.size(), 1);
+        ASSERT_EQ(first.size(), c.firstLook ? 1 : 0);
+        if (c.firstLook) {
+            const QSize quick = first[0][0].value<QImage>().size();
+            const QSize whole = full[0][0].value<RefreshResult>().preview.size();
+            EXPECT_LE(qAbs(quick.width() - whole.width()), 1);
+            EXPECT_LE(qAbs(quick.height() - whole.height()), 1);
+            // Decoded at a scale that covers the frame: as sharp as the full preview, but for
+            // what keying a reduced photo changes at the subject's edge (an upscaled one differs
+            // by more than twice as much).
+            EXPECT_LT(meanDifference(first[0][0].value<QImage>(),
+                                     full[0][0].value<RefreshResult>().preview),
+                      20);
+        }
+    }
+}
