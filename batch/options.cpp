@@ -58,6 +58,15 @@ const Option kOptions[] = {
     {"keep-damaged", nullptr,
      "Write damaged photos (cut short, corrupt data) as far as they decode, with a warning; "
      "by default they fail."},
+    {"plate", "FILE",
+     "Backdrop plate: a photo of the empty backdrop from the same camera position, shot "
+     "before the first subject. Each photo is keyed against it with Magic Number 10 (the "
+     "default with a plate): uneven light, creases and texture key out cleanly. It must have "
+     "the photos' size; a plate that does not fit a photo is named and that photo keyed "
+     "without it."},
+    {"keep-shadows", nullptr,
+     "With --plate: keep the subject's shadow on the backdrop; the result darkens the new "
+     "background there (with --transparent, black with the shadow's strength as alpha)."},
     {"watch", "DIR",
      "Hot folder: key the photos in DIR not done yet, then each photo written or moved into DIR "
      "once complete, until Ctrl-C; no FOREGROUND is given."},
@@ -218,6 +227,25 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
         return false;
     }
     o->verbose = p.isSet(QStringLiteral("verbose"));
+    o->plate = p.value(QStringLiteral("plate"));
+    o->key.keepShadows = p.isSet(QStringLiteral("keep-shadows"));
+    if (p.isSet(QStringLiteral("plate")) && o->plate.isEmpty()) {
+        *problem = QStringLiteral("--plate needs a file name");
+        return false;
+    }
+    if (!o->plate.isEmpty()) {
+        if (!p.isSet(QStringLiteral("magic")))
+            o->key.magic = 10;
+        if (o->key.magic != 10) {
+            *problem = QStringLiteral("--plate keys with Magic Number 10 only, not --magic %1")
+                           .arg(o->key.magic);
+            return false;
+        }
+    }
+    if (o->key.keepShadows && o->plate.isEmpty()) {
+        *problem = QStringLiteral("--keep-shadows needs --plate FILE");
+        return false;
+    }
     if (o->foregrounds.isEmpty() && o->watchDir.isEmpty()) {
         *problem = QStringLiteral("no foreground photo given");
         return false;

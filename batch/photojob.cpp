@@ -1,5 +1,7 @@
 #include "batch/photojob.h"
 
+#include "batch/plate.h"
+
 #include <QDir>
 #include <QFile>
 #include <QUnhandledException>
@@ -61,7 +63,11 @@ QImage composePhoto(const QString& photo, const JobShared& shared, compose::Comp
         out->problem = QStringLiteral("cannot be composed: out of memory");
         return QImage();
     }
-    warn(keying::keyNotesText(keying::keyTurnedPhoto(keyed, s.key)));
+    QString why;
+    if (!keyShot(keyed, s, &why, &out->warning)) {  // against the plate, when there is one
+        out->problem = why;
+        return QImage();
+    }
     if (keyed.isNull()) {  // the keyer's conversion found no memory
         out->problem = QStringLiteral("cannot be composed: out of memory");
         return QImage();

@@ -73,7 +73,7 @@ void termDestination(j_compress_ptr c) {
 // Everything between setjmp and the end of libjpeg's work: no C++ object with a destructor
 // lives here, as a longjmp would skip it.
 bool run(Encoder* e, const QImage& image, int quality, const QByteArray& exif,
-         const QByteArray& profile) {
+         const QByteArray& profile, const QByteArrayList& comments) {
     jpeg_compress_struct& c = e->cinfo;
     c.err = jpeg_std_error(&e->errors);
     e->errors.error_exit = onError;
@@ -108,6 +108,9 @@ bool run(Encoder* e, const QImage& image, int quality, const QByteArray& exif,
     if (!profile.isEmpty())
         jpeg_write_icc_profile(&c, reinterpret_cast<const JOCTET*>(profile.constData()),
                                unsigned(profile.size()));
+    for (const QByteArray& comment : comments)
+        jpeg_write_marker(&c, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.constData()),
+                          unsigned(comment.size()));
     JSAMPROW rows[kRowsPerCall];
     while (c.next_scanline < c.image_height) {
         const int n = int(std::min<JDIMENSION>(kRowsPerCall, c.image_height - c.next_scanline));
@@ -143,10 +146,18 @@ bool encodeJpeg(const QImage& image, const CameraInfo& camera, int quality, QIOD
     const QColorSpace cs = image.colorSpace();
     const QByteArray exif = exifBlock(camera, exifImageOf(image, true));
     const QByteArray profile = cs.isValid() ? cs.iccProfile() : QByteArray();
+    // The image's text entries (the photo a result was made from, say) as comments, "key: value"
+    // as Qt's own reader splits them.
+    QByteArrayList comments;
+    for (const QString& key : image.textKeys()) {
+        const QByteArray comment = (key + QStringLiteral(": ") + image.text(key)).toUtf8();
+        if (!key.isEmpty() && comment.size() <= 65533)
+            comments << comment;
+    }
     auto e = std::make_unique<Encoder>();
     e->out = out;
     if (run(e.get(), src, std::clamp(quality, 1, 100),
-            exif.isEmpty() ? exif : QByteArray("Exif\0\0", 6) + exif, profile))
+            exif.isEmpty() ? exif : QByteArray("Exif\0\0", 6) + exif, profile, comments))
         return true;
     *error = e->deviceFailed ? out->errorString() : QString::fromLocal8Bit(e->message);
     return false;

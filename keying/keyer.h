@@ -18,6 +18,9 @@ struct KeySettings {
     int spill = 0;              // spill strength 0..40
     bool correctSpill = false;  // "Correct spill over"
     Backdrop backdrop = Backdrop::Green;
+    // With a backdrop plate (Magic Number 10): the subject's shadow is kept, as black whose
+    // alpha is the darkening, instead of keyed out.
+    bool keepShadows = false;
 };
 
 // Key colour of a rotated photo: pixel (3, 3), or (min(3, w - 1), min(3, h - 1)) for a photo

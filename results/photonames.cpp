@@ -117,12 +117,37 @@ bool sameFileAndSize(const QString& version, const QString& other) {
 
 namespace {
 
-// The text entries of a PNG file that come before its pixels (where results keep theirs): tEXt,
-// zTXt and iTXt. Read by hand, as only these few bytes are wanted and a file that is no PNG at
-// all must give nothing, not a decoder's complaint.
+// The "key: value" comments of a JPEG's header, up to its first scan.
+QHash<QString, QString> jpegComments(const QByteArray& head) {
+    QHash<QString, QString> texts;
+    for (qsizetype at = 2; at + 4 <= head.size();) {
+        if (quint8(head[at]) != 0xFF)
+            break;
+        const quint8 marker = quint8(head[at + 1]);
+        if (marker == 0xDA || marker == 0xD9)  // the first scan, or the end
+            break;
+        const qsizetype length = qsizetype(quint8(head[at + 2])) << 8 | quint8(head[at + 3]);
+        if (length < 2 || at + 2 + length > head.size())
+            break;
+        if (marker == 0xFE) {
+            const QString comment = QString::fromUtf8(head.mid(at + 4, length - 2));
+            const qsizetype colon = comment.indexOf(QStringLiteral(": "));
+            if (colon > 0)
+                texts.insert(comment.left(colon), comment.mid(colon + 2));
+        }
+        at += 2 + length;
+    }
+    return texts;
+}
+
+// The text entries of a result that come before its pixels: a PNG's tEXt, zTXt and iTXt, a
+// JPEG's comments. Read by hand, as only these few bytes are wanted and a file that is neither
+// must give nothing, not a decoder's complaint.
 QHash<QString, QString> leadingTexts(QFile& file) {
     QHash<QString, QString> texts;
     const QByteArray head = file.read(256 * 1024);
+    if (head.startsWith("\xFF\xD8"))
+        return jpegComments(head);
     if (!head.startsWith("\x89PNG\r\n\x1a\n"))
         return texts;
     // A zlib stream, as qUncompress takes it: after a size hint, which it grows past as needed.

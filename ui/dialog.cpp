@@ -142,6 +142,8 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
         list->viewport()->installEventFilter(this);
     }
 
+    attachPlateMenu(ui->listWidget, &m_plate, [this] { UpdateScene(); });
+
     m_watcher = new QFileSystemWatcher(this);
     connect(m_watcher, SIGNAL(directoryChanged(QString)), this,
             SLOT(handleDirectoryChanged(QString)));
@@ -238,7 +240,10 @@ void Dialog::on_Help_clicked() {
 }
 
 void Dialog::composeRefresh() {
-    m_refresh->request(refreshRequest(*ui));
+    RefreshRequest r = refreshRequest(*ui);
+    r.plate = m_plate.path();
+    r.key.keepShadows = m_plate.keepShadows() && !r.plate.isEmpty();
+    m_refresh->request(r);
 }
 
 void Dialog::showRefresh(const RefreshResult& result) {

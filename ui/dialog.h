@@ -10,6 +10,7 @@
 #include <QString>
 
 #include "photo/photofile.h"
+#include "ui/plate.h"
 #include "ui/refreshworker.h"
 #include "ui/thumbnails.h"
 
@@ -117,6 +118,7 @@ private:
     RefreshWorker* m_refresh = nullptr;
     QSet<QString> m_hotTaken;  // hot-folder photos already listed
     CameraInfo m_shotCamera;   // the camera's description of the shot shown, for Save Image
+    PlateChoice m_plate;       // the backdrop plate the menu chose, and whether shadows are kept
     // A member, not a child: it goes, with its pending work, before the lists it fills.
     ThumbnailLoader m_thumbnails;
 };

@@ -7,6 +7,7 @@
 
 #include "keying/photoframe.h"
 #include "photo/photofile.h"
+#include "ui/plate.h"
 
 namespace {
 
@@ -14,7 +15,8 @@ std::atomic<int> g_keyingRuns{0};
 
 bool sameKeying(const keying::KeySettings& a, const keying::KeySettings& b) {
     return a.magic == b.magic && a.fine == b.fine && a.coarse == b.coarse && a.spill == b.spill &&
-           a.correctSpill == b.correctSpill && a.backdrop == b.backdrop;
+           a.correctSpill == b.correctSpill && a.backdrop == b.backdrop &&
+           a.keepShadows == b.keepShadows;
 }
 
 }  // namespace
@@ -29,6 +31,8 @@ struct RefreshWorker::Caches {
     qint64 keyedFrom = 0;  // cache key of the decode that `keyed` was made from
     int keyedRotation = 0;
     keying::KeySettings keyedWith;
+    QString keyedPlate;  // the backdrop plate `keyed` was keyed against
+    PlateChoice plate;   // that plate, read and prepared
     QImage keyed;
     QString keyedNote;     // the keyer's note on `keyed`
     qint64 layerFrom = 0;  // cache key of the background decode that `layer` was made from
@@ -38,7 +42,7 @@ struct RefreshWorker::Caches {
     // Whether the keyed foreground of `r` is at hand.
     bool keyedFor(const RefreshRequest& r, const QImage& decoded) const {
         return keyedFrom != 0 && decoded.cacheKey() == keyedFrom && keyedRotation == r.rotation &&
-               sameKeying(keyedWith, r.key);
+               sameKeying(keyedWith, r.key) && keyedPlate == r.plate;
     }
 
     const QImage& keyedPhoto(const RefreshRequest& r) {
@@ -50,11 +54,21 @@ struct RefreshWorker::Caches {
         keyedNote.clear();
         if (!keyed.isNull()) {
             ++g_keyingRuns;
-            keyedNote = keying::keyNotesText(keying::keyTurnedPhoto(keyed, r.key));
+            if (!r.plate.isEmpty() && r.key.magic == 10) {
+                plate.setPath(r.plate);
+                plate.setKeepShadows(r.key.keepShadows);
+                keying::KeyNotes notes;
+                const QString said = plate.key(keyed, r.key, r.rotation, &notes);
+                const QString more = keying::keyNotesText(notes);
+                keyedNote = said.isEmpty() || more.isEmpty() ? said + more : said + "\n" + more;
+            } else {
+                keyedNote = keying::keyNotesText(keying::keyTurnedPhoto(keyed, r.key));
+            }
         }
         keyedFrom = decoded.isNull() ? 0 : decoded.cacheKey();
         keyedRotation = r.rotation;
         keyedWith = r.key;
+        keyedPlate = r.plate;
         return keyed;
     }
 

@@ -22,6 +22,7 @@ struct RefreshRequest {
     QString photo;  // the foreground file
     int rotation = 0;
     keying::KeySettings key;
+    QString plate;       // the backdrop plate Magic Number 10 keys against, or empty
     QString background;  // the background file
     QPoint offset;       // committed foreground offset, preview pixels
     bool transparent = false;

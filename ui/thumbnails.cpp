@@ -16,6 +16,7 @@
 #include "compose/layerspace.h"
 #include "photo/photofile.h"
 #include "ui/photonote.h"
+#include "ui/plate.h"
 
 namespace {
 
@@ -131,6 +132,7 @@ void ThumbnailLoader::request(QListWidgetItem* item, const QSize& size) {
                                    ? QIcon()
                                    : QIcon(QPixmap::fromImage(compose::forScreen(made.image))));
                 entry->setToolTip(entryToolTip(path, made.size, photoProblemNote(made)));
+                remarkEntry(entry);
             }
         }
         --m_pending;

@@ -7,7 +7,7 @@
 // after composing over neutral grey. Then both halves' summaries, side by side.
 //
 //   keying_quality [--quick] [--seeds A-B] [--half tuning|validation] [--all-keyers]
-//                  [--peer-cache FILE [--cached-peer]] [--save DIR]
+//                  [--peer-cache FILE [--cached-peer]] [--save DIR] [--plate]
 //   keying_quality --hashes [file to check against]
 //
 // --quick leaves out the 24-megapixel shots; --cached-peer compares only with the chromakey
@@ -17,6 +17,10 @@
 // Magic Number 10's result as PNG. --hashes prints a hash of Magic Number 10's output on the
 // sample photos and the first shots under several settings, or compares them with a file of
 // such lines and fails on any difference: a change meant to keep the output must keep these.
+// --plate also keys each shot against its backdrop plate (the empty backdrop with its own
+// noise, the exposure 2-4% off, the camera 1 to 3 pixels aside), with the shadow keyed out
+// for the scores and kept for the shadow error: the mean |darkening made - true darkening|
+// over the true backdrop, in % of full scale.
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -30,6 +34,7 @@
 #include <optional>
 
 #include "keying/keyer.h"
+#include "keying/soft/plate_key.h"
 #include "studio_scenes.h"
 
 namespace {
@@ -284,11 +289,67 @@ int checkHashes(const QString& file) {
     return differ == 0 && want.size() == now.size() ? 0 : 1;
 }
 
+struct PlateScore {
+    Score key;               // shadow keyed out
+    double shadowError = 0;  // shadow kept: mean |made - true darkening| on the backdrop, 0..1
+    bool used = false;       // the plate was found to fit
+};
+
+PlateScore plateScore(const quality::Scene& sc, const std::vector<char>& edge) {
+    QRandomGenerator rng(sc.seed * 31u + 5u);
+    QPoint camera;
+    while (camera.isNull()) {
+        camera = QPoint(int(rng.bounded(7u)) - 3, int(rng.bounded(7u)) - 3);
+    }
+    const double off = 0.02 + 0.02 * rng.generateDouble();
+    const double exposure = rng.bounded(2u) ? 1 + off : 1 - off;
+    const keying::BackdropPlate plate = keying::prepareBackdropPlate(sc.plate(camera, exposure));
+    keying::KeySettings s;
+    s.magic = 10;
+    s.backdrop = sc.blue ? keying::Backdrop::Blue : keying::Backdrop::Green;
+    QImage img = sc.photo;
+    PlateScore r;
+    const keying::PlateOutcome out = keying::maskOutSoftWithPlate(img, plate, s);
+    r.used = out.use == keying::PlateOutcome::Use::Used;
+    r.key = score(img, sc, edge);
+    r.key.tuning = QString("camera %1,%2 exposure %3%")
+                       .arg(camera.x())
+                       .arg(camera.y())
+                       .arg(100 * (exposure - 1), 0, 'f', 1);
+    r.key.tuning += QString(", found %1,%2 gains %3 %4 %5, agreement %6%")
+                        .arg(out.dx)
+                        .arg(out.dy)
+                        .arg(out.gain[0], 0, 'f', 3)
+                        .arg(out.gain[1], 0, 'f', 3)
+                        .arg(out.gain[2], 0, 'f', 3)
+                        .arg(100 * out.agreement, 0, 'f', 1);
+    if (!r.used) {
+        r.key.tuning += " NOT USED";
+    }
+    s.keepShadows = true;
+    img = sc.photo;
+    keying::maskOutSoftWithPlate(img, plate, s);
+    double err = 0;
+    qint64 n = 0;
+    for (int y = 0; y < img.height(); ++y) {
+        const auto* k = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+        const auto* t = reinterpret_cast<const QRgb*>(sc.truth.constScanLine(y));
+        for (int x = 0; x < img.width(); ++x) {
+            if (qAlpha(t[x]) == 0) {
+                err += std::abs(qAlpha(k[x]) / 255.0 - sc.shadow(x, y)), ++n;
+            }
+        }
+    }
+    r.shadowError = err / double(std::max<qint64>(1, n));
+    return r;
+}
+
 struct Row {
     quint32 seed;
     bool tuning;
     Score soft;
     std::optional<Score> peer;
+    std::optional<PlateScore> plate;
 };
 
 // The tuned chromakey's scores by seed: "seed alpha edge lost kept" a line.
@@ -351,6 +412,38 @@ void summary(const char* half, const std::vector<Row>& rows, bool tuning) {
                     soft / peer, worse, withPeer, peerEdge / withPeer);
     }
     std::printf("\n");
+    // With the plate: against the same shots' tuned chromakey and the key without a plate.
+    double withPlate = 0, without = 0, peerSad = 0, shadow = 0, worstShadow = 0;
+    double worstPlateLost = 0, worstPlateKept = 0;
+    int plates = 0, unused = 0, plateLost = 0, plateKept = 0, platePeers = 0;
+    for (const Row& r : rows) {
+        if (r.tuning != tuning || !r.plate) {
+            continue;
+        }
+        const PlateScore& p = *r.plate;
+        ++plates;
+        unused += !p.used;
+        withPlate += p.key.alpha, without += r.soft.alpha;
+        plateLost += p.key.lost > 0.005, plateKept += p.key.kept > 0.005;
+        worstPlateLost = std::max(worstPlateLost, p.key.lost);
+        worstPlateKept = std::max(worstPlateKept, p.key.kept);
+        shadow += p.shadowError, worstShadow = std::max(worstShadow, p.shadowError);
+        if (r.peer) {
+            ++platePeers, peerSad += r.peer->alpha;
+        }
+    }
+    if (plates == 0) {
+        return;
+    }
+    std::printf("%-10s with plate: SAD / without %.2f", half, withPlate / without);
+    if (platePeers == plates) {
+        std::printf(", / tuned chromakey %.2f", withPlate / peerSad);
+    }
+    std::printf(
+        "; lost > 0.5%%: %d (worst %.2f%%), kept > 0.5%%: %d (worst %.2f%%); shadow error mean "
+        "%.2f%% (worst %.2f%%); plate not used on %d of %d\n",
+        plateLost, 100 * worstPlateLost, plateKept, 100 * worstPlateKept, 100 * shadow / plates,
+        100 * worstShadow, unused, plates);
 }
 
 }  // namespace
@@ -366,6 +459,7 @@ int main(int argc, char** argv) {
     }
     const bool quick = args.removeAll("--quick") > 0;
     const bool allKeyers = args.removeAll("--all-keyers") > 0;
+    const bool withPlate = args.removeAll("--plate") > 0;
     const bool cachedOnly = args.removeAll("--cached-peer") > 0;
     auto value = [&](const char* name) {
         const int i = args.indexOf(name);
@@ -413,7 +507,7 @@ int main(int argc, char** argv) {
         s.backdrop = sc.blue ? keying::Backdrop::Blue : keying::Backdrop::Green;
         QImage soft = sc.photo;
         keying::keyImage(soft, 0, s);
-        Row row{seed, tuning, score(soft, sc, edge), std::nullopt};
+        Row row{seed, tuning, score(soft, sc, edge), std::nullopt, std::nullopt};
         line("MN10", row.soft, sc.features);
         if (!keep.isEmpty()) {
             QDir().mkpath(keep);
@@ -435,6 +529,12 @@ int main(int argc, char** argv) {
         }
         if (row.peer) {
             line("chromakey", *row.peer, row.peer->tuning);
+        }
+        if (withPlate) {
+            row.plate = plateScore(sc, edge);
+            line("MN10+plate", row.plate->key,
+                 row.plate->key.tuning +
+                     QString(", shadow error %1%").arg(100 * row.plate->shadowError, 0, 'f', 2));
         }
         rows.push_back(row);
         std::fflush(stdout);

@@ -28,6 +28,11 @@ struct Scene {
     bool blue = false;
     QImage photo;  // what the camera saw, Format_RGB32 after JPEG
     QImage truth;  // the subject layer, Format_ARGB32_Premultiplied
+    // The empty backdrop as the camera saw it from `camera` pixels aside with `exposure`
+    // times the light, with its own noise and the shot's JPEG: the backdrop plate.
+    std::function<QImage(QPoint camera, double exposure)> plate;
+    // How much the subject's shadow darkens the backdrop at a pixel, 0..1.
+    std::function<double(int x, int y)> shadow;
 };
 
 // Blurs a premultiplied layer along x, as a moving subject is smeared during the exposure.
@@ -236,29 +241,46 @@ inline std::vector<float> grainField(int w, int h, int grain, quint32 seed) {
     return out;
 }
 
-inline QImage backdrop(int w, int h, const BackdropLook& b, quint32 seed) {
+// How much the subject's shadow darkens the backdrop at (x, y), 0..1.
+inline double shadowDepth(const BackdropLook& b, double x, double y) {
+    const double sx = (x - b.shadowAt.x()) / (1.6 * b.shadowSize);
+    const double sy = (y - b.shadowAt.y()) / b.shadowSize;
+    return b.shadow * std::exp(-std::pow(sx * sx + sy * sy, 2.0));
+}
+
+// The backdrop seen with the camera `camera` pixels aside: pixel (x, y) shows the cloth at
+// (x, y) + camera, the frame's edge repeated beyond it.
+inline QImage backdrop(int w, int h, const BackdropLook& b, quint32 seed,
+                       QPoint camera = QPoint()) {
     QImage img(w, h, QImage::Format_RGB32);
     const std::vector<float> grain =
         b.texture > 0 ? grainField(w, h, b.grain, seed) : std::vector<float>();
-    QRandomGenerator fine(seed + 7);
+    QRandomGenerator rng(seed + 7);
+    std::vector<double> fine;
+    if (b.texture > 0) {
+        fine.resize(size_t(w) * h);
+        for (double& v : fine) {
+            v = rng.generateDouble();
+        }
+    }
     const double ca = std::cos(b.driftAngle), sa = std::sin(b.driftAngle);
     const double reach = std::abs(ca) * w + std::abs(sa) * h;
-    for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
-        for (int x = 0; x < w; ++x) {
+    for (int py = 0; py < h; ++py) {
+        auto* row = reinterpret_cast<QRgb*>(img.scanLine(py));
+        for (int px = 0; px < w; ++px) {
+            const int x = std::clamp(px + camera.x(), 0, w - 1);
+            const int y = std::clamp(py + camera.y(), 0, h - 1);
             const double dx = (x - w / 2.0) / w, dy = (y - h / 2.0) / w;
             const double vignette = 1.0 - 1.3 * (dx * dx + dy * dy);
             const double hx = (x - b.hotX * w) / (0.22 * w), hy = (y - b.hotY * h) / (0.22 * w);
             const double hot = 1.0 + b.hot * std::exp(-(hx * hx + hy * hy));
             const double fold = 1.0 + b.fold * std::sin(x * 1600.0 / w / 37.0 +
                                                         2.0 * std::sin(y * 1200.0 / h / 210.0));
-            const double sx = (x - b.shadowAt.x()) / (1.6 * b.shadowSize);
-            const double sy = (y - b.shadowAt.y()) / b.shadowSize;
-            const double shade = 1.0 - b.shadow * std::exp(-std::pow(sx * sx + sy * sy, 2.0));
+            const double shade = 1.0 - shadowDepth(b, x, y);
             // A towel's loops or a fleece's pile: a coarse grain and a fine one.
             const double tex = b.texture > 0
                                    ? 1.0 + b.texture * (0.7 * grain[size_t(y) * w + x] +
-                                                        0.3 * (fine.generateDouble() * 2 - 1))
+                                                        0.3 * (fine[size_t(y) * w + x] * 2 - 1))
                                    : 1.0;
             const double l = vignette * hot * fold * shade * tex;
             const double t =
@@ -267,7 +289,7 @@ inline QImage backdrop(int w, int h, const BackdropLook& b, quint32 seed) {
             for (int q = 0; q < 3; ++q) {
                 c[q] = std::clamp(int((b.base[q] * (1 - t) + b.drift[q] * t) * l + 0.5), 0, 255);
             }
-            row[x] = qRgb(c[0], c[1], c[2]);
+            row[px] = qRgb(c[0], c[1], c[2]);
         }
     }
     return img;
@@ -474,6 +496,19 @@ inline Scene makeScene(quint32 seed) {
     sc.photo = jpegRoundTrip(expose(sc.truth, backdrop(W, H, b, seed), noise, seed + 1), quality,
                              full, &gotFull);
     f << QString("jpeg %1 %2").arg(quality).arg(gotFull ? "4:4:4" : "4:2:0");
+    sc.plate = [=](QPoint camera, double exposure) {
+        BackdropLook empty = b;
+        empty.shadow = 0;
+        for (int q = 0; q < 3; ++q) {
+            empty.base[q] *= exposure, empty.drift[q] *= exposure;
+        }
+        QImage none(W, H, QImage::Format_ARGB32_Premultiplied);
+        none.fill(Qt::transparent);
+        bool ignored = false;
+        return jpegRoundTrip(expose(none, backdrop(W, H, empty, seed, camera), noise, seed + 2),
+                             quality, full, &ignored);
+    };
+    sc.shadow = [=](int x, int y) { return shadowDepth(b, x, y); };
     sc.features = f.join(", ");
     return sc;
 }

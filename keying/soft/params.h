@@ -80,7 +80,34 @@ namespace keying::soft {
     X(detailGain, 50, 1, 500, "1/alpha", "how fast detail turns the smooth clip into the ramp")   \
     X(rampWidth, 0.9, 0.5, 1, "alpha", "chroma alpha from clear to opaque")                       \
     X(despillBase, 0.5, 0, 1, "share", "share of an opaque pixel's excess removed at spill 0")    \
-    X(despillSpan, 80, 40, 400, "steps", "spill steps that remove the whole excess more")
+    X(despillSpan, 80, 40, 400, "steps", "spill steps that remove the whole excess more")         \
+    /* backdrop plate: matching it to the shot */                                                 \
+    X(plateSearch, 16, 0, 32, "px", "farthest shift of the plate searched, either way")           \
+    X(plateSamples, 4096, 256, 262144, "samples", "most points the correlation reads")            \
+    X(plateBackdropShare, 0.5, 0.1, 0.9, "x top", "least excess of a clear block, of the top")    \
+    X(plateMinKey, 16, 1, 128, "level", "least excess of a clear backdrop block")                 \
+    X(plateAgreeAbs, 6, 0, 32, "level", "tolerance of an agreeing block, offset")                 \
+    X(plateAgreeRel, 0.06, 0, 0.3, "x plate", "tolerance of an agreeing block, scale")            \
+    X(plateFitShare, 0.75, 0.1, 1, "x top", "least excess of a block the fit is judged on")       \
+    X(plateMinAgreement, 0.85, 0.1, 1, "share", "least share of the clear backdrop that agrees")  \
+    X(plateMaxGain, 1.5, 1.05, 4, "x",                                                            \
+      "most gain of a channel between plate and shot, either way")                                \
+    X(plateMaxTint, 0.15, 0.01, 1, "share", "most difference between the channels' gains")        \
+    X(plateMinBackdrop, 0.02, 0, 0.5, "share", "least share of the frame that is clear backdrop") \
+    /* backdrop plate: the key against it and the shadow */                                       \
+    X(plateNoiseTol, 3, 1, 8, "sigma", "residual within noise that is still backdrop")            \
+    X(plateRelTol, 0.04, 0, 0.3, "x backdrop", "residual of texture and shift still backdrop")    \
+    X(plateSubjectCell, 16, 2, 64, "blocks", "edge of a cell of the subject colour field")        \
+    X(plateSubjectDist, 24, 4, 128, "level", "least distance from the backdrop of a subject")     \
+    X(plateSubjectTop, 0.75, 0, 1, "x top", "share of the cell's farthest that is opaque")        \
+    X(plateMinContrast, 24, 4, 128, "level", "least subject-to-backdrop distance in the key")     \
+    X(plateNoiseFloor, 0.05, 0, 0.3, "alpha", "alpha clipped at either end as noise")             \
+    X(plateMaxBright, 1.25, 1, 2, "x plate",                                                      \
+      "brightest pixel of the plate's colour still backdrop")                                     \
+    X(shadowMinFactor, 0.25, 0, 0.9, "x plate", "darkest backdrop still taken as shadow")         \
+    X(shadowGate, 0.12, 0, 0.5, "x plate", "most a pixel's shade may differ from around it")      \
+    X(shadowMinShare, 0.25, 0, 1, "share", "least share of shadow-like blocks around")            \
+    X(shadowFloor, 0.02, 0, 0.2, "x plate", "least darkening kept as shadow")
 
 struct SoftKeyParams {
 #define MATTORA_SOFT_FIELD(name, def, lo, hi, unit, meaning) double name = def;

@@ -20,6 +20,7 @@
 #include "support/files.h"
 #include "support/hostile.h"
 #include "support/photos.h"
+#include "support/plates.h"
 
 namespace {
 
@@ -67,6 +68,8 @@ TEST_F(BatchCommand, UsageErrorsNameTheProblemAndWriteNothingTheEndsOfEachRangeA
         {{"--format", "jpeg", "--transparent"}, "--format jpeg cannot keep a transparent"},
         {{"--bogus"}, "Unknown option 'bogus'"},
         {{"--magic"}, "Missing value after '--magic'"},
+        {{"--keep-shadows"}, "--keep-shadows needs --plate FILE"},
+        {{"--plate", "p.png", "--magic", "9"}, "--plate keys with Magic Number 10 only"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -266,6 +269,73 @@ TEST_F(BatchCommand, AFullDiskStopsTheRunAndCountsThePhotosNotBegun) {
     EXPECT_EQ(r.errLines().last(),
               "mattora-batch: stopped, no space left in " + out + "; 4 of 6 photos not begun")
         << r.err.toStdString();
+}
+
+TEST_F(BatchCommand, APlateKeysEachShotAgainstItOrIsNamedWithItsReason) {
+    // Shots of one set-up, each with a subject and its shadow; the camera moved a little after
+    // the plate was shot.
+    const QRect body(40, 40, 60, 160), shadow(130, 60, 120, 120);
+    const auto subject = [&](int x, int y, QRgb px) {
+        if (body.contains(x, y))
+            return qRgb(180, 130, 100);
+        return shadow.contains(x, y) ? qRgb(qRed(px) * 3 / 5, qGreen(px) * 3 / 5, qBlue(px) * 3 / 5)
+                                     : px;
+    };
+    const auto save = [&](const QString& name, const QImage& img) {
+        EXPECT_TRUE(img.save(path(name))) << name.toStdString();
+        return path(name);
+    };
+    const QString shot =
+        save("shot.png", plates::frame(plates::kGreen, 2, 1, {1, 1, 1}, 2, subject));
+    const QString plate = save("plate.png", plates::frame(plates::kGreen, 0, 0, {1, 1, 1}, 1));
+    const struct {
+        const char* what;
+        QString plate;
+        QStringList more;
+        int status;
+        const char* line;  // on stderr, naming the shot; nullptr: none
+        int shadowAlpha;   // of the result in the shadow; -1: nothing written
+    } cases[] = {
+        {"the plate of the set-up", plate, {}, 0, nullptr, 0},
+        {"shadows kept", plate, {"--keep-shadows"}, 0, nullptr, 102},
+        {"another size",
+         save("small.png", plates::frame(plates::kGreen, 0, 0, {1, 1, 1}, 1).copy(0, 0, 300, 240)),
+         {},
+         1,
+         "cannot be keyed: it is 320 x 240 pixels, its backdrop plate",
+         -1},
+        {"another backdrop",
+         save("blue.png", plates::frame(plates::kBlue, 0, 0, {1, 1, 1}, 1)),
+         {},
+         0,
+         "does not fit this shot",
+         0},
+        {"no plate there", path("gone.png"), {}, 1, "the backdrop plate", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString out = path(QStringLiteral("out-%1").arg(&c - cases));
+        const BatchResult r = run(
+            QStringList{"--transparent", "--plate", c.plate, "--output-dir", out, shot} + c.more,
+            false);
+        SCOPED_TRACE(r.err.toStdString());
+        EXPECT_EQ(r.status, c.status);
+        const QStringList named = r.errLines().filter("mattora-batch: " + shot + ": ");
+        if (c.line) {
+            ASSERT_EQ(named.size(), 1);
+            EXPECT_TRUE(named[0].contains(c.line));
+            EXPECT_TRUE(named[0].contains(c.plate)) << "the plate is named too";
+        } else {
+            EXPECT_TRUE(named.isEmpty());
+        }
+        const QImage result(out + "/shot.png");
+        ASSERT_EQ(result.isNull(), c.shadowAlpha < 0);
+        if (result.isNull())
+            continue;
+        EXPECT_EQ(qAlpha(result.pixel(70, 120)), 255) << "the subject";
+        EXPECT_NEAR(qAlpha(result.pixel(190, 120)), c.shadowAlpha, 6) << "the shadow";
+        EXPECT_EQ(result.pixel(300, 220), 0u) << "the backdrop";
+    }
 }
 
 TEST_F(BatchCommand, APhotoWithoutABackdropIsWrittenUnkeyedAndSaidSo) {

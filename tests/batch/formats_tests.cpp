@@ -12,6 +12,7 @@
 #include "exif_jpeg.h"
 #include "photo/photofile.h"
 #include "qt_printers.h"
+#include "results/photonames.h"
 #include "support/photos.h"
 
 namespace {
@@ -153,4 +154,20 @@ TEST(BatchFormats, JpegColourResolutionFollowsTheQualityAndNamesClashByTheirSuff
     EXPECT_TRUE(r.err.contains("x.jpg is a photo in use")) << r.err.toStdString();
     EXPECT_TRUE(QFileInfo(tmp.filePath("here/x-2.jpg")).isFile());
     EXPECT_EQ(contents(inOut), before) << "the photo itself is left as it was";
+}
+
+TEST(BatchFormats, AJpegResultRecordsItsPhotoSoARunAgainReplacesIt) {
+    QTemporaryDir tmp;
+    const QString bg = photos::saved(tmp.filePath("bg.png"), QSize(200, 150));
+    const QString shot = photos::saved(tmp.filePath("a/shot.jpg"));
+    const QStringList args = {"--background", bg,  "--output-dir", tmp.filePath("out"), "--format",
+                              "jpeg",         shot};
+    for (int run = 1; run <= 2; ++run) {
+        const BatchResult r = runBatchTool(args, tmp.filePath("home"));
+        EXPECT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains("written as")) << "run " << run << ": " << r.err.toStdString();
+    }
+    EXPECT_EQ(QDir(tmp.filePath("out")).entryList(QDir::Files), QStringList{"shot.jpg"});
+    EXPECT_EQ(results::resultOrigin(tmp.filePath("out/shot.jpg")).source,
+              QFileInfo(shot).canonicalFilePath());
 }

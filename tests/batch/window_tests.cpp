@@ -2,6 +2,9 @@
 // window: the real Dialog is driven offscreen with the settings the tool's options name.
 #include <QColorSpace>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMenu>
 #include <QSlider>
 #include <QSpinBox>
 #include <map>
@@ -10,6 +13,7 @@
 #include "exif_jpeg.h"
 #include "qt_printers.h"
 #include "results/photonames.h"
+#include "support/plates.h"
 #include "ui/window_fixture.h"
 
 namespace {
@@ -134,3 +138,109 @@ INSTANTIATE_TEST_SUITE_P(
                            {"--canvas", "background", "--offset", "20,10"},
                            true}),
     [](const ::testing::TestParamInfo<Look>& info) { return std::string(info.param.name); });
+
+namespace {
+
+class PlateInTheWindow : public WindowTest {
+protected:
+    // The action of the foreground list's menu opened over `row`.
+    QAction* menuAction(int row, const QString& text) {
+        qDeleteAll(fg->findChildren<QMenu*>());  // the one opened before
+        emit fg->customContextMenuRequested(fg->visualItemRect(fg->item(row)).center());
+        const QList<QMenu*> menus = fg->findChildren<QMenu*>();
+        if (menus.isEmpty())
+            return nullptr;
+        for (QAction* a : menus.last()->actions())
+            if (a->text() == text)
+                return a;
+        return nullptr;
+    }
+    void choose(int row) {
+        emit fg->clicked(fg->model()->index(row, 0));
+        refreshed();
+    }
+};
+
+}  // namespace
+
+TEST_F(PlateInTheWindow, TheMenuSetsAndClearsThePlateAndTheBatchFileIsTheWindowsSave) {
+    installSamples();
+    QDir().mkpath(MyGlobal::outputDir);
+    // A shot of a subject and its shadow, from a tripod nudged since the plate was shot.
+    const QRect body(40, 40, 60, 160), shadow(130, 60, 120, 120);
+    const QString shot = m_app.filePath("guest.png"), plate = m_app.filePath("empty.png");
+    ASSERT_TRUE(plates::frame(plates::kGreen, 2, 1, {1.02, 1, 0.99}, 2, [&](int x, int y, QRgb px) {
+                    if (body.contains(x, y))
+                        return qRgb(180, 130, 100);
+                    return shadow.contains(x, y)
+                               ? qRgb(qRed(px) * 3 / 5, qGreen(px) * 3 / 5, qBlue(px) * 3 / 5)
+                               : px;
+                }).save(shot));
+    ASSERT_TRUE(plates::frame(plates::kGreen, 0, 0, {1, 1, 1}, 1).save(plate));
+    open();
+    add({shot, plate});
+    get<QSpinBox>("spinBox")->setValue(10);
+    const int shotRow = fg->count() - 2, plateRow = fg->count() - 1;
+    const QString plateTip = "Backdrop plate: Magic Number 10 keys the other shots against it";
+
+    // Nothing is marked until the menu is used; then the plate's entry says so.
+    ASSERT_NE(menuAction(plateRow, "No Backdrop Plate"), nullptr);
+    EXPECT_FALSE(menuAction(plateRow, "No Backdrop Plate")->isEnabled());
+    choose(shotRow);
+    const QImage before = MyGlobal::PrevImg;
+    while (window->pendingThumbnails() > 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const QImage plainIcon = fg->item(plateRow)->icon().pixmap(74, 64).toImage();
+    menuAction(plateRow, "Use as Backdrop Plate")->trigger();
+    refreshed();
+    EXPECT_TRUE(fg->item(plateRow)->toolTip().contains(plateTip));
+    EXPECT_NE(fg->item(plateRow)->icon().pixmap(74, 64).toImage(), plainIcon) << "its mark";
+    EXPECT_FALSE(fg->item(shotRow)->toolTip().contains(plateTip));
+    EXPECT_FALSE(menuAction(plateRow, "Use as Backdrop Plate")->isEnabled());
+    menuAction(shotRow, "Keep Shadows")->trigger();
+    refreshed();
+    EXPECT_TRUE(menuAction(shotRow, "Keep Shadows")->isChecked());
+
+    // The shot keys against the plate, its shadow kept; "Save Image" writes what the batch
+    // tool writes with the same settings.
+    choose(shotRow);
+    EXPECT_NEAR(qAlpha(MyGlobal::PrevImg.pixel(190, 120)), 102, 6) << "the shadow, 40%";
+    EXPECT_EQ(MyGlobal::PrevImg.pixel(190, 120) & 0xffffffu, 0u) << "black";
+    get("Run")->click();
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+    const QImage saved(MyGlobal::outputDir + "/guest.png");
+    ASSERT_FALSE(saved.isNull());
+    const QString out = m_app.filePath("batch");
+    const BatchResult r =
+        runBatchTool({"--magic", "10", "--plate", plate, "--keep-shadows", "--background",
+                      MyGlobal::CurSelectionBk, "--output-dir", out, shot},
+                     m_app.filePath("home"));
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(QImage(out + "/guest.png") == saved) << "pixels differ";
+
+    // Cleared, the shot keys as it did before the menu was opened.
+    menuAction(shotRow, "No Backdrop Plate")->trigger();
+    refreshed();
+    EXPECT_FALSE(fg->item(plateRow)->toolTip().contains(plateTip));
+    EXPECT_EQ(fg->item(plateRow)->icon().pixmap(74, 64).toImage(), plainIcon);
+    choose(shotRow);
+    EXPECT_EQ(MyGlobal::PrevImg, before);
+}
+
+TEST_F(PlateInTheWindow, APlateOfAnotherSizeIsNamedInTheShotsTooltipAndTheLog) {
+    installSamples();
+    const QString shot = m_app.filePath("guest.png"), plate = m_app.filePath("small.png");
+    ASSERT_TRUE(plates::frame(plates::kGreen, 0, 0, {1, 1, 1}, 2).save(shot));
+    ASSERT_TRUE(plates::frame(plates::kGreen, 0, 0, {1, 1, 1}, 1).copy(0, 0, 200, 150).save(plate));
+    open();
+    add({shot, plate});
+    get<QSpinBox>("spinBox")->setValue(10);
+    menuAction(fg->count() - 1, "Use as Backdrop Plate")->trigger();
+    refreshed();
+    choose(fg->count() - 2);
+    const QString tip = fg->item(fg->count() - 2)->toolTip();
+    EXPECT_TRUE(tip.contains("Not keyed with the backdrop plate " + plate +
+                             ": this shot is 320 x 240 pixels, the plate 200 x 150"))
+        << tip.toStdString();
+    EXPECT_TRUE(logText().contains(shot.toUtf8() + ": Not keyed with the backdrop plate"));
+}

@@ -1,0 +1,336 @@
+#include "keying/soft/plate_key.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/rows.h"
+#include "keying/pixels.h"
+#include "keying/soft/grid.h"
+
+namespace keying {
+
+namespace soft {
+namespace {
+
+// What the kernel reads of one call, fixed for all its pixels.
+struct PlateShape {
+    float gain[3];
+    float noiseTol2;  // squared residual within noise, off the shadow line
+    float relTol2;    // the same as a share of the backdrop's length, squared
+    float minFactor;  // darkest shadow
+    float maxBright;  // brightest backdrop against the plate
+    float gate;       // most a pixel's shade may differ from its blocks'
+    float floor;      // least darkening kept as shadow
+    float minDen;     // least |F - K|^2
+    float lo, scale;  // the clip of the alpha at either end as noise
+    float despill;    // share of an opaque pixel's excess taken out
+    bool keepShadows;
+    bool blue;
+};
+
+// The fields at block scale that each pixel reads: the shade of the blocks about it (where
+// they are shadow-like; -1 where they are not) and the colour of the opaque subject nearby.
+struct PlateFields {
+    int w = 0, h = 0;
+    std::vector<float> shade;
+    Planes subject;
+};
+
+PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyParams& p) {
+    const Planes& k = fit.backdrop;
+    const int w = shot.w, h = shot.h;
+    const size_t n = size_t(w) * size_t(h);
+    // Block means carry less noise than pixels; half the pixels' is a cautious guess, as
+    // the noise of a JPEG is not independent from pixel to pixel.
+    const float sigma = float(p.plateNoiseTol) * fit.noise * 0.5f;
+    std::vector<float> t(n), res(n), dist(n);
+    std::vector<char> like(n);
+    for (size_t i = 0; i < n; ++i) {
+        const float kk = std::max(1.0f, k.r[i] * k.r[i] + k.g[i] * k.g[i] + k.b[i] * k.b[i]);
+        const float f = (shot.r[i] * k.r[i] + shot.g[i] * k.g[i] + shot.b[i] * k.b[i]) / kk;
+        const float er = shot.r[i] - f * k.r[i], eg = shot.g[i] - f * k.g[i],
+                    eb = shot.b[i] - f * k.b[i];
+        res[i] = er * er + eg * eg + eb * eb;
+        t[i] = std::min(f, 1.0f);
+        const float dr = shot.r[i] - k.r[i], dg = shot.g[i] - k.g[i], db = shot.b[i] - k.b[i];
+        dist[i] = dr * dr + dg * dg + db * db;
+        const float rel = float(p.plateRelTol) * f;
+        like[i] = f >= float(p.shadowMinFactor) && f <= float(p.plateMaxBright) &&
+                  res[i] <= 2 * sigma * sigma + rel * rel * kk;
+    }
+    PlateFields out;
+    out.w = w, out.h = h;
+    out.shade.assign(n, -1.0f);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            float sum = 0;
+            int count = 0, all = 0;
+            for (int ny = std::max(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny) {
+                for (int nx = std::max(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
+                    const size_t j = size_t(ny) * size_t(w) + size_t(nx);
+                    ++all;
+                    if (like[j])
+                        sum += t[j], ++count;
+                }
+            }
+            if (count > 0 && float(count) >= float(p.shadowMinShare) * float(all))
+                out.shade[size_t(y) * size_t(w) + size_t(x)] = sum / float(count);
+        }
+    }
+
+    // The subject colour: per cell, the mean of the blocks farthest from the backdrop that are
+    // not shadow.
+    Grid g;
+    g.size = int(p.plateSubjectCell);
+    g.w = (w + g.size - 1) / g.size, g.h = (h + g.size - 1) / g.size;
+    g.cells.assign(size_t(g.w) * size_t(g.h), Cell());
+    std::vector<float> top(g.cells.size(), 0.0f);
+    const float minRes = float(p.plateSubjectDist) * float(p.plateSubjectDist);
+    auto cellOf = [&](size_t i) {
+        return size_t(int(i / size_t(w)) / g.size) * size_t(g.w) +
+               size_t(int(i % size_t(w)) / g.size);
+    };
+    for (size_t i = 0; i < n; ++i)
+        if (!like[i] && dist[i] >= minRes)
+            top[cellOf(i)] = std::max(top[cellOf(i)], dist[i]);
+    std::vector<float> count(g.cells.size(), 0.0f);
+    const float share = float(p.plateSubjectTop) * float(p.plateSubjectTop);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t c = cellOf(i);
+        if (like[i] || dist[i] < minRes || dist[i] < share * top[c])
+            continue;
+        Cell& cell = g.cells[c];
+        cell.sr += shot.r[i], cell.sk += shot.g[i], cell.so += shot.b[i];
+        count[c] += 1;
+    }
+    std::vector<char> valid(g.cells.size());
+    for (size_t c = 0; c < g.cells.size(); ++c) {
+        if (count[c] > 0) {
+            g.cells[c].sr /= count[c], g.cells[c].sk /= count[c], g.cells[c].so /= count[c];
+            valid[c] = 1;
+        }
+    }
+    fillHoles(valid, g, kSubjectColour, float(p.neutralSubject));
+    // Between cell centres, bilinearly, to every block.
+    out.subject.resize(w, h);
+    for (int y = 0; y < h; ++y) {
+        const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
+        const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1), j1 = std::min(j0 + 1, g.h - 1);
+        const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
+        for (int x = 0; x < w; ++x) {
+            const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
+            const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1),
+                      i1 = std::min(i0 + 1, g.w - 1);
+            const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
+            const Cell& a = g.cells[size_t(j0) * size_t(g.w) + size_t(i0)];
+            const Cell& b = g.cells[size_t(j0) * size_t(g.w) + size_t(i1)];
+            const Cell& c = g.cells[size_t(j1) * size_t(g.w) + size_t(i0)];
+            const Cell& d = g.cells[size_t(j1) * size_t(g.w) + size_t(i1)];
+            auto mix = [&](float Cell::*f) {
+                return (a.*f * (1 - tx) + b.*f * tx) * (1 - ty) +
+                       (c.*f * (1 - tx) + d.*f * tx) * ty;
+            };
+            const size_t o = size_t(y) * size_t(w) + size_t(x);
+            out.subject.r[o] = mix(&Cell::sr);
+            out.subject.g[o] = mix(&Cell::sk);
+            out.subject.b[o] = mix(&Cell::so);
+        }
+    }
+    return out;
+}
+
+inline float clampTo(float v, float lo, float hi) {
+    return std::min(std::max(v, lo), hi);
+}
+
+// One row: the shot's pixels in place against the plate's under them, with each pixel's
+// shade of its blocks and subject colour. Written without branches, so that it vectorises.
+template <bool Blue>
+inline __attribute__((always_inline)) void plateRowOf(
+    quint32* __restrict px, const quint32* __restrict plate, const float* __restrict shade,
+    const float* __restrict fr, const float* __restrict fg, const float* __restrict fb, int w,
+    const PlateShape& sh) {
+    const float g0 = sh.gain[0], g1 = sh.gain[1], g2 = sh.gain[2];
+    const float lr = 0.299f, lg = 0.587f, lb = 0.114f;
+    const float minFactor = sh.minFactor, maxBright = sh.maxBright, noiseTol2 = sh.noiseTol2,
+                relTol2 = sh.relTol2, gate = sh.gate, minDen = sh.minDen, lo = sh.lo,
+                scale = sh.scale, ulo = std::max(sh.lo, 0.01f), despill = sh.despill,
+                floor = sh.keepShadows ? sh.floor : 2.0f;
+    for (int x = 0; x < w; ++x) {
+        const quint32 s = px[x], q = plate[x];
+        const float sr = float(int((s >> 16) & 0xff)), sg = float(int((s >> 8) & 0xff)),
+                    sb = float(int(s & 0xff));
+        const float kr = g0 * float(int((q >> 16) & 0xff)), kg = g1 * float(int((q >> 8) & 0xff)),
+                    kb = g2 * float(int(q & 0xff));
+        const float kk = std::max(1.0f, kr * kr + kg * kg + kb * kb);
+        // Brighter than the plate only by the cloth's texture is backdrop too.
+        const float t = (sr * kr + sg * kg + sb * kb) / kk;
+        const float er = sr - t * kr, eg = sg - t * kg, eb = sb - t * kb;
+        const float res = er * er + eg * eg + eb * eb;
+        const bool shadow = (t >= minFactor) & (t <= maxBright) &
+                            (res <= noiseTol2 + relTol2 * t * t * kk) &
+                            (std::abs(std::min(t, 1.0f) - shade[x]) <= gate);
+        // The compositing equation against the plate, with the subject colour nearby.
+        const float dr = fr[x] - kr, dg = fg[x] - kg, db = fb[x] - kb;
+        const float den = std::max(minDen, dr * dr + dg * dg + db * db);
+        const float a = ((sr - kr) * dr + (sg - kg) * dg + (sb - kb) * db) / den;
+        const float alpha = clampTo((a - lo) * scale, 0.0f, 1.0f);  // unless shadow, below
+        const float ua = clampTo(a, ulo, 1.0f);
+        const float inv = 1.0f / ua, back = 1.0f - ua;
+        const bool mixed = alpha < 1.0f;
+        float cr = mixed ? (sr - back * kr) * inv : sr;
+        float cg = mixed ? (sg - back * kg) * inv : sg;
+        float cb = mixed ? (sb - back * kb) * inv : sb;
+        // Spill: what is left of the backdrop's excess over the other two, taken out along the
+        // plate's own colour, its luma kept, so that a neutral stays neutral.
+        const float ck = Blue ? cb : cg, co = Blue ? cg : cb;
+        const float bk = Blue ? kb : kg, bo = Blue ? kg : kb;
+        const float keyEx = std::max(1.0f, bk - 0.5f * (kr + bo));
+        const float mu = despill * clampTo((ck - 0.5f * (cr + co)) / keyEx, 0.0f, 1.0f);
+        const float ky = lr * kr + lg * kg + lb * kb;
+        cr = clampTo(cr - mu * (kr - ky), 0.0f, 255.0f);
+        cg = clampTo(cg - mu * (kg - ky), 0.0f, 255.0f);
+        cb = clampTo(cb - mu * (kb - ky), 0.0f, 255.0f);
+        const int a8 = int(alpha * 255.0f + 0.5f);
+        const quint32 kept = (quint32(a8) << 24) | (quint32(int(cr + 0.5f)) << 16) |
+                             (quint32(int(cg + 0.5f)) << 8) | quint32(int(cb + 0.5f));
+        const float dark = clampTo(1.0f - shade[x], 0.0f, 1.0f);
+        const quint32 shadowPx = dark >= floor ? quint32(int(dark * 255.0f + 0.5f)) << 24 : 0u;
+        px[x] = shadow ? shadowPx : (a8 > 0 ? kept : 0u);
+    }
+}
+
+// One clone per backdrop colour, each with the kernel inlined, so that it is built for every
+// target of the dispatch.
+KEYING_KERNEL void plateRowGreen(quint32* px, const quint32* plate, const float* shade,
+                                 const float* fr, const float* fg, const float* fb, int w,
+                                 const PlateShape& sh) {
+    plateRowOf<false>(px, plate, shade, fr, fg, fb, w, sh);
+}
+
+KEYING_KERNEL void plateRowBlue(quint32* px, const quint32* plate, const float* shade,
+                                const float* fr, const float* fg, const float* fb, int w,
+                                const PlateShape& sh) {
+    plateRowOf<true>(px, plate, shade, fr, fg, fb, w, sh);
+}
+
+void plateRow(quint32* px, const quint32* plate, const float* shade, const float* fr,
+              const float* fg, const float* fb, int w, const PlateShape& sh) {
+    (sh.blue ? plateRowBlue : plateRowGreen)(px, plate, shade, fr, fg, fb, w, sh);
+}
+
+void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fit,
+                     const Planes& shot, const KeySettings& s, const SoftKeyParams& p) {
+    const PlateFields fields = plateFields(shot, fit, p);
+    PlateShape sh;
+    for (int c = 0; c < 3; ++c)
+        sh.gain[c] = fit.gain[size_t(c)];
+    const float tol = float(p.plateNoiseTol) * fit.noise;
+    sh.noiseTol2 = 2 * tol * tol;
+    sh.relTol2 = float(p.plateRelTol * p.plateRelTol);
+    sh.minFactor = float(p.shadowMinFactor);
+    sh.maxBright = float(p.plateMaxBright);
+    sh.gate = float(p.shadowGate);
+    sh.floor = float(p.shadowFloor);
+    sh.minDen = float(p.plateMinContrast * p.plateMinContrast);
+    // Positive fine tuning raises the threshold: more of the edges key out.
+    sh.lo = std::clamp(
+        float(p.plateNoiseFloor) + float(p.fineStep) * float(std::clamp(s.fine, -100, 100)), 0.0f,
+        0.5f);
+    sh.scale = 1.0f / std::max(0.05f, 1.0f - 2.0f * float(p.plateNoiseFloor));
+    sh.despill = s.correctSpill
+                     ? std::min(1.0f, float(p.despillBase) +
+                                          float(std::clamp(s.spill, 0, 40)) / float(p.despillSpan))
+                     : 0.0f;
+    sh.keepShadows = s.keepShadows;
+    sh.blue = s.backdrop == Backdrop::Blue;
+
+    const int w = img.width(), h = img.height();
+    uchar* bits = img.bits();
+    const qsizetype bpl = img.bytesPerLine();
+    const Photo pl{plate.smoothed.constBits(), w, h, plate.smoothed.bytesPerLine()};
+    const int bw = fields.w, bh = fields.h;
+    // Where each pixel sits between block centres across, the same for every row.
+    const size_t across = static_cast<size_t>(w);
+    std::vector<int> i0s(across), i1s(across);
+    std::vector<float> txs(across);
+    for (int x = 0; x < w; ++x) {
+        const float fx = (float(x) + 0.5f) / kPlateBlock - 0.5f;
+        i0s[size_t(x)] = std::clamp(int(std::floor(fx)), 0, bw - 1);
+        i1s[size_t(x)] = std::min(i0s[size_t(x)] + 1, bw - 1);
+        txs[size_t(x)] = std::clamp(fx - float(i0s[size_t(x)]), 0.0f, 1.0f);
+    }
+    // The plate's columns under the shot's: a run straight across, the edge repeated.
+    const int from = std::clamp(-fit.dx, 0, w), to = std::clamp(w - fit.dx, from, w);
+    core::forEachRowBand(h, w, [&](int y0, int y1) {
+        std::vector<quint32> under(static_cast<size_t>(w));
+        const size_t n = static_cast<size_t>(w);
+        std::vector<float> shade(n), fr(n), fg(n), fb(n);
+        std::vector<float> line(static_cast<size_t>(bw));
+        for (int y = y0; y < y1; ++y) {
+            const quint32* src = pl.row(std::clamp(y + fit.dy, 0, h - 1));
+            std::fill(under.begin(), under.begin() + from, src[0]);
+            std::copy(src + from + fit.dx, src + to + fit.dx, under.begin() + from);
+            std::fill(under.begin() + to, under.end(), src[w - 1]);
+            // The shade between block centres, bilinearly; the subject colour of the block.
+            const float fy = (float(y) + 0.5f) / kPlateBlock - 0.5f;
+            const int j0 = std::clamp(int(std::floor(fy)), 0, bh - 1),
+                      j1 = std::min(j0 + 1, bh - 1);
+            const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
+            const float* a = &fields.shade[size_t(j0) * size_t(bw)];
+            const float* b = &fields.shade[size_t(j1) * size_t(bw)];
+            for (int i = 0; i < bw; ++i) {
+                // A block that is not shadow-like keeps the pixels beside it from being so.
+                line[size_t(i)] = a[i] < 0 || b[i] < 0 ? -1.0f : a[i] * (1 - ty) + b[i] * ty;
+            }
+            for (int x = 0; x < w; ++x) {
+                const float u = line[size_t(i0s[size_t(x)])], v = line[size_t(i1s[size_t(x)])];
+                const float tx = txs[size_t(x)];
+                shade[size_t(x)] = u < 0 || v < 0 ? -1.0f : u * (1 - tx) + v * tx;
+            }
+            const size_t row = size_t(std::min(y / kPlateBlock, bh - 1)) * size_t(bw);
+            for (int x = 0; x < w; ++x) {
+                const size_t i = row + size_t(x >> 2);
+                fr[size_t(x)] = fields.subject.r[i];
+                fg[size_t(x)] = fields.subject.g[i];
+                fb[size_t(x)] = fields.subject.b[i];
+            }
+            plateRow(reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl), under.data(),
+                     shade.data(), fr.data(), fg.data(), fb.data(), w, sh);
+        }
+    });
+}
+
+}  // namespace
+}  // namespace soft
+
+BackdropPlate prepareBackdropPlate(const QImage& turnedPlate) {
+    return BackdropPlate{soft::preparePlate(turnedPlate)};
+}
+
+PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const KeySettings& s) {
+    PlateOutcome out;
+    if (!detail::toArgb32(img))
+        return out;
+    if (plate.size() != img.size()) {
+        out.use = PlateOutcome::Use::WrongSize;
+        out.notes = keySoft(img, s);
+        return out;
+    }
+    const soft::SoftKeyParams p;
+    const bool blue = s.backdrop == Backdrop::Blue;
+    const soft::Photo photo{img.bits(), img.width(), img.height(), img.bytesPerLine()};
+    const soft::Planes shot = soft::blockMeans(photo);
+    const soft::PlateFit fit = soft::matchPlate(photo, shot, plate.prepared, blue, p);
+    out.dx = fit.dx, out.dy = fit.dy, out.gain = fit.gain, out.agreement = fit.agreement;
+    if (fit.verdict != soft::PlateFit::Verdict::Fits) {
+        out.notes = keySoft(img, s);
+        return out;
+    }
+    out.use = PlateOutcome::Use::Used;
+    soft::keyAgainstPlate(img, plate.prepared, fit, shot, s, p);
+    return out;
+}
+
+}  // namespace keying

@@ -1,0 +1,216 @@
+// Magic Number 10 with a backdrop plate, on the small set-ups of support/plates.h.
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+
+#include "keying/keyer.h"
+#include "keying/soft/plate_key.h"
+#include "support/plates.h"
+
+namespace {
+
+using plates::Cloth;
+using plates::frame;
+using plates::kH;
+using plates::kW;
+
+bool inRect(int x, int y, const QRect& r) {
+    return r.contains(x, y);
+}
+
+keying::KeySettings soft(bool blue, bool keepShadows = false) {
+    keying::KeySettings s;
+    s.magic = 10;
+    s.backdrop = blue ? keying::Backdrop::Blue : keying::Backdrop::Green;
+    s.keepShadows = keepShadows;
+    return s;
+}
+
+const Cloth kGreen = plates::kGreen, kBlue = plates::kBlue;
+
+}  // namespace
+
+TEST(BackdropPlate, MatchingFindsTheShiftAndTheGains) {
+    const QRect person(120, 60, 90, 180);
+    const struct {
+        const char* what;
+        bool blue;
+        int dx, dy;  // the camera's move from the plate to the shot
+        std::array<double, 3> gain;
+        bool subject;
+        bool shadow = false;  // the subject's shadow on the cloth, in the shot alone
+    } cases[] = {
+        {"unmoved, same light", false, 0, 0, {1, 1, 1}, false},
+        {"nudged, warmer and brighter", false, 3, -2, {1.04, 1.02, 0.97}, true},
+        {"farthest corner, darker", false, -16, 16, {0.97, 0.96, 0.98}, true},
+        {"blue cloth, odd shift", true, 11, -7, {1.02, 0.98, 1.03}, true},
+        {"one pixel across", true, -1, 0, {0.98, 1.0, 1.02}, false},
+        {"unmoved, a shadow in the shot", false, 0, 0, {1, 1, 1}, true, true},
+        {"nudged, a shadow in the shot", true, 2, 3, {1.03, 1.0, 0.99}, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Cloth& cloth = c.blue ? kBlue : kGreen;
+        const QImage plate = frame(cloth, 0, 0, {1, 1, 1}, 1);
+        const auto subject = [&](int x, int y, QRgb px) {
+            if (c.shadow && x > 210 && x < 300 && y > 100)
+                return qRgb(qRed(px) * 3 / 5, qGreen(px) * 3 / 5, qBlue(px) * 3 / 5);
+            return c.subject && inRect(x, y, person) ? qRgb(200, 140, 110) : px;
+        };
+        QImage shot = frame(cloth, c.dx, c.dy, c.gain, 2, subject);
+        const keying::PlateOutcome out =
+            keying::maskOutSoftWithPlate(shot, keying::prepareBackdropPlate(plate), soft(c.blue));
+        ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used) << out.agreement;
+        EXPECT_EQ(out.dx, c.dx);
+        EXPECT_EQ(out.dy, c.dy);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR(out.gain[size_t(i)], c.gain[size_t(i)], 0.01) << "channel " << i;
+    }
+}
+
+TEST(BackdropPlate, APlateThatDoesNotFitIsNotUsed) {
+    const QRect person(100, 50, 100, 190);
+    const auto subject = [&](int x, int y, QRgb px) {
+        return inRect(x, y, person) ? qRgb(190, 150, 120) : px;
+    };
+    const QImage shot = frame(kGreen, 0, 0, {1, 1, 1}, 2, subject);
+    const struct {
+        const char* what;
+        QImage plate;
+        keying::PlateOutcome::Use use;
+    } cases[] = {
+        {"another size", frame(kGreen, 0, 0, {1, 1, 1}, 1).copy(0, 0, kW, kH - 8),
+         keying::PlateOutcome::Use::WrongSize},
+        {"turned the other way",
+         frame(kGreen, 0, 0, {1, 1, 1}, 1).transformed(QTransform().rotate(90)),
+         keying::PlateOutcome::Use::WrongSize},
+        {"another backdrop", frame(kBlue, 0, 0, {1, 1, 1}, 1),
+         keying::PlateOutcome::Use::DoesNotFit},
+        {"another cloth, another light",
+         frame(Cloth{qRgb(90, 150, 40), 0.9, 0.1, 3}, 0, 0, {0.7, 0.7, 0.7}, 1),
+         keying::PlateOutcome::Use::DoesNotFit},
+        {"a shot of another guest",
+         frame(kGreen, 0, 0, {1, 1, 1}, 1,
+               [](int x, int y, QRgb px) { return x > 200 && y > 30 ? qRgb(90, 60, 150) : px; }),
+         keying::PlateOutcome::Use::DoesNotFit},
+    };
+    QImage without = shot;
+    keying::maskOutSoft(without, 0, soft(false));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QImage img = shot;
+        const keying::PlateOutcome out =
+            keying::maskOutSoftWithPlate(img, keying::prepareBackdropPlate(c.plate), soft(false));
+        EXPECT_EQ(out.use, c.use) << out.agreement;
+        // Keyed exactly as without a plate.
+        EXPECT_EQ(img, without);
+    }
+}
+
+TEST(BackdropPlate, CoverageAgainstTheKnownBackdrop) {
+    const QRect patch(110, 70, 100, 100);
+    const QPoint inside(160, 120), halfMix(109, 120), clear(20, 200), hotSpot(96, 96);
+    // A colour of the cloth's hue, darker and a little less saturated: a navy or olive shirt.
+    const auto darkerOfHue = [](QRgb k, double v, double s) {
+        const QColor c(k);
+        return QColor::fromHsv(c.hsvHue(), int(c.hsvSaturation() * s), int(c.value() * v)).rgb();
+    };
+    const struct {
+        const char* what;
+        bool blue;
+        QRgb subject;
+        QPoint at;
+        int alphaMin, alphaMax;
+    } cases[] = {
+        {"opaque subject", false, qRgb(200, 60, 60), inside, 255, 255},
+        {"half mix is half covered", false, qRgb(200, 60, 60), halfMix, 112, 144},
+        {"creased cloth keys clear", false, qRgb(200, 60, 60), clear, 0, 0},
+        {"hot spot keys clear", false, qRgb(200, 60, 60), hotSpot, 0, 0},
+        {"olive on green stays", false, darkerOfHue(kGreen.colour, 0.5, 0.7), inside, 255, 255},
+        {"navy on blue stays", true, darkerOfHue(kBlue.colour, 0.45, 0.75), inside, 255, 255},
+        {"navy on blue: its rim", true, darkerOfHue(kBlue.colour, 0.45, 0.75), QPoint(111, 120),
+         240, 255},
+        {"blue cloth keys clear", true, qRgb(220, 200, 180), clear, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Cloth& cloth = c.blue ? kBlue : kGreen;
+        const QImage plate = frame(cloth, 0, 0, {1, 1, 1}, 1);
+        const auto over = [&](int x, int y, QRgb px) {
+            if (x == halfMix.x() && inRect(x, y, patch.adjusted(-1, 0, 0, 0)))
+                return qRgb((qRed(px) + qRed(c.subject) + 1) / 2,
+                            (qGreen(px) + qGreen(c.subject) + 1) / 2,
+                            (qBlue(px) + qBlue(c.subject) + 1) / 2);
+            return inRect(x, y, patch) ? c.subject : px;
+        };
+        QImage shot = frame(cloth, 2, 1, {1.02, 1.0, 0.98}, 2, over);
+        const keying::PlateOutcome out =
+            keying::maskOutSoftWithPlate(shot, keying::prepareBackdropPlate(plate), soft(c.blue));
+        ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used);
+        const QRgb px = shot.pixel(c.at);
+        EXPECT_GE(qAlpha(px), c.alphaMin) << std::hex << px;
+        EXPECT_LE(qAlpha(px), c.alphaMax) << std::hex << px;
+        int opaqueLost = 0, backdropKept = 0;
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                const int a = qAlpha(shot.pixel(x, y));
+                opaqueLost += inRect(x, y, patch.adjusted(2, 2, -2, -2)) && a < 255;
+                backdropKept += !inRect(x, y, patch.adjusted(-3, -3, 3, 3)) && a > 0;
+            }
+        EXPECT_EQ(opaqueLost, 0);
+        EXPECT_EQ(backdropKept, 0);
+    }
+}
+
+TEST(BackdropPlate, AShadowKeysClearOrDarkensTheNewBackground) {
+    // A subject casts a shadow that leaves 0.6 of the light on the cloth beside it.
+    const QRect body(40, 40, 60, 160), shadow(130, 60, 120, 120);
+    const struct {
+        const char* what;
+        bool blue, keep;
+        int alphaMin, alphaMax;  // inside the shadow: 40% of 255, within 2.5% of full scale
+    } cases[] = {
+        {"green, shadow keyed out", false, false, 0, 0},
+        {"green, shadow kept", false, true, 96, 108},
+        {"blue, shadow keyed out", true, false, 0, 0},
+        {"blue, shadow kept", true, true, 96, 108},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Cloth& cloth = c.blue ? kBlue : kGreen;
+        const QImage plate = frame(cloth, 0, 0, {1, 1, 1}, 1);
+        const auto over = [&](int x, int y, QRgb px) {
+            if (inRect(x, y, body))
+                return qRgb(180, 130, 100);
+            // A soft edge, 16 pixels wide, as a real shadow has.
+            const int in = std::min(
+                {x - shadow.left(), shadow.right() - x, y - shadow.top(), shadow.bottom() - y});
+            const double f = 1.0 - 0.4 * std::clamp(in / 16.0, 0.0, 1.0);
+            return qRgb(int(qRed(px) * f), int(qGreen(px) * f), int(qBlue(px) * f));
+        };
+        QImage shot = frame(cloth, 0, 0, {1, 1, 1}, 2, over);
+        keying::maskOutSoftWithPlate(shot, keying::prepareBackdropPlate(plate),
+                                     soft(c.blue, c.keep));
+        // Black with 40% alpha darkens any background by 40%; nothing of the cloth shows.
+        for (int y = shadow.top() + 24; y <= shadow.bottom() - 24; ++y)
+            for (int x = shadow.left() + 24; x <= shadow.right() - 24; ++x) {
+                const QRgb px = shot.pixel(x, y);
+                ASSERT_GE(qAlpha(px), c.alphaMin) << x << ", " << y;
+                ASSERT_LE(qAlpha(px), c.alphaMax) << x << ", " << y;
+                ASSERT_EQ(px & 0xffffffu, 0u) << x << ", " << y;
+            }
+        // Outside the shadow and the body the cloth keys clear either way.
+        // Without the option nothing beside the body is left, not even in the soft edge.
+        for (int y = 0; !c.keep && y < kH; ++y)
+            for (int x = 0; x < kW; ++x)
+                if (!inRect(x, y, body.adjusted(-3, -3, 3, 3))) {
+                    ASSERT_EQ(shot.pixel(x, y), 0u) << x << ", " << y;
+                }
+        EXPECT_EQ(shot.pixel(300, 220), 0u);
+        EXPECT_EQ(qAlpha(shot.pixel(70, 120)), 255);
+    }
+}
