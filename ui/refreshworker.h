@@ -27,6 +27,7 @@ struct RefreshRequest {
     QPoint offset;       // committed foreground offset, preview pixels
     bool transparent = false;
     compose::ComposeSettings compose;
+    QString overlay;  // the picture laid over the composite, or empty
 };
 
 // What a refresh made. `composite` is null when there is nothing to compose (no foreground, or
@@ -40,6 +41,8 @@ struct RefreshResult {
     QImage background;  // the background layer the composite was built over
     QImage composite;   // full resolution, what Save Image writes
     QImage preview;     // the composite fitted into the preview frame
+    QImage overlay;     // the overlay layer the composite was built with, or null
+    QString overlayProblem;  // why the overlay asked for could not be used, or empty
 };
 
 class RefreshWorker : public QObject {
