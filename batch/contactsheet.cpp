@@ -42,8 +42,8 @@ QRect cell(int magic, QSize canvas) {
                  cellWidth(), h);
 }
 
-// The few letters a label needs, 5 x 7 with two rows below for a descender, one row a byte (bit 4 the leftmost column). The sheet is
-// made without a screen, where no font may be at hand.
+// The few letters a label needs, 5 x 7 with two rows below for a descender, one row a byte (bit 4
+// the leftmost column). The sheet is made without a screen, where no font may be at hand.
 struct Glyph {
     char c;
     unsigned char rows[9];
@@ -145,8 +145,8 @@ QImage contactSheet(const QImage& turned, const QImage& background, const JobSet
             *why = failed.isEmpty() ? QStringLiteral("cannot be keyed: out of memory") : failed;
             return QImage();
         }
-        const QImage composite = compose::createComposite(
-            background, keyed, s.offset.x(), s.offset.y(), s.transparent, s.compose);
+        const QImage composite = compose::createComposite(background, keyed, s.offset.x(),
+                                                          s.offset.y(), s.transparent, s.compose);
         if (composite.isNull()) {
             *why = QStringLiteral("cannot be composed");
             return QImage();
@@ -201,7 +201,8 @@ Status runContactSheets(const Options& o, Progress& progress, const std::atomic<
         const QString digest = results::photoDigest(fg);
         PhotoLoad load = readPhoto(fg, o.maxPixels);
         if (!load.ok()) {
-            progress.problem(problemLine(fg, QStringLiteral("cannot be read: ") + problemText(load)));
+            progress.problem(
+                problemLine(fg, QStringLiteral("cannot be read: ") + problemText(load)));
             progress.finished(fg, QString(), false);
             continue;
         }
@@ -212,7 +213,8 @@ Status runContactSheets(const Options& o, Progress& progress, const std::atomic<
             load.image = QImage();
             JobSettings s = o;
             // Without a background the subject shows over the checkerboard, on its own canvas.
-            const QImage under = background.isNull() ? checkerboardLayer(turned.size()) : background;
+            const QImage under =
+                background.isNull() ? checkerboardLayer(turned.size()) : background;
             if (background.isNull())
                 s.transparent = false;
             sheet = contactSheet(turned, under, s, &why);
@@ -240,9 +242,8 @@ Status runContactSheets(const Options& o, Progress& progress, const std::atomic<
         const bool written = formats::writeResult(sheet, load.camera, slot.path,
                                                   formats::Format::Png, 100, &why, &full);
         if (!written)
-            progress.problem(problemLine(
-                fg, QStringLiteral("could not be written to %1: %2")
-                        .arg(QDir::toNativeSeparators(slot.path), why)));
+            progress.problem(problemLine(fg, QStringLiteral("could not be written to %1: %2")
+                                                 .arg(QDir::toNativeSeparators(slot.path), why)));
         progress.finished(fg, slot.path, written);
         if (full)
             return DiskFull;

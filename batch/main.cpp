@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdio>
 
-#include "results/resultfolder.h"
 #include "batch/options.h"
 #include "batch/progress.h"
 #include "batch/runner.h"
@@ -16,6 +15,7 @@
 #include "keying/keyer.h"
 #include "mattora_version.h"
 #include "photo/photofile.h"
+#include "results/resultfolder.h"
 
 namespace {
 
@@ -87,10 +87,11 @@ int main(int argc, char* argv[]) {
     const batch::Status status = batch::runBatch(options, progress, g_stop);
     progress.summary();
     const qsizetype left = total - progress.written() - progress.failed();
-    const QString notBegun = QStringLiteral("%1 of %2 %3 not begun")
-                                 .arg(left)
-                                 .arg(total)
-                                 .arg(per > 1 ? QStringLiteral("results") : QStringLiteral("photos"));
+    const QString notBegun =
+        QStringLiteral("%1 of %2 %3 not begun")
+            .arg(left)
+            .arg(total)
+            .arg(per > 1 ? QStringLiteral("results") : QStringLiteral("photos"));
     switch (status) {
         case batch::AllWritten:
             return 0;

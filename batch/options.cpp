@@ -341,8 +341,8 @@ bool withSettingsFile(const QCommandLineParser& p, const QStringList& arguments,
             return false;
         }
         // The command line wins; its backgrounds replace the file's.
-        const bool isBackground = key == QLatin1String("background") ||
-                                  key == QLatin1String("backgrounds");
+        const bool isBackground =
+            key == QLatin1String("background") || key == QLatin1String("backgrounds");
         if (p.isSet(key) || (isBackground && (p.isSet(QStringLiteral("background")) ||
                                               p.isSet(QStringLiteral("backgrounds")))))
             continue;

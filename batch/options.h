@@ -11,10 +11,10 @@ namespace batch {
 
 // What each photo gets (JobSettings), and what the run is over.
 struct Options : JobSettings {
-    QStringList backgrounds;  // --background (repeatable) or --backgrounds DIR, in that order
-    QString overlay;          // --overlay: laid over every result; empty: none
+    QStringList backgrounds;    // --background (repeatable) or --backgrounds DIR, in that order
+    QString overlay;            // --overlay: laid over every result; empty: none
     bool contactSheet = false;  // --contact-sheet: one sheet of the ten keyers per photo
-    QString outputDir;  // empty: the window's output folder
+    QString outputDir;          // empty: the window's output folder
     int jobs = 1;
     QStringList foregrounds;
     QString watchDir;        // --watch: key the photos that land here instead of `foregrounds`

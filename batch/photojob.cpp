@@ -80,9 +80,8 @@ void writeOutput(const QString& photo, const QImage& keyed, const QImage& backgr
                  const BackgroundLayer* over, const JobShared& shared, const CameraInfo& camera,
                  const JobResult& job, compose::ComposeCache* cache, OutputResult* o) {
     const JobSettings& s = shared.settings;
-    QImage composite =
-        compose::createComposite(background, keyed, s.offset.x(), s.offset.y(), s.transparent,
-                                 s.compose, cache, shared.overlay);
+    QImage composite = compose::createComposite(background, keyed, s.offset.x(), s.offset.y(),
+                                                s.transparent, s.compose, cache, shared.overlay);
     if (composite.isNull()) {
         const QSize subject = keyed.size() * (s.compose.fgSize / 100.0);
         o->problem = subject.isEmpty()
@@ -202,8 +201,8 @@ QSize JobShared::largestBackground() const {
     QSize largest;
     for (const BackgroundLayer& b : backgrounds)
         if (b.size.isValid() &&
-            (!largest.isValid() || qint64(b.size.width()) * b.size.height() >
-                                       qint64(largest.width()) * largest.height()))
+            (!largest.isValid() ||
+             qint64(b.size.width()) * b.size.height() > qint64(largest.width()) * largest.height()))
             largest = b.size;
     return largest;
 }
@@ -235,10 +234,9 @@ JobResult runPhotoJob(const QString& photo, const QStringList& outputs, const Jo
     }
     // The decoder's own peak (a progressive JPEG's coefficients, a float TIFF) may pass the
     // stages' count.
-    const qint64 bytes =
-        std::max(jobBytes(header.size, shared.largestBackground(), s,
-                          int(shared.backgrounds.size())),
-                 qint64(double(pixelsOf(header.size)) * (header.decodeBytesPerPixel + 4)));
+    const qint64 bytes = std::max(
+        jobBytes(header.size, shared.largestBackground(), s, int(shared.backgrounds.size())),
+        qint64(double(pixelsOf(header.size)) * (header.decodeBytesPerPixel + 4)));
     if (shared.gate && !shared.gate->enter(bytes, shared.stopping)) {
         out.outcome = JobResult::Outcome::NotBegun;
         return out;
@@ -273,11 +271,11 @@ JobResult runPhotoJob(const QString& photo, const QStringList& outputs, const Jo
         out.problem = QStringLiteral("cannot be composed: out of memory");
     }
     failAll();
-    out.outcome = !out.outputs.empty() &&
-                          std::all_of(out.outputs.begin(), out.outputs.end(),
-                                      [](const OutputResult& o) { return o.written; })
-                      ? JobResult::Outcome::Written
-                      : JobResult::Outcome::Failed;
+    out.outcome =
+        !out.outputs.empty() && std::all_of(out.outputs.begin(), out.outputs.end(),
+                                            [](const OutputResult& o) { return o.written; })
+            ? JobResult::Outcome::Written
+            : JobResult::Outcome::Failed;
     if (caches)
         for (compose::ComposeCache& c : *caches)
             c.forgetForeground();  // the next photo's subject is a different one

@@ -26,8 +26,8 @@ struct JobSettings {
     compose::ComposeSettings compose;
     QPoint offset;  // foreground offset in preview pixels, as a drag in the window gives it
     formats::Format format = formats::Format::Png;
-    int quality = 100;         // formats::defaultQuality(format) unless given
-    QString plate;  // the empty backdrop that Magic Number 10 keys each shot against, or none
+    int quality = 100;  // formats::defaultQuality(format) unless given
+    QString plate;      // the empty backdrop that Magic Number 10 keys each shot against, or none
     bool keepDamaged = false;  // write damaged photos as far as they decode, with a warning
     qint64 maxPixels = kDefaultMaxPixels;  // headers claiming more are refused before decoding
 };

@@ -452,9 +452,9 @@ private:
                 e.done = first.was.version;
                 e.doneDigest = first.was.digest;
                 for (int k = 0; k < places.size(); ++k)
-                    m_claims.insert(results::sourceName(places[k].path),
-                                    results::resultIdentity(
-                                        path, paired ? m_o.backgrounds[k] : QString()));
+                    m_claims.insert(
+                        results::sourceName(places[k].path),
+                        results::resultIdentity(path, paired ? m_o.backgrounds[k] : QString()));
                 if (isDone(e, path, version))
                     continue;
             }
@@ -475,9 +475,9 @@ private:
                 continue;
             }
             for (int k = 0; k < places.size(); ++k)
-                m_claims.insert(results::sourceName(places[k].path),
-                                results::resultIdentity(path,
-                                                        paired ? m_o.backgrounds[k] : QString()));
+                m_claims.insert(
+                    results::sourceName(places[k].path),
+                    results::resultIdentity(path, paired ? m_o.backgrounds[k] : QString()));
             e.inFlight = true;
             ++m_inFlight;
             m_pool.start([this, path, outputs] {

@@ -361,7 +361,8 @@ bool layoutComposite(const QImage& photo, const QImage& keyed, int x, int y,
     const bool fill = s.bgScale == BackgroundScale::Fill;
     if (s.bgScale == BackgroundScale::Fit || fill) {
         const QSize bgTarget = l.foreground.size();
-        const Qt::AspectRatioMode mode = fill ? Qt::KeepAspectRatioByExpanding : Qt::IgnoreAspectRatio;
+        const Qt::AspectRatioMode mode =
+            fill ? Qt::KeepAspectRatioByExpanding : Qt::IgnoreAspectRatio;
         if (!bgTarget.isEmpty()) {
             l.background = cache ? cache->background.scaled(background, bgTarget, mode)
                                  : smoothScaled(background, bgTarget, mode);
@@ -369,8 +370,8 @@ bool layoutComposite(const QImage& photo, const QImage& keyed, int x, int y,
     } else {
         l.background = background;
     }
-    l.canvasSize = s.canvas == Canvas::Foreground || fill ? l.foreground.size()
-                                                          : l.background.size();
+    l.canvasSize =
+        s.canvas == Canvas::Foreground || fill ? l.foreground.size() : l.background.size();
     if (l.canvasSize.isEmpty() || l.background.isNull()) {
         return false;
     }

@@ -10,9 +10,9 @@ QRect overlayRect(QSize overlay, QSize canvas) {
     const QSize fitted = overlay.scaled(canvas, Qt::KeepAspectRatio);
     if (fitted.isEmpty())
         return QRect();
-    return QRect(QPoint((canvas.width() - fitted.width()) / 2,
-                        (canvas.height() - fitted.height()) / 2),
-                 fitted);
+    return QRect(
+        QPoint((canvas.width() - fitted.width()) / 2, (canvas.height() - fitted.height()) / 2),
+        fitted);
 }
 
 bool overlayProportionsDiffer(QSize overlay, QSize canvas) {

@@ -88,7 +88,8 @@ QString pairedStem(const QString& photo, const QString& background) {
 namespace {
 
 QString stemmedName(const QString& stem, int n, const QString& suffix) {
-    return n <= 1 ? stem + QLatin1Char('.') + suffix : stem + QStringLiteral("-%1.").arg(n) + suffix;
+    return n <= 1 ? stem + QLatin1Char('.') + suffix
+                  : stem + QStringLiteral("-%1.").arg(n) + suffix;
 }
 
 }  // namespace

@@ -54,9 +54,9 @@ bool sameFileAndSize(const QString& version, const QString& other);
 
 // The photo a result records (kSourceKey), and the version recorded with it.
 struct ResultOrigin {
-    QString source;   // empty: no result there, or one that records no photo
-    QString version;  // the photo's version when the result was made
-    QString digest;   // and its digest
+    QString source;      // empty: no result there, or one that records no photo
+    QString version;     // the photo's version when the result was made
+    QString digest;      // and its digest
     QString background;  // the background recorded (kBackgroundKey), if any
     bool exists = false;
 };

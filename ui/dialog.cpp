@@ -2,18 +2,18 @@
 
 #include <QClipboard>
 #include <QCursor>
-#include <QGuiApplication>
-#include <QMenu>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidgetItem>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -277,9 +277,9 @@ void Dialog::showRefresh(const RefreshResult& result) {
         UpdateScene();
         return;
     }
-    const bool differs = !result.overlay.isNull() && !result.composite.isNull() &&
-                         compose::overlayProportionsDiffer(result.overlay.size(),
-                                                           result.composite.size());
+    const bool differs =
+        !result.overlay.isNull() && !result.composite.isNull() &&
+        compose::overlayProportionsDiffer(result.overlay.size(), result.composite.size());
     ui->graphicsView->setToolTip(
         differs ? tr("The overlay's proportions (%1 x %2) differ from the image's (%3 x %4): it "
                      "is centred and leaves bands uncovered.")
@@ -305,8 +305,9 @@ void Dialog::previewMenu(const QPoint& at) {
     QAction* fill = menu->addAction(tr("Fill Without Stretching"));
     fill->setCheckable(true);
     fill->setChecked(AdvSettings::bgFill);
-    fill->setToolTip(tr("The background keeps its proportions and covers the image, centred; "
-                        "what overflows is cut off"));
+    fill->setToolTip(
+        tr("The background keeps its proportions and covers the image, centred; "
+           "what overflows is cut off"));
     connect(fill, &QAction::toggled, this, [this](bool on) {
         AdvSettings::bgFill = on;
         // The two scaling buttons stand aside while it is ticked.

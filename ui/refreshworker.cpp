@@ -134,10 +134,10 @@ struct RefreshWorker::Caches {
                                             Qt::IgnoreAspectRatio, Qt::FastTransformation);
         QString ignored;
         const QImage& over = overlayLayer(r.overlay, &ignored);
-        return compose::fitPreview(compose::createComposite(bg, small, r.offset.x(), r.offset.y(),
-                                                            r.transparent, r.compose, nullptr,
-                                                            over),
-                                   frame);
+        return compose::fitPreview(
+            compose::createComposite(bg, small, r.offset.x(), r.offset.y(), r.transparent,
+                                     r.compose, nullptr, over),
+            frame);
     }
 };
 

@@ -34,14 +34,14 @@ struct RefreshRequest {
 // no background without the transparent option); `preview` is then null too.
 struct RefreshResult {
     quint64 serial = 0;
-    QImage keyed;       // the rotated, keyed foreground
-    QString photo;      // the foreground file it was keyed from
-    QString keyNote;    // what the keyer had to say of it, or empty
-    CameraInfo camera;  // the camera's description of the shot
-    QImage background;  // the background layer the composite was built over
-    QImage composite;   // full resolution, what Save Image writes
-    QImage preview;     // the composite fitted into the preview frame
-    QImage overlay;     // the overlay layer the composite was built with, or null
+    QImage keyed;            // the rotated, keyed foreground
+    QString photo;           // the foreground file it was keyed from
+    QString keyNote;         // what the keyer had to say of it, or empty
+    CameraInfo camera;       // the camera's description of the shot
+    QImage background;       // the background layer the composite was built over
+    QImage composite;        // full resolution, what Save Image writes
+    QImage preview;          // the composite fitted into the preview frame
+    QImage overlay;          // the overlay layer the composite was built with, or null
     QString overlayProblem;  // why the overlay asked for could not be used, or empty
 };
 

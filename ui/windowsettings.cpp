@@ -18,7 +18,7 @@ compose::ComposeSettings composeSettings() {
     using namespace compose;
     ComposeSettings s;
     s.fgSize = AdvSettings::fgSize;
-    s.bgScale = AdvSettings::bgFill        ? BackgroundScale::Fill
+    s.bgScale = AdvSettings::bgFill         ? BackgroundScale::Fill
                 : AdvSettings::bgScale == 1 ? BackgroundScale::Fit
                                             : BackgroundScale::Actual;
     s.canvas = AdvSettings::canvas == 0 ? Canvas::Foreground : Canvas::Background;

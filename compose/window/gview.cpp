@@ -77,8 +77,7 @@ void Gview::showPreview(const QImage& preview) {
     showScene(newScene);
 }
 
-void Gview::showComposite(const QImage& preview, const QImage& background,
-                          const QImage& overlay) {
+void Gview::showComposite(const QImage& preview, const QImage& background, const QImage& overlay) {
     m_background = background;
     m_overlay = overlay;
     if (preview.isNull())

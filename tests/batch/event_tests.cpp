@@ -84,11 +84,12 @@ TEST_F(EventRun, EachGuestOverEachBackgroundIsNamedForBothAndIsItsOneBackgroundR
     for (const auto& c : results) {
         SCOPED_TRACE(c.name);
         const QString one = path(QStringLiteral("one/%1").arg(c.background));
-        const BatchResult single = run(look + QStringList{"--output-dir", one, "--background",
-                                                          backgrounds[c.background],
-                                                          guests[c.guest]});
+        const BatchResult single =
+            run(look + QStringList{"--output-dir", one, "--background", backgrounds[c.background],
+                                   guests[c.guest]});
         ASSERT_EQ(single.status, 0) << single.err.toStdString();
-        const QImage want = argb(one + "/" + QFileInfo(guests[c.guest]).completeBaseName() + ".png");
+        const QImage want =
+            argb(one + "/" + QFileInfo(guests[c.guest]).completeBaseName() + ".png");
         ASSERT_FALSE(want.isNull());
         EXPECT_EQ(argb(path("out/") + c.name), want);
     }
@@ -116,8 +117,8 @@ TEST_F(EventRun, TheOverlayLiesOnTopWithItsAlphaAndBandsAreTold) {
         ASSERT_EQ(r.status, 0) << r.err.toStdString();
         EXPECT_EQ(r.err.contains("its proportions"), c.bands) << r.err.toStdString();
         QImage want = under.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        const QImage fitted = QImage(frame).scaled(want.size(), Qt::KeepAspectRatio,
-                                                   Qt::SmoothTransformation);
+        const QImage fitted =
+            QImage(frame).scaled(want.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
         QPainter p(&want);
         p.drawImage((want.width() - fitted.width()) / 2, (want.height() - fitted.height()) / 2,
                     fitted);
@@ -131,18 +132,21 @@ TEST_F(EventRun, ASettingsFileGivesTheOptionsResultAndTheCommandLineWins) {
     const QString guest = photos::saved(path("guest.jpg"), {200, 150});
     const QString beach = photos::saved(path("beach.jpg"), {240, 180});
     const QString hall = photos::saved(path("hall.png"), {150, 150});
-    const QString file = writeFile(path("event.ini"),
-                                   ("magic=3\nfine=20\nbg-scale=fill\noffset=40,-10\n"
-                                    "correct-spill=true\nblue=false\nbackground=" +
-                                    beach + "\n")
-                                       .toUtf8());
+    const QString file =
+        writeFile(path("event.ini"), ("magic=3\nfine=20\nbg-scale=fill\noffset=40,-10\n"
+                                      "correct-spill=true\nblue=false\nbackground=" +
+                                      beach + "\n")
+                                         .toUtf8());
     const struct {
         const char* name;
         QStringList given, same;
     } cases[] = {
-        {"file alone", {}, {"--magic", "3", "--fine", "20", "--bg-scale", "fill", "--offset",
-                            "40,-10", "--correct-spill", "--background", beach}},
-        {"an option wins", {"--magic", "7", "--background", hall},
+        {"file alone",
+         {},
+         {"--magic", "3", "--fine", "20", "--bg-scale", "fill", "--offset", "40,-10",
+          "--correct-spill", "--background", beach}},
+        {"an option wins",
+         {"--magic", "7", "--background", hall},
          {"--magic", "7", "--fine", "20", "--bg-scale", "fill", "--offset", "40,-10",
           "--correct-spill", "--background", hall}},
     };
@@ -176,10 +180,10 @@ TEST_F(EventRun, TheContactSheetHoldsTheTenKeyersInLabelledCells) {
     for (int magic = 1; magic <= 10; ++magic) {
         SCOPED_TRACE(magic);
         const QString one = path(QStringLiteral("one/%1").arg(magic));
-        ASSERT_EQ(run({"--magic", QString::number(magic), "--background", bg, "--output-dir",
-                       one, guest})
-                      .status,
-                  0);
+        ASSERT_EQ(
+            run({"--magic", QString::number(magic), "--background", bg, "--output-dir", one, guest})
+                .status,
+            0);
         const QRect at = batch::sheetPicture(magic, {240, 160});
         // Scaled as the composite is, premultiplied.
         const QImage want = argb(one + "/guest.png")
@@ -238,9 +242,9 @@ TEST_F(EventWindow, CopiedBatchSettingsGiveTheWindowsSaveWithItsOverlay) {
     EXPECT_EQ(saved.pixel(2, saved.height() / 2), qRgb(200, 30, 60)) << "the frame's border";
 
     const QString settings = writeFile(m_app.filePath("from window.ini"), text.toUtf8());
-    const BatchResult r = runBatchTool({"--settings", settings, "--output-dir",
-                                        m_app.filePath("batch"), MyGlobal::CurSelection},
-                                       m_app.filePath("home"));
+    const BatchResult r = runBatchTool(
+        {"--settings", settings, "--output-dir", m_app.filePath("batch"), MyGlobal::CurSelection},
+        m_app.filePath("home"));
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
     EXPECT_EQ(argb(m_app.filePath("batch/1green.png")), saved);
 }

@@ -174,12 +174,14 @@ TEST(Composite, FillAndOverlayMatchThePainter) {
         SCOPED_TRACE(::testing::PrintToString(std::tuple(c.fg, c.bg, c.overlay, int(c.scale))));
         const QImage fg = keyed(c.fg.width(), c.fg.height(), 402);
         const QImage bg = c.bg.isEmpty() ? QImage() : background(c.bg.width(), c.bg.height(), 403);
-        const QImage ov = c.overlay.isEmpty() ? QImage() : frame(c.overlay.width(), c.overlay.height());
+        const QImage ov =
+            c.overlay.isEmpty() ? QImage() : frame(c.overlay.width(), c.overlay.height());
         ComposeSettings s = settings(c.canvas, 1, c.align);
         s.bgScale = c.scale;
         compose::ComposeCache cache;
         for (const QPoint at : {QPoint(0, 0), QPoint(-40, 25)})
-            for (compose::ComposeCache* k : {static_cast<compose::ComposeCache*>(nullptr), &cache}) {
+            for (compose::ComposeCache* k :
+                 {static_cast<compose::ComposeCache*>(nullptr), &cache}) {
                 const QImage got =
                     compose::createComposite(bg, fg, at.x(), at.y(), c.transparent, s, k, ov);
                 const QImage want =
@@ -205,7 +207,8 @@ TEST(Overlay, ProportionsDifferWhenItLeavesBands) {
         {{}, {300, 200}, false, {}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(compose::overlayProportionsDiffer(c.overlay, c.canvas), c.differs) << c.canvas.width();
+        EXPECT_EQ(compose::overlayProportionsDiffer(c.overlay, c.canvas), c.differs)
+            << c.canvas.width();
         EXPECT_EQ(compose::overlayRect(c.overlay, c.canvas), c.at) << c.canvas.width();
     }
 }
