@@ -73,8 +73,10 @@ QImage composePhoto(const QString& photo, const JobShared& shared, compose::Comp
         return QImage();
     }
     const QSize subject = keyed.size() * (s.compose.fgSize / 100.0);
-    QImage composite = compose::createComposite(shared.background, keyed, s.offset.x(),
-                                                s.offset.y(), s.transparent, s.compose, cache);
+    // The keyed copy is not needed after this: the composite may take its buffer.
+    QImage composite =
+        compose::createCompositeInPlace(shared.background, std::move(keyed), s.offset.x(),
+                                        s.offset.y(), s.transparent, s.compose, cache);
     if (composite.isNull())
         out->problem = subject.isEmpty()
                            ? QStringLiteral("cannot be composed: the result would be empty")
