@@ -4,8 +4,9 @@
 # pages preferred (what mattora-batch does by itself: glibc.malloc.hugetlb=1, transparent huge
 # pages on madvise) and with plain pages (glibc.malloc.hugetlb=0), beside ffmpeg doing the same
 # job; first in fresh memory (page cache dropped and memory compacted, where that is allowed),
-# then in memory fragmented by reading FRAGMENT_GB (default 4) gigabytes of files first, as on a
-# desktop that has been in use for hours. Each figure is the median of RUNS (default 5) runs:
+# then in memory fragmented by reading FRAGMENT_GB gigabytes of files first (default: all the
+# memory available but 1.5 GB), so that the page cache fills it as on a desktop that has been in
+# use for hours and every large allocation must be reclaimed from it. Each figure is the median of RUNS (default 5) runs:
 # wall and system seconds, and the peak resident memory of mattora-batch.
 #   bench/batch/pages.sh          (after ./setup.sh test; BUILD_DIR picks the build)
 set -euo pipefail
@@ -13,7 +14,8 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="${BUILD_DIR:-$here/../../build}"
 runs="${RUNS:-5}"
-fragment_gb="${FRAGMENT_GB:-4}"
+available_kb=$(awk '/^MemAvailable:/ {print $2}' /proc/meminfo)
+fragment_gb="${FRAGMENT_GB:-$(((available_kb / 1024 - 1536) / 1024))}"
 batch="$build/bin/mattora-batch"
 shots="$build/bin/mattora-bench-shots"
 [ -x "$batch" ] && [ -x "$shots" ] || { echo "build first: ./setup.sh test" >&2; exit 1; }
@@ -40,7 +42,8 @@ fresh_memory() {
 
 fragment_memory() {
   local f="$work/filler"
-  [ -f "$f" ] || dd if=/dev/urandom of="$f" bs=1M count=$((fragment_gb * 1024)) status=none
+  # A sparse file: reading its holes fills the page cache as well as data would.
+  [ -f "$f" ] || truncate -s "${fragment_gb}G" "$f"
   cat "$f" >/dev/null
 }
 
@@ -51,23 +54,25 @@ median_of() {
   for ((i = 0; i < runs; i++)); do
     /usr/bin/time -f "%e %S %M" -a -o "$out" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
   done
-  awk '{w[NR]=$1; s[NR]=$2; m[NR]=$3} END {
-    n = asort(w); asort(s); asort(m); k = int((n + 1) / 2); print w[k], s[k], m[k] }' "$out"
+  local k=$(((runs + 1) / 2)) col
+  for col in 1 2 3; do
+    cut -d' ' -f"$col" "$out" | sort -g | sed -n "${k}p"
+  done | paste -sd' '
 }
 
-mattora() { env GLIBC_TUNABLES="glibc.malloc.hugetlb=$1" "$batch" --background "$bg" \
-  --output-dir "$work/m" "$fg"; }
-ffmpeg_job() { ffmpeg -nostdin -y -loglevel error -i "$bg" -i "$fg" -filter_complex \
-  "[1:v]chromakey=$key:0.18:0.05[k];[0:v][k]overlay" -frames:v 1 -update 1 "$work/ffmpeg.png"; }
+# Commands, not shell functions: /usr/bin/time runs them.
+mattora=("$batch" --background "$bg" --output-dir "$work/m" "$fg")
+ffmpeg_job=(ffmpeg -nostdin -y -loglevel error -i "$bg" -i "$fg" -filter_complex
+  "[1:v]chromakey=$key:0.18:0.05[k];[0:v][k]overlay" -frames:v 1 -update 1 "$work/ffmpeg.png")
 
 printf "One photo, 6000 x 4000, over a background into a PNG; median of %d runs\n" "$runs"
 printf "%-11s %-22s %8s %8s %9s %12s\n" state strategy wall_s sys_s peak_MiB "ffmpeg/this"
 for state in fresh fragmented; do
   if [ "$state" = fresh ]; then fresh_memory; else fragment_memory; fi
-  read -r fw fs _ < <(median_of ffmpeg_job)
+  read -r fw fs _ < <(median_of "${ffmpeg_job[@]}")
   for strategy in huge plain; do
     if [ "$state" = fresh ]; then fresh_memory; else fragment_memory; fi
-    read -r w s m < <(median_of mattora "$([ $strategy = huge ] && echo 1 || echo 0)")
+    read -r w s m < <(median_of env GLIBC_TUNABLES="glibc.malloc.hugetlb=$([ $strategy = huge ] && echo 1 || echo 0)" "${mattora[@]}")
     awk -v st="$state" -v sg="$strategy" -v w="$w" -v s="$s" -v m="$m" -v f="$fw" 'BEGIN {
       printf "%-11s %-22s %8.2f %8.2f %9.0f %11.1fx\n", st, sg " pages", w, s, m / 1024, f / w }'
   done
