@@ -75,15 +75,20 @@ QImage keyPhoto(const QString& photo, const JobSettings& s, JobResult* out, Came
     return keyed;
 }
 
-// One result of the keyed photo, composed and written to `o->path`.
-void writeOutput(const QString& photo, const QImage& keyed, const QImage& background,
+// One result of the keyed photo, composed and written to `o->path`. For the `last` result the
+// keyed copy is not needed after this: the composite may take its buffer.
+void writeOutput(const QString& photo, QImage& keyed, bool last, const QImage& background,
                  const BackgroundLayer* over, const JobShared& shared, const CameraInfo& camera,
                  const JobResult& job, compose::ComposeCache* cache, OutputResult* o) {
     const JobSettings& s = shared.settings;
-    QImage composite = compose::createComposite(background, keyed, s.offset.x(), s.offset.y(),
-                                                s.transparent, s.compose, cache, shared.overlay);
+    const QSize subject = keyed.size() * (s.compose.fgSize / 100.0);
+    QImage composite =
+        last && shared.overlay.isNull()
+            ? compose::createCompositeInPlace(background, std::move(keyed), s.offset.x(),
+                                              s.offset.y(), s.transparent, s.compose, cache)
+            : compose::createComposite(background, keyed, s.offset.x(), s.offset.y(), s.transparent,
+                                       s.compose, cache, shared.overlay);
     if (composite.isNull()) {
-        const QSize subject = keyed.size() * (s.compose.fgSize / 100.0);
         o->problem = subject.isEmpty()
                          ? QStringLiteral("cannot be composed: the result would be empty")
                          : QStringLiteral("cannot be composed: out of memory");
@@ -246,13 +251,17 @@ JobResult runPhotoJob(const QString& photo, const QStringList& outputs, const Jo
         caches->resize(layers);
     try {
         CameraInfo camera;
-        const QImage keyed = keyPhoto(photo, s, &out, &camera);
+        QImage keyed = keyPhoto(photo, s, &out, &camera);
+        size_t lastWanted = 0;
+        for (size_t i = 0; i < out.outputs.size() && i < layers; ++i)
+            if (!out.outputs[i].path.isEmpty())
+                lastWanted = i;
         for (size_t i = 0; !keyed.isNull() && i < out.outputs.size() && i < layers; ++i) {
             if (out.outputs[i].path.isEmpty())
                 continue;  // not wanted: its background could not be read, say
             const BackgroundLayer* over = s.transparent ? nullptr : &shared.backgrounds[i];
-            writeOutput(photo, keyed, over ? over->layer : QImage(), over, shared, camera, out,
-                        caches ? &(*caches)[i] : nullptr, &out.outputs[i]);
+            writeOutput(photo, keyed, i == lastWanted, over ? over->layer : QImage(), over, shared,
+                        camera, out, caches ? &(*caches)[i] : nullptr, &out.outputs[i]);
             const OutputResult& o = out.outputs[i];
             if (o.outputSide) {
                 out.outputSide = true;

@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -209,20 +208,21 @@ private:
             folderGone();
             return;
         }
+        // Each folder is watched before it is listed, so a folder or photo made inside it
+        // meanwhile is either listed or notified.
         QStringList folders{m_dir};
-        if (m_o.recursive) {
-            QDirIterator it(m_dir, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks,
-                            QDirIterator::Subdirectories);
-            while (it.hasNext()) {
-                const QString d = it.next();
-                if (watchedFolder(d))
-                    folders << d;
-            }
-        }
         QList<std::pair<qint64, QString>> photos;
         QSet<QString> present;
-        for (const QString& folder : folders) {
+        for (qsizetype i = 0; i < folders.size(); ++i) {
+            const QString folder = folders.at(i);
             addWatch(folder);
+            if (m_o.recursive) {
+                const QFileInfoList inside = QDir(folder).entryInfoList(
+                    QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+                for (const QFileInfo& d : inside)
+                    if (watchedFolder(d.absoluteFilePath()))
+                        folders << d.absoluteFilePath();
+            }
             const QFileInfoList files = QDir(folder).entryInfoList(results::photoNamePatterns(),
                                                                    QDir::Files | QDir::NoSymLinks);
             for (const QFileInfo& f : files) {

@@ -451,6 +451,72 @@ QImage createComposite(const QImage& background, const QImage& keyed, int x, int
     return canvas;
 }
 
+QImage createCompositeInPlace(const QImage& background, QImage&& keyed, int x, int y,
+                              bool transparent, const ComposeSettings& s, ComposeCache* cache) {
+    if (transparent) {
+        return std::move(keyed);
+    }
+    CompositeLayout l;
+    const Kind fgKind = kindOf(keyed);
+    if (fgKind == Kind::Other || !layoutComposite(background, keyed, x, y, s, cache, &l) ||
+        !fastKinds(l) || l.canvasSize != keyed.size() ||
+        l.foreground.constBits() != keyed.constBits()) {
+        return createComposite(background, keyed, x, y, transparent, s, cache);
+    }
+    l.foreground = QImage();  // the canvas is written through keyed's one reference
+    if (!keyed.isDetached()) {
+        return createComposite(background, keyed, x, y, transparent, s, cache);
+    }
+    const int cw = keyed.width(), ch = keyed.height();
+    const qsizetype line = keyed.bytesPerLine();
+    const QImage& bg = l.background;
+    const Kind bgKind = kindOf(bg);
+    const QPoint bp = l.backgroundPos;
+    const QPoint fp = l.foregroundPos;
+    const Span bgCols = clipSpan(bp.x(), bg.width(), cw);
+    const Span fgCols = clipSpan(fp.x(), cw, cw);
+    // The subject moved down or up by its offset first, so that canvas row y holds its own
+    // subject row; rows outside [fgTop, fgBottom) then hold none.
+    uchar* bits = keyed.bits();
+    const int fgTop = std::clamp(fp.y(), 0, ch), fgBottom = std::clamp(fp.y() + ch, 0, ch);
+    if (fgBottom > fgTop && fp.y() != 0) {
+        const int from = fp.y() > 0 ? 0 : -fp.y();
+        std::memmove(bits + qsizetype(fgTop) * line, bits + qsizetype(from) * line,
+                     size_t(fgBottom - fgTop) * size_t(line));
+    }
+    core::forEachRowBand(ch, cw, [&](int y0, int y1) {
+        std::vector<quint32> subject(size_t(std::max(0, fgCols.end - fgCols.begin)));
+        for (int cy = y0; cy < y1; ++cy) {
+            quint32* dst = reinterpret_cast<quint32*>(bits + qsizetype(cy) * line);
+            const bool fgRow = fgCols.end > fgCols.begin && cy >= fgTop && cy < fgBottom;
+            if (fgRow) {
+                std::memcpy(subject.data(), dst + (fgCols.begin - fp.x()),
+                            subject.size() * sizeof(quint32));
+            }
+            const int by = cy - bp.y();
+            if (by >= 0 && by < bg.height() && bgCols.end > bgCols.begin) {
+                std::memset(dst, 0, size_t(bgCols.begin) * sizeof(quint32));
+                copyRow(bgKind, dst + bgCols.begin, rowOf(bg, by) + (bgCols.begin - bp.x()),
+                        bgCols.end - bgCols.begin);
+                std::memset(dst + bgCols.end, 0, size_t(cw - bgCols.end) * sizeof(quint32));
+            } else {
+                std::memset(dst, 0, size_t(cw) * sizeof(quint32));
+            }
+            if (fgRow) {
+                blendRow(fgKind, dst + fgCols.begin, subject.data(), int(subject.size()));
+            }
+        }
+    });
+    // A fresh image over keyed's pixels, which it keeps alive: the photo's own text entries stay
+    // behind, as they do with a canvas of its own.
+    auto* owner = new QImage(std::move(keyed));
+    QImage canvas(
+        owner->bits(), cw, ch, line, QImage::Format_ARGB32_Premultiplied,
+        [](void* image) { delete static_cast<QImage*>(image); }, owner);
+    describeAs(*owner, &canvas);
+    return canvas;
+}
+
 QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, bool transparent,
                    const ComposeSettings& s, ComposeCache* cache, const QImage& overlay) {
     if (s.previewSize.isEmpty()) {

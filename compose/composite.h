@@ -108,6 +108,14 @@ QImage createComposite(const QImage& background, const QImage& keyed, int x, int
                        bool transparent, const ComposeSettings& s, ComposeCache* cache = nullptr,
                        const QImage& overlay = QImage());
 
+// createComposite for a caller that is done with `keyed` (the batch tool, one photo at a time):
+// the same pixels, built in keyed's own buffer where the canvas is the keyed image unscaled
+// (subject size 100 %, canvas the foreground's or a background of the same size), so that no
+// third full-size image is held. Otherwise it is createComposite itself.
+QImage createCompositeInPlace(const QImage& background, QImage&& keyed, int x, int y,
+                              bool transparent, const ComposeSettings& s,
+                              ComposeCache* cache = nullptr);
+
 // What a drag step shows: bit-identical to
 //   createComposite(...).scaled(s.previewSize, Qt::IgnoreAspectRatio, Qt::FastTransformation)
 // (null when that is null), but only the composite pixels that the nearest-pixel scaling samples

@@ -24,8 +24,8 @@ constexpr int kStripsPerGroup = 64;
 // third of the time.
 constexpr int kLevel = 1;
 
-constexpr quint16 kNewSubfileType = 254, kWidth = 256, kHeight = 257, kBitsPerSample = 258,
-                  kCompression = 259, kPhotometric = 262, kStripOffsets = 273,
+constexpr quint16 kNewSubfileType = 254, kImageDescription = 270, kWidth = 256, kHeight = 257,
+                  kBitsPerSample = 258, kCompression = 259, kPhotometric = 262, kStripOffsets = 273,
                   kSamplesPerPixel = 277, kRowsPerStrip = 278, kStripByteCounts = 279,
                   kXResolution = 282, kYResolution = 283, kPlanarConfig = 284,
                   kResolutionUnit = 296, kPredictor = 317, kExtraSamples = 338, kIccProfile = 34675,
@@ -141,6 +141,16 @@ bool encodeTiff(const QImage& image, const CameraInfo& camera, QIODevice* out, Q
         shortEntry(kExtraSamples, {kUnassociatedAlpha}),
     };
     ifd << cameraEntries(camera);
+    // The image's text entries (the photo a result was made from, say), "key: value" a line, as
+    // the description: the one free text field every TIFF reader shows.
+    QByteArray description;
+    for (const QString& key : image.textKeys())
+        if (!key.isEmpty() && !key.contains(QLatin1Char('\n')))
+            description +=
+                (key + QStringLiteral(": ") + image.text(key).remove(QLatin1Char('\n'))).toUtf8() +
+                '\n';
+    if (!description.isEmpty())
+        ifd << asciiEntry(kImageDescription, description.replace('\0', ' '));
     const QColorSpace cs = image.colorSpace();
     if (cs.isValid())
         ifd << undefinedEntry(kIccProfile, cs.iccProfile());

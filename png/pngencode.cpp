@@ -24,7 +24,7 @@ namespace {
 
 // Filtered bytes per band at quality 100; each band is one IDAT chunk, written as soon as it is
 // done, so memory stays at two bands whatever the image size.
-constexpr qsizetype kBandBytes = qsizetype(4) << 20;
+constexpr qsizetype kBandBytes = qsizetype(2) << 20;
 // Source rows converted at a time: small enough to stay in cache between conversion and swizzle.
 constexpr qsizetype kChunkBytes = qsizetype(256) << 10;
 // The largest payload of a stored deflate block.

@@ -160,14 +160,55 @@ QHash<QString, QString> jpegComments(const QByteArray& head) {
     return texts;
 }
 
+// A TIFF's description (tag 270) read as "key: value" lines, where this tool's results keep
+// their texts. Either byte order; only the first directory, and at most 64 KB of text.
+QHash<QString, QString> tiffDescription(QFile& file, const QByteArray& head) {
+    QHash<QString, QString> texts;
+    const bool little = head.startsWith("II*");
+    const auto number = [little](const QByteArray& b, qsizetype at, int bytes) {
+        quint32 v = 0;
+        for (int i = 0; i < bytes; ++i)
+            v |= quint32(quint8(b[at + (little ? i : bytes - 1 - i)])) << (8 * i);
+        return v;
+    };
+    const quint32 ifdAt = number(head, 4, 4);
+    if (!file.seek(ifdAt))
+        return texts;
+    const QByteArray countBytes = file.read(2);
+    if (countBytes.size() != 2)
+        return texts;
+    const QByteArray entries = file.read(qint64(number(countBytes, 0, 2)) * 12);
+    for (qsizetype at = 0; at + 12 <= entries.size(); at += 12) {
+        if (number(entries, at, 2) != 270 || number(entries, at + 2, 2) != 2)
+            continue;
+        const quint32 count = number(entries, at + 4, 4);
+        if (count > 64 * 1024)
+            break;
+        QByteArray text = entries.mid(at + 8, 4);
+        if (count > 4 && (!file.seek(number(entries, at + 8, 4)) ||
+                          (text = file.read(count)).size() != qsizetype(count)))
+            break;
+        text.truncate(qsizetype(count));
+        for (const QString& line : QString::fromUtf8(text).split(QLatin1Char('\n'))) {
+            const qsizetype colon = line.indexOf(QStringLiteral(": "));
+            if (colon > 0)
+                texts.insert(line.left(colon), line.mid(colon + 2).remove(QChar(0)));
+        }
+        break;
+    }
+    return texts;
+}
+
 // The text entries of a result that come before its pixels: a PNG's tEXt, zTXt and iTXt, a
-// JPEG's comments. Read by hand, as only these few bytes are wanted and a file that is neither
-// must give nothing, not a decoder's complaint.
+// JPEG's comments, a TIFF's description. Read by hand, as only these few bytes are wanted and a
+// file that is neither must give nothing, not a decoder's complaint.
 QHash<QString, QString> leadingTexts(QFile& file) {
     QHash<QString, QString> texts;
     const QByteArray head = file.read(256 * 1024);
     if (head.startsWith("\xFF\xD8"))
         return jpegComments(head);
+    if ((head.startsWith("II*") || head.startsWith("MM\0*")) && head.size() >= 8)
+        return tiffDescription(file, head);
     if (!head.startsWith("\x89PNG\r\n\x1a\n"))
         return texts;
     // A zlib stream, as qUncompress takes it: after a size hint, which it grows past as needed.

@@ -158,13 +158,17 @@ def locate(root, fault):
 
 def run(cmd, cwd, timeout):
     """Run in its own process group so a timeout or Ctrl-C stops the whole build/test tree."""
+    # Tests may print any bytes (a file name, a PNG signature): decoded leniently.
     proc = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                            text=True, start_new_session=True)
+                            text=True, encoding="utf-8", errors="replace", start_new_session=True)
     try:
         out, _ = proc.communicate(timeout=timeout)
         return proc.returncode, out
     except BaseException:
-        os.killpg(proc.pid, signal.SIGKILL)
+        try:
+            os.killpg(proc.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
         proc.wait()
         raise
 

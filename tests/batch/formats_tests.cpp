@@ -156,18 +156,23 @@ TEST(BatchFormats, JpegColourResolutionFollowsTheQualityAndNamesClashByTheirSuff
     EXPECT_EQ(contents(inOut), before) << "the photo itself is left as it was";
 }
 
-TEST(BatchFormats, AJpegResultRecordsItsPhotoSoARunAgainReplacesIt) {
-    QTemporaryDir tmp;
-    const QString bg = photos::saved(tmp.filePath("bg.png"), QSize(200, 150));
-    const QString shot = photos::saved(tmp.filePath("a/shot.jpg"));
-    const QStringList args = {"--background", bg,  "--output-dir", tmp.filePath("out"), "--format",
-                              "jpeg",         shot};
-    for (int run = 1; run <= 2; ++run) {
-        const BatchResult r = runBatchTool(args, tmp.filePath("home"));
-        EXPECT_EQ(r.status, 0) << r.err.toStdString();
-        EXPECT_FALSE(r.err.contains("written as")) << "run " << run << ": " << r.err.toStdString();
+TEST(BatchFormats, AJpegOrTiffResultRecordsItsPhotoSoARunAgainReplacesIt) {
+    for (const char* format : {"jpeg", "tiff"}) {
+        SCOPED_TRACE(format);
+        QTemporaryDir tmp;
+        const QString bg = photos::saved(tmp.filePath("bg.png"), QSize(200, 150));
+        const QString shot = photos::saved(tmp.filePath("a/shot.jpg"));
+        const QStringList args = {
+            "--background", bg, "--output-dir", tmp.filePath("out"), "--format", format, shot};
+        for (int run = 1; run <= 2; ++run) {
+            const BatchResult r = runBatchTool(args, tmp.filePath("home"));
+            EXPECT_EQ(r.status, 0) << r.err.toStdString();
+            EXPECT_FALSE(r.err.contains("written as"))
+                << "run " << run << ": " << r.err.toStdString();
+        }
+        const QStringList files = QDir(tmp.filePath("out")).entryList(QDir::Files);
+        ASSERT_EQ(files.size(), 1) << files.join(' ').toStdString();
+        EXPECT_EQ(results::resultOrigin(tmp.filePath("out/" + files.first())).source,
+                  QFileInfo(shot).canonicalFilePath());
     }
-    EXPECT_EQ(QDir(tmp.filePath("out")).entryList(QDir::Files), QStringList{"shot.jpg"});
-    EXPECT_EQ(results::resultOrigin(tmp.filePath("out/shot.jpg")).source,
-              QFileInfo(shot).canonicalFilePath());
 }

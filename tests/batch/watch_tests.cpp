@@ -179,6 +179,13 @@ TEST(WatchFolder, EachCompletePhotoIsDoneOnceNothingIsOverwrittenAndASignalEndsW
          {"watching " + hot + " and the folders inside it",
           "card2/IMG_0021.JPG: IMG_0021.png holds the result of " + hot +
               "/card1/IMG_0021.JPG; written as IMG_0021-2.png"}},
+        {"with --recursive, the output folder inside the watched one is left out",
+         {"--recursive", "--output-dir", hot + "/results"},
+         {},
+         [&] { shoot(hot + "/inside.png"); },
+         "",
+         1,
+         {}},
         {"without --recursive the folders inside are named, not watched",
          {},
          [&] { shoot(hot + "/card1/IMG_0001.JPG"); },
@@ -305,8 +312,8 @@ TEST(WatchFolder, APhotoReplacedWhileItIsKeyedIsKeyedAgain) {
                      second = shot("x.png", QSize(160, 120));
     QProcess p;
     p.setReadChannel(QProcess::StandardError);
-    startBatchTool(p, {"--transparent", "--output-dir", out, "--watch", hot},
-                   dir.filePath("home"), {"MATTORA_WATCH_SETTLE_MS=" + QString::number(kSettleMs)});
+    startBatchTool(p, {"--transparent", "--output-dir", out, "--watch", hot}, dir.filePath("home"),
+                   {"MATTORA_WATCH_SETTLE_MS=" + QString::number(kSettleMs)});
     ASSERT_TRUE(p.waitForStarted());
     QByteArray err;
     while (!err.contains("watching") && p.waitForReadyRead(5000))

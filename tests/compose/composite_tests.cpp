@@ -36,6 +36,20 @@ void expectPainterResult(const QImage& bg, const QImage& fg, QPoint at, const Co
                              << ::testing::PrintToString(want);
     const QImage preview = compose::dragPreview(bg, fg, at.x(), at.y(), transparent, s, cache);
     ASSERT_TRUE(preview == reference::dragPreview(bg, fg, at.x(), at.y(), transparent, s));
+    // Built in the keyed image's own buffer wherever the canvas is that image unscaled.
+    QImage mine = fg.copy();
+    const uchar* buffer = mine.constBits();
+    const QImage inPlace =
+        compose::createCompositeInPlace(bg, std::move(mine), at.x(), at.y(), transparent, s, cache);
+    ASSERT_EQ(inPlace.format(), want.format());
+    ASSERT_TRUE(inPlace == want);
+    const bool fastBg = bg.format() == QImage::Format_ARGB32 ||
+                        bg.format() == QImage::Format_ARGB32_Premultiplied ||
+                        bg.format() == QImage::Format_RGB32;
+    if (!transparent && fastBg && fg.format() == QImage::Format_ARGB32 && s.fgSize == 100 &&
+        s.canvas == compose::Canvas::Foreground) {
+        EXPECT_EQ(inPlace.constBits(), buffer) << "no second canvas";
+    }
 }
 
 TEST(Composite, MatchesThePainterOverManyGeometries) {
