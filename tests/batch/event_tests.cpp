@@ -37,11 +37,11 @@ int maxDiff(const QImage& a, const QImage& b) {
 }
 
 // A frame with transparency: an opaque red border, a half-transparent white band, clear inside.
-QString frameFile(const QString& path, QSize size) {
+QString frameFile(const QString& path, QSize size, QRgb border = qRgb(200, 30, 60)) {
     QImage f(size, QImage::Format_ARGB32);
     f.fill(Qt::transparent);
     QPainter p(&f);
-    p.fillRect(f.rect(), QColor(200, 30, 60));
+    p.fillRect(f.rect(), QColor(border));
     p.setCompositionMode(QPainter::CompositionMode_Source);
     const int b = size.width() / 12;
     p.fillRect(f.rect().adjusted(b, b, -b, -b), QColor(255, 255, 255, 128));
@@ -216,35 +216,65 @@ protected:
 }  // namespace
 
 TEST_F(EventWindow, CopiedBatchSettingsGiveTheWindowsSaveWithItsOverlay) {
+    const struct {
+        const char* name;
+        QStringList buttons;  // clicked in the window, in order
+        bool fill;
+        bool replaceFrame;  // a second frame chosen after the first
+        QRgb border;        // the saved image's left edge, half-way down
+    } looks[] = {
+        {"FilledOnTheBackgroundCanvas", {"checkBox", "canv_fg_2"}, true, false, qRgb(200, 30, 60)},
+        {"TopLeftOwnSizeFrameReplaced",
+         {"bg_align00", "bg_actualSize"},
+         false,
+         true,
+         qRgb(20, 90, 200)},
+    };
     installSamples();
     QDir().mkpath(MyGlobal::outputDir);
-    const QString frame = frameFile(m_app.filePath("frame, with comma.png"), {300, 200});
-    open();
-    get<QSpinBox>("spill")->setValue(12);
-    get("checkBox")->click();
-    get("canv_fg_2")->click();
-    nextFiles = {frame};
-    previewAction("Overlay Frame...")->trigger();
-    refreshed();
-    previewAction("Fill Without Stretching")->trigger();
-    refreshed();
-    mouse(view, QEvent::MouseButtonPress, {150, 150});
-    mouse(view, QEvent::MouseMove, {170, 135});
-    mouse(view, QEvent::MouseButtonRelease, {170, 135});
-    refreshed();
-    previewAction("Copy Batch Settings")->trigger();
-    const QString text = QGuiApplication::clipboard()->text();
-    EXPECT_TRUE(text.contains("overlay=")) << text.toStdString();
-    get("Run")->click();
-    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
-    const QImage saved = argb(MyGlobal::outputDir + "/1green.png");
-    ASSERT_FALSE(saved.isNull());
-    EXPECT_EQ(saved.pixel(2, saved.height() / 2), qRgb(200, 30, 60)) << "the frame's border";
+    for (const auto& look : looks) {
+        SCOPED_TRACE(look.name);
+        SharedStart::values().restore();
+        const QString frame = frameFile(m_app.filePath("frame, with comma.png"), {300, 200});
+        const QString second =
+            frameFile(m_app.filePath("second frame.png"), {400, 300}, qRgb(20, 90, 200));
+        open();
+        get<QSpinBox>("spill")->setValue(12);
+        for (const QString& button : look.buttons)
+            get(button.toLatin1().constData())->click();
+        nextFiles = {frame};
+        previewAction("Overlay Frame...")->trigger();
+        refreshed();
+        if (look.replaceFrame) {
+            nextFiles = {second};
+            previewAction("Overlay Frame...")->trigger();
+            refreshed();
+        }
+        if (look.fill) {
+            previewAction("Fill Without Stretching")->trigger();
+            refreshed();
+        }
+        mouse(view, QEvent::MouseButtonPress, {150, 150});
+        mouse(view, QEvent::MouseMove, {170, 135});
+        mouse(view, QEvent::MouseButtonRelease, {170, 135});
+        refreshed();
+        previewAction("Copy Batch Settings")->trigger();
+        const QString text = QGuiApplication::clipboard()->text();
+        EXPECT_TRUE(text.contains("overlay=")) << text.toStdString();
+        QFile::remove(MyGlobal::outputDir + "/1green.png");
+        get("Run")->click();
+        EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+        const QImage saved = argb(MyGlobal::outputDir + "/1green.png");
+        ASSERT_FALSE(saved.isNull());
+        EXPECT_EQ(saved.pixel(2, saved.height() / 2), look.border) << "the frame's border";
 
-    const QString settings = writeFile(m_app.filePath("from window.ini"), text.toUtf8());
-    const BatchResult r = runBatchTool(
-        {"--settings", settings, "--output-dir", m_app.filePath("batch"), MyGlobal::CurSelection},
-        m_app.filePath("home"));
-    ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    EXPECT_EQ(argb(m_app.filePath("batch/1green.png")), saved);
+        const QString settings = writeFile(m_app.filePath("from window.ini"), text.toUtf8());
+        const QString out = m_app.filePath(QStringLiteral("batch/%1").arg(look.name));
+        const BatchResult r =
+            runBatchTool({"--settings", settings, "--output-dir", out, MyGlobal::CurSelection},
+                         m_app.filePath("home"));
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        EXPECT_EQ(argb(out + "/1green.png"), saved);
+        window.reset();
+    }
 }
