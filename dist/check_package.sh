@@ -22,7 +22,7 @@ failed=0
 expected=(
   /usr/bin/mattora /usr/bin/mattora-batch
   # the program finds these at ../share/mattora from its own folder
-  /usr/share/mattora/1green.JPG /usr/share/mattora/blue1.JPG /usr/share/mattora/Bkg/beach.JPG
+  /usr/share/mattora/1green.JPG /usr/share/mattora/blue1.JPG /usr/share/mattora/Bkg/beach.JPG /usr/share/mattora/Plates/1green.JPG
   /usr/share/mattora/help/index.html
   /usr/share/man/man1/mattora.1 /usr/share/man/man1/mattora-batch.1
   /usr/share/doc/mattora/copyright

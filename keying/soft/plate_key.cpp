@@ -171,10 +171,23 @@ inline __attribute__((always_inline)) void plateRowOf(
         const bool shadow = (t >= minFactor) & (t <= maxBright) &
                             (res <= noiseTol2 + relTol2 * t * t * kk) &
                             (std::abs(std::min(t, 1.0f) - shade[x]) <= gate);
-        // The compositing equation against the plate, with the subject colour nearby.
+        // The compositing equation against the plate: the pixel lies a of the way from the
+        // backdrop to its subject colour, which is as far from the backdrop as the opaque
+        // subject nearby (the noise taken out in quadrature). Where the pixel lies off the
+        // line from the backdrop to that subject (a dark strand or an eyebrow on skin, skin
+        // beside dark hair) it is no mix of the two, and its own lack of the key's excess
+        // over the plate's tells its coverage too; the larger of the two is taken there.
         const float dr = fr[x] - kr, dg = fg[x] - kg, db = fb[x] - kb;
         const float den = std::max(minDen, dr * dr + dg * dg + db * db);
-        const float a = ((sr - kr) * dr + (sg - kg) * dg + (sb - kb) * db) / den;
+        const float pr = sr - kr, pg = sg - kg, pb = sb - kb;
+        const float pp = pr * pr + pg * pg + pb * pb;
+        const float ratio = std::sqrt(std::max(0.0f, pp - noiseTol2) / den);
+        const float along = clampTo(
+            (pr * dr + pg * dg + pb * db) / std::sqrt(std::max(1.0f, pp) * den), 0.0f, 1.0f);
+        const float pk = Blue ? sb : sg, po = Blue ? sg : sb;
+        const float plateEx = std::max(1.0f, (Blue ? kb : kg) - 0.5f * (kr + (Blue ? kg : kb)));
+        const float byExcess = 1.0f - clampTo((pk - 0.5f * (sr + po)) / plateEx, 0.0f, 1.0f);
+        const float a = along * ratio + (1.0f - along) * std::max(ratio, byExcess);
         const float alpha = clampTo((a - lo) * scale, 0.0f, 1.0f);  // unless shadow, below
         const float ua = clampTo(a, ulo, 1.0f);
         const float inv = 1.0f / ua, back = 1.0f - ua;

@@ -1,7 +1,9 @@
 // Magic Number 10 against a backdrop plate: the backdrop behind every pixel is known, the plate
 // matched to the shot (shifted, gains applied, smoothed). A pixel is the compositing of subject
-// F over that backdrop K, P = a F + (1 - a) K, so a = (P - K).(F - K) / |F - K|^2, with F the
-// colour of the opaque subject nearby; the backdrop is then taken out, (P - (1 - a) K) / a.
+// F over that backdrop K, P = a F + (1 - a) K, so a = |P - K| / |F - K|, with |F - K| the
+// distance of the opaque subject nearby from the backdrop; a pixel off the line from K to that
+// subject (a dark strand on skin) is covered at least as far as it lacks the key's excess over
+// the plate's. The backdrop is then taken out, (P - (1 - a) K) / a.
 // A pixel that is the plate darkened with its hue kept, P = t K, where the blocks about it are
 // so too, is shadow: it keys clear, or, when shadows are kept, turns black with 1 - t as alpha,
 // so that any composite darkens its background by t there.

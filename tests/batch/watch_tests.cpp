@@ -66,7 +66,8 @@ struct Watched {
 };
 
 // Runs a watch over `hot`, calls `feed` once it started, waits for `photoLines` photo lines and
-// a quiet spell in which a second round would show, then sends `signal`.
+// a quiet spell in which a second round would show, then sends `signal`. The wait is long: a
+// loaded machine running the sanitizer build is slow, and only a failing case waits it out.
 Watched watch(const QStringList& args, const QString& home, const std::function<void()>& feed,
               int photoLines, int signal = SIGINT, int settleMs = kSettleMs,
               const QStringList& env = {}) {
@@ -84,7 +85,7 @@ Watched watch(const QStringList& args, const QString& home, const std::function<
         feed();
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 20000 && err.count("\n[") + err.startsWith('[') < photoLines)
+    while (clock.elapsed() < 60000 && err.count("\n[") + err.startsWith('[') < photoLines)
         if (p.waitForReadyRead(100))
             err += p.readAllStandardError();
     QThread::msleep(kSettleMs * 4);

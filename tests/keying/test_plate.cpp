@@ -125,8 +125,15 @@ TEST(BackdropPlate, CoverageAgainstTheKnownBackdrop) {
         QRgb subject;
         QPoint at;
         int alphaMin, alphaMax;
+        QRgb detail = 0;  // a band of another colour down the subject's middle
     } cases[] = {
         {"opaque subject", false, qRgb(200, 60, 60), inside, 255, 255},
+        {"a dark strand on skin stays", false, qRgb(225, 180, 150), inside, 255, 255,
+         qRgb(50, 35, 25)},
+        {"skin beside dark hair stays", false, qRgb(50, 35, 25), inside, 255, 255,
+         qRgb(225, 180, 150)},
+        {"a dark detail on a pale shirt over blue stays", true, qRgb(230, 225, 215), inside, 255,
+         255, qRgb(40, 30, 30)},
         {"half mix is half covered", false, qRgb(200, 60, 60), halfMix, 112, 144},
         {"creased cloth keys clear", false, qRgb(200, 60, 60), clear, 0, 0},
         {"hot spot keys clear", false, qRgb(200, 60, 60), hotSpot, 0, 0},
@@ -145,6 +152,8 @@ TEST(BackdropPlate, CoverageAgainstTheKnownBackdrop) {
                 return qRgb((qRed(px) + qRed(c.subject) + 1) / 2,
                             (qGreen(px) + qGreen(c.subject) + 1) / 2,
                             (qBlue(px) + qBlue(c.subject) + 1) / 2);
+            if (c.detail && inRect(x, y, QRect(155, 70, 10, 100)))
+                return c.detail;
             return inRect(x, y, patch) ? c.subject : px;
         };
         QImage shot = frame(cloth, 2, 1, {1.02, 1.0, 0.98}, 2, over);

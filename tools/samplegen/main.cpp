@@ -56,6 +56,10 @@ int main(int argc, char** argv) {
     bool ok = true;
     ok &= save(greenScreenShot(), out, QStringLiteral("1green.JPG"), "JPG", kJpegQuality);
     ok &= save(blueScreenShot(), out, QStringLiteral("blue1.JPG"), "JPG", kJpegQuality);
+    QDir plates(out.filePath(QStringLiteral("Plates")));
+    ok &= plates.mkpath(QStringLiteral("."));
+    ok &= save(greenScreenPlate(), plates, QStringLiteral("1green.JPG"), "JPG", kJpegQuality);
+    ok &= save(blueScreenPlate(), plates, QStringLiteral("blue1.JPG"), "JPG", kJpegQuality);
     ok &= save(beach(), bkg, QStringLiteral("beach.JPG"), "JPG", kJpegQuality);
     ok &= save(interior(), bkg, QStringLiteral("interior.png"), "PNG", kPngPacked);
     ok &= save(landscape(), bkg, QStringLiteral("landscape.jpg"), "JPG", kJpegQuality);

@@ -665,24 +665,45 @@ QImage paintManWithPlant(int w, int h, Rng& rng) {
 
 }  // namespace
 
+namespace {
+
+const BackdropLook kGreenLook{{0.30, 0.72, 0.33}, 0.42, 0.38, 0.35, 0.42, 1001u};
+const BackdropLook kBlueLook{{0.15, 0.36, 0.80}, 0.58, 0.35, -0.4, 0.30, 1002u};
+
+// The empty backdrop as a frame of its own: the same cloth and light, the sensor's noise of
+// another exposure.
+QImage plateOf(const BackdropLook& look, int w, int h, uint32_t seed) {
+    QImage nobody(w, h, QImage::Format_ARGB32_Premultiplied);
+    nobody.fill(Qt::transparent);
+    return composeShot(paintBackdrop(w, h, look), nobody, 0, 0, 0.0, seed);
+}
+
+}  // namespace
+
 QImage greenScreenShot() {
     const int w = 2000;
     const int h = 1500;
-    const BackdropLook look{{0.30, 0.72, 0.33}, 0.42, 0.38, 0.35, 0.42, 1001u};
-    const QImage backdrop = paintBackdrop(w, h, look);
+    const QImage backdrop = paintBackdrop(w, h, kGreenLook);
     Rng rng(0x6D61747461726131ull);
     const QImage subject = paintWoman(w, h, rng);
     return composeShot(backdrop, subject, 70, 25, 0.35, 2001u);
 }
 
+QImage greenScreenPlate() {
+    return plateOf(kGreenLook, 2000, 1500, 3001u);
+}
+
 QImage blueScreenShot() {
     const int w = 1500;
     const int h = 2000;
-    const BackdropLook look{{0.15, 0.36, 0.80}, 0.58, 0.35, -0.4, 0.30, 1002u};
-    const QImage backdrop = paintBackdrop(w, h, look);
+    const QImage backdrop = paintBackdrop(w, h, kBlueLook);
     Rng rng(0x6D61747461726132ull);
     const QImage subject = paintManWithPlant(w, h, rng);
     return composeShot(backdrop, subject, -60, 30, 0.3, 2002u);
+}
+
+QImage blueScreenPlate() {
+    return plateOf(kBlueLook, 1500, 2000, 3002u);
 }
 
 }  // namespace samplegen
