@@ -18,6 +18,7 @@ const QSize PrevSize = compose::kPreviewFrame;
 bool transparentbkg = false;
 QString HotFolder_FG;
 QString LasHotFile;
+QString overlayFile;
 }  // namespace MyGlobal
 
 namespace AdvSettings {
@@ -26,4 +27,5 @@ int bkpos = 1;
 int bgScale = 1;
 int fgSize = 100;
 int canvas = 0;
+bool bgFill = false;
 }  // namespace AdvSettings

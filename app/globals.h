@@ -29,6 +29,7 @@ extern const QSize PrevSize;  // preview frame: 415 x 345
 extern bool transparentbkg;   // compose over transparency
 extern QString HotFolder_FG;  // watched hot folder
 extern QString LasHotFile;    // file last taken from the hot folder
+extern QString overlayFile;   // picture laid over the composite (a frame), or empty
 }  // namespace MyGlobal
 
 namespace AdvSettings {
@@ -37,4 +38,5 @@ extern int bkpos;          // background alignment: 1 centred, 0 top-left
 extern int bgScale;        // 1 stretch background to the foreground, 0 own size
 extern int fgSize;         // foreground size in percent (5..200)
 extern int canvas;         // canvas size: 0 foreground, 1 background
+extern bool bgFill;        // fill the canvas without stretching, whatever bgScale says
 }  // namespace AdvSettings

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdio>
 
-#include "results/resultfolder.h"
 #include "batch/options.h"
 #include "batch/progress.h"
 #include "batch/runner.h"
@@ -16,6 +15,7 @@
 #include "keying/keyer.h"
 #include "mattora_version.h"
 #include "photo/photofile.h"
+#include "results/resultfolder.h"
 
 namespace {
 
@@ -80,12 +80,18 @@ int main(int argc, char* argv[]) {
     if (!options.watchDir.isEmpty())
         return batch::watchFolder(options, stderr, isatty(STDERR_FILENO), g_signal,
                                   batch::watchTimingFromEnvironment());
-    batch::Progress progress(stderr, isatty(STDERR_FILENO), int(options.foregrounds.size()));
+    // Progress counts results: one per photo and background.
+    const int per = batch::resultsPerPhoto(options);
+    const qsizetype total = options.foregrounds.size() * per;
+    batch::Progress progress(stderr, isatty(STDERR_FILENO), int(total));
     const batch::Status status = batch::runBatch(options, progress, g_stop);
     progress.summary();
-    const qsizetype left = options.foregrounds.size() - progress.written() - progress.failed();
+    const qsizetype left = total - progress.written() - progress.failed();
     const QString notBegun =
-        QStringLiteral("%1 of %2 photos not begun").arg(left).arg(options.foregrounds.size());
+        QStringLiteral("%1 of %2 %3 not begun")
+            .arg(left)
+            .arg(total)
+            .arg(per > 1 ? QStringLiteral("results") : QStringLiteral("photos"));
     switch (status) {
         case batch::AllWritten:
             return 0;

@@ -2,6 +2,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
 #include <QThread>
 
 #include "results/photonames.h"
@@ -30,12 +33,21 @@ const Option kOptions[] = {
     {"correct-spill", nullptr, "Correct spill over: pull the backdrop's colour out of the edges."},
     {"blue", nullptr, "Key out a blue backdrop (default: green)."},
     {"rotation", "DEG", "Turn each photo clockwise by 0, 90, 180 or 270 degrees (default 0)."},
-    {"background", "FILE", "Background photo; required unless --transparent."},
+    {"background", "FILE",
+     "Background photo; required unless --transparent (or --contact-sheet). Give it several "
+     "times for one result per background, named <name>-<background name>.png."},
+    {"backgrounds", "DIR",
+     "Every photo of folder DIR is a background, in name order (after any --background)."},
+    {"overlay", "FILE",
+     "A picture with transparency (a PNG frame, names, a logo) laid over every result, scaled "
+     "with its proportions kept to the result and centred; a line says so when its proportions "
+     "differ from the result's."},
     {"transparent", nullptr, "Transparent background: write the keyed foreground alone."},
     {"canvas", "foreground|background", "Size of the result (default foreground)."},
     {"align", "center|top-left", "Where the background sits on the result (default center)."},
-    {"bg-scale", "fit|actual",
-     "fit: scale the background to the foreground; actual: keep its size (default fit)."},
+    {"bg-scale", "fit|actual|fill",
+     "fit: scale the background to the foreground; actual: keep its size; fill: scale it "
+     "without stretching to cover the foreground, centred, the overflow cut off (default fit)."},
     {"fg-size", "P", "Foreground size in percent 5..200 (default 100)."},
     {"offset", "X,Y",
      "Move the foreground by X,Y pixels of the window's preview, as a drag there does "
@@ -71,6 +83,14 @@ const Option kOptions[] = {
      "Hot folder: key the photos in DIR not done yet, then each photo written or moved into DIR "
      "once complete, until Ctrl-C; no FOREGROUND is given."},
     {"recursive", nullptr, "With --watch: the folders inside DIR too, at any depth."},
+    {"contact-sheet", nullptr,
+     "Instead of results, write OUTPUT-DIR/<name>-keyers.png per photo: the photo keyed by "
+     "each Magic Number 1..10 at its default tuning over the (first) background, or a "
+     "checkerboard, in a labelled grid, to choose the keyer."},
+    {"settings", "FILE",
+     "Read options from FILE, an INI file whose keys are the long option names (magic=10, "
+     "background=...), as \"Save Batch Settings...\" writes it in the window; options given on "
+     "the command line win."},
     {"verbose", nullptr, "Show the keyers' own debug messages."},
 };
 
@@ -182,22 +202,53 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
                     &canvas, problem) ||
         !readChoice(p, "align", {QStringLiteral("center"), QStringLiteral("top-left")}, &align,
                     problem) ||
-        !readChoice(p, "bg-scale", {QStringLiteral("fit"), QStringLiteral("actual")}, &scale,
-                    problem))
+        !readChoice(p, "bg-scale",
+                    {QStringLiteral("fit"), QStringLiteral("actual"), QStringLiteral("fill")},
+                    &scale, problem))
         return false;
     o->compose.canvas = canvas == 0 ? compose::Canvas::Foreground : compose::Canvas::Background;
     o->compose.align = align == 0 ? compose::Align::Center : compose::Align::TopLeft;
-    o->compose.bgScale =
-        scale == 0 ? compose::BackgroundScale::Fit : compose::BackgroundScale::Actual;
+    o->compose.bgScale = scale == 0   ? compose::BackgroundScale::Fit
+                         : scale == 1 ? compose::BackgroundScale::Actual
+                                      : compose::BackgroundScale::Fill;
     o->key.correctSpill = p.isSet(QStringLiteral("correct-spill"));
     o->key.backdrop =
         p.isSet(QStringLiteral("blue")) ? keying::Backdrop::Blue : keying::Backdrop::Green;
     o->transparent = p.isSet(QStringLiteral("transparent"));
-    o->background = p.value(QStringLiteral("background"));
+    o->watchDir = p.value(QStringLiteral("watch"));
+    o->backgrounds = p.values(QStringLiteral("background"));
     o->outputDir = p.value(QStringLiteral("output-dir"));
     o->foregrounds = p.positionalArguments();
-    if (p.isSet(QStringLiteral("background")) && o->background.isEmpty()) {
+    if (o->backgrounds.contains(QString())) {
         *problem = QStringLiteral("--background needs a file name");
+        return false;
+    }
+    if (p.isSet(QStringLiteral("backgrounds"))) {
+        const QString dir = p.value(QStringLiteral("backgrounds"));
+        const QFileInfo info(dir);
+        if (dir.isEmpty() || !info.isDir()) {
+            *problem = QStringLiteral("--backgrounds needs a folder, not \"%1\"").arg(dir);
+            return false;
+        }
+        const QDir folder(info.absoluteFilePath());
+        const QStringList names = folder.entryList(results::photoNamePatterns(), QDir::Files,
+                                                   QDir::Name | QDir::IgnoreCase);
+        if (names.isEmpty()) {
+            *problem = QStringLiteral("--backgrounds: no photo (%1) in %2")
+                           .arg(results::readableFormats(), QDir::toNativeSeparators(dir));
+            return false;
+        }
+        for (const QString& name : names)
+            o->backgrounds << folder.filePath(name);
+    }
+    o->overlay = p.value(QStringLiteral("overlay"));
+    if (p.isSet(QStringLiteral("overlay")) && o->overlay.isEmpty()) {
+        *problem = QStringLiteral("--overlay needs a file name");
+        return false;
+    }
+    o->contactSheet = p.isSet(QStringLiteral("contact-sheet"));
+    if (o->contactSheet && !o->watchDir.isEmpty()) {
+        *problem = QStringLiteral("--contact-sheet cannot be used with --watch");
         return false;
     }
     if (o->transparent && !formats::keepsAlpha(o->format)) {
@@ -208,7 +259,7 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
                 .arg(formats::formatName(o->format));
         return false;
     }
-    if (!o->transparent && o->background.isEmpty()) {
+    if (!o->transparent && o->backgrounds.isEmpty() && !o->contactSheet) {
         *problem = QStringLiteral("no background photo: give --background FILE, or --transparent");
         return false;
     }
@@ -216,7 +267,6 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
         *problem = QStringLiteral("--output-dir needs a folder name");
         return false;
     }
-    o->watchDir = p.value(QStringLiteral("watch"));
     if (p.isSet(QStringLiteral("watch")) && (o->watchDir.isEmpty() || !o->foregrounds.isEmpty())) {
         *problem = QStringLiteral("--watch needs a folder name and no FOREGROUND photos");
         return false;
@@ -253,6 +303,89 @@ bool readAll(const QCommandLineParser& p, Options* o, QString* problem) {
     return true;
 }
 
+// The options a settings file may not give: they are about the command itself.
+bool commandOnly(const QString& key) {
+    return key == QLatin1String("settings") || key == QLatin1String("help") ||
+           key == QLatin1String("version") || key == QLatin1String("help-all");
+}
+
+const Option* optionNamed(const QString& key) {
+    for (const Option& o : kOptions)
+        if (key == QLatin1String(o.name))
+            return &o;
+    return nullptr;
+}
+
+// `arguments` with the options of the settings file that the command line does not give put in
+// front of them, and --settings taken out. False with `problem` naming the file and the key
+// when the file cannot be read or holds what is not an option.
+bool withSettingsFile(const QCommandLineParser& p, const QStringList& arguments,
+                      QStringList* merged, QString* problem) {
+    const QString file = p.value(QStringLiteral("settings"));
+    const QString shown = QDir::toNativeSeparators(file);
+    const QFileInfo info(file);
+    if (file.isEmpty() || !info.isFile() || !info.isReadable()) {
+        *problem = QStringLiteral("--settings %1: no such readable file").arg(shown);
+        return false;
+    }
+    QSettings settings(file, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError) {
+        *problem = QStringLiteral("--settings %1: not an INI file").arg(shown);
+        return false;
+    }
+    QStringList given;
+    for (const QString& key : settings.allKeys()) {
+        const Option* option = optionNamed(key);
+        if (!option || commandOnly(key)) {
+            *problem = QStringLiteral("--settings %1: \"%2\" is not an option").arg(shown, key);
+            return false;
+        }
+        // The command line wins; its backgrounds replace the file's.
+        const bool isBackground =
+            key == QLatin1String("background") || key == QLatin1String("backgrounds");
+        if (p.isSet(key) || (isBackground && (p.isSet(QStringLiteral("background")) ||
+                                              p.isSet(QStringLiteral("backgrounds")))))
+            continue;
+        const QVariant value = settings.value(key);
+        // A plain value with commas comes back as a list: "offset=40,-10".
+        const QStringList parts = value.toStringList();
+        if (!option->valueName) {
+            const QString v = parts.join(QLatin1Char(',')).trimmed().toLower();
+            if (v == QLatin1String("true") || v == QLatin1String("1") || v == QLatin1String("yes"))
+                given << QStringLiteral("--") + key;
+            else if (v != QLatin1String("false") && v != QLatin1String("0") &&
+                     v != QLatin1String("no")) {
+                *problem = QStringLiteral("--settings %1: %2 must be true or false, not \"%3\"")
+                               .arg(shown, key, parts.join(QLatin1Char(',')));
+                return false;
+            }
+        } else if (key == QLatin1String("background")) {
+            for (const QString& one : parts)
+                given << QStringLiteral("--background") << one;
+        } else {
+            given << QStringLiteral("--") + key << parts.join(QLatin1Char(','));
+        }
+    }
+    // The program's name first, then the file's options, then the command line's own (without
+    // --settings, which a file may not give again).
+    *merged = arguments.mid(0, 1) + given;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == QLatin1String("--")) {
+            *merged += arguments.mid(i);
+            break;
+        }
+        if (a == QLatin1String("--settings")) {
+            ++i;
+            continue;
+        }
+        if (a.startsWith(QLatin1String("--settings=")))
+            continue;
+        *merged << a;
+    }
+    return true;
+}
+
 }  // namespace
 
 Request parseArguments(const QStringList& arguments, Options* out, QString* problem) {
@@ -261,6 +394,12 @@ Request parseArguments(const QStringList& arguments, Options* out, QString* prob
     if (!parser.parse(arguments)) {
         *problem = parser.errorText();
         return Request::UsageError;
+    }
+    if (parser.isSet(QStringLiteral("settings"))) {
+        QStringList merged;
+        if (!withSettingsFile(parser, arguments, &merged, problem))
+            return Request::UsageError;
+        return parseArguments(merged, out, problem);
     }
     if (parser.isSet(QStringLiteral("help")))
         return Request::Help;

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 #include "compose/composite.h"
 #include "formats/result.h"
@@ -25,8 +26,8 @@ struct JobSettings {
     compose::ComposeSettings compose;
     QPoint offset;  // foreground offset in preview pixels, as a drag in the window gives it
     formats::Format format = formats::Format::Png;
-    int quality = 100;         // formats::defaultQuality(format) unless given
-    QString plate;  // the empty backdrop that Magic Number 10 keys each shot against, or none
+    int quality = 100;  // formats::defaultQuality(format) unless given
+    QString plate;      // the empty backdrop that Magic Number 10 keys each shot against, or none
     bool keepDamaged = false;  // write damaged photos as far as they decode, with a warning
     qint64 maxPixels = kDefaultMaxPixels;  // headers claiming more are refused before decoding
 };
@@ -52,21 +53,44 @@ private:
 qint64 memoryBudget();
 
 // Bytes one photo of `photo` pixels (as its header gives them) holds at the peak of its stages
-// over a background layer of `background` pixels (empty when transparent): decoding and
-// turning, keying with the keyer's own buffers, composing.
-qint64 jobBytes(QSize photo, QSize background, const JobSettings& s);
+// over `backgrounds` background layers, the largest of `background` pixels (empty when
+// transparent): decoding and turning, keying with the keyer's own buffers, composing each
+// result in turn while the keyed photo and every background's scaled copy are kept.
+qint64 jobBytes(QSize photo, QSize background, const JobSettings& s, int backgrounds = 1);
 
 // The background of a run, decoded and laid out for composing; null with `why` on failure.
 // A damaged one is used as far as it decodes when s.keepDamaged, with `warning` saying so.
 QImage readBackground(const QString& path, const JobSettings& s, QString* why, QString* warning);
 
+// The overlay of a run (a frame laid over every result), decoded; null with `why` on failure.
+QImage readOverlay(const QString& path, const JobSettings& s, QString* why);
+
+// One background of a run.
+struct BackgroundLayer {
+    QString path;
+    QImage layer;  // readBackground's layer; null until read
+    QSize size;    // as its header gives it, for the memory count
+};
+
 // What the photos of a run share.
 struct JobShared {
     const JobSettings& settings;
-    QImage background;  // readBackground's layer; null when transparent
-    QSize backgroundSize;
-    MemoryGate* gate = nullptr;  // none: no limit
+    std::vector<BackgroundLayer> backgrounds;  // empty when transparent
+    QImage overlay;                            // laid over every result; null: none
+    MemoryGate* gate = nullptr;                // none: no limit
     std::function<bool()> stopping;
+    // The largest background and how many there are, for jobBytes.
+    QSize largestBackground() const;
+};
+
+// One result of a photo: over one background (or the transparent one).
+struct OutputResult {
+    QString path;
+    bool written = false;
+    QString problem;          // why it was not written
+    bool outputSide = false;  // the write failed; the photo itself is fine
+    bool diskFull = false;    // ... for want of space, where every later write fails too
+    QSize overlayMismatch;    // the result's size, when the overlay's proportions differ from it
 };
 
 struct JobResult {
@@ -80,16 +104,23 @@ struct JobResult {
     QString warning;  // something to tell about a photo that was written
     // The photo could not be read: Damaged, NotAPhoto, ... (None when it failed later).
     PhotoLoad::Problem readProblem = PhotoLoad::Problem::None;
-    bool outputSide = false;  // the write failed; the photo itself is fine
+    bool outputSide = false;  // a write failed; the photo itself is fine
     bool diskFull = false;    // ... for want of space, where every later write fails too
     QString version;          // the photo's version as read (results::photoVersion)
     QString digest;           // and its digest (results::photoDigest)
+    // One per output asked for, in that order. Outcome Written: all were written; `problem`
+    // is then the first output's problem, or the photo's own when nothing could be made.
+    std::vector<OutputResult> outputs;
 };
 
-// Reads, keys and composes `photo` and writes its result to `output`, which records the photo's
-// path and version. Every failure is the photo's own, out of memory included: the run goes on.
-JobResult runPhotoJob(const QString& photo, const QString& output, const JobShared& shared,
-                      compose::ComposeCache* cache);
+// Reads and keys `photo` once and writes one result per background of `shared` (one result
+// when transparent) to `outputs`, in that order, each recording the photo's path and version
+// (and, with several, its background). The composites are made and written one after another,
+// so one is held at a time. `caches` keeps each background's scaled copy between photos (one
+// cache per background; resized as needed). Every failure is the photo's own, out of memory
+// included: the run goes on.
+JobResult runPhotoJob(const QString& photo, const QStringList& outputs, const JobShared& shared,
+                      std::vector<compose::ComposeCache>* caches);
 
 // The line a front end prints about a photo: "mattora-batch: FILE: WHAT".
 QString problemLine(const QString& file, const QString& what);

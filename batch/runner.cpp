@@ -3,11 +3,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
+#include <QSet>
 #include <QTemporaryFile>
 #include <QtConcurrent/QtConcurrentRun>
 #include <thread>
 #include <vector>
 
+#include "batch/contactsheet.h"
 #include "batch/photojob.h"
 #include "formats/result.h"
 #include "results/photonames.h"
@@ -25,35 +28,46 @@ QString fileKey(const QString& path) {
 #endif
 }
 
-// The output of each foreground, in the order given: its plain result name unless that holds
-// the result of another photo (of this run or from before) or a photo this run reads; then the
-// next free numbered name, with a line naming both. Empty for a photo given twice, or when no
-// name is free.
-QStringList plannedOutputs(const Options& o, Progress& progress) {
+// The outputs of each foreground, in the order given, one per background (one when
+// transparent): its plain result name (with several backgrounds, <name>-<background name>)
+// unless that holds the result of another photo (of this run or from before) or a photo this run
+// reads; then the next free numbered name, with a line naming both. Empty for a photo given
+// twice, or when no name is free.
+std::vector<QStringList> plannedOutputs(const Options& o, Progress& progress) {
     QHash<QString, QString> claims;  // file key -> the photo that writes or is that file
     for (const QString& fg : o.foregrounds)
         claims.insert(fileKey(fg), results::sourceName(fg));
     if (!o.transparent)
-        claims.insert(fileKey(o.background), results::sourceName(o.background));
+        for (const QString& bg : o.backgrounds)
+            claims.insert(fileKey(bg), results::sourceName(bg));
     const auto claimed = [&](const QString& path) { return claims.value(fileKey(path)); };
+    const bool paired = !o.transparent && o.backgrounds.size() > 1;
+    const QStringList overs = paired ? o.backgrounds : QStringList{QString()};
 
-    QHash<QString, QString> done;  // photo -> its output
-    QStringList outputs;
+    QSet<QString> done;
+    std::vector<QStringList> outputs;
     for (const QString& fg : o.foregrounds) {
         const QString me = results::sourceName(fg);
+        QStringList mine;
         if (done.contains(me)) {
             progress.problem(problemLine(fg, QStringLiteral("given twice; done once")));
-            outputs << QString();
+            outputs.push_back(QStringList());
             continue;
         }
-        const results::ResultSlot slot =
-            results::resultSlot(o.outputDir, fg, claimed, formats::suffix(o.format));
-        if (!results::slotNote(slot).isEmpty())
-            progress.problem(problemLine(fg, results::slotNote(slot)));
-        if (!slot.path.isEmpty())
-            claims.insert(fileKey(slot.path), me);
-        done.insert(me, slot.path);
-        outputs << slot.path;
+        done.insert(me);
+        for (const QString& bg : overs) {
+            results::ResultKind kind;
+            if (paired)
+                kind = {results::pairedStem(fg, bg), bg};
+            const results::ResultSlot slot =
+                results::resultSlot(o.outputDir, fg, claimed, formats::suffix(o.format), kind);
+            if (!results::slotNote(slot).isEmpty())
+                progress.problem(problemLine(fg, results::slotNote(slot)));
+            if (!slot.path.isEmpty())
+                claims.insert(fileKey(slot.path), results::resultIdentity(fg, kind.background));
+            mine << slot.path;
+        }
+        outputs.push_back(mine);
     }
     return outputs;
 }
@@ -75,78 +89,154 @@ bool outputFolderUsable(const QString& dir, QString* why) {
 
 }  // namespace
 
+int resultsPerPhoto(const Options& o) {
+    return o.transparent || o.contactSheet ? 1 : std::max(1, int(o.backgrounds.size()));
+}
+
 Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& stop) {
+    const int per = resultsPerPhoto(o);
+    const auto failPhoto = [&](const QString& fg) {
+        for (int k = 0; k < per; ++k)
+            progress.finished(fg, QString(), false);
+    };
     QString why;
     if (!outputFolderUsable(o.outputDir, &why)) {
         progress.problem(problemLine(o.outputDir, why));
         for (const QString& fg : o.foregrounds)
-            progress.finished(fg, QString(), false);
+            failPhoto(fg);
         return SomeFailed;
     }
-    const QStringList outputs = plannedOutputs(o, progress);
+    if (o.contactSheet)
+        return runContactSheets(o, progress, stop);
+    const std::vector<QStringList> outputs = plannedOutputs(o, progress);
 
-    // The background is held for the whole run: its decoded and layered copies come off the
-    // budget first.
+    // The backgrounds are held for the whole run: their decoded and layered copies come off
+    // the budget first.
     qint64 budget = memoryBudget();
-    QSize backgroundSize;
+    std::vector<BackgroundLayer> backgrounds;
     if (!o.transparent) {
-        const PhotoLoad header = readPhotoHeader(o.background, o.maxPixels);
-        if (header.ok() && header.size.isValid()) {
-            backgroundSize = header.size;
-            budget -= qint64(header.size.width()) * header.size.height() * 8;
+        for (const QString& bg : o.backgrounds) {
+            BackgroundLayer b;
+            b.path = bg;
+            const PhotoLoad header = readPhotoHeader(bg, o.maxPixels);
+            if (header.ok() && header.size.isValid()) {
+                b.size = header.size;
+                budget -= qint64(header.size.width()) * header.size.height() * 8;
+            }
+            backgrounds.push_back(b);
         }
+    }
+    QImage overlay;
+    if (!o.overlay.isEmpty()) {
+        overlay = readOverlay(o.overlay, o, &why);
+        if (overlay.isNull()) {
+            progress.problem(problemLine(o.overlay, why));
+            for (const QString& fg : o.foregrounds)
+                failPhoto(fg);
+            return SomeFailed;
+        }
+        budget -= overlay.sizeInBytes() * 2;
     }
     MemoryGate gate(std::max<qint64>(budget, 0));
 
     std::atomic<bool> diskFull{false};
-    JobShared shared{o, QImage(), backgroundSize, &gate, [&] { return stop || diskFull; }};
-    // The background is decoded once, while the first foregrounds decode beside it.
-    QFuture<QImage> background;
+    JobShared shared{o, backgrounds, overlay, &gate, [&] { return stop || diskFull; }};
+    // The backgrounds are decoded once, in turn, while the first foregrounds decode beside them.
+    QFuture<std::vector<BackgroundLayer>> decoded;
     std::atomic<bool> backgroundFailed{false};
     if (!o.transparent) {
-        background = QtConcurrent::run([&o, &progress, &backgroundFailed] {
-            QString why, warning;
-            QImage layer = readBackground(o.background, o, &why, &warning);
-            if (!warning.isEmpty())
-                progress.problem(problemLine(o.background, warning));
-            if (layer.isNull()) {
-                backgroundFailed = true;
-                progress.problem(problemLine(o.background, why));
+        decoded = QtConcurrent::run([&o, &progress, &backgroundFailed, backgrounds] {
+            std::vector<BackgroundLayer> layers = backgrounds;
+            for (BackgroundLayer& b : layers) {
+                QString why, warning;
+                b.layer = readBackground(b.path, o, &why, &warning);
+                if (!warning.isEmpty())
+                    progress.problem(problemLine(b.path, warning));
+                if (b.layer.isNull()) {
+                    backgroundFailed = true;
+                    progress.problem(problemLine(b.path, why));
+                }
             }
-            return layer;
+            return layers;
         });
     }
 
+    QMutex toldMutex;
+    QSet<QString> told;  // canvas sizes whose overlay mismatch was told
     std::atomic<int> next{0};
     auto work = [&] {
-        compose::ComposeCache cache;  // keeps the scaled background between photos
+        // Keeps each background scaled between photos.
+        std::vector<compose::ComposeCache> caches;
         JobShared mine = shared;
+        bool haveLayers = o.transparent;
         for (int i = next++; i < o.foregrounds.size(); i = next++) {
             const QString& fg = o.foregrounds[i];
             if (shared.stopping())
                 return;  // photos not begun are neither written nor failed
-            if (outputs[i].isEmpty()) {
-                progress.finished(fg, QString(), false);
+            if (outputs[size_t(i)].isEmpty()) {
+                failPhoto(fg);
                 continue;
             }
-            if (!o.transparent && mine.background.isNull()) {
-                mine.background = background.result();
-                if (mine.background.isNull()) {
-                    progress.finished(fg, QString(), false);
-                    continue;
-                }
+            if (!haveLayers) {
+                mine.backgrounds = decoded.result();
+                haveLayers = true;
+            }
+            // Outputs over a background that could not be read fail; the others are made.
+            QStringList wanted = outputs[size_t(i)];
+            bool any = false;
+            for (int k = 0; k < wanted.size(); ++k) {
+                const bool usable = o.transparent || !mine.backgrounds[size_t(k)].layer.isNull();
+                if (!usable || wanted[k].isEmpty())
+                    wanted[k].clear();
+                any = any || !wanted[k].isEmpty();
+            }
+            if (!any) {
+                failPhoto(fg);
+                continue;
             }
             progress.started(fg);
-            const JobResult r = runPhotoJob(fg, outputs[i], mine, &cache);
+            const JobResult r = runPhotoJob(fg, wanted, mine, &caches);
             if (r.outcome == JobResult::Outcome::NotBegun)
                 return;
             if (r.diskFull)
                 diskFull = true;
             if (!r.warning.isEmpty())
                 progress.problem(problemLine(fg, r.warning));
-            if (!r.problem.isEmpty())
-                progress.problem(problemLine(fg, r.problem));
-            progress.finished(fg, outputs[i], r.outcome == JobResult::Outcome::Written);
+            const bool noneWritten =
+                std::none_of(r.outputs.begin(), r.outputs.end(),
+                             [](const OutputResult& out) { return out.written; });
+            // The photo's own failure (unreadable, not keyed): one line for all its results.
+            if (r.outputs.empty() || (noneWritten && !r.outputSide && !r.problem.isEmpty())) {
+                if (!r.problem.isEmpty())
+                    progress.problem(problemLine(fg, r.problem));
+                failPhoto(fg);
+                continue;
+            }
+            for (const OutputResult& out : r.outputs) {
+                if (out.path.isEmpty()) {
+                    progress.finished(fg, QString(), false);
+                    continue;
+                }
+                if (out.overlayMismatch.isValid()) {
+                    const QString size = QStringLiteral("%1 x %2")
+                                             .arg(out.overlayMismatch.width())
+                                             .arg(out.overlayMismatch.height());
+                    QMutexLocker lock(&toldMutex);
+                    if (!told.contains(size)) {
+                        told.insert(size);
+                        progress.problem(problemLine(
+                            o.overlay,
+                            QStringLiteral("its proportions (%1 x %2) differ from the result's "
+                                           "(%3): it is centred and leaves bands uncovered")
+                                .arg(overlay.width())
+                                .arg(overlay.height())
+                                .arg(size)));
+                    }
+                }
+                if (!out.problem.isEmpty())
+                    progress.problem(problemLine(fg, out.problem));
+                progress.finished(fg, out.path, out.written);
+            }
         }
     };
     const int workers = qBound(1, o.jobs, int(o.foregrounds.size()));
@@ -157,7 +247,7 @@ Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& s
     for (std::thread& t : threads)
         t.join();
     if (!o.transparent)
-        background.waitForFinished();
+        decoded.waitForFinished();
 
     if (stop)
         return Interrupted;

@@ -17,4 +17,7 @@ enum Status { AllWritten, SomeFailed, DiskFull, Interrupted };
 // through `progress`. Stops taking new photos once `stop` is set or the disk is full.
 Status runBatch(const Options& o, Progress& progress, const std::atomic<bool>& stop);
 
+// How many results each photo of the run gives: one per background, or one.
+int resultsPerPhoto(const Options& o);
+
 }  // namespace batch

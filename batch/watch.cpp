@@ -63,7 +63,7 @@ public:
           m_terminal(terminal),
           m_stopSignal(stopSignal),
           m_timing(timing),
-          m_shared{o, QImage(), QSize(), nullptr, [this] { return m_stopSignal != 0; }},
+          m_shared{o, {}, QImage(), nullptr, [this] { return m_stopSignal != 0; }},
           m_limit(std::max(1, o.jobs)) {}
 
     int run() {
@@ -85,17 +85,31 @@ public:
         }
         qint64 budget = memoryBudget();
         if (!m_o.transparent) {
-            QString why, warning;
-            m_shared.background = readBackground(m_o.background, m_o, &why, &warning);
-            if (m_shared.background.isNull()) {
-                line(problemLine(m_o.background, why));
+            for (const QString& path : m_o.backgrounds) {
+                QString why, warning;
+                BackgroundLayer b;
+                b.path = path;
+                b.layer = readBackground(path, m_o, &why, &warning);
+                if (b.layer.isNull()) {
+                    line(problemLine(path, why));
+                    return 1;
+                }
+                if (!warning.isEmpty())
+                    line(problemLine(path, warning));
+                b.size = b.layer.size();
+                budget -= qint64(b.layer.sizeInBytes()) * 2;
+                m_backgroundKeys.insert(results::sourceName(path));
+                m_shared.backgrounds.push_back(b);
+            }
+        }
+        if (!m_o.overlay.isEmpty()) {
+            QString why;
+            m_shared.overlay = readOverlay(m_o.overlay, m_o, &why);
+            if (m_shared.overlay.isNull()) {
+                line(problemLine(m_o.overlay, why));
                 return 1;
             }
-            if (!warning.isEmpty())
-                line(problemLine(m_o.background, warning));
-            m_shared.backgroundSize = m_shared.background.size();
-            budget -= qint64(m_shared.background.sizeInBytes()) * 2;
-            m_backgroundKey = results::sourceName(m_o.background);
+            budget -= qint64(m_shared.overlay.sizeInBytes()) * 2;
         }
         m_gate = std::make_unique<MemoryGate>(std::max<qint64>(budget, 0));
         m_shared.gate = m_gate.get();
@@ -393,12 +407,27 @@ private:
         dispatch();
     }
 
-    // The photo that holds a result name in this run (a result written, or the background).
+    // The photo that holds a result name in this run (a result written, or a background).
     QString claimOf(const QString& path) const {
         const QString key = results::sourceName(path);
-        if (!m_backgroundKey.isEmpty() && key == m_backgroundKey)
-            return m_backgroundKey;
+        if (m_backgroundKeys.contains(key))
+            return key;
         return m_claims.value(key);
+    }
+
+    // Where each result of `path` goes: one per background with several, else one.
+    QList<results::ResultSlot> slotsOf(const QString& path) const {
+        const bool paired = !m_o.transparent && m_o.backgrounds.size() > 1;
+        QList<results::ResultSlot> out;
+        for (const QString& bg : paired ? m_o.backgrounds : QStringList{QString()}) {
+            results::ResultKind kind;
+            if (paired)
+                kind = {results::pairedStem(path, bg), bg};
+            out << results::resultSlot(
+                m_outDir, path, [this](const QString& p) { return claimOf(p); },
+                formats::suffix(m_o.format), kind);
+        }
+        return out;
     }
 
     // Starts queued photos while fewer than --jobs are in flight and the output side works.
@@ -407,37 +436,55 @@ private:
             const QString path = m_queue.takeFirst();
             Entry& e = m_entries[path];
             e.queued = false;
-            const results::ResultSlot slot = results::resultSlot(
-                m_outDir, path, [this](const QString& p) { return claimOf(p); },
-                formats::suffix(m_o.format));
+            const QList<results::ResultSlot> places = slotsOf(path);
             const QString version = results::photoVersion(path);
             if (version.isEmpty())
                 continue;  // gone meanwhile
-            // Done by an earlier run of the watch, at this very version or these bytes.
-            if (slot.was.exists && !slot.was.version.isEmpty()) {
-                e.done = slot.was.version;
-                e.doneDigest = slot.was.digest;
-                m_claims.insert(results::sourceName(slot.path), results::sourceName(path));
+            const bool paired = places.size() > 1;
+            // Done by an earlier run of the watch, at this very version or these bytes: every
+            // result of it records the same version.
+            const results::ResultSlot& first = places.first();
+            const bool allRecorded = std::all_of(places.begin(), places.end(), [&](const auto& sl) {
+                return sl.was.exists && !sl.was.version.isEmpty() &&
+                       sl.was.version == first.was.version && sl.was.digest == first.was.digest;
+            });
+            if (allRecorded) {
+                e.done = first.was.version;
+                e.doneDigest = first.was.digest;
+                for (int k = 0; k < places.size(); ++k)
+                    m_claims.insert(
+                        results::sourceName(places[k].path),
+                        results::resultIdentity(path, paired ? m_o.backgrounds[k] : QString()));
                 if (isDone(e, path, version))
                     continue;
             }
-            const QString note = results::slotNote(slot);
-            if (!note.isEmpty() && !m_noted.contains(path)) {
-                m_noted.insert(path);
-                line(problemLine(path, note));
+            QStringList outputs;
+            bool noName = false;
+            for (int k = 0; k < places.size(); ++k) {
+                const QString note = results::slotNote(places[k]);
+                if (!note.isEmpty() && !m_noted.contains(places[k].first)) {
+                    m_noted.insert(places[k].first);
+                    line(problemLine(path, note));
+                }
+                noName = noName || places[k].path.isEmpty();
+                outputs << places[k].path;
             }
-            if (slot.path.isEmpty()) {
+            if (noName) {
                 e.failed = version;
                 finishLine(path, QString(), false);
                 continue;
             }
-            m_claims.insert(results::sourceName(slot.path), results::sourceName(path));
+            for (int k = 0; k < places.size(); ++k)
+                m_claims.insert(
+                    results::sourceName(places[k].path),
+                    results::resultIdentity(path, paired ? m_o.backgrounds[k] : QString()));
             e.inFlight = true;
             ++m_inFlight;
-            m_pool.start([this, path, output = slot.path] {
-                // Each worker keeps the background scaled for the last photo, as in a plain run.
-                thread_local compose::ComposeCache cache;
-                const JobResult r = runPhotoJob(path, output, m_shared, &cache);
+            m_pool.start([this, path, outputs] {
+                // Each worker keeps the backgrounds scaled for the last photo, as in a plain run.
+                thread_local std::vector<compose::ComposeCache> caches;
+                const JobResult r = runPhotoJob(path, outputs, m_shared, &caches);
+                const QString output = outputs.join(QStringLiteral(", "));
                 QMetaObject::invokeMethod(
                     &m_context, [this, path, output, r] { finished(path, output, r); },
                     Qt::QueuedConnection);
@@ -529,7 +576,7 @@ private:
     std::unique_ptr<MemoryGate> m_gate;
     JobShared m_shared;
     int m_limit;  // photos in flight at most: --jobs, or 1 while finding out whether writes work
-    QString m_backgroundKey;
+    QSet<QString> m_backgroundKeys;
     QObject m_context;  // receives the notifications and the finished photos on the loop
     QThreadPool m_pool;
     QTimer m_settle;

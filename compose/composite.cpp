@@ -1,5 +1,6 @@
 #include "compose/composite.h"
 
+#include "compose/overlay.h"
 #include "core/rows.h"
 
 #include <QPainter>
@@ -243,13 +244,41 @@ QImage paintComposite(const CompositeLayout& l) {
     if (!l.foreground.isNull()) {
         p.drawImage(l.foregroundPos, l.foreground);
     }
+    if (!l.overlay.isNull()) {
+        p.drawImage(l.overlayPos, l.overlay);
+    }
     p.end();
     return canvas;
 }
 
 bool fastKinds(const CompositeLayout& l) {
     return kindOf(l.background) != Kind::Other &&
-           (l.foreground.isNull() || kindOf(l.foreground) != Kind::Other);
+           (l.foreground.isNull() || kindOf(l.foreground) != Kind::Other) &&
+           (l.overlay.isNull() || kindOf(l.overlay) != Kind::Other);
+}
+
+// Fits the overlay to the laid-out canvas, in the keyed image's colour space.
+void placeOverlay(const QImage& overlay, const QImage& keyed, ComposeCache* cache,
+                  CompositeLayout* l) {
+    if (overlay.isNull())
+        return;
+    const QRect at = overlayRect(overlay.size(), l->canvasSize);
+    if (at.isEmpty())
+        return;
+    const QImage inSpace = cache ? cache->overlaySpace.converted(overlay, keyed.colorSpace())
+                                 : inColorSpace(overlay, keyed.colorSpace());
+    l->overlay = cache ? cache->overlay.scaled(inSpace, l->canvasSize, Qt::KeepAspectRatio)
+                       : smoothScaled(inSpace, l->canvasSize, Qt::KeepAspectRatio);
+    l->overlayPos = at.topLeft();
+}
+
+// The transparent case with an overlay: the keyed image alone as the bottom layer.
+CompositeLayout keyedUnderOverlay(const QImage& keyed, const QImage& overlay, ComposeCache* cache) {
+    CompositeLayout l;
+    l.background = keyed;
+    l.canvasSize = keyed.size();
+    placeOverlay(overlay, keyed, cache, &l);
+    return l;
 }
 
 // For each preview pixel along one axis, the canvas pixel that nearest-pixel scaling shows, or
@@ -309,7 +338,8 @@ QImage backgroundLayer(const QImage& decoded) {
 }
 
 bool layoutComposite(const QImage& photo, const QImage& keyed, int x, int y,
-                     const ComposeSettings& s, ComposeCache* cache, CompositeLayout* out) {
+                     const ComposeSettings& s, ComposeCache* cache, CompositeLayout* out,
+                     const QImage& overlay) {
     if (photo.isNull() || keyed.isNull() || s.previewSize.isEmpty()) {
         return false;
     }
@@ -328,38 +358,45 @@ bool layoutComposite(const QImage& photo, const QImage& keyed, int x, int y,
         l.foreground = cache ? cache->foreground.scaled(keyed, fgTarget, Qt::KeepAspectRatio)
                              : smoothScaled(keyed, fgTarget, Qt::KeepAspectRatio);
     }
-    if (s.bgScale == BackgroundScale::Fit) {
+    const bool fill = s.bgScale == BackgroundScale::Fill;
+    if (s.bgScale == BackgroundScale::Fit || fill) {
         const QSize bgTarget = l.foreground.size();
+        const Qt::AspectRatioMode mode =
+            fill ? Qt::KeepAspectRatioByExpanding : Qt::IgnoreAspectRatio;
         if (!bgTarget.isEmpty()) {
-            l.background =
-                cache ? cache->background.scaled(background, bgTarget, Qt::IgnoreAspectRatio)
-                      : smoothScaled(background, bgTarget, Qt::IgnoreAspectRatio);
+            l.background = cache ? cache->background.scaled(background, bgTarget, mode)
+                                 : smoothScaled(background, bgTarget, mode);
         }
     } else {
         l.background = background;
     }
-    l.canvasSize = s.canvas == Canvas::Foreground ? l.foreground.size() : l.background.size();
+    l.canvasSize =
+        s.canvas == Canvas::Foreground || fill ? l.foreground.size() : l.background.size();
     if (l.canvasSize.isEmpty() || l.background.isNull()) {
         return false;
     }
     const int cw = l.canvasSize.width();
     const int ch = l.canvasSize.height();
-    if (s.align == Align::Center) {
+    if (s.align == Align::Center || fill) {
         l.backgroundPos = QPoint((cw - l.background.width()) / 2, (ch - l.background.height()) / 2);
     }
     l.foregroundPos = QPoint(scaleOffset(x, cw, s.previewSize.width(), l.foreground.width()),
                              scaleOffset(y, ch, s.previewSize.height(), l.foreground.height()));
+    placeOverlay(overlay, keyed, cache, &l);
     *out = std::move(l);
     return true;
 }
 
 QImage createComposite(const QImage& background, const QImage& keyed, int x, int y,
-                       bool transparent, const ComposeSettings& s, ComposeCache* cache) {
-    if (transparent) {
+                       bool transparent, const ComposeSettings& s, ComposeCache* cache,
+                       const QImage& overlay) {
+    if (transparent && (overlay.isNull() || keyed.isNull())) {
         return keyed;
     }
     CompositeLayout l;
-    if (!layoutComposite(background, keyed, x, y, s, cache, &l)) {
+    if (transparent) {
+        l = keyedUnderOverlay(keyed, overlay, cache);
+    } else if (!layoutComposite(background, keyed, x, y, s, cache, &l, overlay)) {
         return QImage();
     }
     if (!fastKinds(l)) {
@@ -381,6 +418,10 @@ QImage createComposite(const QImage& background, const QImage& keyed, int x, int
     const QPoint fp = l.foregroundPos;
     const Span bgCols = clipSpan(bp.x(), bg.width(), cw);
     const Span fgCols = fg.isNull() ? Span{} : clipSpan(fp.x(), fg.width(), cw);
+    const QImage& ov = l.overlay;
+    const Kind ovKind = ov.isNull() ? Kind::Other : kindOf(ov);
+    const QPoint op = l.overlayPos;
+    const Span ovCols = ov.isNull() ? Span{} : clipSpan(op.x(), ov.width(), cw);
 
     core::forEachRowBand(canvas.height(), cw, [&](int y0, int y1) {
         for (int cy = y0; cy < y1; ++cy) {
@@ -399,6 +440,11 @@ QImage createComposite(const QImage& background, const QImage& keyed, int x, int
             if (fgCols.end > fgCols.begin && fy >= 0 && fy < fg.height()) {
                 blendRow(fgKind, dst + fgCols.begin, rowOf(fg, fy) + (fgCols.begin - fp.x()),
                          fgCols.end - fgCols.begin);
+            }
+            const int oy = cy - op.y();
+            if (ovCols.end > ovCols.begin && oy >= 0 && oy < ov.height()) {
+                blendRow(ovKind, dst + ovCols.begin, rowOf(ov, oy) + (ovCols.begin - op.x()),
+                         ovCols.end - ovCols.begin);
             }
         }
     });
@@ -472,9 +518,15 @@ QImage createCompositeInPlace(const QImage& background, QImage&& keyed, int x, i
 }
 
 QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, bool transparent,
-                   const ComposeSettings& s, ComposeCache* cache) {
+                   const ComposeSettings& s, ComposeCache* cache, const QImage& overlay) {
     if (s.previewSize.isEmpty()) {
         return QImage();
+    }
+    if (transparent && !overlay.isNull()) {
+        const QImage full = createComposite(background, keyed, x, y, true, s, cache, overlay);
+        return full.isNull()
+                   ? QImage()
+                   : full.scaled(s.previewSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     }
     if (transparent) {
         // Qt's nearest-pixel scaler already touches only the pixels it shows.
@@ -483,13 +535,13 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
                    : keyed.scaled(s.previewSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     }
     CompositeLayout l;
-    if (!layoutComposite(background, keyed, x, y, s, cache, &l)) {
+    if (!layoutComposite(background, keyed, x, y, s, cache, &l, overlay)) {
         return QImage();
     }
     const int cw = l.canvasSize.width();
     const int ch = l.canvasSize.height();
     const auto fullThenScale = [&]() {
-        const QImage full = createComposite(background, keyed, x, y, false, s, cache);
+        const QImage full = createComposite(background, keyed, x, y, false, s, cache, overlay);
         return full.isNull()
                    ? QImage()
                    : full.scaled(s.previewSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
@@ -499,7 +551,7 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
         return fullThenScale();
     }
     if (l.canvasSize == s.previewSize) {
-        return createComposite(background, keyed, x, y, false, s, cache);
+        return createComposite(background, keyed, x, y, false, s, cache, overlay);
     }
     const std::vector<int> mapX = sampleMap(cw, s.previewSize.width(), true);
     const std::vector<int> mapY = sampleMap(ch, s.previewSize.height(), false);
@@ -517,6 +569,9 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
     const Kind fgKind = fg.isNull() ? Kind::Other : kindOf(fg);
     const QPoint bp = l.backgroundPos;
     const QPoint fp = l.foregroundPos;
+    const QImage& ov = l.overlay;
+    const Kind ovKind = ov.isNull() ? Kind::Other : kindOf(ov);
+    const QPoint op = l.overlayPos;
     for (int oy = 0; oy < out.height(); ++oy) {
         quint32* dst = reinterpret_cast<quint32*>(out.scanLine(oy));
         const int cy = mapY[size_t(oy)];
@@ -529,6 +584,9 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
         const quint32* bgLine = by >= 0 && by < bg.height() ? rowOf(bg, by) : nullptr;
         const quint32* fgLine =
             !fg.isNull() && fy >= 0 && fy < fg.height() ? rowOf(fg, fy) : nullptr;
+        const int vy = cy - op.y();
+        const quint32* ovLine =
+            !ov.isNull() && vy >= 0 && vy < ov.height() ? rowOf(ov, vy) : nullptr;
         for (int ox = 0; ox < out.width(); ++ox) {
             const int cx = mapX[size_t(ox)];
             quint32 v = 0;
@@ -540,6 +598,10 @@ QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, 
                 const int fx = cx - fp.x();
                 if (fgLine && fx >= 0 && fx < fg.width()) {
                     v = over(fetchPixel(fgKind, fgLine[fx]), v);
+                }
+                const int vx = cx - op.x();
+                if (ovLine && vx >= 0 && vx < ov.width()) {
+                    v = over(fetchPixel(ovKind, ovLine[vx]), v);
                 }
             }
             dst[ox] = v;

@@ -18,8 +18,10 @@ inline constexpr QSize kPreviewFrame{415, 345};
 enum class Canvas { Foreground, Background };
 // Where the background sits on the canvas.
 enum class Align { Center, TopLeft };
-// Fit: the background is stretched to the sized foreground; Actual: it keeps its own size.
-enum class BackgroundScale { Fit, Actual };
+// Fit: the background is stretched to the sized foreground; Actual: it keeps its own size;
+// Fill: it is scaled with its proportions kept to cover the sized foreground, centred, and what
+// overflows is cut off (the canvas is then the sized foreground's, whichever Canvas says).
+enum class BackgroundScale { Fit, Actual, Fill };
 
 struct ComposeSettings {
     int fgSize = 100;  // foreground size in percent (5..200)
@@ -52,16 +54,20 @@ private:
     QImage m_result;
 };
 
-// The two rescaled layers of a composite. Owned by the caller (e.g. the preview), passed to the
+// The rescaled layers of a composite. Owned by the caller (e.g. the preview), passed to the
 // functions below; a null pointer means "scale afresh".
 struct ComposeCache {
     ScaledCache foreground;      // keyed image at fgSize percent
     SpaceCache backgroundSpace;  // background in the keyed image's colour space
     ScaledCache background;      // that stretched to the sized foreground
+    SpaceCache overlaySpace;     // the overlay in the keyed image's colour space
+    ScaledCache overlay;         // that fitted to the canvas
     void clear() {
         foreground.clear();
         backgroundSpace.clear();
         background.clear();
+        overlaySpace.clear();
+        overlay.clear();
     }
     // A new foreground follows (the next photo of a shoot): its scaled copy goes, the scaled
     // background stays for it.
@@ -79,22 +85,28 @@ struct CompositeLayout {
     QSize canvasSize;
     QPoint backgroundPos;
     QPoint foregroundPos;
+    QImage overlay;  // the overlay fitted to the canvas (null: none)
+    QPoint overlayPos;
 };
 
 // Works out the layers, canvas and positions of the non-transparent composite; the background
-// layer is in the keyed image's colour space (see inColorSpace). Returns false when
-// no composite can be built: a null input, an empty canvas, an empty preview frame, or a size
-// that does not fit in 32 bits.
+// and overlay layers are in the keyed image's colour space (see inColorSpace). Returns false
+// when no composite can be built: a null input, an empty canvas, an empty preview frame, or a
+// size that does not fit in 32 bits. A null `overlay` lays nothing on top.
 bool layoutComposite(const QImage& background, const QImage& keyed, int x, int y,
-                     const ComposeSettings& s, ComposeCache* cache, CompositeLayout* out);
+                     const ComposeSettings& s, ComposeCache* cache, CompositeLayout* out,
+                     const QImage& overlay = QImage());
 
 // The full-resolution composite, in the keyed image's colour space and print resolution.
 // Transparent case: the keyed image itself, unchanged. Otherwise a Format_ARGB32_Premultiplied
 // canvas: transparent, background drawn source-over at its aligned position, foreground drawn
-// source-over at the offset scaled from the preview frame. A null input in the non-transparent
-// case, or an empty canvas, gives a null image.
+// source-over at the offset scaled from the preview frame, then the overlay (see overlay.h)
+// source-over on top. A null input in the non-transparent case, or an empty canvas, gives a null
+// image. With an overlay the transparent case is the keyed image with the overlay laid over it,
+// as a Format_ARGB32_Premultiplied canvas of the keyed image's size.
 QImage createComposite(const QImage& background, const QImage& keyed, int x, int y,
-                       bool transparent, const ComposeSettings& s, ComposeCache* cache = nullptr);
+                       bool transparent, const ComposeSettings& s, ComposeCache* cache = nullptr,
+                       const QImage& overlay = QImage());
 
 // createComposite for a caller that is done with `keyed` (the batch tool, one photo at a time):
 // the same pixels, built in keyed's own buffer where the canvas is the keyed image unscaled
@@ -109,7 +121,8 @@ QImage createCompositeInPlace(const QImage& background, QImage&& keyed, int x, i
 // (null when that is null), but only the composite pixels that the nearest-pixel scaling samples
 // are computed.
 QImage dragPreview(const QImage& background, const QImage& keyed, int x, int y, bool transparent,
-                   const ComposeSettings& s, ComposeCache* cache = nullptr);
+                   const ComposeSettings& s, ComposeCache* cache = nullptr,
+                   const QImage& overlay = QImage());
 
 // What a release or refresh shows: the composite fitted into the preview frame, proportions kept,
 // smooth scaling. Null for a null composite.

@@ -34,6 +34,7 @@ const QList<Format>& formats() {
 const char kSourceKey[] = "Source photo";
 const char kVersionKey[] = "Source version";
 const char kDigestKey[] = "Source digest";
+const char kBackgroundKey[] = "Source background";
 
 const QStringList& photoNamePatterns() {
     static const QStringList patterns = [] {
@@ -77,6 +78,25 @@ QString numberedResultName(const QString& photo, int n, const QString& suffix) {
     const QString name = QFileInfo(photo).completeBaseName();
     return n <= 1 ? name + QLatin1Char('.') + suffix
                   : name + QStringLiteral("-%1.").arg(n) + suffix;
+}
+
+QString pairedStem(const QString& photo, const QString& background) {
+    return QFileInfo(photo).completeBaseName() + QLatin1Char('-') +
+           QFileInfo(background).completeBaseName();
+}
+
+namespace {
+
+QString stemmedName(const QString& stem, int n, const QString& suffix) {
+    return n <= 1 ? stem + QLatin1Char('.') + suffix
+                  : stem + QStringLiteral("-%1.").arg(n) + suffix;
+}
+
+}  // namespace
+
+QString resultIdentity(const QString& photo, const QString& background) {
+    const QString me = sourceName(photo);
+    return background.isEmpty() ? me : me + QLatin1Char('\n') + sourceName(background);
 }
 
 QString photoVersion(const QString& path) {
@@ -244,6 +264,7 @@ ResultOrigin resultOrigin(const QString& resultPath) {
     out.source = texts.value(QString::fromLatin1(kSourceKey));
     out.version = texts.value(QString::fromLatin1(kVersionKey));
     out.digest = texts.value(QString::fromLatin1(kDigestKey));
+    out.background = texts.value(QString::fromLatin1(kBackgroundKey));
     return out;
 }
 
@@ -254,23 +275,28 @@ QString sourceName(const QString& photo) {
 }
 
 ResultSlot resultSlot(const QString& folder, const QString& photo,
-                      const std::function<QString(const QString&)>& claimed,
-                      const QString& suffix) {
+                      const std::function<QString(const QString&)>& claimed, const QString& suffix,
+                      const ResultKind& kind) {
     const QString me = sourceName(photo);
+    const QString who = resultIdentity(photo, kind.background);
+    const QString bg = kind.background.isEmpty() ? QString() : sourceName(kind.background);
+    const QString stem = kind.stem.isEmpty() ? QFileInfo(photo).completeBaseName() : kind.stem;
     ResultSlot slot;
     for (int n = 1; n <= 9999; ++n) {
-        const QString path = folder + QLatin1Char('/') + numberedResultName(photo, n, suffix);
+        const QString path = folder + QLatin1Char('/') + stemmedName(stem, n, suffix);
         const QString key = sourceName(path);
-        // The photo itself lying in the folder is in use, whatever claims its name.
-        const QString other = key == me ? me : claimed ? claimed(path) : QString();
-        const bool itself = key == me;
+        // The photo itself (or its background) lying in the folder is in use, whatever claims
+        // its name.
+        const bool itself = key == me || (!bg.isEmpty() && key == bg);
+        const QString other = itself ? key : claimed ? claimed(path) : QString();
         ResultOrigin origin;
-        if (!itself && (other.isEmpty() || other == me))
+        if (!itself && (other.isEmpty() || other == who))
             origin = resultOrigin(path);
-        const bool mine = !itself && (other == me ||
-                                      (other.isEmpty() && (!origin.exists || origin.source == me)));
+        const bool ours = origin.source == me && (bg.isEmpty() || origin.background == bg);
+        const bool mine =
+            !itself && (other == who || (other.isEmpty() && (!origin.exists || ours)));
         if (n == 1 && !mine) {
-            slot.takenBy = other.isEmpty() ? origin.source : other;
+            slot.takenBy = other.isEmpty() ? origin.source : other.section(QLatin1Char('\n'), 0, 0);
             slot.why = key == slot.takenBy      ? ResultSlot::First::InUse
                        : slot.takenBy.isEmpty() ? ResultSlot::First::NotAResult
                                                 : ResultSlot::First::OtherResult;

@@ -100,11 +100,29 @@ def sites(root, path):
                 yield {"file": path, "line": no, "kind": kind, "original": line, "mutated": mutated}
 
 
-def draw(root, count, seed):
-    """Round-robin over top-level folders, a random unused site within each."""
+def changed_lines(root, ref):
+    """The (file, line) pairs that the working tree adds or changes since `ref`."""
+    out = subprocess.run(["git", "diff", "-U0", ref, "--", "*.cpp", "*.h"], cwd=root,
+                         capture_output=True, text=True, check=True).stdout
+    changed, path = set(), None
+    for line in out.splitlines():
+        if line.startswith("+++ "):
+            path = line[6:] if line.startswith("+++ b/") else None
+        elif line.startswith("@@") and path:
+            m = re.search(r"\+(\d+)(?:,(\d+))?", line)
+            start, n = int(m.group(1)), int(m.group(2) or 1)
+            changed.update((path, i) for i in range(start, start + n))
+    return changed
+
+
+def draw(root, count, seed, since=None):
+    """Round-robin over top-level folders, a random unused site within each; with `since`, only
+    sites on lines added or changed since that commit."""
     rng, by_folder = random.Random(seed), defaultdict(list)
+    keep = changed_lines(root, since) if since else None
     for f in product_files(root):
-        by_folder[folder_of(f)].extend(sites(root, f))
+        by_folder[folder_of(f)].extend(
+            s for s in sites(root, f) if keep is None or (s["file"], s["line"]) in keep)
     pools = [by_folder[k] for k in sorted(by_folder)]
     for pool in pools:
         rng.shuffle(pool)
@@ -266,6 +284,7 @@ def main():
     p.add_argument("--count", type=int, default=40, help="faults to draw (default 40)")
     p.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
     p.add_argument("--save", help="write the drawn faults to this JSON file")
+    p.add_argument("--since", help="draw only on lines added or changed since this commit")
     p.add_argument("--load", help="replay the faults from this JSON file instead of drawing")
     p.add_argument("--report", help="write the results to this JSON file")
     p.add_argument("--compare", nargs=2, metavar=("OLD", "NEW"), help="list faults OLD caught and NEW did not")
@@ -295,7 +314,7 @@ def main():
         except BlockingIOError:
             sys.exit(f"another seed_faults run is using {a.build_dir}")
         restore_leftover(a, root)
-    faults = json.loads(Path(a.load).read_text())["faults"] if a.load else draw(root, a.count, a.seed)
+    faults = json.loads(Path(a.load).read_text())["faults"] if a.load else draw(root, a.count, a.seed, a.since)
     if a.save:
         Path(a.save).write_text(json.dumps({"seed": a.seed, "faults": faults}, indent=1) + "\n")
     if a.dry_run:

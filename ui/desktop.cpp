@@ -85,6 +85,10 @@ Desktop realDesktop() {
                        const QString& filter) {
         return QFileDialog::getOpenFileNames(parent, caption, folder, filter);
     };
+    d.chooseSaveFile = [](QWidget* parent, const QString& caption, const QString& folder,
+                          const QString& filter) {
+        return QFileDialog::getSaveFileName(parent, caption, folder, filter);
+    };
     d.chooseFolder = [](QWidget* parent, const QString& caption, const QString& folder) {
         return QFileDialog::getExistingDirectory(
             parent, caption, folder, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);

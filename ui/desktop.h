@@ -13,6 +13,11 @@ struct Desktop {
     std::function<QStringList(QWidget* parent, const QString& caption, const QString& folder,
                               const QString& filter)>
         chooseFiles;
+    // A file to write (it may exist: the chooser asks before it is replaced); empty when
+    // cancelled.
+    std::function<QString(QWidget* parent, const QString& caption, const QString& folder,
+                          const QString& filter)>
+        chooseSaveFile;
     // One folder; empty when cancelled.
     std::function<QString(QWidget* parent, const QString& caption, const QString& folder)>
         chooseFolder;

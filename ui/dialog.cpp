@@ -1,5 +1,6 @@
 #include "ui/dialog.h"
 
+#include <QClipboard>
 #include <QCursor>
 #include <QDir>
 #include <QDropEvent>
@@ -7,10 +8,12 @@
 #include <QFileSystemWatcher>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidgetItem>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -20,10 +23,12 @@
 
 #include "app/globals.h"
 #include "compose/layerspace.h"
+#include "compose/overlay.h"
 #include "formats/result.h"
 #include "photo/photofile.h"
 #include "png/pngfile.h"
 #include "results/photonames.h"
+#include "ui/batchsettings.h"
 #include "ui/beside.h"
 #include "ui/desktop.h"
 #include "ui/preset.h"
@@ -143,6 +148,8 @@ Dialog::Dialog(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags),
     }
 
     attachPlateMenu(ui->listWidget, &m_plate, [this] { UpdateScene(); });
+    ui->graphicsView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->graphicsView, &QWidget::customContextMenuRequested, this, &Dialog::previewMenu);
 
     m_watcher = new QFileSystemWatcher(this);
     connect(m_watcher, SIGNAL(directoryChanged(QString)), this,
@@ -239,11 +246,15 @@ void Dialog::on_Help_clicked() {
                            .arg(QDir::toNativeSeparators(guide)));
 }
 
-void Dialog::composeRefresh() {
+RefreshRequest Dialog::currentRequest() const {
     RefreshRequest r = refreshRequest(*ui);
     r.plate = m_plate.path();
     r.key.keepShadows = m_plate.keepShadows() && !r.plate.isEmpty();
-    m_refresh->request(r);
+    return r;
+}
+
+void Dialog::composeRefresh() {
+    m_refresh->request(currentRequest());
 }
 
 void Dialog::showRefresh(const RefreshResult& result) {
@@ -252,7 +263,109 @@ void Dialog::showRefresh(const RefreshResult& result) {
     m_shotCamera = result.camera;
     noteKeying(result.photo, result.keyNote);
     // Without a composite the preview is empty, as Save Image will find it.
-    ui->graphicsView->showComposite(result.preview, result.background);
+    ui->graphicsView->showComposite(result.preview, result.background, result.overlay);
+    // An overlay that cannot be read is told once and dropped; one whose proportions differ
+    // from the image's says so over the preview.
+    if (!result.overlayProblem.isEmpty() && !MyGlobal::overlayFile.isEmpty() &&
+        m_overlayTold != MyGlobal::overlayFile) {
+        m_overlayTold = MyGlobal::overlayFile;
+        const QString file = MyGlobal::overlayFile;
+        MyGlobal::overlayFile.clear();
+        desktop().warn(this, tr("Overlay Frame"),
+                       tr("The overlay %1 is not used: %2")
+                           .arg(QDir::toNativeSeparators(file), result.overlayProblem));
+        UpdateScene();
+        return;
+    }
+    const bool differs =
+        !result.overlay.isNull() && !result.composite.isNull() &&
+        compose::overlayProportionsDiffer(result.overlay.size(), result.composite.size());
+    ui->graphicsView->setToolTip(
+        differs ? tr("The overlay's proportions (%1 x %2) differ from the image's (%3 x %4): it "
+                     "is centred and leaves bands uncovered.")
+                      .arg(result.overlay.width())
+                      .arg(result.overlay.height())
+                      .arg(result.composite.width())
+                      .arg(result.composite.height())
+                : QString());
+}
+
+void Dialog::previewMenu(const QPoint& at) {
+    auto* menu = new QMenu(ui->graphicsView);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    connect(menu->addAction(tr("Overlay Frame...")), &QAction::triggered, this,
+            &Dialog::chooseOverlay);
+    QAction* none = menu->addAction(tr("No Overlay"));
+    none->setEnabled(!MyGlobal::overlayFile.isEmpty());
+    connect(none, &QAction::triggered, this, [this] {
+        MyGlobal::overlayFile.clear();
+        UpdateScene();
+    });
+    menu->addSeparator();
+    QAction* fill = menu->addAction(tr("Fill Without Stretching"));
+    fill->setCheckable(true);
+    fill->setChecked(AdvSettings::bgFill);
+    fill->setToolTip(
+        tr("The background keeps its proportions and covers the image, centred; "
+           "what overflows is cut off"));
+    connect(fill, &QAction::toggled, this, [this](bool on) {
+        AdvSettings::bgFill = on;
+        // The two scaling buttons stand aside while it is ticked.
+        ui->bg_actualSize->setEnabled(!on);
+        ui->bg_scaletoFG->setEnabled(!on);
+        UpdateScene();
+    });
+    menu->addSeparator();
+    connect(menu->addAction(tr("Copy Batch Settings")), &QAction::triggered, this,
+            &Dialog::copyBatchSettings);
+    connect(menu->addAction(tr("Save Batch Settings...")), &QAction::triggered, this,
+            &Dialog::saveBatchSettings);
+    menu->popup(ui->graphicsView->viewport()->mapToGlobal(at));
+}
+
+void Dialog::chooseOverlay() {
+    const QStringList files = desktop().chooseFiles(
+        this, tr("Choose an Overlay Frame"), photoFolder(),
+        tr("Pictures with transparency (*.png);;") + results::photoFileFilter(tr("Images")));
+    if (files.isEmpty())
+        return;
+    MyGlobal::overlayFile = files.first();
+    m_overlayTold.clear();
+    UpdateScene();
+}
+
+void Dialog::copyBatchSettings() {
+    const QString text = batchSettingsText(currentRequest());
+    if (text.isEmpty()) {
+        desktop().warn(this, tr("Copy Batch Settings"),
+                       tr("The settings could not be written out."));
+        return;
+    }
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void Dialog::saveBatchSettings() {
+    const QString text = batchSettingsText(currentRequest());
+    const QString file = desktop().chooseSaveFile(
+        this, tr("Save Batch Settings"), MyGlobal::outputDir + QStringLiteral("/batch.ini"),
+        tr("Batch settings (*.ini)"));
+    if (file.isEmpty())
+        return;
+    QString why = tr("The settings could not be written out.");
+    const QByteArray bytes = text.toUtf8();
+    const bool saved = !text.isEmpty() && png::writeWhole(
+                                              file,
+                                              [&bytes](QIODevice* out, QString* error) {
+                                                  if (out->write(bytes) == bytes.size())
+                                                      return true;
+                                                  *error = out->errorString();
+                                                  return false;
+                                              },
+                                              &why);
+    if (!saved)
+        desktop().warn(this, tr("Save Batch Settings"),
+                       tr("The settings could not be saved as %1.\n\n%2")
+                           .arg(QDir::toNativeSeparators(file), why));
 }
 
 // Settings: store the value shown, then refresh.

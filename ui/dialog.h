@@ -99,6 +99,13 @@ private slots:
     void showRefresh(const RefreshResult& result);
 
 private:
+    // The preview's menu: the overlay, filling without stretching, the batch settings.
+    void previewMenu(const QPoint& at);
+    void chooseOverlay();
+    // The refresh asked for now, as every composite of the window is made.
+    RefreshRequest currentRequest() const;
+    void copyBatchSettings();
+    void saveBatchSettings();
     // Hands the preview a left-button release at the last clicked point.
     void sendRelease();
     QStringList choosePhotos();
@@ -119,6 +126,7 @@ private:
     QSet<QString> m_hotTaken;  // hot-folder photos already listed
     CameraInfo m_shotCamera;   // the camera's description of the shot shown, for Save Image
     PlateChoice m_plate;       // the backdrop plate the menu chose, and whether shadows are kept
+    QString m_overlayTold;     // the overlay whose failure was last told
     // A member, not a child: it goes, with its pending work, before the lists it fills.
     ThumbnailLoader m_thumbnails;
 };

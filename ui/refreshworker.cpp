@@ -5,6 +5,7 @@
 #include <QImageReader>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "compose/overlay.h"
 #include "keying/photoframe.h"
 #include "photo/photofile.h"
 #include "ui/plate.h"
@@ -38,6 +39,28 @@ struct RefreshWorker::Caches {
     qint64 layerFrom = 0;  // cache key of the background decode that `layer` was made from
     QImage layer;
     compose::ComposeCache scaled;
+    PhotoCache overlayFile;
+    qint64 overlayFrom = 0;  // cache key of the overlay decode `overlay` was made from
+    QImage overlay;
+
+    // The overlay layer of `path`; null, with `why`, when it cannot be read.
+    const QImage& overlayLayer(const QString& path, QString* why) {
+        if (path.isEmpty()) {
+            overlay = QImage();
+            overlayFrom = 0;
+            return overlay;
+        }
+        const QImage decoded = overlayFile.load(path);
+        if (decoded.isNull()) {
+            overlay = QImage();
+            const PhotoLoad header = readPhotoHeader(path);
+            *why = header.ok() ? QStringLiteral("it cannot be read") : problemText(header);
+        } else if (decoded.cacheKey() != overlayFrom || overlay.isNull()) {
+            overlay = compose::overlayLayer(decoded);
+        }
+        overlayFrom = decoded.isNull() ? 0 : decoded.cacheKey();
+        return overlay;
+    }
 
     // Whether the keyed foreground of `r` is at hand.
     bool keyedFor(const RefreshRequest& r, const QImage& decoded) const {
@@ -109,9 +132,12 @@ struct RefreshWorker::Caches {
                               ? QImage()
                               : full.scaled(full.width() >> shift, full.height() >> shift,
                                             Qt::IgnoreAspectRatio, Qt::FastTransformation);
-        return compose::fitPreview(compose::createComposite(bg, small, r.offset.x(), r.offset.y(),
-                                                            r.transparent, r.compose),
-                                   frame);
+        QString ignored;
+        const QImage& over = overlayLayer(r.overlay, &ignored);
+        return compose::fitPreview(
+            compose::createComposite(bg, small, r.offset.x(), r.offset.y(), r.transparent,
+                                     r.compose, nullptr, over),
+            frame);
     }
 };
 
@@ -163,9 +189,10 @@ void RefreshWorker::start(const RefreshRequest& r, quint64 serial) {
         out.background = caches->backgroundLayer(r.background);
         if (*latest != serial || (out.background.isNull() && !r.transparent))
             return out;
+        out.overlay = caches->overlayLayer(r.overlay, &out.overlayProblem);
         out.composite =
             compose::createComposite(out.background, out.keyed, r.offset.x(), r.offset.y(),
-                                     r.transparent, r.compose, &caches->scaled);
+                                     r.transparent, r.compose, &caches->scaled, out.overlay);
         if (*latest != serial)
             return out;
         out.preview = compose::fitPreview(out.composite, r.compose.previewSize);

@@ -27,19 +27,22 @@ struct RefreshRequest {
     QPoint offset;       // committed foreground offset, preview pixels
     bool transparent = false;
     compose::ComposeSettings compose;
+    QString overlay;  // the picture laid over the composite, or empty
 };
 
 // What a refresh made. `composite` is null when there is nothing to compose (no foreground, or
 // no background without the transparent option); `preview` is then null too.
 struct RefreshResult {
     quint64 serial = 0;
-    QImage keyed;       // the rotated, keyed foreground
-    QString photo;      // the foreground file it was keyed from
-    QString keyNote;    // what the keyer had to say of it, or empty
-    CameraInfo camera;  // the camera's description of the shot
-    QImage background;  // the background layer the composite was built over
-    QImage composite;   // full resolution, what Save Image writes
-    QImage preview;     // the composite fitted into the preview frame
+    QImage keyed;            // the rotated, keyed foreground
+    QString photo;           // the foreground file it was keyed from
+    QString keyNote;         // what the keyer had to say of it, or empty
+    CameraInfo camera;       // the camera's description of the shot
+    QImage background;       // the background layer the composite was built over
+    QImage composite;        // full resolution, what Save Image writes
+    QImage preview;          // the composite fitted into the preview frame
+    QImage overlay;          // the overlay layer the composite was built with, or null
+    QString overlayProblem;  // why the overlay asked for could not be used, or empty
 };
 
 class RefreshWorker : public QObject {

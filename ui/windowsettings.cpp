@@ -18,7 +18,9 @@ compose::ComposeSettings composeSettings() {
     using namespace compose;
     ComposeSettings s;
     s.fgSize = AdvSettings::fgSize;
-    s.bgScale = AdvSettings::bgScale == 1 ? BackgroundScale::Fit : BackgroundScale::Actual;
+    s.bgScale = AdvSettings::bgFill         ? BackgroundScale::Fill
+                : AdvSettings::bgScale == 1 ? BackgroundScale::Fit
+                                            : BackgroundScale::Actual;
     s.canvas = AdvSettings::canvas == 0 ? Canvas::Foreground : Canvas::Background;
     s.align = AdvSettings::bkpos == 1 ? Align::Center : Align::TopLeft;
     s.previewSize = MyGlobal::PrevSize;
@@ -34,5 +36,6 @@ RefreshRequest refreshRequest(const Ui_Dialog& ui) {
     r.offset = QPoint(MyGlobal::xshiftFG, MyGlobal::yshiftFG);
     r.transparent = MyGlobal::transparentbkg;
     r.compose = composeSettings();
+    r.overlay = MyGlobal::overlayFile;
     return r;
 }

@@ -77,8 +77,9 @@ void Gview::showPreview(const QImage& preview) {
     showScene(newScene);
 }
 
-void Gview::showComposite(const QImage& preview, const QImage& background) {
+void Gview::showComposite(const QImage& preview, const QImage& background, const QImage& overlay) {
     m_background = background;
+    m_overlay = overlay;
     if (preview.isNull())
         showScene(new QGraphicsScene());
     else
@@ -106,7 +107,7 @@ void Gview::mouseMoveEvent(QMouseEvent* event) {
     // that ends the drag builds the full-resolution composite.
     const QImage preview = compose::dragPreview(bg, MyGlobal::PrevImg, MyGlobal::xshiftFG + dx,
                                                 MyGlobal::yshiftFG + dy, MyGlobal::transparentbkg,
-                                                composeSettings(), &m_scaled);
+                                                composeSettings(), &m_scaled, m_overlay);
     if (!preview.isNull())
         showPreview(preview);
 }

@@ -22,9 +22,10 @@ public:
 
     // Makes `scene` the one shown and deletes the scene shown before.
     void showScene(QGraphicsScene* scene);
-    // Shows a refresh: its preview (an empty scene for a null one) and the background layer
-    // that drags compose over until the next refresh.
-    void showComposite(const QImage& preview, const QImage& background);
+    // Shows a refresh: its preview (an empty scene for a null one) and the background and
+    // overlay layers that drags compose with until the next refresh.
+    void showComposite(const QImage& preview, const QImage& background,
+                       const QImage& overlay = QImage());
     // Shows a preview only, the background of drags unchanged.
     void showPreview(const QImage& preview);
 
@@ -48,5 +49,6 @@ protected:
 
 private:
     QImage m_background;             // the layer of the last refresh, for drags
+    QImage m_overlay;                // and its overlay layer
     compose::ComposeCache m_scaled;  // drags' rescaled layers, kept while unchanged
 };

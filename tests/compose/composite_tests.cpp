@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QRandomGenerator>
+#include <algorithm>
 #include <climits>
 
 #include "compose/composite.h"
+#include "compose/overlay.h"
 #include "compose/reference_composite.h"
 #include "qt_printers.h"
 #include "support/photos.h"
@@ -150,6 +152,79 @@ TEST(Composite, CacheReusesScaledLayersUntilTheSourceChanges) {
     const QImage composite = compose::createComposite(bg, fg, 0, 0, false, {});
     EXPECT_EQ(compose::fitPreview(composite, {415, 345}),
               composite.scaled(415, 345, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+}  // namespace
+
+namespace {
+
+// A frame: an opaque border, a half-transparent band inside it, clear in the middle.
+QImage frame(int w, int h) {
+    return photos::drawn(w, h, 401, [&](int x, int y, QRandomGenerator& rng) {
+        const int edge = std::min({x, y, w - 1 - x, h - 1 - y});
+        const quint32 rgb = rng.generate() & 0xffffffu;
+        return edge < w / 10 ? 0xff000000u | rgb : edge < w / 5 ? 0x80000000u | rgb : 0u;
+    });
+}
+
+TEST(Composite, FillAndOverlayMatchThePainter) {
+    const struct {
+        QSize fg, bg, overlay;
+        compose::BackgroundScale scale;
+        int canvas, align;
+        bool transparent;
+    } cases[] = {
+        // A landscape background behind a portrait shot, and the other way round.
+        {{400, 600}, {900, 600}, {}, compose::BackgroundScale::Fill, 0, 1, false},
+        {{600, 400}, {500, 750}, {}, compose::BackgroundScale::Fill, 1, 0, false},
+        {{600, 400}, {300, 200}, {}, compose::BackgroundScale::Fill, 0, 0, false},  // enlarged
+        {{600, 400}, {900, 600}, {300, 200}, compose::BackgroundScale::Fit, 0, 1, false},
+        {{400, 600}, {900, 600}, {600, 400}, compose::BackgroundScale::Fill, 0, 1, false},  // bands
+        {{600, 400}, {1000, 800}, {1200, 801}, compose::BackgroundScale::Actual, 1, 0, false},
+        {{415, 345}, {415, 345}, {415, 345}, compose::BackgroundScale::Fit, 0, 1, false},
+        {{500, 300}, {}, {250, 150}, compose::BackgroundScale::Fit, 0, 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::tuple(c.fg, c.bg, c.overlay, int(c.scale))));
+        const QImage fg = keyed(c.fg.width(), c.fg.height(), 402);
+        const QImage bg = c.bg.isEmpty() ? QImage() : background(c.bg.width(), c.bg.height(), 403);
+        const QImage ov =
+            c.overlay.isEmpty() ? QImage() : frame(c.overlay.width(), c.overlay.height());
+        ComposeSettings s = settings(c.canvas, 1, c.align);
+        s.bgScale = c.scale;
+        compose::ComposeCache cache;
+        for (const QPoint at : {QPoint(0, 0), QPoint(-40, 25)})
+            for (compose::ComposeCache* k :
+                 {static_cast<compose::ComposeCache*>(nullptr), &cache}) {
+                const QImage got =
+                    compose::createComposite(bg, fg, at.x(), at.y(), c.transparent, s, k, ov);
+                const QImage want =
+                    reference::composite(bg, fg, at.x(), at.y(), c.transparent, s, ov);
+                ASSERT_EQ(got.format(), want.format());
+                ASSERT_TRUE(got == want);
+                ASSERT_TRUE(compose::dragPreview(bg, fg, at.x(), at.y(), c.transparent, s, k, ov) ==
+                            reference::dragPreview(bg, fg, at.x(), at.y(), c.transparent, s, ov));
+            }
+    }
+}
+
+TEST(Overlay, ProportionsDifferWhenItLeavesBands) {
+    const struct {
+        QSize overlay, canvas;
+        bool differs;
+        QRect at;
+    } cases[] = {
+        {{600, 400}, {3000, 2000}, false, {0, 0, 3000, 2000}},
+        {{600, 400}, {2000, 3000}, true, {0, 833, 2000, 1333}},
+        {{6001, 4000}, {6000, 4000}, false, {0, 0, 6000, 3999}},  // one pixel of rounding
+        {{100, 100}, {300, 200}, true, {50, 0, 200, 200}},
+        {{}, {300, 200}, false, {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(compose::overlayProportionsDiffer(c.overlay, c.canvas), c.differs)
+            << c.canvas.width();
+        EXPECT_EQ(compose::overlayRect(c.overlay, c.canvas), c.at) << c.canvas.width();
+    }
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ struct SharedStart {
     bool mouseMove, transparentbkg;
     QPoint xyClicked;
     int backgroundclr, bkpos, bgScale, fgSize, canvas;
+    QString overlayFile;
+    bool bgFill;
 
     static SharedStart take() {
         namespace g = MyGlobal;
@@ -37,7 +39,8 @@ struct SharedStart {
         return {g::CurSelection, g::CurSelectionBk, g::HotFolder_FG, g::LasHotFile,
                 g::PrevImg,      g::ComposImg,      g::xshiftFG,     g::yshiftFG,
                 g::mouseMove,    g::transparentbkg, g::xyClicked,    a::backgroundclr,
-                a::bkpos,        a::bgScale,        a::fgSize,       a::canvas};
+                a::bkpos,        a::bgScale,        a::fgSize,       a::canvas,
+                g::overlayFile,  a::bgFill};
     }
     void restore() const {
         MyGlobal::CurSelection = curSelection;
@@ -56,6 +59,8 @@ struct SharedStart {
         AdvSettings::bgScale = bgScale;
         AdvSettings::fgSize = fgSize;
         AdvSettings::canvas = canvas;
+        MyGlobal::overlayFile = overlayFile;
+        AdvSettings::bgFill = bgFill;
     }
 
     static SharedStart& values() {
@@ -88,6 +93,11 @@ protected:
                                const QString& filter) {
             choosers << caption + "|" + folder + "|" + filter;
             return nextFiles;
+        };
+        d.chooseSaveFile = [this](QWidget*, const QString& caption, const QString& folder,
+                                  const QString&) {
+            choosers << caption + "|" + folder;
+            return nextFolder;
         };
         d.chooseFolder = [this](QWidget*, const QString& caption, const QString& folder) {
             choosers << caption + "|" + folder;
