@@ -263,7 +263,8 @@ void Dialog::showRefresh(const RefreshResult& result) {
     m_shotCamera = result.camera;
     noteKeying(result.photo, result.keyNote);
     // Without a composite the preview is empty, as Save Image will find it.
-    ui->graphicsView->showComposite(result.preview, result.background, result.overlay);
+    ui->graphicsView->showComposite(result.preview, result.background, result.overlay,
+                                    result.layers);
     // An overlay that cannot be read is told once and dropped; one whose proportions differ
     // from the image's says so over the preview.
     if (!result.overlayProblem.isEmpty() && !MyGlobal::overlayFile.isEmpty() &&

@@ -193,6 +193,7 @@ void RefreshWorker::start(const RefreshRequest& r, quint64 serial) {
         out.composite =
             compose::createComposite(out.background, out.keyed, r.offset.x(), r.offset.y(),
                                      r.transparent, r.compose, &caches->scaled, out.overlay);
+        out.layers = caches->scaled;
         if (*latest != serial)
             return out;
         out.preview = compose::fitPreview(out.composite, r.compose.previewSize);

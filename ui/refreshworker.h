@@ -43,6 +43,9 @@ struct RefreshResult {
     QImage preview;          // the composite fitted into the preview frame
     QImage overlay;          // the overlay layer the composite was built with, or null
     QString overlayProblem;  // why the overlay asked for could not be used, or empty
+    // The rescaled layers the composite was built from, so that the drags after it start
+    // without rescaling a full-size background on the GUI thread.
+    compose::ComposeCache layers;
 };
 
 class RefreshWorker : public QObject {

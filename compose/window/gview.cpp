@@ -77,9 +77,11 @@ void Gview::showPreview(const QImage& preview) {
     showScene(newScene);
 }
 
-void Gview::showComposite(const QImage& preview, const QImage& background, const QImage& overlay) {
+void Gview::showComposite(const QImage& preview, const QImage& background, const QImage& overlay,
+                          const compose::ComposeCache& layers) {
     m_background = background;
     m_overlay = overlay;
+    m_scaled = layers;
     if (preview.isNull())
         showScene(new QGraphicsScene());
     else

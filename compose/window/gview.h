@@ -24,8 +24,10 @@ public:
     void showScene(QGraphicsScene* scene);
     // Shows a refresh: its preview (an empty scene for a null one) and the background and
     // overlay layers that drags compose with until the next refresh.
+    // `layers` are the rescaled layers the refresh composed with: the drags start from them.
     void showComposite(const QImage& preview, const QImage& background,
-                       const QImage& overlay = QImage());
+                       const QImage& overlay = QImage(),
+                       const compose::ComposeCache& layers = compose::ComposeCache());
     // Shows a preview only, the background of drags unchanged.
     void showPreview(const QImage& preview);
 
