@@ -205,6 +205,20 @@ TEST(WatchFolder, EachCompletePhotoIsDoneOnceNothingIsOverwrittenAndASignalEndsW
          2,
          {"backdrop.jpg: backdrop.png is a photo in use (" + out +
           "/backdrop.png); written as backdrop-2.png"}},
+        {"two backgrounds: a result over each, done once over restarts",
+         {"--background", dir.filePath("bg/sea.png"), "--background", dir.filePath("bg/hall.png")},
+         [&] {
+             photos::saved(dir.filePath("bg/sea.png"), QSize(200, 150));
+             photos::saved(dir.filePath("bg/hall.png"), QSize(180, 120));
+         },
+         [&] { shoot(hot + "/guest.png"); },
+         "guest-hall.png guest-sea.png",
+         1,
+         {},
+         SIGINT,
+         kSettleMs,
+         {},
+         true},
         {"out of memory for one photo: it is named, the others are written",
          {"--jobs", "2"},
          {},
