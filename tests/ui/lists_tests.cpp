@@ -402,18 +402,6 @@ TEST_F(Lists, UpAndDownChooseTheNeighbourAndSaveKeepsTheListWhereItWas) {
     EXPECT_EQ(MyGlobal::CurSelection, shots.last());
 }
 
-TEST_F(Lists, TheListTitlesShowWholeInTheirPlace) {
-    for (const auto& [name, text, x] :
-         {std::tuple("label_3", "FOREGROUNDS", 40), std::tuple("label", "BACKGROUNDS", 664)}) {
-        SCOPED_TRACE(name);
-        const auto* title = window->findChild<QLabel*>(name);
-        EXPECT_EQ(title->text(), text);
-        EXPECT_EQ(title->geometry(), QRect(x, 70, 111, 16));
-        EXPECT_LE(title->fontMetrics().horizontalAdvance(title->text()), title->width());
-        EXPECT_GE(title->font().pointSizeF(), 10) << "no smaller than it must be";
-    }
-}
-
 TEST_F(Lists, PhotosFromTheCommandLineAreAddedAsADropAddsThem) {
     const QStringList folder = {makePhoto("cli/a.JPG"), makePhoto("cli/b.png")};
     const QString one = makePhoto("one shot.tif"), notes = write("notes.txt", "x");
