@@ -230,6 +230,18 @@ const quint32* rowOf(const QImage& img, int y) {
     return reinterpret_cast<const quint32*>(img.constScanLine(y));
 }
 
+// The cleared canvas row `dst` of `cw` pixels with row `by` of the background laid on it
+// source-over (a copy, over transparent), its columns `cols` starting at canvas column `bx`.
+void backgroundRow(Kind kind, quint32* dst, int cw, const QImage& bg, int by, Span cols, int bx) {
+    if (by >= 0 && by < bg.height() && cols.end > cols.begin) {
+        std::memset(dst, 0, size_t(cols.begin) * sizeof(quint32));
+        copyRow(kind, dst + cols.begin, rowOf(bg, by) + (cols.begin - bx), cols.end - cols.begin);
+        std::memset(dst + cols.end, 0, size_t(cw - cols.end) * sizeof(quint32));
+    } else {
+        std::memset(dst, 0, size_t(cw) * sizeof(quint32));
+    }
+}
+
 // The plain painter composite, for layer formats the fast rows do not handle.
 QImage paintComposite(const CompositeLayout& l) {
     QImage canvas(l.canvasSize, QImage::Format_ARGB32_Premultiplied);
@@ -426,16 +438,7 @@ QImage createComposite(const QImage& background, const QImage& keyed, int x, int
     core::forEachRowBand(canvas.height(), cw, [&](int y0, int y1) {
         for (int cy = y0; cy < y1; ++cy) {
             quint32* dst = reinterpret_cast<quint32*>(canvas.scanLine(cy));
-            const int by = cy - bp.y();
-            const bool bgRow = by >= 0 && by < bg.height() && bgCols.end > bgCols.begin;
-            if (bgRow) {
-                std::memset(dst, 0, size_t(bgCols.begin) * sizeof(quint32));
-                copyRow(bgKind, dst + bgCols.begin, rowOf(bg, by) + (bgCols.begin - bp.x()),
-                        bgCols.end - bgCols.begin);
-                std::memset(dst + bgCols.end, 0, size_t(cw - bgCols.end) * sizeof(quint32));
-            } else {
-                std::memset(dst, 0, size_t(cw) * sizeof(quint32));
-            }
+            backgroundRow(bgKind, dst, cw, bg, cy - bp.y(), bgCols, bp.x());
             const int fy = cy - fp.y();
             if (fgCols.end > fgCols.begin && fy >= 0 && fy < fg.height()) {
                 blendRow(fgKind, dst + fgCols.begin, rowOf(fg, fy) + (fgCols.begin - fp.x()),
@@ -493,15 +496,7 @@ QImage createCompositeInPlace(const QImage& background, QImage&& keyed, int x, i
                 std::memcpy(subject.data(), dst + (fgCols.begin - fp.x()),
                             subject.size() * sizeof(quint32));
             }
-            const int by = cy - bp.y();
-            if (by >= 0 && by < bg.height() && bgCols.end > bgCols.begin) {
-                std::memset(dst, 0, size_t(bgCols.begin) * sizeof(quint32));
-                copyRow(bgKind, dst + bgCols.begin, rowOf(bg, by) + (bgCols.begin - bp.x()),
-                        bgCols.end - bgCols.begin);
-                std::memset(dst + bgCols.end, 0, size_t(cw - bgCols.end) * sizeof(quint32));
-            } else {
-                std::memset(dst, 0, size_t(cw) * sizeof(quint32));
-            }
+            backgroundRow(bgKind, dst, cw, bg, cy - bp.y(), bgCols, bp.x());
             if (fgRow) {
                 blendRow(fgKind, dst + fgCols.begin, subject.data(), int(subject.size()));
             }
