@@ -13,7 +13,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
   libgtest-dev libbenchmark-dev libdeflate-dev libjpeg-dev zlib1g-dev
-  fonts-liberation
+  fonts-liberation ffmpeg
   desktop-file-utils appstream dpkg-dev
 )
 

@@ -8,6 +8,7 @@
 //
 //   keying_quality [--quick] [--seeds A-B] [--half tuning|validation] [--all-keyers]
 //                  [--peer-cache FILE [--cached-peer]] [--save DIR] [--plate]
+//                  [--param NAME=VALUE ...]
 //   keying_quality --hashes [file to check against]
 //
 // --quick leaves out the 24-megapixel shots; --cached-peer compares only with the chromakey
@@ -20,7 +21,8 @@
 // --plate also keys each shot against its backdrop plate (the empty backdrop with its own
 // noise, the exposure 2-4% off, the camera 1 to 3 pixels aside), with the shadow keyed out
 // for the scores and kept for the shadow error: the mean |darkening made - true darkening|
-// over the true backdrop, in % of full scale.
+// over the true backdrop, in % of full scale. --param sets one of the soft key's tuning
+// constants for Magic Number 10 without the plate, for choosing them on the tuning half.
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -34,7 +36,9 @@
 #include <optional>
 
 #include "keying/keyer.h"
+#include "keying/soft/params.h"
 #include "keying/soft/plate_key.h"
+#include "keying/soft/soft_key.h"
 #include "studio_scenes.h"
 
 namespace {
@@ -446,6 +450,22 @@ void summary(const char* half, const std::vector<Row>& rows, bool tuning) {
         100 * worstShadow, unused, plates);
 }
 
+// NAME=VALUE into the parameter set, within the parameter's range.
+bool setParam(keying::soft::SoftKeyParams& p, const QString& set) {
+    const QStringList parts = set.split('=');
+    bool ok = false;
+    const double v = parts.value(1).toDouble(&ok);
+    std::size_t count = 0;
+    const keying::soft::ParamInfo* table = keying::soft::paramTable(&count);
+    for (std::size_t i = 0; ok && parts.size() == 2 && i < count; ++i) {
+        if (parts[0] == table[i].name && v >= table[i].least && v <= table[i].most) {
+            p.*table[i].field = v;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -473,6 +493,13 @@ int main(int argc, char** argv) {
     const QString cacheFile = value("--peer-cache"), keep = value("--save");
     const QString half = value("--half");  // tuning or validation; both when empty
     const QStringList range = value("--seeds").split('-');
+    keying::soft::SoftKeyParams params;
+    for (QString set = value("--param"); !set.isEmpty(); set = value("--param")) {
+        if (!setParam(params, set)) {
+            std::fprintf(stderr, "unknown parameter or value out of range: %s\n", qPrintable(set));
+            return 2;
+        }
+    }
     const quint32 first = range.size() == 2 ? range[0].toUInt() : quality::kFirstSeed;
     const quint32 last =
         range.size() == 2 ? range[1].toUInt() : quality::kFirstSeed + quality::kSeeds - 1;
@@ -506,7 +533,7 @@ int main(int argc, char** argv) {
         s.magic = 10;
         s.backdrop = sc.blue ? keying::Backdrop::Blue : keying::Backdrop::Green;
         QImage soft = sc.photo;
-        keying::keyImage(soft, 0, s);
+        keying::soft::keyWithParams(soft, s, params);
         Row row{seed, tuning, score(soft, sc, edge), std::nullopt, std::nullopt};
         line("MN10", row.soft, sc.features);
         if (!keep.isEmpty()) {

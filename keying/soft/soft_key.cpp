@@ -132,23 +132,26 @@ void keyRows(QImage& img, const Grid& grid, const Shape& sh, bool blue) {
     });
 }
 
-}  // namespace soft
-
-KeyNotes keySoft(QImage& img, const KeySettings& s) {
+KeyNotes keyWithParams(QImage& img, const KeySettings& s, const SoftKeyParams& p) {
     if (!detail::toArgb32(img)) {
         return {};
     }
     const bool blue = s.backdrop == Backdrop::Blue;
-    const soft::SoftKeyParams p;
     // Detached here, so the estimate reads the very pixels that the kernel rewrites.
-    const soft::Photo photo{img.bits(), img.width(), img.height(), img.bytesPerLine()};
-    const soft::Fields f = soft::estimateFields(photo, blue, p);
+    const Photo photo{img.bits(), img.width(), img.height(), img.bytesPerLine()};
+    const Fields f = estimateFields(photo, blue, p);
     // Against no backdrop every pixel would be some mix: better the photo as it is, said so.
     if (!f.usable) {
         return {true};
     }
-    soft::keyRows(img, f.grid, soft::makeShape(p, s.fine, s.correctSpill, s.spill, blue), blue);
+    keyRows(img, f.grid, makeShape(p, s.fine, s.correctSpill, s.spill, blue), blue);
     return {};
+}
+
+}  // namespace soft
+
+KeyNotes keySoft(QImage& img, const KeySettings& s) {
+    return soft::keyWithParams(img, s, soft::SoftKeyParams{});
 }
 
 void maskOutSoft(QImage& img, QRgb, const KeySettings& s) {
