@@ -31,7 +31,6 @@ protected:
     bool settled() {
         return QTest::qWaitFor([this] { return window->pendingThumbnails() == 0; }, 20000);
     }
-    void click(QListWidget* list, int row) { emit list->clicked(list->model()->index(row, 0)); }
     QStringList items(const QListWidget* list) const {
         QStringList out;
         for (int i = 0; i < list->count(); ++i)

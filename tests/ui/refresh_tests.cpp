@@ -56,11 +56,6 @@ protected:
             compose::backgroundLayer(loadPhoto(MyGlobal::CurSelectionBk)), keyed,
             MyGlobal::xshiftFG, MyGlobal::yshiftFG, MyGlobal::transparentbkg, composeSettings());
     }
-    template <class T = QAbstractButton>
-    T* get(const char* name) const {
-        return window->findChild<T*>(name);
-    }
-    void click(QListWidget* list, int row) { emit list->clicked(list->model()->index(row, 0)); }
 
     RefreshWorker* worker = nullptr;
 };
