@@ -277,7 +277,9 @@ TEST_F(BatchCommand, APlateKeysEachShotAgainstItOrIsNamedWithItsReason) {
         return path(name);
     };
     const QString shot = save("shot.png", plates::shotWithShadow());
-    const QString plate = save("plate.png", plates::plate());
+    const QString plate = save("plate.png", plates::plate()),
+                  small = save("small.png", plates::plate().copy(0, 0, 300, 240)),
+                  blue = save("blue.png", plates::frame(plates::kBlue, 0, 0, {1, 1, 1}, 1));
     const struct {
         const char* what;
         QString plate;
@@ -289,17 +291,12 @@ TEST_F(BatchCommand, APlateKeysEachShotAgainstItOrIsNamedWithItsReason) {
         {"the plate of the set-up", plate, {}, 0, nullptr, 0},
         {"shadows kept", plate, {"--keep-shadows"}, 0, nullptr, 102},
         {"another size",
-         save("small.png", plates::plate().copy(0, 0, 300, 240)),
+         small,
          {},
          1,
          "cannot be keyed: it is 320 x 240 pixels, its backdrop plate",
          -1},
-        {"another backdrop",
-         save("blue.png", plates::frame(plates::kBlue, 0, 0, {1, 1, 1}, 1)),
-         {},
-         0,
-         "does not fit this shot",
-         0},
+        {"another backdrop", blue, {}, 0, "does not fit this shot", 0},
         {"no plate there", path("gone.png"), {}, 1, "the backdrop plate", -1},
     };
     for (const auto& c : cases) {
