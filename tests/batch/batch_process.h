@@ -1,9 +1,13 @@
 // Runs the real mattora-batch program, as a photographer's shell would.
 #pragma once
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QThread>
+#include <functional>
 
 struct BatchResult {
     int status = -1;
@@ -35,4 +39,19 @@ inline BatchResult runBatchTool(const QStringList& args, const QString& home,
     r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
     r.err = QString::fromLocal8Bit(p.readAllStandardError());
     return r;
+}
+
+// Waits up to `ms` until the running program `pid` holds open a file whose path `wanted` accepts.
+inline bool waitForOpenFile(qint64 pid, const std::function<bool(const QString&)>& wanted,
+                            int ms = 20000) {
+    const QString fds = QStringLiteral("/proc/%1/fd/").arg(pid);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms && QFileInfo::exists(fds)) {
+        for (const QString& fd : QDir(fds).entryList(QDir::Files | QDir::System))
+            if (wanted(QFile::symLinkTarget(fds + fd)))
+                return true;
+        QThread::msleep(1);
+    }
+    return false;
 }

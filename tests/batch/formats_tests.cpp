@@ -13,16 +13,12 @@
 #include "photo/photofile.h"
 #include "qt_printers.h"
 #include "results/photonames.h"
+#include "support/files.h"
 #include "support/photos.h"
 
 namespace {
 
 const QByteArray kTaken = "2026:12:05 14:03:27";
-
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Mean and largest difference of the colour channels of two images of one size.
 std::pair<double, int> difference(const QImage& a, const QImage& b) {
@@ -91,7 +87,7 @@ TEST(BatchFormats, EachResultKeepsTheForegroundsSpaceCameraAndPixels) {
             EXPECT_EQ(load.camera.make, "Canon");
             EXPECT_EQ(load.camera.model, "EOS R5");
             EXPECT_EQ(load.camera.dateTimeOriginal, kTaken);
-            const QByteArray bytes = contents(result);
+            const QByteArray bytes = readFile(result);
             EXPECT_LT(bytes.indexOf(QByteArray("\xFF\xD8\xFF"), 3), 0) << "no thumbnail inside";
             if (QByteArray(format) == "png") {
                 png = load.image;
@@ -138,7 +134,7 @@ TEST(BatchFormats, JpegColourResolutionFollowsTheQualityAndNamesClashByTheirSuff
                                    "; written as shot-2.jpg"))
             << r.err.toStdString();
         EXPECT_EQ(QDir(out).entryList(QDir::Files), (QStringList{"shot-2.jpg", "shot.jpg"}));
-        const QByteArray jpeg = contents(out + "/shot.jpg");
+        const QByteArray jpeg = readFile(out + "/shot.jpg");
         const qsizetype sof = jpeg.indexOf("\xFF\xC0");
         ASSERT_GT(sof, 0);
         EXPECT_EQ(jpeg[sof + 11], c.lumaSampling) << (c.quality ? c.quality : "default");
@@ -146,14 +142,14 @@ TEST(BatchFormats, JpegColourResolutionFollowsTheQualityAndNamesClashByTheirSuff
     }
     // A result may not replace one of the run's photos, whatever its suffix.
     const QString inOut = photos::saved(tmp.filePath("here/x.jpg"));
-    const QByteArray before = contents(inOut);
+    const QByteArray before = readFile(inOut);
     const BatchResult r = runBatchTool(
         {"--background", bg, "--output-dir", tmp.filePath("here"), "--format", "jpeg", inOut},
         tmp.filePath("home"));
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.err.contains("x.jpg is a photo in use")) << r.err.toStdString();
     EXPECT_TRUE(QFileInfo(tmp.filePath("here/x-2.jpg")).isFile());
-    EXPECT_EQ(contents(inOut), before) << "the photo itself is left as it was";
+    EXPECT_EQ(readFile(inOut), before) << "the photo itself is left as it was";
 }
 
 TEST(BatchFormats, AJpegOrTiffResultRecordsItsPhotoSoARunAgainReplacesIt) {

@@ -1,10 +1,12 @@
 // The batch tool's file for a photo and settings is the file "Save Image" writes for them in the
-// window: the real Dialog is driven offscreen with the settings the tool's options name.
+// window: the real Dialog is driven offscreen with the settings the tool's options name, and the
+// settings the window copies for the tool give that file too.
+#include <QClipboard>
 #include <QColorSpace>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QMenu>
+#include <QGuiApplication>
 #include <QSlider>
 #include <QSpinBox>
 #include <map>
@@ -22,19 +24,23 @@ struct Look {
     const char* name;
     const char* foreground;  // a sample photo
     const char* background;  // a sample background
-    QStringList options;     // the batch tool's, and what is set in the window
-    bool adobeRgb = false;   // the foreground made an Adobe RGB shot with the camera's EXIF
+    // The batch tool's, and what is set in the window. Each "--overlay" is chosen in turn in the
+    // window, so a later one replaces the one before; the tool is given the last.
+    QStringList options;
+    bool adobeRgb = false;  // the foreground made an Adobe RGB shot with the camera's EXIF
+    QRgb border = 0;        // the saved image's left edge half-way down: the frame's; 0: no frame
 };
 
 class SameAsTheWindow : public WindowTest, public ::testing::WithParamInterface<Look> {
 protected:
+    QAction* previewAction(const QString& text) { return menuAction(view, {100, 100}, text); }
     // What "Save Image" writes after the photographer sets in the window what `l` names.
     QString saveInWindow(const Look& l) {
         open();
         for (const auto& [list, file] : {std::pair(fg, l.foreground), std::pair(bk, l.background)})
             for (int row = 0; row < list->count(); ++row)
                 if (list->item(row)->text() == m_app.filePath(file))
-                    emit list->clicked(list->model()->index(row, 0));
+                    click(list, row);
         // Each option's control; a choice's button is found by the value chosen.
         const std::map<QString, const char*> spins{{"--magic", "spinBox"},
                                                    {"--fine", "fine"},
@@ -58,6 +64,13 @@ protected:
             else if (o == "--offset") {
                 const QString xy = l.options[++i];
                 drag = QPoint(xy.section(',', 0, 0).toInt(), xy.section(',', 1).toInt());
+            } else if (o == "fill") {
+                previewAction("Fill Without Stretching")->trigger();
+                refreshed();
+            } else if (o == "--overlay") {
+                nextFiles = {m_app.filePath(l.options[++i])};
+                previewAction("Overlay Frame...")->trigger();
+                refreshed();
             }
         }
         get("refreshPreview")->click();
@@ -65,10 +78,14 @@ protected:
         mouse(view, QEvent::MouseButtonPress, from);
         mouse(view, QEvent::MouseMove, to);
         mouse(view, QEvent::MouseButtonRelease, to);
+        refreshed();
+        previewAction("Copy Batch Settings")->trigger();
+        copied = QGuiApplication::clipboard()->text();
         get("Run")->click();
         EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
         return MyGlobal::outputDir + "/" + results::resultName(l.foreground);
     }
+    QString copied;  // the window's "Copy Batch Settings"
 };
 
 }  // namespace
@@ -76,6 +93,8 @@ protected:
 TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     installSamples();
     QDir().mkpath(MyGlobal::outputDir);
+    photos::frame(m_app.filePath("frame, with comma.png"), {300, 200});
+    photos::frame(m_app.filePath("second frame.png"), {400, 300}, qRgb(20, 90, 200));
     const Look look = GetParam();
     if (look.adobeRgb) {
         QImage shot(m_app.filePath(look.foreground));
@@ -88,21 +107,35 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
     const QString savedFile = saveInWindow(look);
     const QImage saved(savedFile);
     ASSERT_FALSE(saved.isNull());
-    const QString out = m_app.filePath("batch");
-    QStringList args = look.options + QStringList{"--output-dir", out};
+    EXPECT_TRUE(!look.border || saved.pixel(2, saved.height() / 2) == look.border)
+        << "the frame's border";
+    const QByteArray savedBytes = readFile(savedFile);
+    // The tool given the look's options, then the settings the window copied for it.
+    const qsizetype lastFrame = look.options.lastIndexOf("--overlay");
+    QStringList args;
+    for (qsizetype i = 0; i < look.options.size(); ++i)
+        if (look.options[i] != "--overlay")
+            args << look.options[i];
+        else if (i++ == lastFrame)
+            args << "--overlay" << m_app.filePath(look.options[i]);
     if (!look.options.contains("--transparent"))
         args << "--background" << m_app.filePath(look.background);
-    const BatchResult r =
-        runBatchTool(args << m_app.filePath(look.foreground), m_app.filePath("home"));
-    ASSERT_EQ(r.status, 0) << r.err.toStdString();
-    const QImage batch(out + "/" + results::resultName(look.foreground));
-    ASSERT_EQ(batch.format(), saved.format());
-    ASSERT_EQ(batch.size(), saved.size());
-    EXPECT_TRUE(batch == saved) << "pixels differ";
-    // The same file: colour space and camera description included.
-    QFile a(savedFile), b(out + "/" + QFileInfo(look.foreground).baseName() + ".png");
-    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(a.readAll() == b.readAll());
+    const QString settings = writeFile(m_app.filePath("from window.ini"), copied.toUtf8());
+    for (const QStringList& given : {args, QStringList{"--settings", settings}}) {
+        SCOPED_TRACE(given.join(' ').toStdString());
+        const QString out = m_app.filePath(given.contains("--settings") ? "copied" : "batch");
+        const BatchResult r =
+            runBatchTool(given + QStringList{"--output-dir", out, m_app.filePath(look.foreground)},
+                         m_app.filePath("home"));
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        const QImage batch(out + "/" + results::resultName(look.foreground));
+        ASSERT_EQ(batch.format(), saved.format());
+        ASSERT_EQ(batch.size(), saved.size());
+        EXPECT_TRUE(batch == saved) << "pixels differ";
+        // The same file: colour space and camera description included.
+        EXPECT_TRUE(readFile(out + "/" + QFileInfo(look.foreground).baseName() + ".png") ==
+                    savedBytes);
+    }
     const PhotoLoad load = readPhoto(savedFile);
     EXPECT_EQ(load.image.colorSpace(),
               QColorSpace(look.adobeRgb ? QColorSpace::AdobeRgb : QColorSpace::SRgb));
@@ -111,32 +144,46 @@ TEST_P(SameAsTheWindow, TheBatchFileDecodesToTheWindowsSave) {
 
 INSTANTIATE_TEST_SUITE_P(
     Looks, SameAsTheWindow,
-    ::testing::Values(Look{"Defaults", "1green.JPG", "Bkg/beach.JPG", {}},
-                      Look{"RatioKeyerSmallOnTheBackgroundCanvas",
-                           "1green.JPG",
-                           "Bkg/landscape.jpg",
-                           {"--magic", "1", "--fine", "20", "--coarse", "-10", "--fg-size", "60",
-                            "--canvas", "background", "--align", "top-left", "--offset", "37,-21"}},
-                      Look{"SoftKeyOnBlueTurnedWithSpillCorrection",
-                           "blue1.JPG",
-                           "Bkg/studio_paper.png",
-                           {"--magic", "10", "--spill", "12", "--correct-spill", "--blue",
-                            "--rotation", "90", "--bg-scale", "actual", "--offset", "-15,9"}},
-                      Look{"EstimatedBackdropEnlargedAndDragged",
-                           "1green.JPG",
-                           "Bkg/interior.png",
-                           {"--fine", "-30", "--spill", "20", "--correct-spill", "--rotation",
-                            "180", "--fg-size", "150", "--offset", "60,40"}},
-                      Look{"BlueRatioKeyTransparentTurned",
-                           "blue1.JPG",
-                           "Bkg/sky.jpg",
-                           {"--magic", "3", "--fine", "10", "--blue", "--transparent", "--rotation",
-                            "270"}},
-                      Look{"AdobeRgbShotOverAnSrgbBackground",
-                           "1green.JPG",
-                           "Bkg/beach.JPG",
-                           {"--canvas", "background", "--offset", "20,10"},
-                           true}),
+    ::testing::Values(
+        Look{"Defaults", "1green.JPG", "Bkg/beach.JPG", {}},
+        Look{"RatioKeyerSmallOnTheBackgroundCanvas",
+             "1green.JPG",
+             "Bkg/landscape.jpg",
+             {"--magic", "1", "--fine", "20", "--coarse", "-10", "--fg-size", "60", "--canvas",
+              "background", "--align", "top-left", "--offset", "37,-21"}},
+        Look{"SoftKeyOnBlueTurnedWithSpillCorrection",
+             "blue1.JPG",
+             "Bkg/studio_paper.png",
+             {"--magic", "10", "--spill", "12", "--correct-spill", "--blue", "--rotation", "90",
+              "--bg-scale", "actual", "--offset", "-15,9"}},
+        Look{"EstimatedBackdropEnlargedAndDragged",
+             "1green.JPG",
+             "Bkg/interior.png",
+             {"--fine", "-30", "--spill", "20", "--correct-spill", "--rotation", "180", "--fg-size",
+              "150", "--offset", "60,40"}},
+        Look{"BlueRatioKeyTransparentTurned",
+             "blue1.JPG",
+             "Bkg/sky.jpg",
+             {"--magic", "3", "--fine", "10", "--blue", "--transparent", "--rotation", "270"}},
+        Look{"AdobeRgbShotOverAnSrgbBackground",
+             "1green.JPG",
+             "Bkg/beach.JPG",
+             {"--canvas", "background", "--offset", "20,10"},
+             true},
+        Look{"FilledOnTheBackgroundCanvasUnderAFrame",
+             "1green.JPG",
+             "Bkg/beach.JPG",
+             {"--spill", "12", "--correct-spill", "--canvas", "background", "--overlay",
+              "frame, with comma.png", "--bg-scale", "fill", "--offset", "20,-15"},
+             false,
+             qRgb(200, 30, 60)},
+        Look{"TopLeftOwnSizeFrameReplaced",
+             "1green.JPG",
+             "Bkg/beach.JPG",
+             {"--spill", "12", "--align", "top-left", "--bg-scale", "actual", "--overlay",
+              "frame, with comma.png", "--overlay", "second frame.png", "--offset", "20,-15"},
+             false,
+             qRgb(20, 90, 200)}),
     [](const ::testing::TestParamInfo<Look>& info) { return std::string(info.param.name); });
 
 namespace {
@@ -145,18 +192,10 @@ class PlateInTheWindow : public WindowTest {
 protected:
     // The action of the foreground list's menu opened over `row`.
     QAction* menuAction(int row, const QString& text) {
-        qDeleteAll(fg->findChildren<QMenu*>());  // the one opened before
-        emit fg->customContextMenuRequested(fg->visualItemRect(fg->item(row)).center());
-        const QList<QMenu*> menus = fg->findChildren<QMenu*>();
-        if (menus.isEmpty())
-            return nullptr;
-        for (QAction* a : menus.last()->actions())
-            if (a->text() == text)
-                return a;
-        return nullptr;
+        return WindowTest::menuAction(fg, fg->visualItemRect(fg->item(row)).center(), text);
     }
     void choose(int row) {
-        emit fg->clicked(fg->model()->index(row, 0));
+        click(fg, row);
         refreshed();
     }
 };
@@ -167,16 +206,9 @@ TEST_F(PlateInTheWindow, TheMenuSetsAndClearsThePlateAndTheBatchFileIsTheWindows
     installSamples();
     QDir().mkpath(MyGlobal::outputDir);
     // A shot of a subject and its shadow, from a tripod nudged since the plate was shot.
-    const QRect body(40, 40, 60, 160), shadow(130, 60, 120, 120);
     const QString shot = m_app.filePath("guest.png"), plate = m_app.filePath("empty.png");
-    ASSERT_TRUE(plates::frame(plates::kGreen, 2, 1, {1.02, 1, 0.99}, 2, [&](int x, int y, QRgb px) {
-                    if (body.contains(x, y))
-                        return qRgb(180, 130, 100);
-                    return shadow.contains(x, y)
-                               ? qRgb(qRed(px) * 3 / 5, qGreen(px) * 3 / 5, qBlue(px) * 3 / 5)
-                               : px;
-                }).save(shot));
-    ASSERT_TRUE(plates::frame(plates::kGreen, 0, 0, {1, 1, 1}, 1).save(plate));
+    ASSERT_TRUE(plates::shotWithShadow({1.02, 1, 0.99}).save(shot));
+    ASSERT_TRUE(plates::plate().save(plate));
     open();
     add({shot, plate});
     get<QSpinBox>("spinBox")->setValue(10);
@@ -231,7 +263,7 @@ TEST_F(PlateInTheWindow, APlateOfAnotherSizeIsNamedInTheShotsTooltipAndTheLog) {
     installSamples();
     const QString shot = m_app.filePath("guest.png"), plate = m_app.filePath("small.png");
     ASSERT_TRUE(plates::frame(plates::kGreen, 0, 0, {1, 1, 1}, 2).save(shot));
-    ASSERT_TRUE(plates::frame(plates::kGreen, 0, 0, {1, 1, 1}, 1).copy(0, 0, 200, 150).save(plate));
+    ASSERT_TRUE(plates::plate().copy(0, 0, 200, 150).save(plate));
     open();
     add({shot, plate});
     get<QSpinBox>("spinBox")->setValue(10);

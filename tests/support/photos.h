@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QPainter>
 #include <QRandomGenerator>
 #include <algorithm>
 
@@ -95,6 +96,20 @@ inline QString saved(const QString& path, QSize size = QSize(160, 120), QRgb col
         img.fill(colour);
     QDir().mkpath(QFileInfo(path).absolutePath());
     return img.save(path, nullptr, 95) ? path : QString();
+}
+
+// A frame to lay over a composite, saved at `path`: an opaque `border`, a half-transparent white
+// band inside it, clear in the middle; gives `path` back, or nothing on failure.
+inline QString frame(const QString& path, QSize size, QRgb border = qRgb(200, 30, 60)) {
+    QImage f(size, QImage::Format_ARGB32);
+    f.fill(border);
+    QPainter p(&f);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    const int b = size.width() / 12;
+    p.fillRect(f.rect().adjusted(b, b, -b, -b), QColor(255, 255, 255, 128));
+    p.fillRect(f.rect().adjusted(2 * b, 2 * b, -2 * b, -2 * b), Qt::transparent);
+    p.end();
+    return f.save(path) ? path : QString();
 }
 
 }  // namespace photos

@@ -60,4 +60,22 @@ inline QImage frame(const Cloth& c, int camX, int camY, std::array<double, 3> ga
 
 const Cloth kGreen{}, kBlue{qRgb(40, 70, 190), 0.6, 0.5, 11};
 
+// The green set's backdrop plate: the empty set from (0, 0).
+inline QImage plate() {
+    return frame(kGreen, 0, 0, {1, 1, 1}, 1);
+}
+
+// A shot of the green set from (2, 1), a little off the plate's (0, 0): a subject in
+// kSubject and, beside it, its shadow in kShadow at three fifths of the light.
+const QRect kSubject(40, 40, 60, 160), kShadow(130, 60, 120, 120);
+inline QImage shotWithShadow(std::array<double, 3> gain = {1, 1, 1}) {
+    return frame(kGreen, 2, 1, gain, 2, [](int x, int y, QRgb px) {
+        if (kSubject.contains(x, y))
+            return qRgb(180, 130, 100);
+        return kShadow.contains(x, y)
+                   ? qRgb(qRed(px) * 3 / 5, qGreen(px) * 3 / 5, qBlue(px) * 3 / 5)
+                   : px;
+    });
+}
+
 }  // namespace plates

@@ -31,7 +31,6 @@ protected:
     bool settled() {
         return QTest::qWaitFor([this] { return window->pendingThumbnails() == 0; }, 20000);
     }
-    void click(QListWidget* list, int row) { emit list->clicked(list->model()->index(row, 0)); }
     QStringList items(const QListWidget* list) const {
         QStringList out;
         for (int i = 0; i < list->count(); ++i)
@@ -233,49 +232,64 @@ TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
     EXPECT_TRUE(view->scene()->items().isEmpty());
 }
 
-TEST_F(Lists, DroppedPhotosAndFoldersAreAddedAsAddAddsThemAlwaysAsCopies) {
+TEST_F(Lists, DroppedPhotosAndFoldersOrThoseOfTheCommandLineAreAddedAsAddAddsThemAsCopies) {
     const QStringList inFolder = {makePhoto("drop/A.jpg"), makePhoto("drop/b.png"),
                                   makePhoto("drop/c.JPEG")};
     QFile::copy(inFolder[1], m_app.filePath("drop/d.gif"));  // a photo, not of the seven kinds
-    const QString notes = write("drop/notes.txt", "hello");
+    const QString notes = write("drop/notes.txt", "hello"), one = makePhoto("one shot.tif");
     const QStringList three = {makePhoto("p/3.png"), makePhoto("p/1.png"), makePhoto("p/2.bmp")};
     const struct {
-        QListWidget* list;
-        QStringList dropped, added;  // added empty: the drop is refused and changes nothing
+        QListWidget* list;         // dropped on; none: given on the command line
+        QStringList given, added;  // added empty: refused, nothing changes
+        QString told = {};         // what the command line's message names
     } cases[] = {{fg, three, three},
                  {fg, {m_app.filePath("drop")}, inFolder},
                  {fg, {notes}, {}},
                  {bk, {m_app.filePath("drop")}, inFolder},
-                 {bk, {notes}, {}}};
+                 {bk, {notes}, {}},
+                 {nullptr, {one}, {one}},
+                 {nullptr, {QUrl::fromLocalFile(one).toString()}, {one}},
+                 {nullptr, {m_app.filePath("drop"), one}, inFolder + QStringList{one}},
+                 {nullptr, {notes, one, m_app.filePath("gone.jpg")}, {one}, notes},
+                 {nullptr, {notes}, {}, notes}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.dropped.join(", ").toStdString() + (c.list == fg ? " on foregrounds" : ""));
-        const bool foregrounds = c.list == fg, usable = !c.added.isEmpty();
-        const int before = c.list->count(), records = releaseRecords();
+        QListWidget* list = c.list ? c.list : fg;
+        SCOPED_TRACE(c.given.join(", ").toStdString() + (!c.list        ? " on the command line"
+                                                         : c.list == fg ? " on foregrounds"
+                                                                        : ""));
+        const bool foregrounds = list == fg, usable = !c.added.isEmpty();
+        const int before = list->count(), records = releaseRecords();
         const QString fgBefore = MyGlobal::CurSelection, bkBefore = MyGlobal::CurSelectionBk;
-        QMimeData mime;
-        QList<QUrl> urls;
-        for (const QString& path : c.dropped)
-            urls << QUrl::fromLocalFile(path);
-        mime.setUrls(urls);
-        const auto actions = Qt::CopyAction | Qt::MoveAction;
-        QDragEnterEvent enter({40, 40}, actions, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(c.list->viewport(), &enter);
-        QDropEvent drop({40, 40}, actions, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(c.list->viewport(), &drop);
-
-        EXPECT_EQ(enter.isAccepted(), usable);
-        EXPECT_EQ(drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction,
-                  usable ? Qt::CopyAction : Qt::IgnoreAction)
-            << "never a move";
+        warnings.clear();
+        if (c.list) {
+            QMimeData mime;
+            QList<QUrl> urls;
+            for (const QString& path : c.given)
+                urls << QUrl::fromLocalFile(path);
+            mime.setUrls(urls);
+            const auto actions = Qt::CopyAction | Qt::MoveAction;
+            QDragEnterEvent enter({40, 40}, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(list->viewport(), &enter);
+            QDropEvent drop({40, 40}, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(list->viewport(), &drop);
+            EXPECT_EQ(enter.isAccepted(), usable);
+            EXPECT_EQ(drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction,
+                      usable ? Qt::CopyAction : Qt::IgnoreAction)
+                << "never a move";
+        } else {
+            window->openPhotos(c.given);
+            ASSERT_EQ(warnings.size(), c.told.isEmpty() ? 0 : 1);
+            EXPECT_TRUE(c.told.isEmpty() || warnings[0].contains(c.told));
+        }
         QStringList added;
-        for (int row = before; row < c.list->count(); ++row)
-            added << c.list->item(row)->text();
+        for (int row = before; row < list->count(); ++row)
+            added << list->item(row)->text();
         EXPECT_EQ(added, c.added);
         const QString current = usable ? c.added.last() : QString();
         EXPECT_EQ(MyGlobal::CurSelection, foregrounds && usable ? current : fgBefore);
         EXPECT_EQ(MyGlobal::CurSelectionBk, !foregrounds && usable ? current : bkBefore);
         EXPECT_EQ(releaseRecords(), records + (foregrounds && usable ? 1 : 0))
-            << "a foreground drop shows the photo; a background drop waits for a refresh";
+            << "a foreground shows the photo; a background waits for a refresh";
     }
 }
 
@@ -400,36 +414,4 @@ TEST_F(Lists, UpAndDownChooseTheNeighbourAndSaveKeepsTheListWhereItWas) {
     EXPECT_EQ(fg->selectedItems().size(), fg->count());
     QTest::keyClick(fg, Qt::Key_Down);
     EXPECT_EQ(MyGlobal::CurSelection, shots.last());
-}
-
-TEST_F(Lists, PhotosFromTheCommandLineAreAddedAsADropAddsThem) {
-    const QStringList folder = {makePhoto("cli/a.JPG"), makePhoto("cli/b.png")};
-    const QString one = makePhoto("one shot.tif"), notes = write("notes.txt", "x");
-    const struct {
-        QStringList given, added;
-        QString told;  // what the message names; empty: no message
-    } cases[] = {
-        {{one}, {one}, {}},
-        {{QUrl::fromLocalFile(one).toString()}, {one}, {}},
-        {{m_app.filePath("cli"), one}, folder + QStringList{one}, {}},
-        {{notes, one, m_app.filePath("gone.jpg")}, {one}, notes},
-        {{notes}, {}, notes},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.given.join(", ").toStdString());
-        warnings.clear();
-        const int before = fg->count(), records = releaseRecords();
-        const QString current = MyGlobal::CurSelection;
-        window->openPhotos(c.given);
-        QStringList added;
-        for (int row = before; row < fg->count(); ++row)
-            added << fg->item(row)->text();
-        EXPECT_EQ(added, c.added);
-        EXPECT_EQ(MyGlobal::CurSelection, c.added.isEmpty() ? current : c.added.last());
-        EXPECT_EQ(releaseRecords(), records + (c.added.isEmpty() ? 0 : 1));
-        ASSERT_EQ(warnings.size(), c.told.isEmpty() ? 0 : 1);
-        if (!c.told.isEmpty()) {
-            EXPECT_TRUE(warnings[0].contains(c.told)) << warnings[0].toStdString();
-        }
-    }
 }

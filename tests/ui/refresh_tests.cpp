@@ -56,11 +56,6 @@ protected:
             compose::backgroundLayer(loadPhoto(MyGlobal::CurSelectionBk)), keyed,
             MyGlobal::xshiftFG, MyGlobal::yshiftFG, MyGlobal::transparentbkg, composeSettings());
     }
-    template <class T = QAbstractButton>
-    T* get(const char* name) const {
-        return window->findChild<T*>(name);
-    }
-    void click(QListWidget* list, int row) { emit list->clicked(list->model()->index(row, 0)); }
 
     RefreshWorker* worker = nullptr;
 };
@@ -109,52 +104,41 @@ TEST_F(Refresh, SaveDuringARefreshSavesTheNewestComposite) {
 }
 
 TEST_F(Refresh, OnlyAChangeOfPhotoOrKeyingSettingsKeysAgain) {
+    const auto press = [&](const char* button) { return [&, button] { get(button)->click(); }; };
+    const auto tune = [&](const char* spin, int value) {
+        return [&, spin, value] {
+            get<QSpinBox>(spin)->setValue(value);
+            get("refreshPreview")->click();
+        };
+    };
+    const auto drag = [&](QPoint to) {
+        return [&, to] {
+            mouse(view, QEvent::MouseButtonPress, {100, 100});
+            if (to != QPoint(100, 100))
+                mouse(view, QEvent::MouseMove, to);
+            mouse(view, QEvent::MouseButtonRelease, to);
+        };
+    };
     const struct {
         const char* change;
         std::function<void()> act;
         int keyings;
     } cases[] = {
-        {"press and release in the preview",
-         [&] {
-             mouse(view, QEvent::MouseButtonPress, {100, 100});
-             mouse(view, QEvent::MouseButtonRelease, {100, 100});
-         },
-         0},
-        {"a drag",
-         [&] {
-             mouse(view, QEvent::MouseButtonPress, {100, 100});
-             mouse(view, QEvent::MouseMove, {120, 90});
-             mouse(view, QEvent::MouseButtonRelease, {120, 90});
-         },
-         0},
+        {"press and release in the preview", drag({100, 100}), 0},
+        {"a drag", drag({120, 90}), 0},
         {"background click", [&] { click(bk, 1); }, 0},
-        {"alignment", [&] { get("bg_align00")->click(); }, 0},
-        {"scaling", [&] { get("bg_actualSize")->click(); }, 0},
-        {"canvas", [&] { get("canv_fg_2")->click(); }, 0},
+        {"alignment", press("bg_align00"), 0},
+        {"scaling", press("bg_actualSize"), 0},
+        {"canvas", press("canv_fg_2"), 0},
         {"size", [&] { get<QSlider>("fg_size")->setValue(70); }, 0},
-        {"transparency", [&] { get("transparentbkg")->click(); }, 0},
+        {"transparency", press("transparentbkg"), 0},
         {"the current foreground again", [&] { click(fg, 0); }, 0},
-        {"refresh unchanged", [&] { get("refreshPreview")->click(); }, 0},
-        {"Magic Number",
-         [&] {
-             get<QSpinBox>("spinBox")->setValue(4);
-             get("refreshPreview")->click();
-         },
-         1},
-        {"fine tuning",
-         [&] {
-             get<QSpinBox>("fine")->setValue(30);
-             get("refreshPreview")->click();
-         },
-         1},
-        {"spill",
-         [&] {
-             get<QSpinBox>("spill")->setValue(20);
-             get("refreshPreview")->click();
-         },
-         1},
-        {"spill correction", [&] { get("checkBox")->click(); }, 1},
-        {"backdrop colour", [&] { get("radioBlue")->click(); }, 1},
+        {"refresh unchanged", press("refreshPreview"), 0},
+        {"Magic Number", tune("spinBox", 4), 1},
+        {"fine tuning", tune("fine", 30), 1},
+        {"spill", tune("spill", 20), 1},
+        {"spill correction", press("checkBox"), 1},
+        {"backdrop colour", press("radioBlue"), 1},
         {"rotation", [&] { get<QComboBox>("Rotation")->setCurrentIndex(1); }, 1},
         {"another foreground", [&] { click(fg, 1); }, 1},
     };

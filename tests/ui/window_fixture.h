@@ -9,9 +9,11 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QListWidget>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <memory>
+#include <tuple>
 
 #include "app/globals.h"
 #include "compose/window/gview.h"
@@ -21,59 +23,32 @@
 #include "ui/desktop.h"
 #include "ui/dialog.h"
 
+// The shared state the tests change, as references; assigning to it sets every global at once.
+inline auto sharedState() {
+    namespace g = MyGlobal;
+    namespace a = AdvSettings;
+    return std::tie(g::CurSelection, g::CurSelectionBk, g::HotFolder_FG, g::LasHotFile, g::PrevImg,
+                    g::ComposImg, g::xshiftFG, g::yshiftFG, g::mouseMove, g::transparentbkg,
+                    g::xyClicked, a::backgroundclr, a::bkpos, a::bgScale, a::fgSize, a::canvas,
+                    g::overlayFile, a::bgFill);
+}
+template <class... T>
+std::tuple<T...> copied(const std::tuple<T&...>& refs) {
+    return refs;
+}
+
 // The shared state as the program starts with it, taken before the first test runs: each test
 // starts from these very values, so a wrong start value shows instead of being put right here.
-struct SharedStart {
-    QString curSelection, curSelectionBk, hotFolder, lastHotFile;
-    QImage prevImg, composImg;
-    int xshiftFG, yshiftFG;
-    bool mouseMove, transparentbkg;
-    QPoint xyClicked;
-    int backgroundclr, bkpos, bgScale, fgSize, canvas;
-    QString overlayFile;
-    bool bgFill;
-
-    static SharedStart take() {
-        namespace g = MyGlobal;
-        namespace a = AdvSettings;
-        return {g::CurSelection, g::CurSelectionBk, g::HotFolder_FG, g::LasHotFile,
-                g::PrevImg,      g::ComposImg,      g::xshiftFG,     g::yshiftFG,
-                g::mouseMove,    g::transparentbkg, g::xyClicked,    a::backgroundclr,
-                a::bkpos,        a::bgScale,        a::fgSize,       a::canvas,
-                g::overlayFile,  a::bgFill};
-    }
-    void restore() const {
-        MyGlobal::CurSelection = curSelection;
-        MyGlobal::CurSelectionBk = curSelectionBk;
-        MyGlobal::HotFolder_FG = hotFolder;
-        MyGlobal::LasHotFile = lastHotFile;
-        MyGlobal::PrevImg = prevImg;
-        MyGlobal::ComposImg = composImg;
-        MyGlobal::xshiftFG = xshiftFG;
-        MyGlobal::yshiftFG = yshiftFG;
-        MyGlobal::mouseMove = mouseMove;
-        MyGlobal::transparentbkg = transparentbkg;
-        MyGlobal::xyClicked = xyClicked;
-        AdvSettings::backgroundclr = backgroundclr;
-        AdvSettings::bkpos = bkpos;
-        AdvSettings::bgScale = bgScale;
-        AdvSettings::fgSize = fgSize;
-        AdvSettings::canvas = canvas;
-        MyGlobal::overlayFile = overlayFile;
-        AdvSettings::bgFill = bgFill;
-    }
-
-    static SharedStart& values() {
-        static SharedStart start{};
+struct SharedStart : ::testing::Environment {
+    static auto& values() {
+        static decltype(copied(sharedState())) start;
         return start;
     }
-    // Taken when the tests begin, before any of them changes the state.
-    class Taker : public ::testing::Environment {
-        void SetUp() override { values() = take(); }
-    };
+    static void restore() { sharedState() = values(); }
+    void SetUp() override { values() = sharedState(); }
 };
 inline ::testing::Environment* const sharedStartTaker =
-    ::testing::AddGlobalTestEnvironment(new SharedStart::Taker);
+    ::testing::AddGlobalTestEnvironment(new SharedStart);
 
 // Puts the shared state back to the program's start values, points the application folder and
 // the log at temporary places and stands in for the desktop, so each test starts as a fresh run
@@ -82,7 +57,7 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_app.isValid());
-        SharedStart::values().restore();
+        SharedStart::restore();
         MyGlobal::appDir = m_app.path();
         MyGlobal::outputDir = m_app.filePath("out");
         MyGlobal::log.close();
@@ -94,12 +69,12 @@ protected:
             choosers << caption + "|" + folder + "|" + filter;
             return nextFiles;
         };
-        d.chooseSaveFile = [this](QWidget*, const QString& caption, const QString& folder,
-                                  const QString&) {
+        d.chooseFolder = [this](QWidget*, const QString& caption, const QString& folder) {
             choosers << caption + "|" + folder;
             return nextFolder;
         };
-        d.chooseFolder = [this](QWidget*, const QString& caption, const QString& folder) {
+        d.chooseSaveFile = [this](QWidget*, const QString& caption, const QString& folder,
+                                  const QString&) {
             choosers << caption + "|" + folder;
             return nextFolder;
         };
@@ -157,8 +132,19 @@ protected:
     int releaseRecords() { return logText().count(" release ev = "); }
 
     template <class T = QAbstractButton>
-    T* get(const char* name) {
+    T* get(const char* name) const {
         return window->findChild<T*>(name);
+    }
+    void click(QListWidget* list, int row) { emit list->clicked(list->model()->index(row, 0)); }
+    // The action named `text` of the context menu `owner` opens at `at`.
+    static QAction* menuAction(QWidget* owner, QPoint at, const QString& text) {
+        qDeleteAll(owner->findChildren<QMenu*>());  // the one opened before
+        emit owner->customContextMenuRequested(at);
+        for (QMenu* menu : owner->findChildren<QMenu*>())
+            for (QAction* a : menu->actions())
+                if (a->text() == text)
+                    return a;
+        return nullptr;
     }
     void add(const QStringList& files, const char* button = "AddForegGround") {
         nextFiles = files;
