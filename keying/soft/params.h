@@ -20,7 +20,7 @@ namespace keying::soft {
     X(typicalFallback, 0.5, 0.1, 0.9, "share", "typical share when no sample is key-coloured")    \
     X(backdropConfidence, 0.8, 0.3, 1, "x typical", "excess share that marks a sure backdrop")    \
     X(backdropMinKey, 16, 0, 128, "level", "least key channel of a backdrop sample")              \
-    X(cellMinShare, 0.125, 0.01, 0.9, "share", "least share of a cell's samples to measure it")   \
+    X(cellMinShare, 0.06, 0.01, 0.9, "share", "least share of a cell's samples to measure it")    \
     X(backdropTopOneIn, 20, 2, 100, "1 in n", "rank of the cell's top excess, from the highest")  \
     X(backdropTopRatio, 0.94, 0.5, 1, "x top", "least excess of a sample in the mean, scale")     \
     X(backdropTopSlack, 4, 0, 32, "level", "least excess of a sample in the mean, offset")        \
@@ -52,7 +52,7 @@ namespace keying::soft {
     X(layerMinCells, 6, 1, 100, "cells", "least cells of a see-through patch")                    \
     X(layerRimDepth, 1.5, 1, 4, "cells", "how far from measured backdrop the rim reaches")        \
     /* subject field */                                                                           \
-    X(subjectMaxShare, 0.1, -0.5, 0.8, "x backdrop", "most excess of a subject sample")           \
+    X(subjectMaxShare, 0.2, -0.5, 0.8, "x backdrop", "most excess of a subject sample")           \
     X(subjectDecile, 0.1, 0, 0.5, "quantile", "rank of the most subject-like excess")             \
     X(subjectSlack, 0.2, 0, 1, "x backdrop", "room above it for a sample in the mean")            \
     X(unmixReach, 2, 0, 8, "cells", "how far a cell looks for a purer subject")                   \
@@ -63,7 +63,7 @@ namespace keying::soft {
     X(weightSpan, 40, 1, 255, "level", "subject red minus other over which the weight moves")     \
     X(minKeyExcess, 8, 1, 64, "level", "least backdrop excess of the key's denominator")          \
     X(subjectExcessLow, -1.5, -4, 0, "x backdrop", "least subject excess in the key")             \
-    X(subjectExcessHigh, 0.5, 0, 0.95, "x backdrop", "most subject excess in the key")            \
+    X(subjectExcessHigh, 0.7, 0, 0.95, "x backdrop", "most subject excess in the key")            \
     X(lumaPatchesPerCell, 8, 2, 32, "patches", "luma patches read along a cell's edge")           \
     X(lumaMinSpread, 0.1, 0, 1, "x backdrop", "least spread of excess to read the luma step")     \
     X(lumaMinCorrelation, 0.3, 0, 1, "r^2", "least squared correlation of luma and excess")       \
