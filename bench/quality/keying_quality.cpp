@@ -267,7 +267,23 @@ QStringList softHashes() {
     return out;
 }
 
+bool ffmpegOnPath() {
+    QProcess probe;
+    probe.start("ffmpeg", {"-v", "quiet", "-version"});
+    return probe.waitForFinished(-1) && probe.exitStatus() == QProcess::NormalExit &&
+           probe.exitCode() == 0;
+}
+
 int checkHashes(const QString& file) {
+    // Without ffmpeg the 4:4:4 shots come out 4:2:0 and every hash of theirs differs: say so
+    // rather than report a changed keyer.
+    if (!file.isEmpty() && !ffmpegOnPath()) {
+        std::fprintf(stderr,
+                     "ffmpeg is not on the PATH: the 4:4:4 shots that %s pins cannot be "
+                     "made (./setup.sh installs it)\n",
+                     qPrintable(file));
+        return 2;
+    }
     const QStringList now = softHashes();
     if (file.isEmpty()) {
         for (const QString& line : now) {
@@ -505,9 +521,7 @@ int main(int argc, char** argv) {
         range.size() == 2 ? range[1].toUInt() : quality::kFirstSeed + quality::kSeeds - 1;
     std::map<quint32, Score> cache = readPeerCache(cacheFile);
     QTemporaryDir tmp;
-    QProcess probe;
-    probe.start("ffmpeg", {"-v", "quiet", "-version"});
-    bool haveFfmpeg = probe.waitForFinished(-1) && probe.exitCode() == 0;
+    bool haveFfmpeg = ffmpegOnPath();
     if (!haveFfmpeg) {
         std::printf("ffmpeg is not on the PATH: no tuned chromakey to compare with\n");
     }
