@@ -21,7 +21,26 @@ QT_QPA_PLATFORM=offscreen build-fuzz/bin/photo_fuzzer "$corpus" \
 grep -v '^Running Maskout9$' build-fuzz/fuzz.log || true
 shopt -s nullglob
 slow=(build-fuzz/findings/timeout-*)
-bad=(build-fuzz/findings/{crash,leak,oom}-*)
 ((${#slow[@]} == 0)) || echo "fuzz: slow inputs (more than 20 s): ${slow[*]}"
+# LeakSanitizer's own stop-the-world tracer can crash at a child's exit while the thread pool's
+# threads come and go; the fuzzer then saves whatever input ran last as a crash. Such an input
+# is replayed: one that passes three replays, with that crash in the log, is not a finding.
+tracer_crash() {
+  grep -q 'Tracer caught signal' build-fuzz/fuzz.log &&
+    grep -q 'LeakSanitizer has encountered a fatal error' build-fuzz/fuzz.log || return 1
+  for _ in 1 2 3; do
+    QT_QPA_PLATFORM=offscreen build-fuzz/bin/photo_fuzzer "$1" >/dev/null 2>&1 || return 1
+  done
+}
+bad=()
+dismissed=0
+for f in build-fuzz/findings/{crash,leak,oom}-*; do
+  if [[ "$f" == */crash-* ]] && tracer_crash "$f"; then
+    echo "fuzz: $f: LeakSanitizer's tracer crashed at exit; the input passes three replays"
+    dismissed=1
+  else
+    bad+=("$f")
+  fi
+done
 ((${#bad[@]} == 0)) || { echo "fuzz: failing inputs: ${bad[*]}"; exit 1; }
-((status == 0)) || { echo "fuzz: the fuzzer failed (status $status) without a finding"; exit 1; }
+((status == 0 || dismissed)) || { echo "fuzz: the fuzzer failed (status $status) without a finding"; exit 1; }
