@@ -648,19 +648,19 @@ void Dialog::Run() {
     const QString file = slot.path.isEmpty() ? slot.first : slot.path;
     QString why =
         slot.path.isEmpty() ? results::slotNote(slot) : tr("There is no composite to save yet.");
-    if (!slot.path.isEmpty() && !MyGlobal::ComposImg.isNull()) {
-        MyGlobal::ComposImg.setText(QString::fromLatin1(results::kSourceKey), fg);
-        MyGlobal::ComposImg.setText(QString::fromLatin1(results::kVersionKey),
-                                    results::photoVersion(fg));
-    }
     const QImage composite = MyGlobal::ComposImg;
     // The camera's description of the shot goes with it, as in the batch tool's results.
     const CameraInfo camera = m_shotCamera;
+    const QString version = results::photoVersion(fg);
     const bool saved =
         !slot.path.isEmpty() && !composite.isNull() &&
-        whileAnswering([composite, camera, fg, file, &why] {
-            // The photo's digest (a whole read of it) is taken here, beside the window.
+        whileAnswering([composite, camera, fg, version, file, &why] {
+            // The texts that record the photo are set on a copy made here, beside the window:
+            // the composite is shared with the preview, so setting them detaches the whole
+            // image. The photo's digest (a whole read of it) is taken here too.
             QImage recorded = composite;
+            recorded.setText(QString::fromLatin1(results::kSourceKey), fg);
+            recorded.setText(QString::fromLatin1(results::kVersionKey), version);
             recorded.setText(QString::fromLatin1(results::kDigestKey), results::photoDigest(fg));
             return formats::writeResult(recorded, camera, file, formats::Format::Png, 100, &why);
         });

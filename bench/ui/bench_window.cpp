@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -91,7 +92,10 @@ void mouse(Gview* view, QEvent::Type type, QPoint at) {
 
 int main(int argc, char** argv) {
     preferHugePages(argv);  // measure what the program runs with
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // --on-screen: the desktop's own display and window manager instead of an offscreen window.
+    const bool onScreen = argc > 1 && std::strcmp(argv[1], "--on-screen") == 0;
+    if (!onScreen)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
     const QStringList files = bench::makeShoot(dir.path(), kPhotos);

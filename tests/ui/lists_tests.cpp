@@ -99,8 +99,13 @@ TEST_F(Lists, AddedForegroundsAreAppendedTheLastCurrentAndKeyedAtOnce) {
 
 TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
     add({makePhoto("photos/IMG_0042.JPG")});
+    refreshed();
+    const qint64 shown = MyGlobal::ComposImg.cacheKey();
     get("Run")->click();
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join("\n").toStdString();
+    // Recording the photo in the file touched only a copy made beside the window: changing the
+    // composite shown would copy the whole image on the window's thread.
+    EXPECT_EQ(MyGlobal::ComposImg.cacheKey(), shown);
     EXPECT_EQ(opened, (QStringList{MyGlobal::outputDir, out("IMG_0042.png")}));
     EXPECT_EQ(QImageReader(out("IMG_0042.png")).format(), QByteArray("png"));
     EXPECT_EQ(fg->selectedItems().size(), fg->count());
