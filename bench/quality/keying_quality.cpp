@@ -315,7 +315,8 @@ struct PlateScore {
     bool used = false;       // the plate was found to fit
 };
 
-PlateScore plateScore(const quality::Scene& sc, const std::vector<char>& edge) {
+PlateScore plateScore(const quality::Scene& sc, const std::vector<char>& edge,
+                      const keying::soft::SoftKeyParams& params, const QString& keep) {
     QRandomGenerator rng(sc.seed * 31u + 5u);
     QPoint camera;
     while (camera.isNull()) {
@@ -329,8 +330,12 @@ PlateScore plateScore(const quality::Scene& sc, const std::vector<char>& edge) {
     s.backdrop = sc.blue ? keying::Backdrop::Blue : keying::Backdrop::Green;
     QImage img = sc.photo;
     PlateScore r;
-    const keying::PlateOutcome out = keying::maskOutSoftWithPlate(img, plate, s);
+    const keying::PlateOutcome out = keying::maskOutSoftWithPlate(img, plate, s, params);
     r.used = out.use == keying::PlateOutcome::Use::Used;
+    if (!keep.isEmpty()) {
+        img.save(keep + "/" + sc.name + "_mn10plate.png");
+        sc.plate(camera, exposure).save(keep + "/" + sc.name + "_plate.png");
+    }
     r.key = score(img, sc, edge);
     r.key.tuning = QString("camera %1,%2 exposure %3%")
                        .arg(camera.x())
@@ -348,7 +353,7 @@ PlateScore plateScore(const quality::Scene& sc, const std::vector<char>& edge) {
     }
     s.keepShadows = true;
     img = sc.photo;
-    keying::maskOutSoftWithPlate(img, plate, s);
+    keying::maskOutSoftWithPlate(img, plate, s, params);
     double err = 0;
     qint64 n = 0;
     for (int y = 0; y < img.height(); ++y) {
@@ -572,7 +577,7 @@ int main(int argc, char** argv) {
             line("chromakey", *row.peer, row.peer->tuning);
         }
         if (withPlate) {
-            row.plate = plateScore(sc, edge);
+            row.plate = plateScore(sc, edge, params, keep);
             line("MN10+plate", row.plate->key,
                  row.plate->key.tuning +
                      QString(", shadow error %1%").arg(100 * row.plate->shadowError, 0, 'f', 2));

@@ -89,7 +89,7 @@ namespace keying::soft {
     X(plateAgreeAbs, 6, 0, 32, "level", "tolerance of an agreeing block, offset")                 \
     X(plateAgreeRel, 0.06, 0, 0.3, "x plate", "tolerance of an agreeing block, scale")            \
     X(plateFitShare, 0.75, 0.1, 1, "x top", "least excess of a block the fit is judged on")       \
-    X(plateMinAgreement, 0.85, 0.1, 1, "share", "least share of the clear backdrop that agrees")  \
+    X(plateMinAgreement, 0.75, 0.1, 1, "share", "least share of the clear backdrop that agrees")  \
     X(plateMaxGain, 1.5, 1.05, 4, "x",                                                            \
       "most gain of a channel between plate and shot, either way")                                \
     X(plateMaxTint, 0.15, 0.01, 1, "share", "most difference between the channels' gains")        \
@@ -100,6 +100,7 @@ namespace keying::soft {
     X(plateSubjectCell, 16, 2, 64, "blocks", "edge of a cell of the subject colour field")        \
     X(plateSubjectDist, 24, 4, 128, "level", "least distance from the backdrop of a subject")     \
     X(plateSubjectTop, 0.75, 0, 1, "x top", "share of the cell's farthest that is opaque")        \
+    X(plateSubjectReach, 2, 0, 4, "cells", "cells about a cell whose farthest it must reach")     \
     X(plateMinContrast, 24, 4, 128, "level", "least subject-to-backdrop distance in the key")     \
     X(plateNoiseFloor, 0.05, 0, 0.3, "alpha", "alpha clipped at either end as noise")             \
     X(plateMaxBright, 1.25, 1, 2, "x plate",                                                      \

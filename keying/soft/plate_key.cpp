@@ -7,6 +7,7 @@
 #include "core/rows.h"
 #include "keying/pixels.h"
 #include "keying/soft/grid.h"
+#include "keying/soft/soft_key.h"
 
 namespace keying {
 
@@ -34,8 +35,92 @@ struct PlateShape {
 struct PlateFields {
     int w = 0, h = 0;
     std::vector<float> shade;
-    Planes subject;
+    Planes subject;  // of the cell's own farthest blocks
+    Planes wide;     // of those as far as the farthest of the cells about it
 };
+
+// The colour of the opaque subject about each block: per cell, the mean of the blocks farthest
+// from the backdrop that are not shadow, as far as the farthest of the cells within `reach`.
+Planes subjectField(const Planes& shot, const std::vector<char>& like,
+                    const std::vector<float>& dist, int reach, const SoftKeyParams& p) {
+    const int w = shot.w, h = shot.h;
+    const size_t n = size_t(w) * size_t(h);
+    Grid g;
+    g.size = int(p.plateSubjectCell);
+    g.w = (w + g.size - 1) / g.size, g.h = (h + g.size - 1) / g.size;
+    g.cells.assign(size_t(g.w) * size_t(g.h), Cell());
+    std::vector<float> top(g.cells.size(), 0.0f);
+    const float minRes = float(p.plateSubjectDist) * float(p.plateSubjectDist);
+    auto cellOf = [&](size_t i) {
+        return size_t(int(i / size_t(w)) / g.size) * size_t(g.w) +
+               size_t(int(i % size_t(w)) / g.size);
+    };
+    for (size_t i = 0; i < n; ++i)
+        if (!like[i] && dist[i] >= minRes)
+            top[cellOf(i)] = std::max(top[cellOf(i)], dist[i]);
+    // A cell of fringe (hair, a veil's rim) holds no opaque block of its own: its farthest
+    // blocks are mixtures. Measured against the farthest of the cells about it, it holds none
+    // and takes its colour from its neighbours instead. (So does a cell of cloth near the key's
+    // colour beside skin, which is why the kernel reads both fields.)
+    if (reach > 0) {
+        std::vector<float> wide(top.size());
+        for (int cy = 0; cy < g.h; ++cy)
+            for (int cx = 0; cx < g.w; ++cx) {
+                float m = 0;
+                for (int ny = std::max(0, cy - reach); ny <= std::min(g.h - 1, cy + reach); ++ny)
+                    for (int nx = std::max(0, cx - reach); nx <= std::min(g.w - 1, cx + reach);
+                         ++nx)
+                        m = std::max(m, top[size_t(ny) * size_t(g.w) + size_t(nx)]);
+                wide[size_t(cy) * size_t(g.w) + size_t(cx)] = m;
+            }
+        top.swap(wide);
+    }
+    std::vector<float> count(g.cells.size(), 0.0f);
+    const float share = float(p.plateSubjectTop) * float(p.plateSubjectTop);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t c = cellOf(i);
+        if (like[i] || dist[i] < minRes || dist[i] < share * top[c])
+            continue;
+        Cell& cell = g.cells[c];
+        cell.sr += shot.r[i], cell.sk += shot.g[i], cell.so += shot.b[i];
+        count[c] += 1;
+    }
+    std::vector<char> valid(g.cells.size());
+    for (size_t c = 0; c < g.cells.size(); ++c) {
+        if (count[c] > 0) {
+            g.cells[c].sr /= count[c], g.cells[c].sk /= count[c], g.cells[c].so /= count[c];
+            valid[c] = 1;
+        }
+    }
+    fillHoles(valid, g, kSubjectColour, float(p.neutralSubject));
+    // Between cell centres, bilinearly, to every block.
+    Planes out;
+    out.resize(w, h);
+    for (int y = 0; y < h; ++y) {
+        const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
+        const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1), j1 = std::min(j0 + 1, g.h - 1);
+        const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
+        for (int x = 0; x < w; ++x) {
+            const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
+            const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1),
+                      i1 = std::min(i0 + 1, g.w - 1);
+            const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
+            const Cell& a = g.cells[size_t(j0) * size_t(g.w) + size_t(i0)];
+            const Cell& b = g.cells[size_t(j0) * size_t(g.w) + size_t(i1)];
+            const Cell& c = g.cells[size_t(j1) * size_t(g.w) + size_t(i0)];
+            const Cell& d = g.cells[size_t(j1) * size_t(g.w) + size_t(i1)];
+            auto mix = [&](float Cell::*f) {
+                return (a.*f * (1 - tx) + b.*f * tx) * (1 - ty) +
+                       (c.*f * (1 - tx) + d.*f * tx) * ty;
+            };
+            const size_t o = size_t(y) * size_t(w) + size_t(x);
+            out.r[o] = mix(&Cell::sr);
+            out.g[o] = mix(&Cell::sk);
+            out.b[o] = mix(&Cell::so);
+        }
+    }
+    return out;
+}
 
 PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyParams& p) {
     const Planes& k = fit.backdrop;
@@ -79,64 +164,8 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
         }
     }
 
-    // The subject colour: per cell, the mean of the blocks farthest from the backdrop that are
-    // not shadow.
-    Grid g;
-    g.size = int(p.plateSubjectCell);
-    g.w = (w + g.size - 1) / g.size, g.h = (h + g.size - 1) / g.size;
-    g.cells.assign(size_t(g.w) * size_t(g.h), Cell());
-    std::vector<float> top(g.cells.size(), 0.0f);
-    const float minRes = float(p.plateSubjectDist) * float(p.plateSubjectDist);
-    auto cellOf = [&](size_t i) {
-        return size_t(int(i / size_t(w)) / g.size) * size_t(g.w) +
-               size_t(int(i % size_t(w)) / g.size);
-    };
-    for (size_t i = 0; i < n; ++i)
-        if (!like[i] && dist[i] >= minRes)
-            top[cellOf(i)] = std::max(top[cellOf(i)], dist[i]);
-    std::vector<float> count(g.cells.size(), 0.0f);
-    const float share = float(p.plateSubjectTop) * float(p.plateSubjectTop);
-    for (size_t i = 0; i < n; ++i) {
-        const size_t c = cellOf(i);
-        if (like[i] || dist[i] < minRes || dist[i] < share * top[c])
-            continue;
-        Cell& cell = g.cells[c];
-        cell.sr += shot.r[i], cell.sk += shot.g[i], cell.so += shot.b[i];
-        count[c] += 1;
-    }
-    std::vector<char> valid(g.cells.size());
-    for (size_t c = 0; c < g.cells.size(); ++c) {
-        if (count[c] > 0) {
-            g.cells[c].sr /= count[c], g.cells[c].sk /= count[c], g.cells[c].so /= count[c];
-            valid[c] = 1;
-        }
-    }
-    fillHoles(valid, g, kSubjectColour, float(p.neutralSubject));
-    // Between cell centres, bilinearly, to every block.
-    out.subject.resize(w, h);
-    for (int y = 0; y < h; ++y) {
-        const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
-        const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1), j1 = std::min(j0 + 1, g.h - 1);
-        const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
-        for (int x = 0; x < w; ++x) {
-            const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
-            const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1),
-                      i1 = std::min(i0 + 1, g.w - 1);
-            const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
-            const Cell& a = g.cells[size_t(j0) * size_t(g.w) + size_t(i0)];
-            const Cell& b = g.cells[size_t(j0) * size_t(g.w) + size_t(i1)];
-            const Cell& c = g.cells[size_t(j1) * size_t(g.w) + size_t(i0)];
-            const Cell& d = g.cells[size_t(j1) * size_t(g.w) + size_t(i1)];
-            auto mix = [&](float Cell::*f) {
-                return (a.*f * (1 - tx) + b.*f * tx) * (1 - ty) +
-                       (c.*f * (1 - tx) + d.*f * tx) * ty;
-            };
-            const size_t o = size_t(y) * size_t(w) + size_t(x);
-            out.subject.r[o] = mix(&Cell::sr);
-            out.subject.g[o] = mix(&Cell::sk);
-            out.subject.b[o] = mix(&Cell::so);
-        }
-    }
+    out.subject = subjectField(shot, like, dist, 0, p);
+    out.wide = subjectField(shot, like, dist, int(p.plateSubjectReach), p);
     return out;
 }
 
@@ -144,12 +173,17 @@ inline float clampTo(float v, float lo, float hi) {
     return std::min(std::max(v, lo), hi);
 }
 
+inline float sq(float v) {
+    return v * v;
+}
+
 // One row: the shot's pixels in place against the plate's under them, with each pixel's
 // shade of its blocks and subject colour. Written without branches, so that it vectorises.
 template <bool Blue>
 inline __attribute__((always_inline)) void plateRowOf(
     quint32* __restrict px, const quint32* __restrict plate, const float* __restrict shade,
-    const float* __restrict fr, const float* __restrict fg, const float* __restrict fb, int w,
+    const float* __restrict fr, const float* __restrict fg, const float* __restrict fb,
+    const float* __restrict wr, const float* __restrict wg, const float* __restrict wb, int w,
     const PlateShape& sh) {
     const float g0 = sh.gain[0], g1 = sh.gain[1], g2 = sh.gain[2];
     const float lr = 0.299f, lg = 0.587f, lb = 0.114f;
@@ -177,10 +211,23 @@ inline __attribute__((always_inline)) void plateRowOf(
         // line from the backdrop to that subject (a dark strand or an eyebrow on skin, skin
         // beside dark hair) it is no mix of the two, and its own lack of the key's excess
         // over the plate's tells its coverage too; the larger of the two is taken there.
-        const float dr = fr[x] - kr, dg = fg[x] - kg, db = fb[x] - kb;
-        const float den = std::max(minDen, dr * dr + dg * dg + db * db);
+        // Of the two subject colours about the pixel (its cell's own and the farthest of the
+        // cells about it) the one whose mix with the backdrop lies nearer the pixel is its
+        // subject; the farther one where both explain it within noise, as a fringe's own
+        // colour is itself a mix.
         const float pr = sr - kr, pg = sg - kg, pb = sb - kb;
         const float pp = pr * pr + pg * pg + pb * pb;
+        const float ar = fr[x] - kr, ag = fg[x] - kg, ab = fb[x] - kb;
+        const float aden = std::max(minDen, ar * ar + ag * ag + ab * ab);
+        const float aa = clampTo((pr * ar + pg * ag + pb * ab) / aden, 0.0f, 1.0f);
+        const float ra = sq(pr - aa * ar) + sq(pg - aa * ag) + sq(pb - aa * ab);
+        const float br = wr[x] - kr, bg = wg[x] - kg, bb = wb[x] - kb;
+        const float bden = std::max(minDen, br * br + bg * bg + bb * bb);
+        const float ba = clampTo((pr * br + pg * bg + pb * bb) / bden, 0.0f, 1.0f);
+        const float rb = sq(pr - ba * br) + sq(pg - ba * bg) + sq(pb - ba * bb);
+        const bool wide = rb <= ra + noiseTol2;
+        const float dr = wide ? br : ar, dg = wide ? bg : ag, db = wide ? bb : ab;
+        const float den = wide ? bden : aden;
         const float ratio = std::sqrt(std::max(0.0f, pp - noiseTol2) / den);
         const float along = clampTo(
             (pr * dr + pg * dg + pb * db) / std::sqrt(std::max(1.0f, pp) * den), 0.0f, 1.0f);
@@ -216,21 +263,24 @@ inline __attribute__((always_inline)) void plateRowOf(
 
 // One clone per backdrop colour, each with the kernel inlined, so that it is built for every
 // target of the dispatch.
+// The subject colours about a row's pixels: the cell's own and the wide one.
+struct SubjectRow {
+    const float *fr, *fg, *fb, *wr, *wg, *wb;
+};
+
 KEYING_KERNEL void plateRowGreen(quint32* px, const quint32* plate, const float* shade,
-                                 const float* fr, const float* fg, const float* fb, int w,
-                                 const PlateShape& sh) {
-    plateRowOf<false>(px, plate, shade, fr, fg, fb, w, sh);
+                                 const SubjectRow& f, int w, const PlateShape& sh) {
+    plateRowOf<false>(px, plate, shade, f.fr, f.fg, f.fb, f.wr, f.wg, f.wb, w, sh);
 }
 
 KEYING_KERNEL void plateRowBlue(quint32* px, const quint32* plate, const float* shade,
-                                const float* fr, const float* fg, const float* fb, int w,
-                                const PlateShape& sh) {
-    plateRowOf<true>(px, plate, shade, fr, fg, fb, w, sh);
+                                const SubjectRow& f, int w, const PlateShape& sh) {
+    plateRowOf<true>(px, plate, shade, f.fr, f.fg, f.fb, f.wr, f.wg, f.wb, w, sh);
 }
 
-void plateRow(quint32* px, const quint32* plate, const float* shade, const float* fr,
-              const float* fg, const float* fb, int w, const PlateShape& sh) {
-    (sh.blue ? plateRowBlue : plateRowGreen)(px, plate, shade, fr, fg, fb, w, sh);
+void plateRow(quint32* px, const quint32* plate, const float* shade, const SubjectRow& f, int w,
+              const PlateShape& sh) {
+    (sh.blue ? plateRowBlue : plateRowGreen)(px, plate, shade, f, w, sh);
 }
 
 void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fit,
@@ -279,7 +329,7 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         std::vector<quint32> under(static_cast<size_t>(w));
         const size_t n = static_cast<size_t>(w);
-        std::vector<float> shade(n), fr(n), fg(n), fb(n);
+        std::vector<float> shade(n), fr(n), fg(n), fb(n), wr(n), wg(n), wb(n);
         std::vector<float> line(static_cast<size_t>(bw));
         for (int y = y0; y < y1; ++y) {
             const quint32* src = pl.row(std::clamp(y + fit.dy, 0, h - 1));
@@ -308,9 +358,13 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
                 fr[size_t(x)] = fields.subject.r[i];
                 fg[size_t(x)] = fields.subject.g[i];
                 fb[size_t(x)] = fields.subject.b[i];
+                wr[size_t(x)] = fields.wide.r[i];
+                wg[size_t(x)] = fields.wide.g[i];
+                wb[size_t(x)] = fields.wide.b[i];
             }
             plateRow(reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl), under.data(),
-                     shade.data(), fr.data(), fg.data(), fb.data(), w, sh);
+                     shade.data(),
+                     {fr.data(), fg.data(), fb.data(), wr.data(), wg.data(), wb.data()}, w, sh);
         }
     });
 }
@@ -323,22 +377,26 @@ BackdropPlate prepareBackdropPlate(const QImage& turnedPlate) {
 }
 
 PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const KeySettings& s) {
+    return maskOutSoftWithPlate(img, plate, s, soft::SoftKeyParams());
+}
+
+PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const KeySettings& s,
+                                  const soft::SoftKeyParams& p) {
     PlateOutcome out;
     if (!detail::toArgb32(img))
         return out;
     if (plate.size() != img.size()) {
         out.use = PlateOutcome::Use::WrongSize;
-        out.notes = keySoft(img, s);
+        out.notes = soft::keyWithParams(img, s, p);
         return out;
     }
-    const soft::SoftKeyParams p;
     const bool blue = s.backdrop == Backdrop::Blue;
     const soft::Photo photo{img.bits(), img.width(), img.height(), img.bytesPerLine()};
     const soft::Planes shot = soft::blockMeans(photo);
     const soft::PlateFit fit = soft::matchPlate(photo, shot, plate.prepared, blue, p);
     out.dx = fit.dx, out.dy = fit.dy, out.gain = fit.gain, out.agreement = fit.agreement;
     if (fit.verdict != soft::PlateFit::Verdict::Fits) {
-        out.notes = keySoft(img, s);
+        out.notes = soft::keyWithParams(img, s, p);
         return out;
     }
     out.use = PlateOutcome::Use::Used;

@@ -14,6 +14,7 @@
 #include <array>
 
 #include "keying/keyer.h"
+#include "keying/soft/params.h"
 #include "keying/soft/plate_match.h"
 
 namespace keying {
@@ -41,5 +42,9 @@ struct PlateOutcome {
 // does not fit the shot (another framing, another backdrop), is not used: the photo is keyed
 // as maskOutSoft keys it, and the outcome says why.
 PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const KeySettings& s);
+
+// The same with the constants of `p` (the benchmark's tuning runs).
+PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const KeySettings& s,
+                                  const soft::SoftKeyParams& p);
 
 }  // namespace keying

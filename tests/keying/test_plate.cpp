@@ -175,6 +175,54 @@ TEST(BackdropPlate, CoverageAgainstTheKnownBackdrop) {
     }
 }
 
+TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
+    // An opaque block on the left, and on the right, two subject cells wide, either a fringe
+    // that covers every pixel by the same share (fine hair, a veil's rim) or cloth of its own
+    // colour. The fringe's cells hold no opaque pixel of their own.
+    const QSize size(512, 320);
+    const QRect left(64, 64, 128, 192), right(192, 64, 128, 192);
+    const QPoint probe(290, 160);
+    const struct {
+        const char* what;
+        bool blue;
+        QRgb opaque, other;
+        double share;  // of `other` in each pixel of the right-hand region
+        int alphaMin, alphaMax;
+    } cases[] = {
+        {"a fringe of dark hair over green", false, qRgb(50, 35, 25), qRgb(50, 35, 25), 0.3, 52,
+         102},
+        {"a fringe of auburn hair over blue", true, qRgb(120, 45, 30), qRgb(120, 45, 30), 0.4, 77,
+         127},
+        {"teal cloth beside skin over green", false, qRgb(225, 180, 150), qRgb(60, 150, 140), 1,
+         255, 255},
+        {"navy beside a pale shirt over blue", true, qRgb(230, 225, 215), qRgb(40, 60, 120), 1, 255,
+         255},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Cloth& cloth = c.blue ? kBlue : kGreen;
+        const auto over = [&](int x, int y, QRgb px) {
+            if (inRect(x, y, left))
+                return c.opaque;
+            if (!inRect(x, y, right))
+                return px;
+            const auto mix = [&](int s, int o) {
+                return int(std::lround(s * c.share + o * (1 - c.share)));
+            };
+            return qRgb(mix(qRed(c.other), qRed(px)), mix(qGreen(c.other), qGreen(px)),
+                        mix(qBlue(c.other), qBlue(px)));
+        };
+        QImage shot = frame(cloth, 0, 0, {1, 1, 1}, 2, over, size);
+        const keying::PlateOutcome out = keying::maskOutSoftWithPlate(
+            shot, keying::prepareBackdropPlate(frame(cloth, 0, 0, {1, 1, 1}, 1, nullptr, size)),
+            soft(c.blue));
+        ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used);
+        const QRgb px = shot.pixel(probe);
+        EXPECT_GE(qAlpha(px), c.alphaMin) << std::hex << px;
+        EXPECT_LE(qAlpha(px), c.alphaMax) << std::hex << px;
+    }
+}
+
 TEST(BackdropPlate, AShadowKeysClearOrDarkensTheNewBackground) {
     // A subject casts a shadow that leaves 0.6 of the light on the cloth beside it.
     const QRect body(40, 40, 60, 160), shadow(130, 60, 120, 120);
