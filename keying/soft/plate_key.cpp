@@ -96,29 +96,32 @@ Planes subjectField(const Planes& shot, const std::vector<char>& like,
     // Between cell centres, bilinearly, to every block.
     Planes out;
     out.resize(w, h);
-    for (int y = 0; y < h; ++y) {
-        const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
-        const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1), j1 = std::min(j0 + 1, g.h - 1);
-        const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
-        for (int x = 0; x < w; ++x) {
-            const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
-            const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1),
-                      i1 = std::min(i0 + 1, g.w - 1);
-            const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
-            const Cell& a = g.cells[size_t(j0) * size_t(g.w) + size_t(i0)];
-            const Cell& b = g.cells[size_t(j0) * size_t(g.w) + size_t(i1)];
-            const Cell& c = g.cells[size_t(j1) * size_t(g.w) + size_t(i0)];
-            const Cell& d = g.cells[size_t(j1) * size_t(g.w) + size_t(i1)];
-            auto mix = [&](float Cell::*f) {
-                return (a.*f * (1 - tx) + b.*f * tx) * (1 - ty) +
-                       (c.*f * (1 - tx) + d.*f * tx) * ty;
-            };
-            const size_t o = size_t(y) * size_t(w) + size_t(x);
-            out.r[o] = mix(&Cell::sr);
-            out.g[o] = mix(&Cell::sk);
-            out.b[o] = mix(&Cell::so);
+    core::forEachRowBand(h, w, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
+            const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1),
+                      j1 = std::min(j0 + 1, g.h - 1);
+            const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
+            for (int x = 0; x < w; ++x) {
+                const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
+                const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1),
+                          i1 = std::min(i0 + 1, g.w - 1);
+                const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
+                const Cell& a = g.cells[size_t(j0) * size_t(g.w) + size_t(i0)];
+                const Cell& b = g.cells[size_t(j0) * size_t(g.w) + size_t(i1)];
+                const Cell& c = g.cells[size_t(j1) * size_t(g.w) + size_t(i0)];
+                const Cell& d = g.cells[size_t(j1) * size_t(g.w) + size_t(i1)];
+                auto mix = [&](float Cell::*f) {
+                    return (a.*f * (1 - tx) + b.*f * tx) * (1 - ty) +
+                           (c.*f * (1 - tx) + d.*f * tx) * ty;
+                };
+                const size_t o = size_t(y) * size_t(w) + size_t(x);
+                out.r[o] = mix(&Cell::sr);
+                out.g[o] = mix(&Cell::sk);
+                out.b[o] = mix(&Cell::so);
+            }
         }
-    }
+    });
     return out;
 }
 
@@ -131,38 +134,42 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
     const float sigma = float(p.plateNoiseTol) * fit.noise * 0.5f;
     std::vector<float> t(n), res(n), dist(n);
     std::vector<char> like(n);
-    for (size_t i = 0; i < n; ++i) {
-        const float kk = std::max(1.0f, k.r[i] * k.r[i] + k.g[i] * k.g[i] + k.b[i] * k.b[i]);
-        const float f = (shot.r[i] * k.r[i] + shot.g[i] * k.g[i] + shot.b[i] * k.b[i]) / kk;
-        const float er = shot.r[i] - f * k.r[i], eg = shot.g[i] - f * k.g[i],
-                    eb = shot.b[i] - f * k.b[i];
-        res[i] = er * er + eg * eg + eb * eb;
-        t[i] = std::min(f, 1.0f);
-        const float dr = shot.r[i] - k.r[i], dg = shot.g[i] - k.g[i], db = shot.b[i] - k.b[i];
-        dist[i] = dr * dr + dg * dg + db * db;
-        const float rel = float(p.plateRelTol) * f;
-        like[i] = f >= float(p.shadowMinFactor) && f <= float(p.plateMaxBright) &&
-                  res[i] <= 2 * sigma * sigma + rel * rel * kk;
-    }
+    core::forEachRowBand(h, w, [&](int y0, int y1) {
+        for (size_t i = size_t(y0) * size_t(w); i < size_t(y1) * size_t(w); ++i) {
+            const float kk = std::max(1.0f, k.r[i] * k.r[i] + k.g[i] * k.g[i] + k.b[i] * k.b[i]);
+            const float f = (shot.r[i] * k.r[i] + shot.g[i] * k.g[i] + shot.b[i] * k.b[i]) / kk;
+            const float er = shot.r[i] - f * k.r[i], eg = shot.g[i] - f * k.g[i],
+                        eb = shot.b[i] - f * k.b[i];
+            res[i] = er * er + eg * eg + eb * eb;
+            t[i] = std::min(f, 1.0f);
+            const float dr = shot.r[i] - k.r[i], dg = shot.g[i] - k.g[i], db = shot.b[i] - k.b[i];
+            dist[i] = dr * dr + dg * dg + db * db;
+            const float rel = float(p.plateRelTol) * f;
+            like[i] = f >= float(p.shadowMinFactor) && f <= float(p.plateMaxBright) &&
+                      res[i] <= 2 * sigma * sigma + rel * rel * kk;
+        }
+    });
     PlateFields out;
     out.w = w, out.h = h;
     out.shade.assign(n, -1.0f);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            float sum = 0;
-            int count = 0, all = 0;
-            for (int ny = std::max(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny) {
-                for (int nx = std::max(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
-                    const size_t j = size_t(ny) * size_t(w) + size_t(nx);
-                    ++all;
-                    if (like[j])
-                        sum += t[j], ++count;
+    core::forEachRowBand(h, w, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            for (int x = 0; x < w; ++x) {
+                float sum = 0;
+                int count = 0, all = 0;
+                for (int ny = std::max(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny) {
+                    for (int nx = std::max(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
+                        const size_t j = size_t(ny) * size_t(w) + size_t(nx);
+                        ++all;
+                        if (like[j])
+                            sum += t[j], ++count;
+                    }
                 }
+                if (count > 0 && float(count) >= float(p.shadowMinShare) * float(all))
+                    out.shade[size_t(y) * size_t(w) + size_t(x)] = sum / float(count);
             }
-            if (count > 0 && float(count) >= float(p.shadowMinShare) * float(all))
-                out.shade[size_t(y) * size_t(w) + size_t(x)] = sum / float(count);
         }
-    }
+    });
 
     out.subject = subjectField(shot, like, dist, 0, p);
     out.wide = subjectField(shot, like, dist, int(p.plateSubjectReach), p);
