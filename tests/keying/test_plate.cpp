@@ -223,6 +223,35 @@ TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
     }
 }
 
+TEST(BackdropPlate, ASubjectCutByTheFrameStaysOpaqueToItsEdges) {
+    // A band across the whole frame, skin and then dark cloth in the last subject cell, its
+    // top row half mixed with the cloth: the subject colour about the first and last columns
+    // is read as well as in the middle.
+    const QRgb light = qRgb(210, 160, 130), dark = qRgb(50, 35, 25);
+    const int top = 100, bottom = 180;
+    for (const bool blue : {false, true}) {
+        SCOPED_TRACE(blue ? "blue" : "green");
+        const Cloth& cloth = blue ? kBlue : kGreen;
+        const auto over = [&](int x, int y, QRgb px) {
+            const QRgb skin = x < kW - 64 ? light : dark;
+            if (y == top - 1)
+                return qRgb((qRed(px) + qRed(skin) + 1) / 2, (qGreen(px) + qGreen(skin) + 1) / 2,
+                            (qBlue(px) + qBlue(skin) + 1) / 2);
+            return y >= top && y <= bottom ? skin : px;
+        };
+        QImage shot = frame(cloth, 0, 0, {1, 1, 1}, 2, over);
+        const keying::PlateOutcome out = keying::maskOutSoftWithPlate(
+            shot, keying::prepareBackdropPlate(frame(cloth, 0, 0, {1, 1, 1}, 1)), soft(blue));
+        ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used);
+        for (const int x : {0, 1, 2, kW / 2, kW - 3, kW - 2, kW - 1}) {
+            SCOPED_TRACE(x);
+            EXPECT_EQ(qAlpha(shot.pixel(x, (top + bottom) / 2)), 255);
+            EXPECT_GE(qAlpha(shot.pixel(x, top - 1)), 100);
+            EXPECT_LE(qAlpha(shot.pixel(x, top - 1)), 156);
+        }
+    }
+}
+
 TEST(BackdropPlate, AShadowKeysClearOrDarkensTheNewBackground) {
     // A subject casts a shadow that leaves 0.6 of the light on the cloth beside it.
     const QRect body(40, 40, 60, 160), shadow(130, 60, 120, 120);
