@@ -324,7 +324,8 @@ PlateScore plateScore(const quality::Scene& sc, const std::vector<char>& edge,
     }
     const double off = 0.02 + 0.02 * rng.generateDouble();
     const double exposure = rng.bounded(2u) ? 1 + off : 1 - off;
-    const keying::BackdropPlate plate = keying::prepareBackdropPlate(sc.plate(camera, exposure));
+    const QImage platePhoto = sc.plate(camera, exposure);
+    const keying::BackdropPlate plate = keying::prepareBackdropPlate(platePhoto);
     keying::KeySettings s;
     s.magic = 10;
     s.backdrop = sc.blue ? keying::Backdrop::Blue : keying::Backdrop::Green;
@@ -334,7 +335,7 @@ PlateScore plateScore(const quality::Scene& sc, const std::vector<char>& edge,
     r.used = out.use == keying::PlateOutcome::Use::Used;
     if (!keep.isEmpty()) {
         img.save(keep + "/" + sc.name + "_mn10plate.png");
-        sc.plate(camera, exposure).save(keep + "/" + sc.name + "_plate.png");
+        platePhoto.save(keep + "/" + sc.name + "_plate.png");
     }
     r.key = score(img, sc, edge);
     r.key.tuning = QString("camera %1,%2 exposure %3%")

@@ -40,9 +40,11 @@ struct PlateFields {
 };
 
 // The colour of the opaque subject about each block: per cell, the mean of the blocks farthest
-// from the backdrop that are not shadow, as far as the farthest of the cells within `reach`.
-Planes subjectField(const Planes& shot, const std::vector<char>& like,
-                    const std::vector<float>& dist, int reach, const SoftKeyParams& p) {
+// from the backdrop that are not shadow. `own` takes those as far as the cell's own farthest,
+// `wide` those as far as the farthest of the cells within plateSubjectReach.
+void subjectFields(const Planes& shot, const std::vector<char>& like,
+                   const std::vector<float>& dist, const SoftKeyParams& p, Planes& own,
+                   Planes& wide) {
     const int w = shot.w, h = shot.h;
     const size_t n = size_t(w) * size_t(h);
     Grid g;
@@ -62,8 +64,9 @@ Planes subjectField(const Planes& shot, const std::vector<char>& like,
     // blocks are mixtures. Measured against the farthest of the cells about it, it holds none
     // and takes its colour from its neighbours instead. (So does a cell of cloth near the key's
     // colour beside skin, which is why the kernel reads both fields.)
+    const int reach = int(p.plateSubjectReach);
+    std::vector<float> around(top.size());
     if (reach > 0) {
-        std::vector<float> wide(top.size());
         for (int cy = 0; cy < g.h; ++cy)
             for (int cx = 0; cx < g.w; ++cx) {
                 float m = 0;
@@ -71,58 +74,63 @@ Planes subjectField(const Planes& shot, const std::vector<char>& like,
                     for (int nx = std::max(0, cx - reach); nx <= std::min(g.w - 1, cx + reach);
                          ++nx)
                         m = std::max(m, top[size_t(ny) * size_t(g.w) + size_t(nx)]);
-                wide[size_t(cy) * size_t(g.w) + size_t(cx)] = m;
+                around[size_t(cy) * size_t(g.w) + size_t(cx)] = m;
             }
-        top.swap(wide);
     }
-    std::vector<float> count(g.cells.size(), 0.0f);
-    const float share = float(p.plateSubjectTop) * float(p.plateSubjectTop);
-    for (size_t i = 0; i < n; ++i) {
-        const size_t c = cellOf(i);
-        if (like[i] || dist[i] < minRes || dist[i] < share * top[c])
-            continue;
-        Cell& cell = g.cells[c];
-        cell.sr += shot.r[i], cell.sk += shot.g[i], cell.so += shot.b[i];
-        count[c] += 1;
-    }
-    std::vector<char> valid(g.cells.size());
-    for (size_t c = 0; c < g.cells.size(); ++c) {
-        if (count[c] > 0) {
-            g.cells[c].sr /= count[c], g.cells[c].sk /= count[c], g.cells[c].so /= count[c];
-            valid[c] = 1;
+    const auto field = [&](const std::vector<float>& far) {
+        Grid cells = g;
+        std::vector<float> count(g.cells.size(), 0.0f);
+        const float share = float(p.plateSubjectTop) * float(p.plateSubjectTop);
+        for (size_t i = 0; i < n; ++i) {
+            const size_t c = cellOf(i);
+            if (like[i] || dist[i] < minRes || dist[i] < share * far[c])
+                continue;
+            Cell& cell = cells.cells[c];
+            cell.sr += shot.r[i], cell.sk += shot.g[i], cell.so += shot.b[i];
+            count[c] += 1;
         }
-    }
-    fillHoles(valid, g, kSubjectColour, float(p.neutralSubject));
-    // Between cell centres, bilinearly, to every block.
-    Planes out;
-    out.resize(w, h);
-    core::forEachRowBand(h, w, [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
-            const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1),
-                      j1 = std::min(j0 + 1, g.h - 1);
-            const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
-            for (int x = 0; x < w; ++x) {
-                const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
-                const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1),
-                          i1 = std::min(i0 + 1, g.w - 1);
-                const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
-                const Cell& a = g.cells[size_t(j0) * size_t(g.w) + size_t(i0)];
-                const Cell& b = g.cells[size_t(j0) * size_t(g.w) + size_t(i1)];
-                const Cell& c = g.cells[size_t(j1) * size_t(g.w) + size_t(i0)];
-                const Cell& d = g.cells[size_t(j1) * size_t(g.w) + size_t(i1)];
-                auto mix = [&](float Cell::*f) {
-                    return (a.*f * (1 - tx) + b.*f * tx) * (1 - ty) +
-                           (c.*f * (1 - tx) + d.*f * tx) * ty;
-                };
-                const size_t o = size_t(y) * size_t(w) + size_t(x);
-                out.r[o] = mix(&Cell::sr);
-                out.g[o] = mix(&Cell::sk);
-                out.b[o] = mix(&Cell::so);
+        std::vector<char> valid(g.cells.size());
+        for (size_t c = 0; c < g.cells.size(); ++c) {
+            if (count[c] > 0) {
+                Cell& cell = cells.cells[c];
+                cell.sr /= count[c], cell.sk /= count[c], cell.so /= count[c];
+                valid[c] = 1;
             }
         }
-    });
-    return out;
+        fillHoles(valid, cells, kSubjectColour, float(p.neutralSubject));
+        // Between cell centres, bilinearly, to every block.
+        Planes out;
+        out.resize(w, h);
+        core::forEachRowBand(h, w, [&](int y0, int y1) {
+            for (int y = y0; y < y1; ++y) {
+                const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
+                const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1),
+                          j1 = std::min(j0 + 1, g.h - 1);
+                const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
+                for (int x = 0; x < w; ++x) {
+                    const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
+                    const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1),
+                              i1 = std::min(i0 + 1, g.w - 1);
+                    const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
+                    const Cell& a = cells.cells[size_t(j0) * size_t(g.w) + size_t(i0)];
+                    const Cell& b = cells.cells[size_t(j0) * size_t(g.w) + size_t(i1)];
+                    const Cell& c = cells.cells[size_t(j1) * size_t(g.w) + size_t(i0)];
+                    const Cell& d = cells.cells[size_t(j1) * size_t(g.w) + size_t(i1)];
+                    auto mix = [&](float Cell::*f) {
+                        return (a.*f * (1 - tx) + b.*f * tx) * (1 - ty) +
+                               (c.*f * (1 - tx) + d.*f * tx) * ty;
+                    };
+                    const size_t o = size_t(y) * size_t(w) + size_t(x);
+                    out.r[o] = mix(&Cell::sr);
+                    out.g[o] = mix(&Cell::sk);
+                    out.b[o] = mix(&Cell::so);
+                }
+            }
+        });
+        return out;
+    };
+    own = field(top);
+    wide = reach > 0 ? field(around) : own;
 }
 
 PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyParams& p) {
@@ -171,8 +179,7 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
         }
     });
 
-    out.subject = subjectField(shot, like, dist, 0, p);
-    out.wide = subjectField(shot, like, dist, int(p.plateSubjectReach), p);
+    subjectFields(shot, like, dist, p, out.subject, out.wide);
     return out;
 }
 
@@ -268,13 +275,13 @@ inline __attribute__((always_inline)) void plateRowOf(
     }
 }
 
-// One clone per backdrop colour, each with the kernel inlined, so that it is built for every
-// target of the dispatch.
 // The subject colours about a row's pixels: the cell's own and the wide one.
 struct SubjectRow {
     const float *fr, *fg, *fb, *wr, *wg, *wb;
 };
 
+// One clone per backdrop colour, each with the kernel inlined, so that it is built for every
+// target of the dispatch.
 KEYING_KERNEL void plateRowGreen(quint32* px, const quint32* plate, const float* shade,
                                  const SubjectRow& f, int w, const PlateShape& sh) {
     plateRowOf<false>(px, plate, shade, f.fr, f.fg, f.fb, f.wr, f.wg, f.wb, w, sh);
@@ -381,10 +388,6 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
 
 BackdropPlate prepareBackdropPlate(const QImage& turnedPlate) {
     return BackdropPlate{soft::preparePlate(turnedPlate)};
-}
-
-PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const KeySettings& s) {
-    return maskOutSoftWithPlate(img, plate, s, soft::SoftKeyParams());
 }
 
 PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const KeySettings& s,

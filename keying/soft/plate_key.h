@@ -40,11 +40,9 @@ struct PlateOutcome {
 
 // Keys the photo with Magic Number 10 against the plate. A plate of another size, or one that
 // does not fit the shot (another framing, another backdrop), is not used: the photo is keyed
-// as maskOutSoft keys it, and the outcome says why.
-PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const KeySettings& s);
-
-// The same with the constants of `p` (the benchmark's tuning runs).
+// as maskOutSoft keys it, and the outcome says why. Other constants than the defaults are for
+// the benchmark's tuning runs.
 PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const KeySettings& s,
-                                  const soft::SoftKeyParams& p);
+                                  const soft::SoftKeyParams& p = soft::SoftKeyParams());
 
 }  // namespace keying
