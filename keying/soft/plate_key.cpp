@@ -46,20 +46,27 @@ void subjectFields(const Planes& shot, const std::vector<char>& like,
                    const std::vector<float>& dist, const SoftKeyParams& p, Planes& own,
                    Planes& wide) {
     const int w = shot.w, h = shot.h;
-    const size_t n = size_t(w) * size_t(h);
     Grid g;
     g.size = int(p.plateSubjectCell);
     g.w = (w + g.size - 1) / g.size, g.h = (h + g.size - 1) / g.size;
     g.cells.assign(size_t(g.w) * size_t(g.h), Cell());
     std::vector<float> top(g.cells.size(), 0.0f);
     const float minRes = float(p.plateSubjectDist) * float(p.plateSubjectDist);
-    auto cellOf = [&](size_t i) {
-        return size_t(int(i / size_t(w)) / g.size) * size_t(g.w) +
-               size_t(int(i % size_t(w)) / g.size);
+    // Every block with its cell, row by row, without a division per block.
+    std::vector<size_t> cellAcross(static_cast<size_t>(w));
+    for (int x = 0; x < w; ++x)
+        cellAcross[size_t(x)] = size_t(x / g.size);
+    auto forEachBlock = [&](auto&& f) {
+        for (int y = 0; y < h; ++y) {
+            const size_t row = size_t(y / g.size) * size_t(g.w), first = size_t(y) * size_t(w);
+            for (int x = 0; x < w; ++x)
+                f(first + size_t(x), row + cellAcross[size_t(x)]);
+        }
     };
-    for (size_t i = 0; i < n; ++i)
+    forEachBlock([&](size_t i, size_t c) {
         if (!like[i] && dist[i] >= minRes)
-            top[cellOf(i)] = std::max(top[cellOf(i)], dist[i]);
+            top[c] = std::max(top[c], dist[i]);
+    });
     // A cell of fringe (hair, a veil's rim) holds no opaque block of its own: its farthest
     // blocks are mixtures. Measured against the farthest of the cells about it, it holds none
     // and takes its colour from its neighbours instead. (So does a cell of cloth near the key's
@@ -81,14 +88,13 @@ void subjectFields(const Planes& shot, const std::vector<char>& like,
         Grid cells = g;
         std::vector<float> count(g.cells.size(), 0.0f);
         const float share = float(p.plateSubjectTop) * float(p.plateSubjectTop);
-        for (size_t i = 0; i < n; ++i) {
-            const size_t c = cellOf(i);
+        forEachBlock([&](size_t i, size_t c) {
             if (like[i] || dist[i] < minRes || dist[i] < share * far[c])
-                continue;
+                return;
             Cell& cell = cells.cells[c];
             cell.sr += shot.r[i], cell.sk += shot.g[i], cell.so += shot.b[i];
             count[c] += 1;
-        }
+        });
         std::vector<char> valid(g.cells.size());
         for (size_t c = 0; c < g.cells.size(); ++c) {
             if (count[c] > 0) {
