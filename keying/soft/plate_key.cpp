@@ -348,7 +348,8 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
     const int from = std::clamp(-fit.dx, 0, w), to = std::clamp(w - fit.dx, from, w);
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         std::vector<quint32> under(static_cast<size_t>(w));
-        const size_t n = static_cast<size_t>(w);
+        // The subject colours are written a whole block at a time, past the last pixel too.
+        const size_t n = static_cast<size_t>(bw) * kPlateBlock;
         std::vector<float> shade(n), fr(n), fg(n), fb(n), wr(n), wg(n), wb(n);
         std::vector<float> line(static_cast<size_t>(bw));
         for (int y = y0; y < y1; ++y) {
@@ -373,15 +374,16 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
                 shade[size_t(x)] = u < 0 || v < 0 ? -1.0f : u * (1 - tx) + v * tx;
             }
             const size_t row = size_t(std::min(y / kPlateBlock, bh - 1)) * size_t(bw);
-            for (int x = 0; x < w; ++x) {
-                const size_t i = row + size_t(x >> 2);
-                fr[size_t(x)] = fields.subject.r[i];
-                fg[size_t(x)] = fields.subject.g[i];
-                fb[size_t(x)] = fields.subject.b[i];
-                wr[size_t(x)] = fields.wide.r[i];
-                wg[size_t(x)] = fields.wide.g[i];
-                wb[size_t(x)] = fields.wide.b[i];
-            }
+            const auto spread = [&](const std::vector<float>& from, std::vector<float>& to) {
+                const float* __restrict src = &from[row];
+                float* __restrict dst = to.data();
+                for (int i = 0; i < bw; ++i)
+                    for (int j = 0; j < kPlateBlock; ++j)
+                        dst[i * kPlateBlock + j] = src[i];
+            };
+            spread(fields.subject.r, fr), spread(fields.subject.g, fg);
+            spread(fields.subject.b, fb), spread(fields.wide.r, wr);
+            spread(fields.wide.g, wg), spread(fields.wide.b, wb);
             plateRow(reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl), under.data(),
                      shade.data(),
                      {fr.data(), fg.data(), fb.data(), wr.data(), wg.data(), wb.data()}, w, sh);

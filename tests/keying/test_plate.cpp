@@ -34,6 +34,36 @@ const Cloth kGreen = plates::kGreen, kBlue = plates::kBlue;
 
 }  // namespace
 
+TEST(BackdropPlate, BlockMeansAreTheMeansOfWhatEachBlockHolds) {
+    // Sizes with whole blocks and with the last column and row of blocks cut short.
+    for (const QSize size : {QSize(8, 8), QSize(7, 5), QSize(9, 6), QSize(1, 1)}) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        QImage img(size, QImage::Format_ARGB32);
+        const auto at = [](int x, int y) { return qRgba(255 - 31 * x, 17 * y, 7 * x + 29 * y, 0); };
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                img.setPixel(x, y, at(x, y));
+        const keying::soft::Planes m = keying::soft::blockMeans(
+            {img.constBits(), size.width(), size.height(), img.bytesPerLine()});
+        const int bs = keying::soft::kPlateBlock;
+        ASSERT_EQ(m.w, (size.width() + bs - 1) / bs);
+        ASSERT_EQ(m.h, (size.height() + bs - 1) / bs);
+        for (int by = 0; by < m.h; ++by) {
+            for (int bx = 0; bx < m.w; ++bx) {
+                double r = 0, g = 0, b = 0;
+                int n = 0;
+                for (int y = by * bs; y < std::min(size.height(), (by + 1) * bs); ++y)
+                    for (int x = bx * bs; x < std::min(size.width(), (bx + 1) * bs); ++x, ++n)
+                        r += qRed(at(x, y)), g += qGreen(at(x, y)), b += qBlue(at(x, y));
+                const size_t i = size_t(by) * size_t(m.w) + size_t(bx);
+                EXPECT_NEAR(m.r[i], r / n, 1e-4) << bx << "," << by;
+                EXPECT_NEAR(m.g[i], g / n, 1e-4) << bx << "," << by;
+                EXPECT_NEAR(m.b[i], b / n, 1e-4) << bx << "," << by;
+            }
+        }
+    }
+}
+
 TEST(BackdropPlate, MatchingFindsTheShiftAndTheGains) {
     const QRect person(120, 60, 90, 180);
     const struct {
@@ -226,28 +256,38 @@ TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
 TEST(BackdropPlate, ASubjectCutByTheFrameStaysOpaqueToItsEdges) {
     // A band across the whole frame, skin and then dark cloth in the last subject cell, its
     // top row half mixed with the cloth: the subject colour about the first and last columns
-    // is read as well as in the middle.
+    // is read as well as in the middle, also where the last blocks are cut short.
     const QRgb light = qRgb(210, 160, 130), dark = qRgb(50, 35, 25);
     const int top = 100, bottom = 180;
-    for (const bool blue : {false, true}) {
-        SCOPED_TRACE(blue ? "blue" : "green");
-        const Cloth& cloth = blue ? kBlue : kGreen;
-        const auto over = [&](int x, int y, QRgb px) {
-            const QRgb skin = x < kW - 64 ? light : dark;
-            if (y == top - 1)
-                return qRgb((qRed(px) + qRed(skin) + 1) / 2, (qGreen(px) + qGreen(skin) + 1) / 2,
-                            (qBlue(px) + qBlue(skin) + 1) / 2);
-            return y >= top && y <= bottom ? skin : px;
-        };
-        QImage shot = frame(cloth, 0, 0, {1, 1, 1}, 2, over);
-        const keying::PlateOutcome out = keying::maskOutSoftWithPlate(
-            shot, keying::prepareBackdropPlate(frame(cloth, 0, 0, {1, 1, 1}, 1)), soft(blue));
-        ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used);
-        for (const int x : {0, 1, 2, kW / 2, kW - 3, kW - 2, kW - 1}) {
-            SCOPED_TRACE(x);
-            EXPECT_EQ(qAlpha(shot.pixel(x, (top + bottom) / 2)), 255);
-            EXPECT_GE(qAlpha(shot.pixel(x, top - 1)), 100);
-            EXPECT_LE(qAlpha(shot.pixel(x, top - 1)), 156);
+    for (const int w : {kW, kW - 1, kW - 3}) {
+        for (const bool blue : {false, true}) {
+            SCOPED_TRACE(std::to_string(w) + (blue ? " blue" : " green"));
+            const Cloth& cloth = blue ? kBlue : kGreen;
+            const auto over = [&](int x, int y, QRgb px) {
+                const QRgb skin = x < w - 64 ? light : dark;
+                if (y == top - 1)
+                    return qRgb((qRed(px) + qRed(skin) + 1) / 2,
+                                (qGreen(px) + qGreen(skin) + 1) / 2,
+                                (qBlue(px) + qBlue(skin) + 1) / 2);
+                return y >= top && y <= bottom ? skin : px;
+            };
+            const QSize size(w, kH);
+            QImage shot = frame(cloth, 0, 0, {1, 1, 1}, 2, over, size);
+            const keying::PlateOutcome out = keying::maskOutSoftWithPlate(
+                shot, keying::prepareBackdropPlate(frame(cloth, 0, 0, {1, 1, 1}, 1, nullptr, size)),
+                soft(blue));
+            ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used);
+            for (const int x : {0, 1, 2, w / 2, w - 3, w - 2, w - 1}) {
+                SCOPED_TRACE(x);
+                EXPECT_EQ(qAlpha(shot.pixel(x, (top + bottom) / 2)), 255);
+                EXPECT_GE(qAlpha(shot.pixel(x, top - 1)), 100);
+                EXPECT_LE(qAlpha(shot.pixel(x, top - 1)), 156);
+            }
+            // The backdrop above and below keys clear to the last column.
+            for (const int x : {0, w / 2, w - 1}) {
+                EXPECT_EQ(qAlpha(shot.pixel(x, 20)), 0) << x;
+                EXPECT_EQ(qAlpha(shot.pixel(x, kH - 20)), 0) << x;
+            }
         }
     }
 }
