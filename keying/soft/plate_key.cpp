@@ -52,16 +52,19 @@ void subjectFields(const Planes& shot, const std::vector<char>& like,
     g.cells.assign(size_t(g.w) * size_t(g.h), Cell());
     std::vector<float> top(g.cells.size(), 0.0f);
     const float minRes = float(p.plateSubjectDist) * float(p.plateSubjectDist);
-    // Every block with its cell, row by row, without a division per block.
+    // Every block with its cell, row by row, without a division per block; bands of whole cell
+    // rows side by side, so that each cell is summed by one band in the same order.
     std::vector<size_t> cellAcross(static_cast<size_t>(w));
     for (int x = 0; x < w; ++x)
         cellAcross[size_t(x)] = size_t(x / g.size);
     auto forEachBlock = [&](auto&& f) {
-        for (int y = 0; y < h; ++y) {
-            const size_t row = size_t(y / g.size) * size_t(g.w), first = size_t(y) * size_t(w);
-            for (int x = 0; x < w; ++x)
-                f(first + size_t(x), row + cellAcross[size_t(x)]);
-        }
+        core::forEachRowBand(g.h, qint64(w) * g.size, [&](int cy0, int cy1) {
+            for (int y = cy0 * g.size; y < std::min(h, cy1 * g.size); ++y) {
+                const size_t row = size_t(y / g.size) * size_t(g.w), first = size_t(y) * size_t(w);
+                for (int x = 0; x < w; ++x)
+                    f(first + size_t(x), row + cellAcross[size_t(x)]);
+            }
+        });
     };
     forEachBlock([&](size_t i, size_t c) {
         if (!like[i] && dist[i] >= minRes)

@@ -183,6 +183,41 @@ struct Point {
     size_t at;  // its block
 };
 
+// Calls count(first, last) over the blocks of each band of `rows` rows of `w` blocks, the bands
+// side by side, and returns the sum of the counts (integers: the same for any number of bands).
+template <class T = size_t, class F>
+T countBlocks(int rows, int w, F&& count) {
+    const std::vector<core::RowBand> bands = core::rowBands(rows, w);
+    std::vector<T> part(bands.size());
+    core::runBands(bands, [&](size_t b, const core::RowBand& r) {
+        part[b] = count(size_t(r.first) * size_t(w), size_t(r.last) * size_t(w));
+    });
+    T sum{};
+    for (const T& v : part)
+        sum += v;
+    return sum;
+}
+
+// Of the blocks the fit is judged on, how many there are and how many agree.
+struct Tally {
+    size_t judged = 0, fitting = 0;
+    Tally& operator+=(const Tally& o) {
+        judged += o.judged, fitting += o.fitting;
+        return *this;
+    }
+};
+
+// The correlation score of every shift, side by side; the caller picks the best in order.
+template <class F>
+std::vector<double> scoresOf(size_t shifts, size_t points, F&& score) {
+    std::vector<double> out(shifts);
+    core::forEachRowBand(int(shifts), qint64(points) * 2, [&](int s0, int s1) {
+        for (int k = s0; k < s1; ++k)
+            out[size_t(k)] = score(size_t(k));
+    });
+    return out;
+}
+
 }  // namespace
 
 PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& plate, bool blue,
@@ -199,11 +234,14 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     const float plateClear =
         std::max(float(p.plateMinKey), float(p.plateBackdropShare) * topExcess(q, blue));
     std::vector<char> clear(n);
-    size_t clearCount = 0;
-    for (size_t i = 0; i < n; ++i) {
-        clear[i] = excessAt(shot, i, blue) >= shotClear;
-        clearCount += size_t(clear[i]);
-    }
+    const size_t clearCount = countBlocks(shot.h, shot.w, [&](size_t i0, size_t i1) {
+        size_t c = 0;
+        for (size_t i = i0; i < i1; ++i) {
+            clear[i] = excessAt(shot, i, blue) >= shotClear;
+            c += size_t(clear[i]);
+        }
+        return c;
+    });
     if (clearCount == 0 || double(clearCount) < p.plateMinBackdrop * double(n))
         return fit;
 
@@ -248,20 +286,26 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     // Coarse, in whole blocks; a nearer shift wins a tie, so a featureless backdrop stays put.
     int cx = 0, cy = 0;
     double best = -1e9;
-    for (int sy = -reach; sy <= reach; ++sy) {
-        for (int sx = -reach; sx <= reach; ++sx) {
-            Correlation c;
-            for (size_t k = 0; k < points.size(); ++k) {
-                double theirs[2];
-                steps(blockLevel(q), int(points[k].at % size_t(shot.w)) + sx,
-                      int(points[k].at / size_t(shot.w)) + sy, kJpegBlock / kPlateBlock, theirs);
-                c.add(mine[2 * k], theirs[0]);
-                c.add(mine[2 * k + 1], theirs[1]);
-            }
-            const double score = c.value() - kNearer * kPlateBlock * (std::abs(sx) + std::abs(sy));
-            if (score > best)
-                best = score, cx = sx, cy = sy;
-        }
+    {
+        const int side = 2 * reach + 1;
+        const std::vector<double> scores =
+            scoresOf(size_t(side) * size_t(side), points.size(), [&](size_t at) {
+                const int sx = int(at % size_t(side)) - reach, sy = int(at / size_t(side)) - reach;
+                Correlation c;
+                for (size_t k = 0; k < points.size(); ++k) {
+                    double theirs[2];
+                    steps(blockLevel(q), int(points[k].at % size_t(shot.w)) + sx,
+                          int(points[k].at / size_t(shot.w)) + sy, kJpegBlock / kPlateBlock,
+                          theirs);
+                    c.add(mine[2 * k], theirs[0]);
+                    c.add(mine[2 * k + 1], theirs[1]);
+                }
+                return c.value() - kNearer * kPlateBlock * (std::abs(sx) + std::abs(sy));
+            });
+        for (size_t at = 0; at < scores.size(); ++at)
+            if (scores[at] > best)
+                best = scores[at], cx = int(at % size_t(side)) - reach,
+                cy = int(at / size_t(side)) - reach;
     }
     // Fine, pixel by pixel about the coarse peak.
     const Photo sm{plate.smoothed.constBits(), img.width, img.height,
@@ -277,31 +321,44 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
         steps(pixelLevel(img), points[k].x, points[k].y, kJpegBlock, &mine[2 * k]);
     best = -1e9;
     const int span = kPlateBlock - 1;
-    for (int dy = std::max(-search, cy * kPlateBlock - span);
-         dy <= std::min(search, cy * kPlateBlock + span); ++dy) {
-        for (int dx = std::max(-search, cx * kPlateBlock - span);
-             dx <= std::min(search, cx * kPlateBlock + span); ++dx) {
-            Correlation c;
-            for (size_t k = 0; k < points.size(); ++k) {
-                double theirs[2];
-                steps(pixelLevel(sm), points[k].x + dx, points[k].y + dy, kJpegBlock, theirs);
-                c.add(mine[2 * k], theirs[0]);
-                c.add(mine[2 * k + 1], theirs[1]);
-            }
-            const double score = c.value() - kNearer * (std::abs(dx) + std::abs(dy));
-            if (score > best)
-                best = score, fit.dx = dx, fit.dy = dy;
+    const int x0 = std::max(-search, cx * kPlateBlock - span),
+              x1 = std::min(search, cx * kPlateBlock + span);
+    const int y0 = std::max(-search, cy * kPlateBlock - span),
+              y1 = std::min(search, cy * kPlateBlock + span);
+    const size_t across = size_t(std::max(0, x1 - x0 + 1)), down = size_t(std::max(0, y1 - y0 + 1));
+    const std::vector<double> scores = scoresOf(across * down, points.size(), [&](size_t at) {
+        const int dx = x0 + int(at % across), dy = y0 + int(at / across);
+        Correlation c;
+        for (size_t k = 0; k < points.size(); ++k) {
+            double theirs[2];
+            steps(pixelLevel(sm), points[k].x + dx, points[k].y + dy, kJpegBlock, theirs);
+            c.add(mine[2 * k], theirs[0]);
+            c.add(mine[2 * k + 1], theirs[1]);
         }
-    }
+        return c.value() - kNearer * (std::abs(dx) + std::abs(dy));
+    });
+    for (size_t at = 0; at < scores.size(); ++at)
+        if (scores[at] > best)
+            best = scores[at], fit.dx = x0 + int(at % across), fit.dy = y0 + int(at / across);
 
     // Gains from blocks clear in both: the median ratio first, then the ratio of the sums over
     // the blocks that agree with it (a shadow or a subject's rim does not pull it).
     const Planes moved = movedBlocks(q, float(fit.dx) / kPlateBlock, float(fit.dy) / kPlateBlock);
     const std::vector<float>* sp[3] = {&shot.r, &shot.g, &shot.b};
     const std::vector<float>* mp[3] = {&moved.r, &moved.g, &moved.b};
+    std::vector<char> inBoth(n);
+    const size_t bothCount = countBlocks(shot.h, shot.w, [&](size_t i0, size_t i1) {
+        size_t c = 0;
+        for (size_t i = i0; i < i1; ++i) {
+            inBoth[i] = clear[i] && excessAt(moved, i, blue) >= plateClear;
+            c += size_t(inBoth[i]);
+        }
+        return c;
+    });
     std::vector<size_t> both;
+    both.reserve(bothCount);
     for (size_t i = 0; i < n; ++i)
-        if (clear[i] && excessAt(moved, i, blue) >= plateClear)
+        if (inBoth[i])
             both.push_back(i);
     if (both.empty())
         return fit;
@@ -325,18 +382,20 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     });
     std::vector<char> agrees(n);
     auto agreement = [&] {
-        size_t count = 0;
-        for (size_t i = 0; i < n; ++i) {
-            bool ok = clear[i];
-            for (int c = 0; c < 3 && ok; ++c) {
-                const float want = fit.gain[size_t(c)] * (*mp[c])[i];
-                ok = std::abs((*sp[c])[i] - want) <=
-                     float(p.plateAgreeAbs) + float(p.plateAgreeRel) * want;
+        return countBlocks(shot.h, shot.w, [&](size_t i0, size_t i1) {
+            size_t count = 0;
+            for (size_t i = i0; i < i1; ++i) {
+                bool ok = clear[i];
+                for (int c = 0; c < 3 && ok; ++c) {
+                    const float want = fit.gain[size_t(c)] * (*mp[c])[i];
+                    ok = std::abs((*sp[c])[i] - want) <=
+                         float(p.plateAgreeAbs) + float(p.plateAgreeRel) * want;
+                }
+                agrees[i] = ok;
+                count += size_t(ok);
             }
-            agrees[i] = ok;
-            count += size_t(ok);
-        }
-        return count;
+            return count;
+        });
     };
     if (agreement() > 0) {
         for (int c = 0; c < 3; ++c) {
@@ -358,24 +417,27 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     // Judged on the blocks that are surely backdrop: a fringe of hair or a glass over the
     // backdrop may pass as clear, and the plate rightly disagrees with it.
     const float sure = std::max(shotClear, float(p.plateFitShare) * shotTop);
-    size_t fitting = 0, judged = 0;
-    for (size_t i = 0; i < n; ++i) {
-        if (!clear[i] || excessAt(shot, i, blue) < sure)
-            continue;
-        ++judged;
-        float want[3], kk = 0, sk = 0;
-        for (int c = 0; c < 3; ++c) {
-            want[c] = fit.gain[size_t(c)] * (*mp[c])[i];
-            kk += want[c] * want[c], sk += want[c] * (*sp[c])[i];
+    const Tally tally = countBlocks<Tally>(shot.h, shot.w, [&](size_t i0, size_t i1) {
+        Tally t;
+        for (size_t i = i0; i < i1; ++i) {
+            if (!clear[i] || excessAt(shot, i, blue) < sure)
+                continue;
+            ++t.judged;
+            float want[3], kk = 0, sk = 0;
+            for (int c = 0; c < 3; ++c) {
+                want[c] = fit.gain[size_t(c)] * (*mp[c])[i];
+                kk += want[c] * want[c], sk += want[c] * (*sp[c])[i];
+            }
+            const float f = std::min(1.0f, sk / std::max(1.0f, kk));
+            bool ok = f >= float(p.shadowMinFactor);
+            for (int c = 0; c < 3 && ok; ++c)
+                ok = std::abs((*sp[c])[i] - f * want[c]) <=
+                     float(p.plateAgreeAbs) + float(p.plateAgreeRel) * f * want[c];
+            t.fitting += size_t(ok || agrees[i]);
         }
-        const float t = std::min(1.0f, sk / std::max(1.0f, kk));
-        bool ok = t >= float(p.shadowMinFactor);
-        for (int c = 0; c < 3 && ok; ++c)
-            ok = std::abs((*sp[c])[i] - t * want[c]) <=
-                 float(p.plateAgreeAbs) + float(p.plateAgreeRel) * t * want[c];
-        fitting += size_t(ok || agrees[i]);
-    }
-    fit.agreement = float(double(fitting) / double(std::max<size_t>(1, judged)));
+        return t;
+    });
+    fit.agreement = float(double(tally.fitting) / double(std::max<size_t>(1, tally.judged)));
     if (fit.agreement < float(p.plateMinAgreement))
         return fit;
 
@@ -400,12 +462,14 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
         fit.noise = 1.4826f * *mid;
     }
     fit.noise = std::max(fit.noise, 0.5f);
-    fit.backdrop = moved;
-    for (size_t i = 0; i < n; ++i) {
-        fit.backdrop.r[i] *= fit.gain[0];
-        fit.backdrop.g[i] *= fit.gain[1];
-        fit.backdrop.b[i] *= fit.gain[2];
-    }
+    fit.backdrop.resize(moved.w, moved.h);
+    core::forEachRowBand(moved.h, moved.w, [&](int y0, int y1) {
+        for (size_t i = size_t(y0) * size_t(moved.w); i < size_t(y1) * size_t(moved.w); ++i) {
+            fit.backdrop.r[i] = moved.r[i] * fit.gain[0];
+            fit.backdrop.g[i] = moved.g[i] * fit.gain[1];
+            fit.backdrop.b[i] = moved.b[i] * fit.gain[2];
+        }
+    });
     fit.verdict = PlateFit::Verdict::Fits;
     return fit;
 }

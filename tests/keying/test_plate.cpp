@@ -3,6 +3,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QThreadPool>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -290,6 +291,36 @@ TEST(BackdropPlate, ASubjectCutByTheFrameStaysOpaqueToItsEdges) {
             }
         }
     }
+}
+
+TEST(BackdropPlate, TheSameBytesWithOneTwoAndEightThreads) {
+    // Large enough that the block-level passes run in bands too; a subject and its shadow.
+    const QSize size(1600, 1400);
+    const auto over = [](int x, int y, QRgb px) {
+        if (x >= 600 && x < 1000 && y >= 300 && y < 1100)
+            return qRgb(200, 150, 120);
+        if (x >= 1000 && x < 1300 && y >= 900 && y < 1100)
+            return qRgb(qRed(px) * 6 / 10, qGreen(px) * 6 / 10, qBlue(px) * 6 / 10);
+        return px;
+    };
+    const QImage shot = frame(kGreen, 2, -1, {1.02, 1.0, 0.99}, 2, over, size);
+    const keying::BackdropPlate plate =
+        keying::prepareBackdropPlate(frame(kGreen, 0, 0, {1, 1, 1}, 1, nullptr, size));
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    QImage first;
+    for (const int t : {1, 2, 8}) {
+        pool->setMaxThreadCount(t);
+        QImage img = shot.copy();
+        const keying::PlateOutcome out =
+            keying::maskOutSoftWithPlate(img, plate, soft(false, true));
+        EXPECT_EQ(out.use, keying::PlateOutcome::Use::Used) << t;
+        if (first.isNull())
+            first = img;
+        else
+            EXPECT_TRUE(img == first) << t << " threads";
+    }
+    pool->setMaxThreadCount(threads);
 }
 
 TEST(BackdropPlate, AShadowKeysClearOrDarkensTheNewBackground) {
