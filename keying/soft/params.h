@@ -86,6 +86,9 @@ namespace keying::soft {
     X(plateSamples, 4096, 256, 262144, "samples", "most points the correlation reads")            \
     X(plateBackdropShare, 0.5, 0.1, 0.9, "x top", "least excess of a clear block, of the top")    \
     X(plateMinKey, 16, 1, 128, "level", "least excess of a clear backdrop block")                 \
+    X(plateHueTol, 0.1, 0.01, 0.5, "direction",                                                   \
+      "most distance of a backdrop block's colour direction from the plate's")                    \
+    X(plateMaxHidden, 0.1, 0, 1, "share", "most share of the backdrop that the plate hides")      \
     X(plateAgreeAbs, 6, 0, 32, "level", "tolerance of an agreeing block, offset")                 \
     X(plateAgreeRel, 0.06, 0, 0.3, "x plate", "tolerance of an agreeing block, scale")            \
     X(plateFitShare, 0.75, 0.1, 1, "x top", "least excess of a block the fit is judged on")       \

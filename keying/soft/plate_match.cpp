@@ -112,14 +112,14 @@ float excessAt(const Planes& q, size_t i, bool blue) {
     return blue ? clearExcess(q.r[i], q.b[i], q.g[i]) : clearExcess(q.r[i], q.g[i], q.b[i]);
 }
 
-// The excess that a tenth of the key-coloured blocks reach: the backdrop's, in a frame that
-// holds some.
-float topExcess(const Planes& q, bool blue) {
+// The excess that a tenth of the key-coloured blocks reach (of those `among` holds, when given):
+// the backdrop's, in a frame that holds some.
+float topExcess(const Planes& q, bool blue, const std::vector<char>* among = nullptr) {
     std::vector<float> ex;
     ex.reserve(q.r.size() / 3 + 1);
     for (size_t i = 0; i < q.r.size(); i += 3) {  // a third of the blocks tell it well enough
         const float e = excessAt(q, i, blue);
-        if (e > 0)
+        if (e > 0 && (!among || (*among)[i]))
             ex.push_back(e);
     }
     if (ex.empty())
@@ -229,7 +229,23 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     }
     const Planes& q = plate.blocks;
     const size_t n = shot.r.size();
-    const float shotTop = topExcess(shot, blue);
+    // The shot's backdrop is where its blocks have the colour of the plate's under them, up to
+    // their light (a shadow, the exposure): a subject more of the key's colour than a nearly
+    // neutral sheet (navy before grey-blue) is not taken for it, whatever its excess. The
+    // shift is a few pixels at most, so the block beneath tells the colour well enough.
+    const float tol2 = float(p.plateHueTol * p.plateHueTol);
+    std::vector<char> hued(n);
+    core::forEachRowBand(shot.h, shot.w, [&](int y0, int y1) {
+        for (size_t i = size_t(y0) * size_t(shot.w); i < size_t(y1) * size_t(shot.w); ++i) {
+            const float ss = shot.r[i] * shot.r[i] + shot.g[i] * shot.g[i] + shot.b[i] * shot.b[i];
+            const float kk = q.r[i] * q.r[i] + q.g[i] * q.g[i] + q.b[i] * q.b[i];
+            const float sk = shot.r[i] * q.r[i] + shot.g[i] * q.g[i] + shot.b[i] * q.b[i];
+            // 2 - 2 cos of the angle between the two colours: the squared distance of their
+            // directions.
+            hued[i] = ss >= 1 && kk >= 1 && 2.0f - 2.0f * sk / std::sqrt(ss * kk) <= tol2;
+        }
+    });
+    const float shotTop = topExcess(shot, blue, &hued);
     const float shotClear = std::max(float(p.plateMinKey), float(p.plateBackdropShare) * shotTop);
     const float plateClear =
         std::max(float(p.plateMinKey), float(p.plateBackdropShare) * topExcess(q, blue));
@@ -237,12 +253,23 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     const size_t clearCount = countBlocks(shot.h, shot.w, [&](size_t i0, size_t i1) {
         size_t c = 0;
         for (size_t i = i0; i < i1; ++i) {
-            clear[i] = excessAt(shot, i, blue) >= shotClear;
+            clear[i] = hued[i] && excessAt(shot, i, blue) >= shotClear;
             c += size_t(clear[i]);
         }
         return c;
     });
     if (clearCount == 0 || double(clearCount) < p.plateMinBackdrop * double(n))
+        return fit;
+    // A plate that hides backdrop the shot shows (a guest left in it, a stand moved) does not
+    // fit: blocks of the shot's backdrop colour and excess where the plate's are no backdrop.
+    const size_t hidden = countBlocks(shot.h, shot.w, [&](size_t i0, size_t i1) {
+        size_t c = 0;
+        for (size_t i = i0; i < i1; ++i)
+            c += size_t(!hued[i] && excessAt(shot, i, blue) >= shotClear &&
+                        excessAt(q, i, blue) < plateClear);
+        return c;
+    });
+    if (double(hidden) > p.plateMaxHidden * double(hidden + clearCount))
         return fit;
 
     // The points the correlation reads: clear backdrop blocks, evenly thinned.
