@@ -245,10 +245,15 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
             hued[i] = ss >= 1 && kk >= 1 && 2.0f - 2.0f * sk / std::sqrt(ss * kk) <= tol2;
         }
     });
-    const float shotTop = topExcess(shot, blue, &hued);
+    // The two tops side by side.
+    float tops[2] = {0, 0};
+    core::forEachRowBand(2, qint64(n), [&](int t0, int t1) {
+        for (int t = t0; t < t1; ++t)
+            tops[t] = t == 0 ? topExcess(shot, blue, &hued) : topExcess(q, blue);
+    });
+    const float shotTop = tops[0];
     const float shotClear = std::max(float(p.plateMinKey), float(p.plateBackdropShare) * shotTop);
-    const float plateClear =
-        std::max(float(p.plateMinKey), float(p.plateBackdropShare) * topExcess(q, blue));
+    const float plateClear = std::max(float(p.plateMinKey), float(p.plateBackdropShare) * tops[1]);
     std::vector<char> clear(n);
     const size_t clearCount = countBlocks(shot.h, shot.w, [&](size_t i0, size_t i1) {
         size_t c = 0;
@@ -370,7 +375,7 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
 
     // Gains from blocks clear in both: the median ratio first, then the ratio of the sums over
     // the blocks that agree with it (a shadow or a subject's rim does not pull it).
-    const Planes moved = movedBlocks(q, float(fit.dx) / kPlateBlock, float(fit.dy) / kPlateBlock);
+    Planes moved = movedBlocks(q, float(fit.dx) / kPlateBlock, float(fit.dy) / kPlateBlock);
     const std::vector<float>* sp[3] = {&shot.r, &shot.g, &shot.b};
     const std::vector<float>* mp[3] = {&moved.r, &moved.g, &moved.b};
     std::vector<char> inBoth(n);
@@ -382,11 +387,14 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
         }
         return c;
     });
-    std::vector<size_t> both;
-    both.reserve(bothCount);
-    for (size_t i = 0; i < n; ++i)
-        if (inBoth[i])
-            both.push_back(i);
+    // Gathered without a branch: every block is written, and the end moves on past those in.
+    std::vector<size_t> both(n + 1);
+    size_t end = 0;
+    for (size_t i = 0; i < n; ++i) {
+        both[end] = i;
+        end += size_t(inBoth[i]);
+    }
+    both.resize(bothCount);
     if (both.empty())
         return fit;
     // The three channels' medians side by side, one band each, each over an even sample of
@@ -489,14 +497,15 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
         fit.noise = 1.4826f * *mid;
     }
     fit.noise = std::max(fit.noise, 0.5f);
-    fit.backdrop.resize(moved.w, moved.h);
+    // The moved plate is read no more: it becomes the backdrop in place.
     core::forEachRowBand(moved.h, moved.w, [&](int y0, int y1) {
         for (size_t i = size_t(y0) * size_t(moved.w); i < size_t(y1) * size_t(moved.w); ++i) {
-            fit.backdrop.r[i] = moved.r[i] * fit.gain[0];
-            fit.backdrop.g[i] = moved.g[i] * fit.gain[1];
-            fit.backdrop.b[i] = moved.b[i] * fit.gain[2];
+            moved.r[i] *= fit.gain[0];
+            moved.g[i] *= fit.gain[1];
+            moved.b[i] *= fit.gain[2];
         }
     });
+    fit.backdrop = std::move(moved);
     fit.verdict = PlateFit::Verdict::Fits;
     return fit;
 }
