@@ -35,16 +35,15 @@ struct PlateShape {
 struct PlateFields {
     int w = 0, h = 0;
     std::vector<float> shade;
-    Planes subject;  // of the cell's own farthest blocks
-    Planes wide;     // of those as far as the farthest of the cells about it
+    Grid subject;  // per cell: the mean of its own farthest blocks
+    Grid wide;     // of those as far as the farthest of the cells about it
 };
 
 // The colour of the opaque subject about each block: per cell, the mean of the blocks farthest
 // from the backdrop that are not shadow. `own` takes those as far as the cell's own farthest,
 // `wide` those as far as the farthest of the cells within plateSubjectReach.
 void subjectFields(const Planes& shot, const std::vector<char>& like,
-                   const std::vector<float>& dist, const SoftKeyParams& p, Planes& own,
-                   Planes& wide) {
+                   const std::vector<float>& dist, const SoftKeyParams& p, Grid& own, Grid& wide) {
     const int w = shot.w, h = shot.h;
     Grid g;
     g.size = int(p.plateSubjectCell);
@@ -107,39 +106,32 @@ void subjectFields(const Planes& shot, const std::vector<char>& like,
             }
         }
         fillHoles(valid, cells, kSubjectColour, float(p.neutralSubject));
-        // Between cell centres, bilinearly, to every block.
-        Planes out;
-        out.resize(w, h);
-        core::forEachRowBand(h, w, [&](int y0, int y1) {
-            for (int y = y0; y < y1; ++y) {
-                const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
-                const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1),
-                          j1 = std::min(j0 + 1, g.h - 1);
-                const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
-                for (int x = 0; x < w; ++x) {
-                    const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
-                    const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1),
-                              i1 = std::min(i0 + 1, g.w - 1);
-                    const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
-                    const Cell& a = cells.cells[size_t(j0) * size_t(g.w) + size_t(i0)];
-                    const Cell& b = cells.cells[size_t(j0) * size_t(g.w) + size_t(i1)];
-                    const Cell& c = cells.cells[size_t(j1) * size_t(g.w) + size_t(i0)];
-                    const Cell& d = cells.cells[size_t(j1) * size_t(g.w) + size_t(i1)];
-                    auto mix = [&](float Cell::*f) {
-                        return (a.*f * (1 - tx) + b.*f * tx) * (1 - ty) +
-                               (c.*f * (1 - tx) + d.*f * tx) * ty;
-                    };
-                    const size_t o = size_t(y) * size_t(w) + size_t(x);
-                    out.r[o] = mix(&Cell::sr);
-                    out.g[o] = mix(&Cell::sk);
-                    out.b[o] = mix(&Cell::so);
-                }
-            }
-        });
-        return out;
+        return cells;
     };
     own = field(top);
     wide = reach > 0 ? field(around) : own;
+}
+
+// A subject field at the blocks of block row y: between cell centres, bilinearly.
+void subjectRow(const Grid& g, int y, int w, float* r, float* gr, float* b) {
+    const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
+    const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1), j1 = std::min(j0 + 1, g.h - 1);
+    const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
+    for (int x = 0; x < w; ++x) {
+        const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
+        const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1), i1 = std::min(i0 + 1, g.w - 1);
+        const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
+        const Cell& p = g.cells[size_t(j0) * size_t(g.w) + size_t(i0)];
+        const Cell& q = g.cells[size_t(j0) * size_t(g.w) + size_t(i1)];
+        const Cell& u = g.cells[size_t(j1) * size_t(g.w) + size_t(i0)];
+        const Cell& v = g.cells[size_t(j1) * size_t(g.w) + size_t(i1)];
+        auto mix = [&](float Cell::*f) {
+            return (p.*f * (1 - tx) + q.*f * tx) * (1 - ty) + (u.*f * (1 - tx) + v.*f * tx) * ty;
+        };
+        r[x] = mix(&Cell::sr);
+        gr[x] = mix(&Cell::sk);
+        b[x] = mix(&Cell::so);
+    }
 }
 
 PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyParams& p) {
@@ -355,6 +347,10 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
         const size_t n = static_cast<size_t>(bw) * kPlateBlock;
         std::vector<float> shade(n), fr(n), fg(n), fb(n), wr(n), wg(n), wb(n);
         std::vector<float> line(static_cast<size_t>(bw));
+        // The two subject fields at the blocks of the current block row.
+        const size_t across = static_cast<size_t>(bw);
+        std::vector<float> own(3 * across), wider(3 * across);
+        int blockRow = -1;
         for (int y = y0; y < y1; ++y) {
             const quint32* src = pl.row(std::clamp(y + fit.dy, 0, h - 1));
             std::fill(under.begin(), under.begin() + from, src[0]);
@@ -376,17 +372,20 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
                 const float tx = txs[size_t(x)];
                 shade[size_t(x)] = u < 0 || v < 0 ? -1.0f : u * (1 - tx) + v * tx;
             }
-            const size_t row = size_t(std::min(y / kPlateBlock, bh - 1)) * size_t(bw);
-            const auto spread = [&](const std::vector<float>& from, std::vector<float>& to) {
-                const float* __restrict src = &from[row];
+            if (const int by = std::min(y / kPlateBlock, bh - 1); by != blockRow) {
+                blockRow = by;
+                subjectRow(fields.subject, by, bw, &own[0], &own[across], &own[2 * across]);
+                subjectRow(fields.wide, by, bw, &wider[0], &wider[across], &wider[2 * across]);
+            }
+            const auto spread = [&](const float* from, std::vector<float>& to) {
+                const float* __restrict src = from;
                 float* __restrict dst = to.data();
                 for (int i = 0; i < bw; ++i)
                     for (int j = 0; j < kPlateBlock; ++j)
                         dst[i * kPlateBlock + j] = src[i];
             };
-            spread(fields.subject.r, fr), spread(fields.subject.g, fg);
-            spread(fields.subject.b, fb), spread(fields.wide.r, wr);
-            spread(fields.wide.g, wg), spread(fields.wide.b, wb);
+            spread(&own[0], fr), spread(&own[across], fg), spread(&own[2 * across], fb);
+            spread(&wider[0], wr), spread(&wider[across], wg), spread(&wider[2 * across], wb);
             plateRow(reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl), under.data(),
                      shade.data(),
                      {fr.data(), fg.data(), fb.data(), wr.data(), wg.data(), wb.data()}, w, sh);
