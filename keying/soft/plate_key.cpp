@@ -112,27 +112,46 @@ void subjectFields(const Planes& shot, const std::vector<char>& like,
     wide = reach > 0 ? field(around) : own;
 }
 
-// A subject field at the blocks of block row y: between cell centres, bilinearly.
-void subjectRow(const Grid& g, int y, int w, float* r, float* gr, float* b) {
-    const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
-    const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1), j1 = std::min(j0 + 1, g.h - 1);
-    const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
-    for (int x = 0; x < w; ++x) {
-        const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
-        const int i0 = std::clamp(int(std::floor(fx)), 0, g.w - 1), i1 = std::min(i0 + 1, g.w - 1);
-        const float tx = std::clamp(fx - float(i0), 0.0f, 1.0f);
-        const Cell& p = g.cells[size_t(j0) * size_t(g.w) + size_t(i0)];
-        const Cell& q = g.cells[size_t(j0) * size_t(g.w) + size_t(i1)];
-        const Cell& u = g.cells[size_t(j1) * size_t(g.w) + size_t(i0)];
-        const Cell& v = g.cells[size_t(j1) * size_t(g.w) + size_t(i1)];
-        auto mix = [&](float Cell::*f) {
-            return (p.*f * (1 - tx) + q.*f * tx) * (1 - ty) + (u.*f * (1 - tx) + v.*f * tx) * ty;
-        };
-        r[x] = mix(&Cell::sr);
-        gr[x] = mix(&Cell::sk);
-        b[x] = mix(&Cell::so);
+// A subject field read at the blocks: its colours plane by plane, and where each block column
+// lies between cell centres, the same for every block row.
+struct SubjectReader {
+    const Grid& g;
+    std::vector<float> sr, sk, so;  // per cell
+    std::vector<int> i0, i1;        // per block column
+    std::vector<float> tx;
+
+    SubjectReader(const Grid& grid, int blocks) : g(grid) {
+        const size_t cells = g.cells.size(), w = static_cast<size_t>(blocks);
+        sr.resize(cells), sk.resize(cells), so.resize(cells);
+        for (size_t c = 0; c < cells; ++c)
+            sr[c] = g.cells[c].sr, sk[c] = g.cells[c].sk, so[c] = g.cells[c].so;
+        i0.resize(w), i1.resize(w), tx.resize(w);
+        for (int x = 0; x < blocks; ++x) {
+            const float fx = (float(x) + 0.5f) / float(g.size) - 0.5f;
+            i0[size_t(x)] = std::clamp(int(std::floor(fx)), 0, g.w - 1);
+            i1[size_t(x)] = std::min(i0[size_t(x)] + 1, g.w - 1);
+            tx[size_t(x)] = std::clamp(fx - float(i0[size_t(x)]), 0.0f, 1.0f);
+        }
     }
-}
+
+    // The field at the blocks of block row y: between cell centres, bilinearly.
+    void row(int y, float* r, float* gr, float* b) const {
+        const float fy = (float(y) + 0.5f) / float(g.size) - 0.5f;
+        const int j0 = std::clamp(int(std::floor(fy)), 0, g.h - 1), j1 = std::min(j0 + 1, g.h - 1);
+        const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
+        const size_t top = size_t(j0) * size_t(g.w), bottom = size_t(j1) * size_t(g.w);
+        const auto mix = [&](const std::vector<float>& f, float* out) {
+            const float* __restrict a = &f[top];
+            const float* __restrict c = &f[bottom];
+            for (size_t x = 0; x < tx.size(); ++x) {
+                const float t = tx[x];
+                const int l = i0[x], h = i1[x];
+                out[x] = (a[l] * (1 - t) + a[h] * t) * (1 - ty) + (c[l] * (1 - t) + c[h] * t) * ty;
+            }
+        };
+        mix(sr, r), mix(sk, gr), mix(so, b);
+    }
+};
 
 PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyParams& p) {
     const Planes& k = fit.backdrop;
@@ -341,6 +360,7 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
     }
     // The plate's columns under the shot's: a run straight across, the edge repeated.
     const int from = std::clamp(-fit.dx, 0, w), to = std::clamp(w - fit.dx, from, w);
+    const SubjectReader ownField(fields.subject, bw), wideField(fields.wide, bw);
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         std::vector<quint32> under(static_cast<size_t>(w));
         // The subject colours are written a whole block at a time, past the last pixel too.
@@ -374,8 +394,8 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
             }
             if (const int by = std::min(y / kPlateBlock, bh - 1); by != blockRow) {
                 blockRow = by;
-                subjectRow(fields.subject, by, bw, &own[0], &own[across], &own[2 * across]);
-                subjectRow(fields.wide, by, bw, &wider[0], &wider[across], &wider[2 * across]);
+                ownField.row(by, &own[0], &own[across], &own[2 * across]);
+                wideField.row(by, &wider[0], &wider[across], &wider[2 * across]);
             }
             const auto spread = [&](const float* from, std::vector<float>& to) {
                 const float* __restrict src = from;
