@@ -211,6 +211,33 @@ inline float sq(float v) {
     return v * v;
 }
 
+// Whether a pixel is the plate darkened with its hue kept, as its blocks are (shadow, or the
+// backdrop itself), and what it becomes then: clear, or black with the darkening as alpha.
+struct ShadowTest {
+    quint32 shadow;  // 1 or 0: a lane as wide as the pixel's keeps the loops vectorised
+    quint32 out;
+};
+
+inline __attribute__((always_inline)) ShadowTest shadowTest(quint32 s, quint32 q, float shade,
+                                                            const PlateShape& sh) {
+    const float sr = float(int((s >> 16) & 0xff)), sg = float(int((s >> 8) & 0xff)),
+                sb = float(int(s & 0xff));
+    const float kr = sh.gain[0] * float(int((q >> 16) & 0xff)),
+                kg = sh.gain[1] * float(int((q >> 8) & 0xff)),
+                kb = sh.gain[2] * float(int(q & 0xff));
+    const float kk = std::max(1.0f, kr * kr + kg * kg + kb * kb);
+    // Brighter than the plate only by the cloth's texture is backdrop too.
+    const float t = (sr * kr + sg * kg + sb * kb) / kk;
+    const float er = sr - t * kr, eg = sg - t * kg, eb = sb - t * kb;
+    const float res = er * er + eg * eg + eb * eb;
+    const bool shadow = (t >= sh.minFactor) & (t <= sh.maxBright) &
+                        (res <= sh.noiseTol2 + sh.relTol2 * t * t * kk) &
+                        (std::abs(std::min(t, 1.0f) - shade) <= sh.gate);
+    const float dark = clampTo(1.0f - shade, 0.0f, 1.0f);
+    const float floor = sh.keepShadows ? sh.floor : 2.0f;
+    return {shadow ? 1u : 0u, dark >= floor ? quint32(int(dark * 255.0f + 0.5f)) << 24 : 0u};
+}
+
 // One row: the shot's pixels in place against the plate's under them, with each pixel's
 // shade of its blocks and subject colour. Written without branches, so that it vectorises.
 template <bool Blue>
@@ -219,26 +246,18 @@ inline __attribute__((always_inline)) void plateRowOf(
     const float* __restrict fr, const float* __restrict fg, const float* __restrict fb,
     const float* __restrict wr, const float* __restrict wg, const float* __restrict wb, int w,
     const PlateShape& sh) {
+    const PlateShape local = sh;  // read once: loads through the reference keep it scalar
     const float g0 = sh.gain[0], g1 = sh.gain[1], g2 = sh.gain[2];
     const float lr = 0.299f, lg = 0.587f, lb = 0.114f;
-    const float minFactor = sh.minFactor, maxBright = sh.maxBright, noiseTol2 = sh.noiseTol2,
-                relTol2 = sh.relTol2, gate = sh.gate, minDen = sh.minDen, lo = sh.lo,
-                scale = sh.scale, ulo = std::max(sh.lo, 0.01f), despill = sh.despill,
-                floor = sh.keepShadows ? sh.floor : 2.0f;
+    const float noiseTol2 = sh.noiseTol2, minDen = sh.minDen, lo = sh.lo, scale = sh.scale,
+                ulo = std::max(sh.lo, 0.01f), despill = sh.despill;
     for (int x = 0; x < w; ++x) {
         const quint32 s = px[x], q = plate[x];
         const float sr = float(int((s >> 16) & 0xff)), sg = float(int((s >> 8) & 0xff)),
                     sb = float(int(s & 0xff));
         const float kr = g0 * float(int((q >> 16) & 0xff)), kg = g1 * float(int((q >> 8) & 0xff)),
                     kb = g2 * float(int(q & 0xff));
-        const float kk = std::max(1.0f, kr * kr + kg * kg + kb * kb);
-        // Brighter than the plate only by the cloth's texture is backdrop too.
-        const float t = (sr * kr + sg * kg + sb * kb) / kk;
-        const float er = sr - t * kr, eg = sg - t * kg, eb = sb - t * kb;
-        const float res = er * er + eg * eg + eb * eb;
-        const bool shadow = (t >= minFactor) & (t <= maxBright) &
-                            (res <= noiseTol2 + relTol2 * t * t * kk) &
-                            (std::abs(std::min(t, 1.0f) - shade[x]) <= gate);
+        const ShadowTest st = shadowTest(s, q, shade[x], local);
         // The compositing equation against the plate: the pixel lies a of the way from the
         // backdrop to its subject colour, which is as far from the backdrop as the opaque
         // subject nearby (the noise taken out in quadrature). Where the pixel lies off the
@@ -289,27 +308,73 @@ inline __attribute__((always_inline)) void plateRowOf(
         const int a8 = int(alpha * 255.0f + 0.5f);
         const quint32 kept = (quint32(a8) << 24) | (quint32(int(cr + 0.5f)) << 16) |
                              (quint32(int(cg + 0.5f)) << 8) | quint32(int(cb + 0.5f));
-        const float dark = clampTo(1.0f - shade[x], 0.0f, 1.0f);
-        const quint32 shadowPx = dark >= floor ? quint32(int(dark * 255.0f + 0.5f)) << 24 : 0u;
-        px[x] = shadow ? shadowPx : (a8 > 0 ? kept : 0u);
+        px[x] = st.shadow ? st.out : (a8 > 0 ? kept : 0u);
+    }
+}
+
+// The shadow test over a row, on its own so that it vectorises: what each pixel becomes if
+// it is shadow or backdrop, and whether it is.
+inline __attribute__((always_inline)) void shadowRowOf(
+    const quint32* __restrict px, const quint32* __restrict plate, const float* __restrict shade,
+    int w, const PlateShape& sh, quint32* __restrict out, quint32* __restrict is) {
+    const PlateShape local = sh;
+    for (int x = 0; x < w; ++x) {
+        const ShadowTest st = shadowTest(px[x], plate[x], shade[x], local);
+        out[x] = st.out;
+        is[x] = st.shadow;
+    }
+}
+
+// The row in runs of 8 pixels: a run that is backdrop or shadow throughout (most of a frame)
+// is written from the shadow test alone; the spans of the others are keyed whole.
+template <bool Blue>
+inline __attribute__((always_inline)) void plateRunsOf(quint32* px, const quint32* plate,
+                                                       const float* shade, const float* fr,
+                                                       const float* fg, const float* fb,
+                                                       const float* wr, const float* wg,
+                                                       const float* wb, int w, const PlateShape& sh,
+                                                       quint32* out, quint32* is) {
+    shadowRowOf(px, plate, shade, w, sh, out, is);
+    constexpr int kRun = 8;
+    const auto plain = [&](int x) {
+        const int end = std::min(w, x + kRun);
+        quint32 all = 1;
+        for (int i = x; i < end; ++i)
+            all &= is[i];
+        return all != 0;
+    };
+    for (int x = 0; x < w;) {
+        if (plain(x)) {
+            const int end = std::min(w, x + kRun);
+            std::copy(out + x, out + end, px + x);
+            x = end;
+            continue;
+        }
+        const int start = x;
+        while (x < w && !plain(x))
+            x = std::min(w, x + kRun);
+        plateRowOf<Blue>(px + start, plate + start, shade + start, fr + start, fg + start,
+                         fb + start, wr + start, wg + start, wb + start, x - start, sh);
     }
 }
 
 // The subject colours about a row's pixels: the cell's own and the wide one.
 struct SubjectRow {
     const float *fr, *fg, *fb, *wr, *wg, *wb;
+    quint32* out;  // scratch of the row's width: the shadow test's pixels
+    quint32* is;   // and whether each is shadow
 };
 
 // One clone per backdrop colour, each with the kernel inlined, so that it is built for every
 // target of the dispatch.
 KEYING_KERNEL void plateRowGreen(quint32* px, const quint32* plate, const float* shade,
                                  const SubjectRow& f, int w, const PlateShape& sh) {
-    plateRowOf<false>(px, plate, shade, f.fr, f.fg, f.fb, f.wr, f.wg, f.wb, w, sh);
+    plateRunsOf<false>(px, plate, shade, f.fr, f.fg, f.fb, f.wr, f.wg, f.wb, w, sh, f.out, f.is);
 }
 
 KEYING_KERNEL void plateRowBlue(quint32* px, const quint32* plate, const float* shade,
                                 const SubjectRow& f, int w, const PlateShape& sh) {
-    plateRowOf<true>(px, plate, shade, f.fr, f.fg, f.fb, f.wr, f.wg, f.wb, w, sh);
+    plateRunsOf<true>(px, plate, shade, f.fr, f.fg, f.fb, f.wr, f.wg, f.wb, w, sh, f.out, f.is);
 }
 
 void plateRow(quint32* px, const quint32* plate, const float* shade, const SubjectRow& f, int w,
@@ -366,6 +431,8 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
         // The subject colours are written a whole block at a time, past the last pixel too.
         const size_t n = static_cast<size_t>(bw) * kPlateBlock;
         std::vector<float> shade(n), fr(n), fg(n), fb(n), wr(n), wg(n), wb(n);
+        std::vector<quint32> shadowOut(n);
+        std::vector<quint32> isShadow(n);
         std::vector<float> line(static_cast<size_t>(bw));
         // The two subject fields at the blocks of the current block row.
         const size_t across = static_cast<size_t>(bw);
@@ -408,7 +475,9 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
             spread(&wider[0], wr), spread(&wider[across], wg), spread(&wider[2 * across], wb);
             plateRow(reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl), under.data(),
                      shade.data(),
-                     {fr.data(), fg.data(), fb.data(), wr.data(), wg.data(), wb.data()}, w, sh);
+                     {fr.data(), fg.data(), fb.data(), wr.data(), wg.data(), wb.data(),
+                      shadowOut.data(), isShadow.data()},
+                     w, sh);
         }
     });
 }
