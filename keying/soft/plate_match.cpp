@@ -387,26 +387,30 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
         }
         return c;
     });
-    // Gathered without a branch: every block is written, and the end moves on past those in.
-    std::vector<size_t> both(n + 1);
-    size_t end = 0;
-    for (size_t i = 0; i < n; ++i) {
-        both[end] = i;
-        end += size_t(inBoth[i]);
-    }
-    both.resize(bothCount);
-    if (both.empty())
+    if (bothCount == 0)
         return fit;
     // The three channels' medians side by side, one band each, each over an even sample of
-    // at most kMedianSamples blocks: the median of a million ratios is that of 65536 to well
-    // within the refinement below.
-    const size_t every = std::max<size_t>(1, both.size() / kMedianSamples);
-    core::forEachRowBand(3, qint64(both.size()), [&](int c0, int c1) {
+    // at most kMedianSamples blocks (every `every`-th of those clear in both, in order): the
+    // median of a million ratios is that of 65536 to well within the refinement below. The
+    // sample is gathered without a branch: every block is written, and the end moves on past
+    // those taken.
+    const size_t every = std::max<size_t>(1, bothCount / kMedianSamples);
+    std::vector<size_t> sample(bothCount / every + 2);
+    {
+        size_t end = 0, rank = 0, next = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const size_t in = size_t(inBoth[i]), take = in & size_t(rank == next);
+            sample[end] = i;
+            end += take, next += take * every, rank += in;
+        }
+        sample.resize(end);
+    }
+    core::forEachRowBand(3, qint64(sample.size()) * qint64(every), [&](int c0, int c1) {
         for (int c = c0; c < c1; ++c) {
             std::vector<float> ratio;
-            ratio.reserve(both.size() / every + 1);
-            for (size_t k = 0; k < both.size(); k += every)
-                if (const size_t i = both[k]; (*mp[c])[i] >= 4.0f)
+            ratio.reserve(sample.size());
+            for (const size_t i : sample)
+                if ((*mp[c])[i] >= 4.0f)
                     ratio.push_back((*sp[c])[i] / (*mp[c])[i]);
             if (ratio.empty())
                 continue;
