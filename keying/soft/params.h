@@ -106,6 +106,7 @@ namespace keying::soft {
     X(plateSubjectReach, 2, 0, 4, "cells", "cells about a cell whose farthest it must reach")     \
     X(plateMinContrast, 24, 4, 128, "level", "least subject-to-backdrop distance in the key")     \
     X(plateNoiseFloor, 0.05, 0, 0.3, "alpha", "alpha clipped at either end as noise")             \
+    X(plateLayerTol, 0.5, 0, 2, "x noise", "residual of a light neutral layer, of the noise's")   \
     X(plateMaxBright, 1.25, 1, 2, "x plate",                                                      \
       "brightest pixel of the plate's colour still backdrop")                                     \
     X(shadowMinFactor, 0.25, 0, 0.9, "x plate", "darkest backdrop still taken as shadow")         \

@@ -18,6 +18,7 @@ namespace {
 struct PlateShape {
     float gain[3];
     float noiseTol2;  // squared residual within noise, off the shadow line
+    float layerTol2;  // the same off the plane of light neutral layers
     float relTol2;    // the same as a share of the backdrop's length, squared
     float minFactor;  // darkest shadow
     float maxBright;  // brightest backdrop against the plate
@@ -249,6 +250,7 @@ inline __attribute__((always_inline)) void plateRowOf(
     const PlateShape local = sh;  // read once: loads through the reference keep it scalar
     const float g0 = sh.gain[0], g1 = sh.gain[1], g2 = sh.gain[2];
     const float lr = 0.299f, lg = 0.587f, lb = 0.114f;
+    const float layerTol2 = sh.layerTol2;
     const float noiseTol2 = sh.noiseTol2, minDen = sh.minDen, lo = sh.lo, scale = sh.scale,
                 ulo = std::max(sh.lo, 0.01f), despill = sh.despill;
     for (int x = 0; x < w; ++x) {
@@ -287,7 +289,22 @@ inline __attribute__((always_inline)) void plateRowOf(
         const float pk = Blue ? sb : sg, po = Blue ? sg : sb;
         const float plateEx = std::max(1.0f, (Blue ? kb : kg) - 0.5f * (kr + (Blue ? kg : kb)));
         const float byExcess = 1.0f - clampTo((pk - 0.5f * (sr + po)) / plateEx, 0.0f, 1.0f);
-        const float a = along * ratio + (1.0f - along) * std::max(ratio, byExcess);
+        const float am = along * ratio + (1.0f - along) * std::max(ratio, byExcess);
+        // Glass, a veil, smoke: a light neutral layer over the backdrop, P = K + a (n - K) with
+        // n grey and lighter than the backdrop. The opaque subject nearby is then often the
+        // layer itself where it is thickest, which reads the thinner parts too opaque; where
+        // the pixel lies on that plane within noise, with n in range, the layer's own coverage
+        // is taken if it is the lower. A dark colour of the key's hue (navy on blue) lies on
+        // the plane too, but darker than the backdrop, and keeps its reading.
+        const float ks = kr + kg + kb, pd = pr + pg + pb, kd = kr * pr + kg * pg + kb * pb;
+        const float k2 = kr * kr + kg * kg + kb * kb;
+        const float det = std::max(1.0f, 3.0f * k2 - ks * ks);
+        const float nv = (ks * pd - 3.0f * kd) / det, nu = (k2 * pd - ks * kd) / det;
+        const float nr = pr - nu + nv * kr, ng = pg - nu + nv * kg, nb = pb - nu + nv * kb;
+        const float ky0 = lr * kr + lg * kg + lb * kb;
+        const bool layer = (nv > 0.0f) & (nv <= 1.0f) & (nu >= nv * ky0) & (nu <= nv * 255.0f) &
+                           (nr * nr + ng * ng + nb * nb <= layerTol2);
+        const float a = layer ? std::min(am, nv) : am;
         const float alpha = clampTo((a - lo) * scale, 0.0f, 1.0f);  // unless shadow, below
         const float ua = clampTo(a, ulo, 1.0f);
         const float inv = 1.0f / ua, back = 1.0f - ua;
@@ -390,6 +407,7 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
         sh.gain[c] = fit.gain[size_t(c)];
     const float tol = float(p.plateNoiseTol) * fit.noise;
     sh.noiseTol2 = 2 * tol * tol;
+    sh.layerTol2 = float(p.plateLayerTol * p.plateLayerTol) * sh.noiseTol2;
     sh.relTol2 = float(p.plateRelTol * p.plateRelTol);
     sh.minFactor = float(p.shadowMinFactor);
     sh.maxBright = float(p.plateMaxBright);

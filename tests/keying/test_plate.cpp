@@ -228,6 +228,50 @@ TEST(BackdropPlate, CoverageAgainstTheKnownBackdrop) {
     }
 }
 
+TEST(BackdropPlate, ALightNeutralLayerKeysAtItsOwnCoverage) {
+    // A glass or a veil: a light grey layer over the backdrop, thickest at its rims (where it
+    // is the most opaque colour nearby) and thinnest in its middle.
+    const QRect layer(80, 40, 160, 160);
+    const auto coverage = [&](int x) {
+        const double across = std::abs((x - layer.center().x()) / (layer.width() / 2.0));
+        return across > 0.8 ? 0.65 : 0.25;
+    };
+    const struct {
+        const char* what;
+        bool blue;
+        QRgb colour;
+    } cases[] = {
+        {"clear glass over green", false, qRgb(235, 235, 235)},
+        {"clear glass over blue", true, qRgb(235, 235, 235)},
+        {"a grey veil over blue", true, qRgb(190, 190, 190)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Cloth& cloth = c.blue ? kBlue : kGreen;
+        QImage shot = frame(cloth, 1, 1, {1, 1, 1}, 2, [&](int x, int y, QRgb px) {
+            if (!inRect(x, y, layer))
+                return px;
+            const double a = coverage(x);
+            const auto over = [&](int f, int b) { return int(std::lround(a * f + (1 - a) * b)); };
+            return qRgb(over(qRed(c.colour), qRed(px)), over(qGreen(c.colour), qGreen(px)),
+                        over(qBlue(c.colour), qBlue(px)));
+        });
+        const keying::PlateOutcome out = keying::maskOutSoftWithPlate(
+            shot, keying::prepareBackdropPlate(frame(cloth, 0, 0, {1, 1, 1}, 1)), soft(c.blue));
+        ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used);
+        for (const auto& [at, want] :
+             {std::pair{QPoint(160, 120), 0.25}, std::pair{QPoint(150, 80), 0.25},
+              std::pair{QPoint(87, 120), 0.65}}) {
+            SCOPED_TRACE(std::to_string(at.x()) + "," + std::to_string(at.y()));
+            const QRgb px = shot.pixel(at);
+            EXPECT_NEAR(qAlpha(px) / 255.0, want, 0.08);
+            // Unmixed, the layer is grey again: no backdrop colour left in it.
+            EXPECT_LE(std::abs(qRed(px) - qGreen(px)), 24) << std::hex << px;
+            EXPECT_LE(std::abs(qGreen(px) - qBlue(px)), 24) << std::hex << px;
+        }
+    }
+}
+
 TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
     // An opaque block on the left, and on the right, two subject cells wide, either a fringe
     // that covers every pixel by the same share (fine hair, a veil's rim) or cloth of its own
