@@ -3,7 +3,9 @@
 // F over that backdrop K, P = a F + (1 - a) K, so a = |P - K| / |F - K|, with |F - K| the
 // distance of the opaque subject nearby from the backdrop; a pixel off the line from K to that
 // subject (a dark strand on skin) is covered at least as far as it lacks the key's excess over
-// the plate's. The backdrop is then taken out, (P - (1 - a) K) / a.
+// the plate's. A light neutral layer (glass, a veil), P = K + a (n - K) with n grey and lighter
+// than K, is covered as that a says where it is the lower. The backdrop is then taken out,
+// (P - (1 - a) K) / a.
 // A pixel that is the plate darkened with its hue kept, P = t K, where the blocks about it are
 // so too, is shadow: it keys clear, or, when shadows are kept, turns black with 1 - t as alpha,
 // so that any composite darkens its background by t there.

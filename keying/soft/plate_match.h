@@ -1,9 +1,11 @@
 // Matching a backdrop plate (the empty backdrop, shot from the same tripod under the same light)
 // to one shot. Between the two the camera may have been nudged, a shift of a few pixels, and
 // exposure and white balance may have drifted, a gain per channel: shot = gain x plate(x + d).
-// The shift is the peak of the correlation over the shot's clear backdrop, first on 4 x 4 block
-// means, then at full resolution; the gains are the ratios over blocks that are clear backdrop
-// in both. A plate that too little of the shot's clear backdrop agrees with is not used.
+// The shot's clear backdrop is where its blocks have the plate's colour beneath them, up to their
+// light, and enough of the key's excess. The shift is the peak of the correlation over it, first
+// on 4 x 4 block means, then at full resolution; the gains are the ratios over blocks that are
+// clear backdrop in both. A plate that too little of the shot's clear backdrop agrees with, or
+// that hides backdrop the shot shows, is not used.
 #pragma once
 
 #include <QImage>

@@ -325,38 +325,41 @@ TEST(BackdropPlate, ASubjectCutByTheFrameStaysOpaqueToItsEdges) {
     // top row half mixed with the cloth: the subject colour about the first and last columns
     // is read as well as in the middle, also where the last blocks are cut short.
     const QRgb light = qRgb(210, 160, 130), dark = qRgb(50, 35, 25);
-    const int top = 100, bottom = 180;
-    for (const int w : {kW, kW - 1, kW - 3}) {
-        for (const bool blue : {false, true}) {
-            SCOPED_TRACE(std::to_string(w) + (blue ? " blue" : " green"));
-            const Cloth& cloth = blue ? kBlue : kGreen;
-            const auto over = [&](int x, int y, QRgb px) {
-                const QRgb skin = x < w - 64 ? light : dark;
-                if (y == top - 1)
-                    return qRgb((qRed(px) + qRed(skin) + 1) / 2,
-                                (qGreen(px) + qGreen(skin) + 1) / 2,
-                                (qBlue(px) + qBlue(skin) + 1) / 2);
-                return y >= top && y <= bottom ? skin : px;
-            };
-            const QSize size(w, kH);
-            QImage shot = frame(cloth, 0, 0, {1, 1, 1}, 2, over, size);
-            const keying::PlateOutcome out = keying::maskOutSoftWithPlate(
-                shot, keying::prepareBackdropPlate(frame(cloth, 0, 0, {1, 1, 1}, 1, nullptr, size)),
-                soft(blue));
-            ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used);
-            for (const int x : {0, 1, 2, w / 2, w - 3, w - 2, w - 1}) {
-                SCOPED_TRACE(x);
-                EXPECT_EQ(qAlpha(shot.pixel(x, (top + bottom) / 2)), 255);
-                EXPECT_GE(qAlpha(shot.pixel(x, top - 1)), 100);
-                EXPECT_LE(qAlpha(shot.pixel(x, top - 1)), 156);
-            }
-            // The backdrop above and below keys clear to the last column.
-            for (const int x : {0, w / 2, w - 1}) {
-                EXPECT_EQ(qAlpha(shot.pixel(x, 20)), 0) << x;
-                EXPECT_EQ(qAlpha(shot.pixel(x, kH - 20)), 0) << x;
+    // In the middle rows, and in the first row of subject cells, against the frame's top.
+    for (const auto& [top, bottom] : {std::pair{100, 180}, std::pair{8, 56}})
+        for (const int w : {kW, kW - 1, kW - 3}) {
+            for (const bool blue : {false, true}) {
+                SCOPED_TRACE(std::to_string(top) + " " + std::to_string(w) +
+                             (blue ? " blue" : " green"));
+                const Cloth& cloth = blue ? kBlue : kGreen;
+                const auto over = [&](int x, int y, QRgb px) {
+                    const QRgb skin = x < w - 64 ? light : dark;
+                    if (y == top - 1)
+                        return qRgb((qRed(px) + qRed(skin) + 1) / 2,
+                                    (qGreen(px) + qGreen(skin) + 1) / 2,
+                                    (qBlue(px) + qBlue(skin) + 1) / 2);
+                    return y >= top && y <= bottom ? skin : px;
+                };
+                const QSize size(w, kH);
+                QImage shot = frame(cloth, 0, 0, {1, 1, 1}, 2, over, size);
+                const keying::PlateOutcome out = keying::maskOutSoftWithPlate(
+                    shot,
+                    keying::prepareBackdropPlate(frame(cloth, 0, 0, {1, 1, 1}, 1, nullptr, size)),
+                    soft(blue));
+                ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used);
+                for (const int x : {0, 1, 2, w / 2, w - 3, w - 2, w - 1}) {
+                    SCOPED_TRACE(x);
+                    EXPECT_EQ(qAlpha(shot.pixel(x, (top + bottom) / 2)), 255);
+                    EXPECT_GE(qAlpha(shot.pixel(x, top - 1)), 100);
+                    EXPECT_LE(qAlpha(shot.pixel(x, top - 1)), 156);
+                }
+                // The backdrop beside the band keys clear to the last column.
+                for (const int x : {0, w / 2, w - 1}) {
+                    EXPECT_EQ(qAlpha(shot.pixel(x, top > 40 ? 20 : bottom + 20)), 0) << x;
+                    EXPECT_EQ(qAlpha(shot.pixel(x, kH - 20)), 0) << x;
+                }
             }
         }
-    }
 }
 
 TEST(BackdropPlate, TheSameBytesWithOneTwoAndEightThreads) {
