@@ -421,7 +421,9 @@ PhotoScan scanTiff(Reader& r) {
             return damaged(QStringLiteral("more than %1 pages").arg(kMaxTiffPages));
         seen.insert(ifd);
         const qint64 entries = t.number(ifd, countBytes);
-        if (entries < 0 || ifd + countBytes + entries * entryBytes > r.size())
+        // Divided, not multiplied: a BigTIFF count of 2^62 entries times their size wraps
+        // round to a small number and would be walked entry by entry.
+        if (entries < 0 || entries > (r.size() - ifd - countBytes) / entryBytes)
             return damaged(QStringLiteral("a page's directory runs past the end of the file"));
         for (qint64 i = 0; page == 0 && i < entries; ++i) {
             const TiffReader::Entry e = t.entry(ifd + countBytes + i * entryBytes);
@@ -467,8 +469,8 @@ PhotoScan scanTiff(Reader& r) {
                 case 279:
                 case 325: {  // their byte counts: each strip is read into memory whole
                     const int size = TiffReader::typeSize(e.type);
-                    if (size == 0 || e.count < 0 || e.count > r.size() / size ||
-                        e.valueAt + e.count * size > r.size())
+                    if (size == 0 || e.count < 0 || e.count > r.size() / size || e.valueAt < 0 ||
+                        e.valueAt > r.size() - e.count * size)
                         return damaged(
                             QStringLiteral("its strip table runs past the end of the file"));
                     for (qint64 s = 0; s < e.count; ++s)

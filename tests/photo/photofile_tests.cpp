@@ -138,6 +138,24 @@ TEST(DamageDetector, AHandlerInstalledAfterItPassesOnAndDamageIsStillFoundOnEver
     }
 }
 
+TEST(ScanPhoto, APageDirectoryCountingPastTheFileIsDamagedAtOnce) {
+    // A BigTIFF of 56 bytes whose first page claims 0x74330ad80000000d entries: the count times
+    // an entry's 20 bytes wraps round, and the scan must not walk them (found by fuzzing).
+    const QByteArray big = QByteArray::fromHex(
+        "49492b002f2a00002a00000000000000000000000000000000000000000000000000000000000000"
+        "d82a200d000000d80a33746100000000");
+    // The same in a classic TIFF: 65535 entries of 12 bytes in a file of 16.
+    const QByteArray classic = QByteArray::fromHex("49492a0008000000ffff000000000000");
+    for (const QByteArray& file : {big, classic}) {
+        QByteArray bytes = file;
+        QBuffer buffer(&bytes);
+        ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+        const PhotoScan scan = scanPhoto(&buffer);
+        EXPECT_EQ(scan.verdict, PhotoScan::Verdict::Damaged);
+        EXPECT_TRUE(scan.detail.contains("directory")) << scan.detail.toStdString();
+    }
+}
+
 TEST(ScanPhoto, EachFormatsDecoderCostIsReadFromTheHeaderAndMetadataBombsAreLeftOut) {
     const auto image = [](QImage::Format format) {
         QImage img(512, 384, QImage::Format_ARGB32);  // a strip of a TIFF is a small share
