@@ -198,6 +198,19 @@ T countBlocks(int rows, int w, F&& count) {
     return sum;
 }
 
+// Sets mask[i] = is(i) for every block of `rows` rows of `w`, band by band; returns how many.
+template <class F>
+size_t markBlocks(int rows, int w, std::vector<char>& mask, F&& is) {
+    return countBlocks(rows, w, [&](size_t i0, size_t i1) {
+        size_t c = 0;
+        for (size_t i = i0; i < i1; ++i) {
+            mask[i] = is(i);
+            c += size_t(mask[i]);
+        }
+        return c;
+    });
+}
+
 // Of the blocks the fit is judged on, how many there are and how many agree.
 struct Tally {
     size_t judged = 0, fitting = 0;
@@ -255,13 +268,8 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     const float shotClear = std::max(float(p.plateMinKey), float(p.plateBackdropShare) * shotTop);
     const float plateClear = std::max(float(p.plateMinKey), float(p.plateBackdropShare) * tops[1]);
     std::vector<char> clear(n);
-    const size_t clearCount = countBlocks(shot.h, shot.w, [&](size_t i0, size_t i1) {
-        size_t c = 0;
-        for (size_t i = i0; i < i1; ++i) {
-            clear[i] = hued[i] && excessAt(shot, i, blue) >= shotClear;
-            c += size_t(clear[i]);
-        }
-        return c;
+    const size_t clearCount = markBlocks(shot.h, shot.w, clear, [&](size_t i) {
+        return hued[i] && excessAt(shot, i, blue) >= shotClear;
     });
     if (clearCount == 0 || double(clearCount) < p.plateMinBackdrop * double(n))
         return fit;
@@ -379,13 +387,8 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     const std::vector<float>* sp[3] = {&shot.r, &shot.g, &shot.b};
     const std::vector<float>* mp[3] = {&moved.r, &moved.g, &moved.b};
     std::vector<char> inBoth(n);
-    const size_t bothCount = countBlocks(shot.h, shot.w, [&](size_t i0, size_t i1) {
-        size_t c = 0;
-        for (size_t i = i0; i < i1; ++i) {
-            inBoth[i] = clear[i] && excessAt(moved, i, blue) >= plateClear;
-            c += size_t(inBoth[i]);
-        }
-        return c;
+    const size_t bothCount = markBlocks(shot.h, shot.w, inBoth, [&](size_t i) {
+        return clear[i] && excessAt(moved, i, blue) >= plateClear;
     });
     if (bothCount == 0)
         return fit;
@@ -421,19 +424,14 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     });
     std::vector<char> agrees(n);
     auto agreement = [&] {
-        return countBlocks(shot.h, shot.w, [&](size_t i0, size_t i1) {
-            size_t count = 0;
-            for (size_t i = i0; i < i1; ++i) {
-                bool ok = clear[i];
-                for (int c = 0; c < 3 && ok; ++c) {
-                    const float want = fit.gain[size_t(c)] * (*mp[c])[i];
-                    ok = std::abs((*sp[c])[i] - want) <=
-                         float(p.plateAgreeAbs) + float(p.plateAgreeRel) * want;
-                }
-                agrees[i] = ok;
-                count += size_t(ok);
+        return markBlocks(shot.h, shot.w, agrees, [&](size_t i) {
+            bool ok = clear[i];
+            for (int c = 0; c < 3 && ok; ++c) {
+                const float want = fit.gain[size_t(c)] * (*mp[c])[i];
+                ok = std::abs((*sp[c])[i] - want) <=
+                     float(p.plateAgreeAbs) + float(p.plateAgreeRel) * want;
             }
-            return count;
+            return ok;
         });
     };
     if (agreement() > 0) {
