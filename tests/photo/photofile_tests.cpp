@@ -95,10 +95,15 @@ TEST(PhotoCache, DecodesAnUnchangedFileOnceAndEveryReplacementAgain) {
 namespace {
 
 QStringList g_seen;
+QMutex g_seenLock;
 QtMessageHandler g_before = nullptr;
 // A handler a program installs after the damage detector, passing messages on as it should.
+// Qt calls it on every decoding thread at once, so its own list is guarded.
 void laterHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    g_seen << text;
+    {
+        QMutexLocker locked(&g_seenLock);
+        g_seen << text;
+    }
     g_before(type, context, text);
 }
 
