@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "core/rows.h"
 
@@ -41,10 +42,121 @@ int sampleStep(const Grid& g, const SoftKeyParams& p) {
     return std::max(1, g.size / int(p.samplesPerCell));
 }
 
+std::vector<CellMean> cellMeans(const Photo& img, bool blue, const Grid& g, int step,
+                                const SoftKeyParams& p) {
+    std::vector<CellMean> means(g.cells.size());
+    const float tol = float(p.flatTol);
+    core::forEachRowBand(g.h, qint64(img.width) * g.size, [&](int by0, int by1) {
+        std::vector<Channels> seen;
+        for (int by = by0; by < by1; ++by) {
+            for (int bx = 0; bx < g.w; ++bx) {
+                seen.clear();
+                int sum[3] = {0, 0, 0};
+                visitCell(img, g, bx, by, step, blue, [&](Channels c) {
+                    seen.push_back(c);
+                    sum[0] += c.r, sum[1] += c.k, sum[2] += c.o;
+                });
+                if (seen.empty()) {
+                    continue;
+                }
+                CellMean& m = means[size_t(by) * g.w + bx];
+                const float n = float(seen.size());
+                m.r = float(sum[0]) / n, m.k = float(sum[1]) / n, m.o = float(sum[2]) / n;
+                const auto near = std::count_if(seen.begin(), seen.end(), [&](Channels c) {
+                    return std::abs(float(c.r) - m.r) + std::abs(float(c.k) - m.k) +
+                               std::abs(float(c.o) - m.o) <=
+                           tol;
+                });
+                m.flat = double(near) >= p.flatShare * double(seen.size());
+            }
+        }
+    });
+    return means;
+}
+
+namespace {
+
+// Whether two flat cells' colours differ only as lighting changes a backdrop between them.
+bool smoothStep(const CellMean& a, const CellMean& b, const SoftKeyParams& p) {
+    return a.flat && b.flat && b.k >= 0.8f * a.k && b.k <= 1.25f * a.k &&
+           std::abs(a.r / a.k - b.r / b.k) + std::abs(a.o / a.k - b.o / b.k) <= float(p.growHue);
+}
+
+}  // namespace
+
+std::vector<int> smoothRegions(const Grid& g, const std::vector<CellMean>& means,
+                               const SoftKeyParams& p) {
+    std::vector<int> region(means.size(), -1);
+    std::vector<size_t> stack;
+    int next = 0;
+    for (size_t start = 0; start < means.size(); ++start) {
+        if (region[start] >= 0 || !means[start].flat || means[start].k <= 0.0f) {
+            continue;
+        }
+        region[start] = next;
+        stack.push_back(start);
+        while (!stack.empty()) {
+            const size_t i = stack.back();
+            stack.pop_back();
+            const int x = int(i % size_t(g.w)), y = int(i / size_t(g.w));
+            const int nx[4] = {x - 1, x + 1, x, x}, ny[4] = {y, y, y - 1, y + 1};
+            for (int q = 0; q < 4; ++q) {
+                if (nx[q] < 0 || ny[q] < 0 || nx[q] >= g.w || ny[q] >= g.h) {
+                    continue;
+                }
+                const size_t j = size_t(ny[q]) * g.w + size_t(nx[q]);
+                if (region[j] < 0 && means[j].k > 0.0f && smoothStep(means[i], means[j], p)) {
+                    region[j] = next;
+                    stack.push_back(j);
+                }
+            }
+        }
+        ++next;
+    }
+    return region;
+}
+
+void growBackdrop(Grid& g, std::vector<char>& measured, const std::vector<CellMean>& means,
+                  const SoftKeyParams& p) {
+    std::vector<size_t> stack;
+    for (size_t i = 0; i < measured.size(); ++i) {
+        if (measured[i] && means[i].flat) {
+            stack.push_back(i);
+        }
+    }
+    const float least = float(p.growMinExcess);
+    while (!stack.empty()) {
+        const size_t i = stack.back();
+        stack.pop_back();
+        const int x = int(i % size_t(g.w)), y = int(i / size_t(g.w));
+        const CellMean& a = means[i];
+        const int nx[4] = {x - 1, x + 1, x, x}, ny[4] = {y, y, y - 1, y + 1};
+        for (int q = 0; q < 4; ++q) {
+            if (nx[q] < 0 || ny[q] < 0 || nx[q] >= g.w || ny[q] >= g.h) {
+                continue;
+            }
+            const size_t j = size_t(ny[q]) * g.w + size_t(nx[q]);
+            const CellMean& b = means[j];
+            if (measured[j] || b.k <= 0.0f || clearExcess(b.r, b.k, b.o) < least ||
+                !smoothStep(a, b, p)) {
+                continue;
+            }
+            measured[j] = 1;
+            Cell& c = g.cells[j];
+            c.r = b.r, c.k = b.k, c.o = b.o;
+            stack.push_back(j);
+        }
+    }
+}
+
 std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured, float typical,
-                                   const SoftKeyParams& p) {
+                                   const std::vector<CellMean>& means, const SoftKeyParams& p) {
     const size_t n = g.cells.size();
     std::vector<char> dark(n, 0);
+    auto sureCell = [&](size_t i) {
+        const Cell& b = g.cells[i];
+        return clearExcess(b.r, b.k, b.o) >= float(p.darkSureShare) * typical * b.k;
+    };
     // How far cell a's colour lies from b's dimmed to a's level, as a share of a's key
     // channel; at least darkLevel counts as that level, as a dark cell's colour is coarse
     // (JPEG's chroma steps, noise) and its share would swing.
@@ -73,15 +185,38 @@ std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured, f
     for (int cy = 0; cy < g.h; ++cy) {
         for (int cx = 0; cx < g.w; ++cx) {
             const size_t i = size_t(cy) * g.w + cx;
+            if (measured[i]) {
+                around[i] = g.cells[brightest(cx, cy, int(p.darkAround))].k;
+            }
+        }
+    }
+    // A darker part of the backdrop joins its lighter parts through flat cells by the steps of
+    // lighting; a subject is parted from the backdrop by the cells its edge crosses. A region
+    // holding a sure backdrop cell as light as the backdrop around it is backdrop throughout
+    // (a dark cloth of the key's share is sure too, but darker than all around it).
+    const std::vector<int> region = smoothRegions(g, means, p);
+    std::vector<char> backdropRegion(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+        // Judged on the cell's mean, not its measured backdrop: a cell of a cloth with a sliver
+        // of backdrop is flat, and its measured backdrop is the sliver's.
+        const CellMean& m = means[i];
+        if (region[i] >= 0 && measured[i] &&
+            clearExcess(m.r, m.k, m.o) >= float(p.darkSureShare) * typical * m.k &&
+            m.k >= float(p.anchorRatio) * around[i]) {
+            backdropRegion[size_t(region[i])] = 1;
+        }
+    }
+    auto inBackdrop = [&](size_t i) { return region[i] >= 0 && backdropRegion[size_t(region[i])]; };
+    for (int cy = 0; cy < g.h; ++cy) {
+        for (int cx = 0; cx < g.w; ++cx) {
+            const size_t i = size_t(cy) * g.w + cx;
             if (!measured[i]) {
                 continue;
             }
-            around[i] = g.cells[brightest(cx, cy, int(p.darkAround))].k;
             const size_t bright = brightest(cx, cy, reach);
             // Beside a sure backdrop only: one of the typical share, not a mix that passed.
-            const Cell& b = g.cells[bright];
-            const bool sure = clearExcess(b.r, b.k, b.o) >= float(p.darkSureShare) * typical * b.k;
-            if (sure && g.cells[i].k < float(p.darkRatio) * b.k &&
+            if (sureCell(bright) && !inBackdrop(i) &&
+                g.cells[i].k < float(p.darkRatio) * g.cells[bright].k &&
                 chroma(i, bright) > float(p.darkChroma)) {
                 dark[i] = 1;
                 stack.push_back(i);
@@ -98,7 +233,7 @@ std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured, f
             for (int nx = std::max(0, x - 1); nx <= std::min(g.w - 1, x + 1); ++nx) {
                 const size_t j = size_t(ny) * g.w + nx;
                 const float ratio = g.cells[j].k / g.cells[i].k;
-                if (measured[j] && !dark[j] && ratio > 0.8f && ratio < 1.25f &&
+                if (measured[j] && !dark[j] && !inBackdrop(j) && ratio > 0.8f && ratio < 1.25f &&
                     chroma(i, j) < float(p.darkSpread) &&
                     g.cells[j].k < float(p.darkRatio) * around[j]) {
                     dark[j] = 1;

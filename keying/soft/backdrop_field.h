@@ -23,12 +23,34 @@ int sampleStep(const Grid& g, const SoftKeyParams& p);
 std::vector<char> measureBackdrop(const Photo& img, bool blue, float typical, Grid& g,
                                   const SoftKeyParams& p);
 
+// A cell's mean colour over all its samples, and whether it is flat: nearly all of its
+// samples lie close to that mean (no edge, no strand, no texture crosses it).
+struct CellMean {
+    float r = 0, k = 0, o = 0;
+    bool flat = false;
+};
+std::vector<CellMean> cellMeans(const Photo& img, bool blue, const Grid& g, int step,
+                                const SoftKeyParams& p);
+
+// The backdrop measured by its share of excess misses the parts of a pale or drifting screen
+// whose share falls below the photo's typical one. Lighting changes a backdrop smoothly, a
+// subject's edge does not: from each flat measured cell, flat neighbours of the key's colour
+// within a small step of it are backdrop too, and so on outwards. An edge between subject and
+// backdrop makes the cells it crosses not flat, so the growth stops there.
+void growBackdrop(Grid& g, std::vector<char>& measured, const std::vector<CellMean>& means,
+                  const SoftKeyParams& p);
+
+// The regions of flat cells joined by the steps of lighting (see growBackdrop): the index of
+// each cell's region, -1 for a cell that is not flat.
+std::vector<int> smoothRegions(const Grid& g, const std::vector<CellMean>& means,
+                               const SoftKeyParams& p);
+
 // Cells measured as backdrop that are a subject of a colour near the key but darker (navy on
 // blue): darker than clear backdrop beside it by a step that lighting does not make, and of another
 // colour, where shadow and fall-off keep it; with the cells of the same colour joined to
 // them. They are taken out of `measured`; returns them.
 std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured, float typical,
-                                   const SoftKeyParams& p);
+                                   const std::vector<CellMean>& means, const SoftKeyParams& p);
 
 // Whether the photo shows a backdrop to key at all: a typical share that clears the test of a
 // key colour, and enough cells measured. A grey sheet, or a frame all subject, does not.

@@ -1,6 +1,7 @@
 // Magic Number 10: a soft key against a backdrop estimated locally across the frame.
 //
-// The stages, each in a source of its own: the backdrop field measured on a coarse grid,
+// The stages, each in a source of its own: the backdrop field measured on a coarse grid and
+// grown over the flat parts of the screen that lighting joins to it,
 // filled in where the subject covers it and read through see-through patches; the subject
 // field; the luma step for the detail; then the per-pixel kernel over the photo's rows.
 #include <algorithm>
@@ -29,7 +30,9 @@ Fields estimateFields(const Photo& img, bool blue, const SoftKeyParams& p) {
     const int step = sampleStep(g, p);
     const float typical = typicalBackdropRatio(img, blue, p);
     std::vector<char> measured = measureBackdrop(img, blue, typical, g, p);
-    const std::vector<char> dark = darkSubjectCells(g, measured, typical, p);
+    const std::vector<CellMean> means = cellMeans(img, blue, g, step, p);
+    growBackdrop(g, measured, means, p);
+    const std::vector<char> dark = darkSubjectCells(g, measured, typical, means, p);
     f.usable = usableBackdrop(typical, measured, p);
     if (!f.usable) {
         return f;

@@ -45,7 +45,6 @@ QRgb scaled(QRgb c, double l) {
     return qRgb(s(qRed(c)), s(qGreen(c)), s(qBlue(c)));
 }
 
-
 }  // namespace
 
 TEST(SoftParams, EveryDefaultInItsRangeAndEveryNameOnce) {
@@ -91,7 +90,8 @@ TEST(SoftBackdropField, ADarkSubjectOfTheKeysColourIsNotShadow) {
         const float typical = typicalBackdropRatio(view(img), true, p);
         std::vector<char> measured = measureBackdrop(view(img), true, typical, g, p);
         ASSERT_TRUE(measured[3 * 8 + 3]) << "the patch passes as key-coloured";
-        const std::vector<char> dark = darkSubjectCells(g, measured, typical, p);
+        const std::vector<char> dark = darkSubjectCells(
+            g, measured, typical, cellMeans(view(img), true, g, sampleStep(g, p), p), p);
         for (const size_t i : {size_t(2 * 8 + 2), size_t(3 * 8 + 4), size_t(5 * 8 + 5)}) {
             EXPECT_EQ(bool(dark[i]), c.subject) << i;
             EXPECT_EQ(bool(measured[i]), !c.subject) << i;
@@ -99,6 +99,82 @@ TEST(SoftBackdropField, ADarkSubjectOfTheKeysColourIsNotShadow) {
         EXPECT_FALSE(dark[0]);
         EXPECT_TRUE(measured[0]);
     }
+}
+
+TEST(SoftBackdropField, ThePaleSideOfADriftingScreenIsGrownIntoAndNoSubjectIs) {
+    // 512 x 320 in cells of 8: a green screen drifting to a pale grey-green at the left, whose
+    // excess share falls short of the typical one, and a patch on that side over cells 2..17
+    // x 12..27 (four pixels further where its edge is to cross cells).
+    const SoftKeyParams p;
+    const QRgb pale = qRgb(120, 150, 135);
+    auto screen = [&](int x) { return mix(kGreen, pale, x / 511.0); };
+    const struct {
+        const char* what;
+        std::function<QRgb(int)> patch;  // its colour by x, over the screen's there
+        bool midCell;                    // its edge crosses cells rather than lying between
+    } cases[] = {
+        {"a teal cloth", [](int) { return qRgb(60, 150, 140); }, true},
+        {"a cloth of the screen's hue 0.7 as light", [&](int x) { return scaled(screen(x), 0.7); },
+         true},
+        {"a cloth of the screen's hue half as light", [&](int x) { return scaled(screen(x), 0.5); },
+         false},
+        {"a brown box", [](int) { return qRgb(140, 90, 60); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int lo = c.midCell ? 4 : 0;
+        auto inPatch = [&](int x, int y) {
+            return x >= 16 + lo && x < 144 + lo && y >= 96 + lo && y < 224 + lo;
+        };
+        const QImage img =
+            filled(512, 320, [&](int x, int y) { return inPatch(x, y) ? c.patch(x) : screen(x); });
+        Grid g = makeGrid(512, 320, p);
+        ASSERT_EQ(g.size, 8);
+        const float typical = typicalBackdropRatio(view(img), false, p);
+        std::vector<char> measured = measureBackdrop(view(img), false, typical, g, p);
+        const size_t paleCell = size_t(20) * g.w + 1;
+        ASSERT_FALSE(measured[paleCell]) << "the pale side falls short of the share test";
+        growBackdrop(g, measured, cellMeans(view(img), false, g, sampleStep(g, p), p), p);
+        EXPECT_TRUE(measured[paleCell]);
+        EXPECT_NEAR(g.cells[paleCell].k, 150, 4) << "its own colour, not the filled one";
+        for (int cy = 13; cy < 27; ++cy) {
+            for (int cx = 3; cx < 17; ++cx) {
+                ASSERT_FALSE(measured[size_t(cy) * g.w + cx]) << cx << "," << cy;
+            }
+        }
+    }
+}
+
+TEST(SoftBackdropField, ADarkSubjectOnAFallingOffScreenIsFoundWholeAndNoFurther) {
+    // 1280 x 640 in cells of 20: a blue screen that falls off smoothly to the right, from
+    // x = 200 to x = 1000, into a dark blue of a navy's hue (a shaded corner), and a navy patch
+    // over cells 20..27 x 12..19 in that fall-off. Its left edge leaves one column of screen
+    // in its first cells, flat as they still are: they must not count as screen.
+    const SoftKeyParams p;
+    const QRgb navy = qRgb(20, 30, 58), shaded = scaled(navy, 1.1);
+    auto screen = [&](int x) {
+        return mix(shaded, kBlue, std::clamp((x - 200) / 800.0, 0.0, 1.0));
+    };
+    const QImage img = filled(1280, 640, [&](int x, int y) {
+        return x >= 401 && x < 560 && y >= 240 && y < 400 ? navy : screen(x);
+    });
+    Grid g = makeGrid(1280, 640, p);
+    ASSERT_EQ(g.size, 20);
+    const float typical = typicalBackdropRatio(view(img), true, p);
+    std::vector<char> measured = measureBackdrop(view(img), true, typical, g, p);
+    const std::vector<CellMean> means = cellMeans(view(img), true, g, sampleStep(g, p), p);
+    ASSERT_TRUE(means[size_t(15) * g.w + 20].flat) << "the cell with a column of screen";
+    ASSERT_TRUE(measured[size_t(15) * g.w + 60]) << "the shaded corner is backdrop by its share";
+    const std::vector<char> dark = darkSubjectCells(g, measured, typical, means, p);
+    int inPatch = 0, spread = 0;
+    for (int cy = 0; cy < g.h; ++cy) {
+        for (int cx = 0; cx < g.w; ++cx) {
+            const bool patch = cx >= 20 && cx < 28 && cy >= 12 && cy < 20;
+            (patch ? inPatch : spread) += dark[size_t(cy) * g.w + cx];
+        }
+    }
+    EXPECT_EQ(inPatch, 64) << "the navy is a subject, all of it";
+    EXPECT_EQ(spread, 0) << "cells of the screen taken for the navy";
 }
 
 namespace {
