@@ -148,22 +148,26 @@ TEST(SoftBackdropField, ThePaleSideOfADriftingScreenIsGrownIntoAndNoSubjectIs) {
 TEST(SoftBackdropField, ADarkSubjectOnAFallingOffScreenIsFoundWholeAndNoFurther) {
     // 1280 x 640 in cells of 20: a blue screen that falls off smoothly to the right, from
     // x = 200 to x = 1000, into a dark blue of a navy's hue (a shaded corner), and a navy patch
-    // over cells 20..27 x 12..19 in that fall-off. Its left edge leaves one column of screen
-    // in its first cells, flat as they still are: they must not count as screen.
+    // over cells 20..27 x 12..19 in that fall-off. In its top-left cell 21 of 400 pixels are
+    // screen: still flat and of the navy's region, but its measured backdrop is that screen's,
+    // which must not make the navy's region backdrop.
     const SoftKeyParams p;
     const QRgb navy = qRgb(20, 30, 58), shaded = scaled(navy, 1.1);
     auto screen = [&](int x) {
         return mix(shaded, kBlue, std::clamp((x - 200) / 800.0, 0.0, 1.0));
     };
     const QImage img = filled(1280, 640, [&](int x, int y) {
-        return x >= 401 && x < 560 && y >= 240 && y < 400 ? navy : screen(x);
+        const bool sliver = x == 400 || (x == 401 && y == 240);
+        return x >= 400 && x < 560 && y >= 240 && y < 400 && !sliver ? navy : screen(x);
     });
     Grid g = makeGrid(1280, 640, p);
     ASSERT_EQ(g.size, 20);
     const float typical = typicalBackdropRatio(view(img), true, p);
     std::vector<char> measured = measureBackdrop(view(img), true, typical, g, p);
     const std::vector<CellMean> means = cellMeans(view(img), true, g, sampleStep(g, p), p);
-    ASSERT_TRUE(means[size_t(15) * g.w + 20].flat) << "the cell with a column of screen";
+    const size_t corner = size_t(12) * g.w + 20;
+    ASSERT_TRUE(means[corner].flat);
+    ASSERT_GT(g.cells[corner].k, 150) << "its measured backdrop is the screen's";
     ASSERT_TRUE(measured[size_t(15) * g.w + 60]) << "the shaded corner is backdrop by its share";
     const std::vector<char> dark = darkSubjectCells(g, measured, typical, means, p);
     int inPatch = 0, spread = 0;
@@ -173,7 +177,9 @@ TEST(SoftBackdropField, ADarkSubjectOnAFallingOffScreenIsFoundWholeAndNoFurther)
             (patch ? inPatch : spread) += dark[size_t(cy) * g.w + cx];
         }
     }
-    EXPECT_EQ(inPatch, 64) << "the navy is a subject, all of it";
+    // All but the corner cell, which reads as screen beside the navy.
+    EXPECT_FALSE(dark[corner]);
+    EXPECT_EQ(inPatch, 63) << "the navy is a subject";
     EXPECT_EQ(spread, 0) << "cells of the screen taken for the navy";
 }
 
