@@ -78,8 +78,22 @@ namespace {
 
 // Whether two flat cells' colours differ only as lighting changes a backdrop between them.
 bool smoothStep(const CellMean& a, const CellMean& b, const SoftKeyParams& p) {
-    return a.flat && b.flat && b.k >= 0.8f * a.k && b.k <= 1.25f * a.k &&
+    return a.flat && b.flat && a.k > 0.0f && b.k >= 0.8f * a.k && b.k <= 1.25f * a.k &&
            std::abs(a.r / a.k - b.r / b.k) + std::abs(a.o / a.k - b.o / b.k) <= float(p.growHue);
+}
+
+// Calls f(j) for the cells left, right, above and below cell i.
+template <class F>
+void forSides(const Grid& g, size_t i, F&& f) {
+    const int x = int(i % size_t(g.w)), y = int(i / size_t(g.w));
+    if (x > 0)
+        f(i - 1);
+    if (x + 1 < g.w)
+        f(i + 1);
+    if (y > 0)
+        f(i - size_t(g.w));
+    if (y + 1 < g.h)
+        f(i + size_t(g.w));
 }
 
 }  // namespace
@@ -90,7 +104,7 @@ std::vector<int> smoothRegions(const Grid& g, const std::vector<CellMean>& means
     std::vector<size_t> stack;
     int next = 0;
     for (size_t start = 0; start < means.size(); ++start) {
-        if (region[start] >= 0 || !means[start].flat || means[start].k <= 0.0f) {
+        if (region[start] >= 0 || !means[start].flat) {
             continue;
         }
         region[start] = next;
@@ -98,18 +112,12 @@ std::vector<int> smoothRegions(const Grid& g, const std::vector<CellMean>& means
         while (!stack.empty()) {
             const size_t i = stack.back();
             stack.pop_back();
-            const int x = int(i % size_t(g.w)), y = int(i / size_t(g.w));
-            const int nx[4] = {x - 1, x + 1, x, x}, ny[4] = {y, y, y - 1, y + 1};
-            for (int q = 0; q < 4; ++q) {
-                if (nx[q] < 0 || ny[q] < 0 || nx[q] >= g.w || ny[q] >= g.h) {
-                    continue;
-                }
-                const size_t j = size_t(ny[q]) * g.w + size_t(nx[q]);
-                if (region[j] < 0 && means[j].k > 0.0f && smoothStep(means[i], means[j], p)) {
+            forSides(g, i, [&](size_t j) {
+                if (region[j] < 0 && smoothStep(means[i], means[j], p)) {
                     region[j] = next;
                     stack.push_back(j);
                 }
-            }
+            });
         }
         ++next;
     }
@@ -128,24 +136,16 @@ void growBackdrop(Grid& g, std::vector<char>& measured, const std::vector<CellMe
     while (!stack.empty()) {
         const size_t i = stack.back();
         stack.pop_back();
-        const int x = int(i % size_t(g.w)), y = int(i / size_t(g.w));
-        const CellMean& a = means[i];
-        const int nx[4] = {x - 1, x + 1, x, x}, ny[4] = {y, y, y - 1, y + 1};
-        for (int q = 0; q < 4; ++q) {
-            if (nx[q] < 0 || ny[q] < 0 || nx[q] >= g.w || ny[q] >= g.h) {
-                continue;
-            }
-            const size_t j = size_t(ny[q]) * g.w + size_t(nx[q]);
+        forSides(g, i, [&](size_t j) {
             const CellMean& b = means[j];
-            if (measured[j] || b.k <= 0.0f || clearExcess(b.r, b.k, b.o) < least ||
-                !smoothStep(a, b, p)) {
-                continue;
+            if (measured[j] || clearExcess(b.r, b.k, b.o) < least || !smoothStep(means[i], b, p)) {
+                return;
             }
             measured[j] = 1;
             Cell& c = g.cells[j];
             c.r = b.r, c.k = b.k, c.o = b.o;
             stack.push_back(j);
-        }
+        });
     }
 }
 

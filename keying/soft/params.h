@@ -25,7 +25,7 @@ namespace keying::soft {
     X(backdropTopRatio, 0.94, 0.5, 1, "x top", "least excess of a sample in the mean, scale")     \
     X(backdropTopSlack, 4, 0, 32, "level", "least excess of a sample in the mean, offset")        \
     X(flatTol, 24, 0, 255, "level", "most distance of a flat cell's sample from its mean")        \
-    X(flatShare, 0.9, 0.5, 1, "share", "least share of a flat cell's samples that near")          \
+    X(flatShare, 0.9, 0.5, 1, "share", "least share of a flat cell's samples near its mean")      \
     X(growHue, 0.03, 0, 0.5, "share", "most hue step from backdrop to a flat neighbour")          \
     X(anchorRatio, 0.8, 0.5, 1, "x around", "least key of a sure cell that anchors its region")   \
     X(growMinExcess, 4, -32, 64, "level", "least excess of a cell the backdrop grows into")       \
