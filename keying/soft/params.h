@@ -117,6 +117,9 @@ namespace keying::soft {
     X(shadowMinFactor, 0.25, 0, 0.9, "x plate", "darkest backdrop still taken as shadow")         \
     X(shadowGate, 0.12, 0, 0.5, "x plate", "most a pixel's shade may differ from around it")      \
     X(shadowMinShare, 0.25, 0, 1, "share", "least share of shadow-like blocks around")            \
+    X(shadowSeedDepth, 0.08, 0, 0.5, "x plate", "most darkening of the lit backdrop")             \
+    X(shadowStep, 0.06, 0, 0.5, "x plate", "most change of darkening from a block to the next")   \
+    X(shadowHop, 3, 1, 8, "blocks", "farthest a shadow's step passes over other blocks")          \
     X(shadowFloor, 0.02, 0, 0.2, "x plate", "least darkening kept as shadow")
 
 struct SoftKeyParams {

@@ -38,13 +38,17 @@ struct PlateFields {
     std::vector<float> shade;
     Grid subject;  // per cell: the mean of its own farthest blocks
     Grid wide;     // of those as far as the farthest of the cells about it
+    Grid common;   // of all its blocks that are neither backdrop nor shadow
 };
 
 // The colour of the opaque subject about each block: per cell, the mean of the blocks farthest
 // from the backdrop that are not shadow. `own` takes those as far as the cell's own farthest,
-// `wide` those as far as the farthest of the cells within plateSubjectReach.
+// `wide` those as far as the farthest of the cells within plateSubjectReach, `common` all of
+// them but light neutral layers (a cloth near the backdrop's colour, crossed by a stem far from
+// it; not glass beside its label, whose mean is no colour of either).
 void subjectFields(const Planes& shot, const std::vector<char>& like,
-                   const std::vector<float>& dist, const SoftKeyParams& p, Grid& own, Grid& wide) {
+                   const std::vector<char>& layer, const std::vector<float>& dist,
+                   const SoftKeyParams& p, Grid& own, Grid& wide, Grid& common) {
     const int w = shot.w, h = shot.h;
     Grid g;
     g.size = int(p.plateSubjectCell);
@@ -87,12 +91,12 @@ void subjectFields(const Planes& shot, const std::vector<char>& like,
                 around[size_t(cy) * size_t(g.w) + size_t(cx)] = m;
             }
     }
-    const auto field = [&](const std::vector<float>& far) {
+    const auto field = [&](const std::vector<float>& far, bool layers) {
         Grid cells = g;
         std::vector<float> count(g.cells.size(), 0.0f);
         const float share = float(p.plateSubjectTop) * float(p.plateSubjectTop);
         forEachBlock([&](size_t i, size_t c) {
-            if (like[i] || dist[i] < minRes || dist[i] < share * far[c])
+            if (like[i] || dist[i] < minRes || dist[i] < share * far[c] || (!layers && layer[i]))
                 return;
             Cell& cell = cells.cells[c];
             cell.sr += shot.r[i], cell.sk += shot.g[i], cell.so += shot.b[i];
@@ -109,8 +113,9 @@ void subjectFields(const Planes& shot, const std::vector<char>& like,
         fillHoles(valid, cells, kSubjectColour, float(p.neutralSubject));
         return cells;
     };
-    own = field(top);
-    wide = reach > 0 ? field(around) : own;
+    own = field(top, true);
+    wide = reach > 0 ? field(around, true) : own;
+    common = field(std::vector<float>(top.size(), 0.0f), false);
 }
 
 // A subject field read at the blocks: its colours plane by plane, and where each block column
@@ -154,6 +159,66 @@ struct SubjectReader {
     }
 };
 
+// Whether P - K (the pixel less the backdrop) is a light neutral layer over K (glass, a veil,
+// smoke): P = K + a (n - K), n grey and lighter than the backdrop, within `tol2` (squared
+// levels); and its cover a. Solved for a and a n by least squares.
+struct LightLayer {
+    bool on;
+    float cover;
+};
+
+inline __attribute__((always_inline)) LightLayer lightLayer(float pr, float pg, float pb, float kr,
+                                                            float kg, float kb, float tol2) {
+    const float ks = kr + kg + kb, pd = pr + pg + pb, kd = kr * pr + kg * pg + kb * pb;
+    const float k2 = kr * kr + kg * kg + kb * kb;
+    const float det = std::max(1.0f, 3.0f * k2 - ks * ks);
+    const float nv = (ks * pd - 3.0f * kd) / det, nu = (k2 * pd - ks * kd) / det;
+    const float nr = pr - nu + nv * kr, ng = pg - nu + nv * kg, nb = pb - nu + nv * kb;
+    const float ky = 0.299f * kr + 0.587f * kg + 0.114f * kb;
+    const bool on = (nv > 0.0f) & (nv <= 1.0f) & (nu >= nv * ky) & (nu <= nv * 255.0f) &
+                    (nr * nr + ng * ng + nb * nb <= tol2);
+    return {on, nv};
+}
+
+// A shadow fades in from the lit backdrop: from one block to the next its darkening changes
+// by little, even at its rim. A colour of the key's hue but darker (navy on blue) lies on the
+// same line from black to the plate, but it meets the backdrop at its outline in one step. So
+// only the blocks reached from lit backdrop through such small steps stay shadow-like. A step
+// may pass over a few blocks that are not (the stems of a plant before its shadow), the change
+// it allows growing with the distance.
+void keepShadowsReachedFromBackdrop(const std::vector<float>& t, std::vector<char>& like, int w,
+                                    int h, const SoftKeyParams& p) {
+    const float lit = 1.0f - float(p.shadowSeedDepth), step = float(p.shadowStep);
+    const int hop = int(p.shadowHop);
+    std::vector<char> reached(like.size(), 0);
+    std::vector<size_t> todo;
+    for (size_t i = 0; i < like.size(); ++i) {
+        if (like[i] && t[i] >= lit) {
+            reached[i] = 1;
+            todo.push_back(i);
+        }
+    }
+    const size_t across = size_t(w);
+    while (!todo.empty()) {
+        const size_t i = todo.back();
+        todo.pop_back();
+        const int x = int(i % across), y = int(i / across);
+        const auto visit = [&](int nx, int ny, int d) {
+            if (nx < 0 || ny < 0 || nx >= w || ny >= h)
+                return;
+            const size_t j = size_t(ny) * across + size_t(nx);
+            if (like[j] && !reached[j] && std::abs(t[j] - t[i]) <= step * float(d)) {
+                reached[j] = 1;
+                todo.push_back(j);
+            }
+        };
+        for (int d = 1; d <= hop; ++d) {
+            visit(x - d, y, d), visit(x + d, y, d), visit(x, y - d, d), visit(x, y + d, d);
+        }
+    }
+    like.swap(reached);
+}
+
 PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyParams& p) {
     const Planes& k = fit.backdrop;
     const int w = shot.w, h = shot.h;
@@ -162,7 +227,8 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
     // the noise of a JPEG is not independent from pixel to pixel.
     const float sigma = float(p.plateNoiseTol) * fit.noise * 0.5f;
     std::vector<float> t(n), res(n), dist(n);
-    std::vector<char> like(n);
+    std::vector<char> like(n), layer(n);
+    const float layerTol2 = float(p.plateLayerTol * p.plateLayerTol) * 2 * sigma * sigma;
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         for (size_t i = size_t(y0) * size_t(w); i < size_t(y1) * size_t(w); ++i) {
             const float kk = std::max(1.0f, k.r[i] * k.r[i] + k.g[i] * k.g[i] + k.b[i] * k.b[i]);
@@ -176,8 +242,10 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
             const float rel = float(p.plateRelTol) * f;
             like[i] = f >= float(p.shadowMinFactor) && f <= float(p.plateMaxBright) &&
                       res[i] <= 2 * sigma * sigma + rel * rel * kk;
+            layer[i] = lightLayer(dr, dg, db, k.r[i], k.g[i], k.b[i], layerTol2).on;
         }
     });
+    keepShadowsReachedFromBackdrop(t, like, w, h, p);
     PlateFields out;
     out.w = w, out.h = h;
     out.shade.assign(n, -1.0f);
@@ -200,7 +268,7 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
         }
     });
 
-    subjectFields(shot, like, dist, p, out.subject, out.wide);
+    subjectFields(shot, like, layer, dist, p, out.subject, out.wide, out.common);
     return out;
 }
 
@@ -239,15 +307,33 @@ inline __attribute__((always_inline)) ShadowTest shadowTest(quint32 s, quint32 q
     return {shadow ? 1u : 0u, dark >= floor ? quint32(int(dark * 255.0f + 0.5f)) << 24 : 0u};
 }
 
+// The subject colours about a row's pixels, red, green and blue planes of each: the cell's own,
+// the wide one and the common one.
+struct SubjectRow {
+    const float *fr, *fg, *fb, *wr, *wg, *wb, *mr, *mg, *mb;
+    quint32* out;  // scratch of the row's width: the shadow test's pixels
+    quint32* is;   // and whether each is shadow
+};
+
 // One row: the shot's pixels in place against the plate's under them, with each pixel's
-// shade of its blocks and subject colour. Written without branches, so that it vectorises.
+// shade of its blocks and subject colours, from `at` on. Written without branches, so that it
+// vectorises.
 template <bool Blue>
-inline __attribute__((always_inline)) void plateRowOf(
-    quint32* __restrict px, const quint32* __restrict plate, const float* __restrict shade,
-    const float* __restrict fr, const float* __restrict fg, const float* __restrict fb,
-    const float* __restrict wr, const float* __restrict wg, const float* __restrict wb, int w,
-    const PlateShape& sh) {
-    const PlateShape local = sh;  // read once: loads through the reference keep it scalar
+inline __attribute__((always_inline)) void plateRowOf(quint32* __restrict px,
+                                                      const quint32* __restrict plate,
+                                                      const SubjectRow& f, int at, int w,
+                                                      const PlateShape& sh) {
+    const float* __restrict fr = f.fr + at;
+    const float* __restrict fg = f.fg + at;
+    const float* __restrict fb = f.fb + at;
+    const float* __restrict wr = f.wr + at;
+    const float* __restrict wg = f.wg + at;
+    const float* __restrict wb = f.wb + at;
+    const float* __restrict mr = f.mr + at;
+    const float* __restrict mg = f.mg + at;
+    const float* __restrict mb = f.mb + at;
+    const quint32* __restrict is = f.is + at;
+    const quint32* __restrict shadowOut = f.out + at;
     const float g0 = sh.gain[0], g1 = sh.gain[1], g2 = sh.gain[2];
     const float lr = 0.299f, lg = 0.587f, lb = 0.114f;
     const float layerTol2 = sh.layerTol2;
@@ -259,7 +345,6 @@ inline __attribute__((always_inline)) void plateRowOf(
                     sb = float(int(s & 0xff));
         const float kr = g0 * float(int((q >> 16) & 0xff)), kg = g1 * float(int((q >> 8) & 0xff)),
                     kb = g2 * float(int(q & 0xff));
-        const ShadowTest st = shadowTest(s, q, shade[x], local);
         // The compositing equation against the plate: the pixel lies a of the way from the
         // backdrop to its subject colour, which is as far from the backdrop as the opaque
         // subject nearby (the noise taken out in quadrature). Where the pixel lies off the
@@ -280,9 +365,18 @@ inline __attribute__((always_inline)) void plateRowOf(
         const float bden = std::max(minDen, br * br + bg * bg + bb * bb);
         const float ba = clampTo((pr * br + pg * bg + pb * bb) / bden, 0.0f, 1.0f);
         const float rb = sq(pr - ba * br) + sq(pg - ba * bg) + sq(pb - ba * bb);
+        // The common colour of the cell's subject is taken only where it explains the pixel
+        // better than both by more than noise: a cloth near the backdrop's colour beside skin
+        // or crossed by a stem, neither of which its pixels are a mix with.
+        const float cr0 = mr[x] - kr, cg0 = mg[x] - kg, cb0 = mb[x] - kb;
+        const float cden = std::max(minDen, cr0 * cr0 + cg0 * cg0 + cb0 * cb0);
+        const float ca = clampTo((pr * cr0 + pg * cg0 + pb * cb0) / cden, 0.0f, 1.0f);
+        const float rc = sq(pr - ca * cr0) + sq(pg - ca * cg0) + sq(pb - ca * cb0);
         const bool wide = rb <= ra + noiseTol2;
-        const float dr = wide ? br : ar, dg = wide ? bg : ag, db = wide ? bb : ab;
-        const float den = wide ? bden : aden;
+        const bool common = rc + noiseTol2 < (wide ? rb : ra);
+        const float dr = common ? cr0 : (wide ? br : ar), dg = common ? cg0 : (wide ? bg : ag),
+                    db = common ? cb0 : (wide ? bb : ab);
+        const float den = common ? cden : (wide ? bden : aden);
         const float ratio = std::sqrt(std::max(0.0f, pp - noiseTol2) / den);
         const float along = clampTo(
             (pr * dr + pg * dg + pb * db) / std::sqrt(std::max(1.0f, pp) * den), 0.0f, 1.0f);
@@ -296,15 +390,8 @@ inline __attribute__((always_inline)) void plateRowOf(
         // the pixel lies on that plane within noise, with n in range, the layer's own coverage
         // is taken if it is the lower. A dark colour of the key's hue (navy on blue) lies on
         // the plane too, but darker than the backdrop, and keeps its reading.
-        const float ks = kr + kg + kb, pd = pr + pg + pb, kd = kr * pr + kg * pg + kb * pb;
-        const float k2 = kr * kr + kg * kg + kb * kb;
-        const float det = std::max(1.0f, 3.0f * k2 - ks * ks);
-        const float nv = (ks * pd - 3.0f * kd) / det, nu = (k2 * pd - ks * kd) / det;
-        const float nr = pr - nu + nv * kr, ng = pg - nu + nv * kg, nb = pb - nu + nv * kb;
-        const float ky0 = lr * kr + lg * kg + lb * kb;
-        const bool layer = (nv > 0.0f) & (nv <= 1.0f) & (nu >= nv * ky0) & (nu <= nv * 255.0f) &
-                           (nr * nr + ng * ng + nb * nb <= layerTol2);
-        const float a = layer ? std::min(am, nv) : am;
+        const LightLayer ll = lightLayer(pr, pg, pb, kr, kg, kb, layerTol2);
+        const float a = ll.on ? std::min(am, ll.cover) : am;
         const float alpha = clampTo((a - lo) * scale, 0.0f, 1.0f);  // unless shadow, below
         const float ua = clampTo(a, ulo, 1.0f);
         const float inv = 1.0f / ua, back = 1.0f - ua;
@@ -325,7 +412,7 @@ inline __attribute__((always_inline)) void plateRowOf(
         const int a8 = int(alpha * 255.0f + 0.5f);
         const quint32 kept = (quint32(a8) << 24) | (quint32(int(cr + 0.5f)) << 16) |
                              (quint32(int(cg + 0.5f)) << 8) | quint32(int(cb + 0.5f));
-        px[x] = st.shadow ? st.out : (a8 > 0 ? kept : 0u);
+        px[x] = is[x] ? shadowOut[x] : (a8 > 0 ? kept : 0u);
     }
 }
 
@@ -346,11 +433,10 @@ inline __attribute__((always_inline)) void shadowRowOf(
 // is written from the shadow test alone; the spans of the others are keyed whole.
 template <bool Blue>
 inline __attribute__((always_inline)) void plateRunsOf(quint32* px, const quint32* plate,
-                                                       const float* shade, const float* fr,
-                                                       const float* fg, const float* fb,
-                                                       const float* wr, const float* wg,
-                                                       const float* wb, int w, const PlateShape& sh,
-                                                       quint32* out, quint32* is) {
+                                                       const float* shade, const SubjectRow& f,
+                                                       int w, const PlateShape& sh) {
+    quint32* out = f.out;
+    quint32* is = f.is;
     shadowRowOf(px, plate, shade, w, sh, out, is);
     constexpr int kRun = 8;
     const auto plain = [&](int x) {
@@ -370,28 +456,20 @@ inline __attribute__((always_inline)) void plateRunsOf(quint32* px, const quint3
         const int start = x;
         while (x < w && !plain(x))
             x = std::min(w, x + kRun);
-        plateRowOf<Blue>(px + start, plate + start, shade + start, fr + start, fg + start,
-                         fb + start, wr + start, wg + start, wb + start, x - start, sh);
+        plateRowOf<Blue>(px + start, plate + start, f, start, x - start, sh);
     }
 }
-
-// The subject colours about a row's pixels: the cell's own and the wide one.
-struct SubjectRow {
-    const float *fr, *fg, *fb, *wr, *wg, *wb;
-    quint32* out;  // scratch of the row's width: the shadow test's pixels
-    quint32* is;   // and whether each is shadow
-};
 
 // One clone per backdrop colour, each with the kernel inlined, so that it is built for every
 // target of the dispatch.
 KEYING_KERNEL void plateRowGreen(quint32* px, const quint32* plate, const float* shade,
                                  const SubjectRow& f, int w, const PlateShape& sh) {
-    plateRunsOf<false>(px, plate, shade, f.fr, f.fg, f.fb, f.wr, f.wg, f.wb, w, sh, f.out, f.is);
+    plateRunsOf<false>(px, plate, shade, f, w, sh);
 }
 
 KEYING_KERNEL void plateRowBlue(quint32* px, const quint32* plate, const float* shade,
                                 const SubjectRow& f, int w, const PlateShape& sh) {
-    plateRunsOf<true>(px, plate, shade, f.fr, f.fg, f.fb, f.wr, f.wg, f.wb, w, sh, f.out, f.is);
+    plateRunsOf<true>(px, plate, shade, f, w, sh);
 }
 
 void plateRow(quint32* px, const quint32* plate, const float* shade, const SubjectRow& f, int w,
@@ -443,18 +521,19 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
     }
     // The plate's columns under the shot's: a run straight across, the edge repeated.
     const int from = std::clamp(-fit.dx, 0, w), to = std::clamp(w - fit.dx, from, w);
-    const SubjectReader ownField(fields.subject, bw), wideField(fields.wide, bw);
+    const SubjectReader ownField(fields.subject, bw), wideField(fields.wide, bw),
+        commonField(fields.common, bw);
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         std::vector<quint32> under(static_cast<size_t>(w));
         // The subject colours are written a whole block at a time, past the last pixel too.
         const size_t n = static_cast<size_t>(bw) * kPlateBlock;
-        std::vector<float> shade(n), fr(n), fg(n), fb(n), wr(n), wg(n), wb(n);
+        std::vector<float> shade(n), fr(n), fg(n), fb(n), wr(n), wg(n), wb(n), mr(n), mg(n), mb(n);
         std::vector<quint32> shadowOut(n);
         std::vector<quint32> isShadow(n);
         std::vector<float> line(static_cast<size_t>(bw));
         // The two subject fields at the blocks of the current block row.
         const size_t across = static_cast<size_t>(bw);
-        std::vector<float> own(3 * across), wider(3 * across);
+        std::vector<float> own(3 * across), wider(3 * across), most(3 * across);
         int blockRow = -1;
         for (int y = y0; y < y1; ++y) {
             const quint32* src = pl.row(std::clamp(y + fit.dy, 0, h - 1));
@@ -481,6 +560,7 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
                 blockRow = by;
                 ownField.row(by, &own[0], &own[across], &own[2 * across]);
                 wideField.row(by, &wider[0], &wider[across], &wider[2 * across]);
+                commonField.row(by, &most[0], &most[across], &most[2 * across]);
             }
             const auto spread = [&](const float* from, std::vector<float>& to) {
                 const float* __restrict src = from;
@@ -491,10 +571,11 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
             };
             spread(&own[0], fr), spread(&own[across], fg), spread(&own[2 * across], fb);
             spread(&wider[0], wr), spread(&wider[across], wg), spread(&wider[2 * across], wb);
+            spread(&most[0], mr), spread(&most[across], mg), spread(&most[2 * across], mb);
             plateRow(reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl), under.data(),
                      shade.data(),
-                     {fr.data(), fg.data(), fb.data(), wr.data(), wg.data(), wb.data(),
-                      shadowOut.data(), isShadow.data()},
+                     {fr.data(), fg.data(), fb.data(), wr.data(), wg.data(), wb.data(), mr.data(),
+                      mg.data(), mb.data(), shadowOut.data(), isShadow.data()},
                      w, sh);
         }
     });

@@ -285,6 +285,7 @@ TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
         QRgb opaque, other;
         double share;  // of `other` in each pixel of the right-hand region
         int alphaMin, alphaMax;
+        QRgb stem = 0;  // a stalk across the right-hand region, above the probe
     } cases[] = {
         {"a fringe of dark hair over green", false, qRgb(50, 35, 25), qRgb(50, 35, 25), 0.3, 52,
          102},
@@ -294,6 +295,10 @@ TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
          255, 255},
         {"navy beside a pale shirt over blue", true, qRgb(230, 225, 215), qRgb(40, 60, 120), 1, 255,
          255},
+        {"teal cloth crossed by a brown stalk over green", false, qRgb(225, 180, 150),
+         qRgb(60, 150, 140), 1, 255, 255, qRgb(90, 60, 30)},
+        {"navy crossed by a brown stalk over blue", true, qRgb(230, 225, 215), qRgb(40, 60, 120), 1,
+         216, 255, qRgb(90, 60, 30)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -303,6 +308,8 @@ TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
                 return c.opaque;
             if (!inRect(x, y, right))
                 return px;
+            if (c.stem && (y == 150 || y == 151))
+                return c.stem;
             const auto mix = [&](int s, int o) {
                 return int(std::lround(s * c.share + o * (1 - c.share)));
             };
@@ -317,6 +324,14 @@ TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
         const QRgb px = shot.pixel(probe);
         EXPECT_GE(qAlpha(px), c.alphaMin) << std::hex << px;
         EXPECT_LE(qAlpha(px), c.alphaMax) << std::hex << px;
+        // No pixel of cloth of its own colour is keyed below half, away from its rim,
+        // the stalk and the half cell beside the other colour, where the fields between cell
+        // centres still mix the two.
+        int seeThrough = 0;
+        for (int y = right.top() + 4; c.share == 1 && y <= right.bottom() - 4; ++y)
+            for (int x = right.left() + 32; x <= right.right() - 4; ++x)
+                seeThrough += std::abs(y - 150) > 3 && qAlpha(shot.pixel(x, y)) < 128;
+        EXPECT_EQ(seeThrough, 0);
     }
 }
 
@@ -390,6 +405,51 @@ TEST(BackdropPlate, TheSameBytesWithOneTwoAndEightThreads) {
             EXPECT_TRUE(img == first) << t << " threads";
     }
     pool->setMaxThreadCount(threads);
+}
+
+TEST(BackdropPlate, ADarkeningIsShadowOnlyWhereItFadesInFromTheLitCloth) {
+    // The cloth at half its light in `patch`: a shadow fades in over some pixels from its rim;
+    // cloth of the backdrop's own hue and darker (navy on blue) has a sharp outline. A plant's
+    // stalks before a shadow cut it into strips that are shadow still.
+    const QRect patch(110, 60, 120, 120);
+    const QPoint inside(170, 120), between(174, 120);
+    const struct {
+        const char* what;
+        bool blue, keep;
+        int fade;     // pixels from the rim to the full darkening; 0 is a sharp outline
+        bool stalks;  // dark stalks down the patch every 8 pixels
+        QPoint at;
+        int alphaMin, alphaMax;
+    } cases[] = {
+        {"green, a sharp outline is subject", false, false, 0, false, inside, 240, 255},
+        {"blue, a sharp outline is subject", true, false, 0, false, inside, 240, 255},
+        {"green, a fading darkening is shadow", false, false, 40, false, inside, 0, 0},
+        {"blue, a fading darkening kept as shadow", true, true, 40, false, inside, 120, 136},
+        {"green, shadow between stalks", false, false, 40, true, between, 0, 0},
+        {"blue, shadow between stalks kept", true, true, 40, true, between, 120, 136},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Cloth& cloth = c.blue ? kBlue : kGreen;
+        const auto over = [&](int x, int y, QRgb px) {
+            if (!inRect(x, y, patch))
+                return px;
+            if (c.stalks && x % 8 == 0)
+                return qRgb(70, 50, 30);
+            const int in = std::min(
+                {x - patch.left(), patch.right() - x, y - patch.top(), patch.bottom() - y});
+            const double f = 1.0 - 0.5 * (c.fade ? std::min(1.0, in / double(c.fade)) : 1.0);
+            return qRgb(int(qRed(px) * f), int(qGreen(px) * f), int(qBlue(px) * f));
+        };
+        QImage shot = frame(cloth, 0, 0, {1, 1, 1}, 2, over);
+        const keying::PlateOutcome out = keying::maskOutSoftWithPlate(
+            shot, keying::prepareBackdropPlate(frame(cloth, 0, 0, {1, 1, 1}, 1)),
+            soft(c.blue, c.keep));
+        ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used);
+        const QRgb px = shot.pixel(c.at);
+        EXPECT_GE(qAlpha(px), c.alphaMin) << std::hex << px;
+        EXPECT_LE(qAlpha(px), c.alphaMax) << std::hex << px;
+    }
 }
 
 TEST(BackdropPlate, AShadowKeysClearOrDarkensTheNewBackground) {

@@ -66,15 +66,21 @@ inline QImage plate() {
 }
 
 // A shot of the green set from (2, 1), a little off the plate's (0, 0): a subject in
-// kSubject and, beside it, its shadow in kShadow at three fifths of the light.
+// kSubject and, beside it, its shadow in kShadow, which fades in over kPenumbra pixels from its
+// rim to three fifths of the light, as a shadow does.
 const QRect kSubject(40, 40, 60, 160), kShadow(130, 60, 120, 120);
+constexpr int kPenumbra = 40;
 inline QImage shotWithShadow(std::array<double, 3> gain = {1, 1, 1}) {
     return frame(kGreen, 2, 1, gain, 2, [](int x, int y, QRgb px) {
         if (kSubject.contains(x, y))
             return qRgb(180, 130, 100);
-        return kShadow.contains(x, y)
-                   ? qRgb(qRed(px) * 3 / 5, qGreen(px) * 3 / 5, qBlue(px) * 3 / 5)
-                   : px;
+        if (!kShadow.contains(x, y))
+            return px;
+        const int inside = std::min(
+            {x - kShadow.left(), kShadow.right() - x, y - kShadow.top(), kShadow.bottom() - y});
+        const double light = 1.0 - 0.4 * std::min(1.0, double(inside) / kPenumbra);
+        return qRgb(int(qRed(px) * light + 0.5), int(qGreen(px) * light + 0.5),
+                    int(qBlue(px) * light + 0.5));
     });
 }
 
