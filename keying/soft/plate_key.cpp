@@ -163,7 +163,7 @@ struct SubjectReader {
 // smoke): P = K + a (n - K), n grey and lighter than the backdrop, within `tol2` (squared
 // levels); and its cover a. Solved for a and a n by least squares.
 struct LightLayer {
-    bool on;
+    quint32 on;  // 1 or 0: a lane as wide as the pixel's keeps the loops vectorised
     float cover;
 };
 
@@ -177,7 +177,7 @@ inline __attribute__((always_inline)) LightLayer lightLayer(float pr, float pg, 
     const float ky = 0.299f * kr + 0.587f * kg + 0.114f * kb;
     const bool on = (nv > 0.0f) & (nv <= 1.0f) & (nu >= nv * ky) & (nu <= nv * 255.0f) &
                     (nr * nr + ng * ng + nb * nb <= tol2);
-    return {on, nv};
+    return {on ? 1u : 0u, nv};
 }
 
 // A shadow fades in from the lit backdrop: from one block to the next its darkening changes
@@ -190,31 +190,52 @@ void keepShadowsReachedFromBackdrop(const std::vector<float>& t, std::vector<cha
                                     int h, const SoftKeyParams& p) {
     const float lit = 1.0f - float(p.shadowSeedDepth), step = float(p.shadowStep);
     const int hop = int(p.shadowHop);
+    const size_t across = size_t(w);
+    // Whether block j, d blocks from block i along a row or column, is a shadow's step from it.
+    const auto steps = [&](size_t i, size_t j, int d) {
+        return std::abs(t[j] - t[i]) <= step * float(d);
+    };
+    const auto eachAround = [&](size_t i, auto&& f) {
+        const int x = int(i % across), y = int(i / across);
+        for (int d = 1; d <= hop; ++d) {
+            if (x - d >= 0)
+                f(i - size_t(d), d);
+            if (x + d < w)
+                f(i + size_t(d), d);
+            if (y - d >= 0)
+                f(i - size_t(d) * across, d);
+            if (y + d < h)
+                f(i + size_t(d) * across, d);
+        }
+    };
     std::vector<char> reached(like.size(), 0);
+    core::forEachRowBand(h, w, [&](int y0, int y1) {
+        for (size_t i = size_t(y0) * across; i < size_t(y1) * across; ++i)
+            reached[i] = like[i] && t[i] >= lit;
+    });
+    // The lit backdrop is most of a frame: the walk starts from the few shadow-like blocks it
+    // touches, not from all of it.
     std::vector<size_t> todo;
     for (size_t i = 0; i < like.size(); ++i) {
-        if (like[i] && t[i] >= lit) {
+        if (!like[i] || reached[i])
+            continue;
+        bool touches = false;
+        eachAround(i,
+                   [&](size_t j, int d) { touches = touches || (reached[j] && steps(j, i, d)); });
+        if (touches) {
             reached[i] = 1;
             todo.push_back(i);
         }
     }
-    const size_t across = size_t(w);
     while (!todo.empty()) {
         const size_t i = todo.back();
         todo.pop_back();
-        const int x = int(i % across), y = int(i / across);
-        const auto visit = [&](int nx, int ny, int d) {
-            if (nx < 0 || ny < 0 || nx >= w || ny >= h)
-                return;
-            const size_t j = size_t(ny) * across + size_t(nx);
-            if (like[j] && !reached[j] && std::abs(t[j] - t[i]) <= step * float(d)) {
+        eachAround(i, [&](size_t j, int d) {
+            if (like[j] && !reached[j] && steps(i, j, d)) {
                 reached[j] = 1;
                 todo.push_back(j);
             }
-        };
-        for (int d = 1; d <= hop; ++d) {
-            visit(x - d, y, d), visit(x + d, y, d), visit(x, y - d, d), visit(x, y + d, d);
-        }
+        });
     }
     like.swap(reached);
 }
@@ -242,7 +263,7 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
             const float rel = float(p.plateRelTol) * f;
             like[i] = f >= float(p.shadowMinFactor) && f <= float(p.plateMaxBright) &&
                       res[i] <= 2 * sigma * sigma + rel * rel * kk;
-            layer[i] = lightLayer(dr, dg, db, k.r[i], k.g[i], k.b[i], layerTol2).on;
+            layer[i] = lightLayer(dr, dg, db, k.r[i], k.g[i], k.b[i], layerTol2).on != 0;
         }
     });
     keepShadowsReachedFromBackdrop(t, like, w, h, p);
@@ -283,7 +304,8 @@ inline float sq(float v) {
 // Whether a pixel is the plate darkened with its hue kept, as its blocks are (shadow, or the
 // backdrop itself), and what it becomes then: clear, or black with the darkening as alpha.
 struct ShadowTest {
-    quint32 shadow;  // 1 or 0: a lane as wide as the pixel's keeps the loops vectorised
+    quint32 shadow;  // 1 or 0: a lane as wide as the pixel's keeps the loops
+                     // vectorised
     quint32 out;
 };
 
@@ -412,7 +434,8 @@ inline __attribute__((always_inline)) void plateRowOf(quint32* __restrict px,
         const int a8 = int(alpha * 255.0f + 0.5f);
         const quint32 kept = (quint32(a8) << 24) | (quint32(int(cr + 0.5f)) << 16) |
                              (quint32(int(cg + 0.5f)) << 8) | quint32(int(cb + 0.5f));
-        px[x] = is[x] ? shadowOut[x] : (a8 > 0 ? kept : 0u);
+        const quint32 shadow = is[x], dark = shadowOut[x];  // both read: no branch
+        px[x] = shadow ? dark : (a8 > 0 ? kept : 0u);
     }
 }
 
@@ -556,22 +579,23 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
                 const float tx = txs[size_t(x)];
                 shade[size_t(x)] = u < 0 || v < 0 ? -1.0f : u * (1 - tx) + v * tx;
             }
+            // The subject colours of a block row, the same for its pixel rows.
             if (const int by = std::min(y / kPlateBlock, bh - 1); by != blockRow) {
                 blockRow = by;
                 ownField.row(by, &own[0], &own[across], &own[2 * across]);
                 wideField.row(by, &wider[0], &wider[across], &wider[2 * across]);
                 commonField.row(by, &most[0], &most[across], &most[2 * across]);
+                const auto spread = [&](const float* from, std::vector<float>& to) {
+                    const float* __restrict src = from;
+                    float* __restrict dst = to.data();
+                    for (int i = 0; i < bw; ++i)
+                        for (int j = 0; j < kPlateBlock; ++j)
+                            dst[i * kPlateBlock + j] = src[i];
+                };
+                spread(&own[0], fr), spread(&own[across], fg), spread(&own[2 * across], fb);
+                spread(&wider[0], wr), spread(&wider[across], wg), spread(&wider[2 * across], wb);
+                spread(&most[0], mr), spread(&most[across], mg), spread(&most[2 * across], mb);
             }
-            const auto spread = [&](const float* from, std::vector<float>& to) {
-                const float* __restrict src = from;
-                float* __restrict dst = to.data();
-                for (int i = 0; i < bw; ++i)
-                    for (int j = 0; j < kPlateBlock; ++j)
-                        dst[i * kPlateBlock + j] = src[i];
-            };
-            spread(&own[0], fr), spread(&own[across], fg), spread(&own[2 * across], fb);
-            spread(&wider[0], wr), spread(&wider[across], wg), spread(&wider[2 * across], wb);
-            spread(&most[0], mr), spread(&most[across], mg), spread(&most[2 * across], mb);
             plateRow(reinterpret_cast<quint32*>(bits + qsizetype(y) * bpl), under.data(),
                      shade.data(),
                      {fr.data(), fg.data(), fb.data(), wr.data(), wg.data(), wb.data(), mr.data(),
