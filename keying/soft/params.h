@@ -112,6 +112,7 @@ namespace keying::soft {
     X(plateMinContrast, 24, 4, 128, "level", "least subject-to-backdrop distance in the key")     \
     X(plateNoiseFloor, 0.05, 0, 0.3, "alpha", "alpha clipped at either end as noise")             \
     X(plateLayerTol, 0.5, 0, 2, "x noise", "residual of a light neutral layer, of the noise's")   \
+    X(plateLayerTint, 0.1, 0, 0.5, "share", "tint of a light layer, of its grey")                 \
     X(plateMaxBright, 1.25, 1, 2, "x plate",                                                      \
       "brightest pixel of the plate's colour still backdrop")                                     \
     X(shadowMinFactor, 0.25, 0, 0.9, "x plate", "darkest backdrop still taken as shadow")         \

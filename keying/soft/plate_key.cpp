@@ -17,16 +17,17 @@ namespace {
 // What the kernel reads of one call, fixed for all its pixels.
 struct PlateShape {
     float gain[3];
-    float noiseTol2;  // squared residual within noise, off the shadow line
-    float layerTol2;  // the same off the plane of light neutral layers
-    float relTol2;    // the same as a share of the backdrop's length, squared
-    float minFactor;  // darkest shadow
-    float maxBright;  // brightest backdrop against the plate
-    float gate;       // most a pixel's shade may differ from its blocks'
-    float floor;      // least darkening kept as shadow
-    float minDen;     // least |F - K|^2
-    float lo, scale;  // the clip of the alpha at either end as noise
-    float despill;    // share of an opaque pixel's excess taken out
+    float noiseTol2;   // squared residual within noise, off the shadow line
+    float layerTol2;   // the same off the plane of light neutral layers
+    float layerTint2;  // and as a share of the layer's grey, squared: its tint
+    float relTol2;     // the same as a share of the backdrop's length, squared
+    float minFactor;   // darkest shadow
+    float maxBright;   // brightest backdrop against the plate
+    float gate;        // most a pixel's shade may differ from its blocks'
+    float floor;       // least darkening kept as shadow
+    float minDen;      // least |F - K|^2
+    float lo, scale;   // the clip of the alpha at either end as noise
+    float despill;     // share of an opaque pixel's excess taken out
     bool keepShadows;
     bool blue;
 };
@@ -161,14 +162,16 @@ struct SubjectReader {
 
 // Whether P - K (the pixel less the backdrop) is a light neutral layer over K (glass, a veil,
 // smoke): P = K + a (n - K), n grey and lighter than the backdrop, within `tol2` (squared
-// levels); and its cover a. Solved for a and a n by least squares.
+// levels) and a tint of `tint2` (squared, a share of a n: glass has a colour of its own); and
+// its cover a. Solved for a and a n by least squares.
 struct LightLayer {
     quint32 on;  // 1 or 0: a lane as wide as the pixel's keeps the loops vectorised
     float cover;
 };
 
 inline __attribute__((always_inline)) LightLayer lightLayer(float pr, float pg, float pb, float kr,
-                                                            float kg, float kb, float tol2) {
+                                                            float kg, float kb, float tol2,
+                                                            float tint2) {
     const float ks = kr + kg + kb, pd = pr + pg + pb, kd = kr * pr + kg * pg + kb * pb;
     const float k2 = kr * kr + kg * kg + kb * kb;
     const float det = std::max(1.0f, 3.0f * k2 - ks * ks);
@@ -176,7 +179,7 @@ inline __attribute__((always_inline)) LightLayer lightLayer(float pr, float pg, 
     const float nr = pr - nu + nv * kr, ng = pg - nu + nv * kg, nb = pb - nu + nv * kb;
     const float ky = 0.299f * kr + 0.587f * kg + 0.114f * kb;
     const bool on = (nv > 0.0f) & (nv <= 1.0f) & (nu >= nv * ky) & (nu <= nv * 255.0f) &
-                    (nr * nr + ng * ng + nb * nb <= tol2);
+                    (nr * nr + ng * ng + nb * nb <= tol2 + tint2 * nu * nu);
     return {on ? 1u : 0u, nv};
 }
 
@@ -249,7 +252,8 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
     const float sigma = float(p.plateNoiseTol) * fit.noise * 0.5f;
     std::vector<float> t(n), res(n), dist(n);
     std::vector<char> like(n), layer(n);
-    const float layerTol2 = float(p.plateLayerTol * p.plateLayerTol) * 2 * sigma * sigma;
+    const float layerTol2 = float(p.plateLayerTol * p.plateLayerTol) * 2 * sigma * sigma,
+                tint2 = float(p.plateLayerTint * p.plateLayerTint);
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         for (size_t i = size_t(y0) * size_t(w); i < size_t(y1) * size_t(w); ++i) {
             const float kk = std::max(1.0f, k.r[i] * k.r[i] + k.g[i] * k.g[i] + k.b[i] * k.b[i]);
@@ -263,7 +267,7 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
             const float rel = float(p.plateRelTol) * f;
             like[i] = f >= float(p.shadowMinFactor) && f <= float(p.plateMaxBright) &&
                       res[i] <= 2 * sigma * sigma + rel * rel * kk;
-            layer[i] = lightLayer(dr, dg, db, k.r[i], k.g[i], k.b[i], layerTol2).on != 0;
+            layer[i] = lightLayer(dr, dg, db, k.r[i], k.g[i], k.b[i], layerTol2, tint2).on != 0;
         }
     });
     keepShadowsReachedFromBackdrop(t, like, w, h, p);
@@ -358,7 +362,7 @@ inline __attribute__((always_inline)) void plateRowOf(quint32* __restrict px,
     const quint32* __restrict shadowOut = f.out + at;
     const float g0 = sh.gain[0], g1 = sh.gain[1], g2 = sh.gain[2];
     const float lr = 0.299f, lg = 0.587f, lb = 0.114f;
-    const float layerTol2 = sh.layerTol2;
+    const float layerTol2 = sh.layerTol2, tint2 = sh.layerTint2;
     const float noiseTol2 = sh.noiseTol2, minDen = sh.minDen, lo = sh.lo, scale = sh.scale,
                 ulo = std::max(sh.lo, 0.01f), despill = sh.despill;
     for (int x = 0; x < w; ++x) {
@@ -412,7 +416,7 @@ inline __attribute__((always_inline)) void plateRowOf(quint32* __restrict px,
         // the pixel lies on that plane within noise, with n in range, the layer's own coverage
         // is taken if it is the lower. A dark colour of the key's hue (navy on blue) lies on
         // the plane too, but darker than the backdrop, and keeps its reading.
-        const LightLayer ll = lightLayer(pr, pg, pb, kr, kg, kb, layerTol2);
+        const LightLayer ll = lightLayer(pr, pg, pb, kr, kg, kb, layerTol2, tint2);
         const float a = ll.on ? std::min(am, ll.cover) : am;
         const float alpha = clampTo((a - lo) * scale, 0.0f, 1.0f);  // unless shadow, below
         const float ua = clampTo(a, ulo, 1.0f);
@@ -509,6 +513,7 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
     const float tol = float(p.plateNoiseTol) * fit.noise;
     sh.noiseTol2 = 2 * tol * tol;
     sh.layerTol2 = float(p.plateLayerTol * p.plateLayerTol) * sh.noiseTol2;
+    sh.layerTint2 = float(p.plateLayerTint * p.plateLayerTint);
     sh.relTol2 = float(p.plateRelTol * p.plateRelTol);
     sh.minFactor = float(p.shadowMinFactor);
     sh.maxBright = float(p.plateMaxBright);

@@ -229,8 +229,9 @@ TEST(BackdropPlate, CoverageAgainstTheKnownBackdrop) {
 }
 
 TEST(BackdropPlate, ALightNeutralLayerKeysAtItsOwnCoverage) {
-    // A glass or a veil: a light grey layer over the backdrop, thickest at its rims (where it
-    // is the most opaque colour nearby) and thinnest in its middle.
+    // A glass or a veil: a light layer over the backdrop, grey or a little tinted, thickest at
+    // its rims (where it is the most opaque colour nearby) and thinnest in its middle; a bottle
+    // has its label across it, the farthest colour of the cells about it.
     const QRect layer(80, 40, 160, 160);
     const auto coverage = [&](int x) {
         const double across = std::abs((x - layer.center().x()) / (layer.width() / 2.0));
@@ -240,10 +241,12 @@ TEST(BackdropPlate, ALightNeutralLayerKeysAtItsOwnCoverage) {
         const char* what;
         bool blue;
         QRgb colour;
+        QRgb label = 0;  // opaque, in rows 100 to 111 of the layer
     } cases[] = {
         {"clear glass over green", false, qRgb(235, 235, 235)},
         {"clear glass over blue", true, qRgb(235, 235, 235)},
         {"a grey veil over blue", true, qRgb(190, 190, 190)},
+        {"bluish glass with its label over green", false, qRgb(210, 226, 236), qRgb(170, 40, 45)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -251,6 +254,8 @@ TEST(BackdropPlate, ALightNeutralLayerKeysAtItsOwnCoverage) {
         QImage shot = frame(cloth, 1, 1, {1, 1, 1}, 2, [&](int x, int y, QRgb px) {
             if (!inRect(x, y, layer))
                 return px;
+            if (c.label && y >= 100 && y < 112)
+                return c.label;
             const double a = coverage(x);
             const auto over = [&](int f, int b) { return int(std::lround(a * f + (1 - a) * b)); };
             return qRgb(over(qRed(c.colour), qRed(px)), over(qGreen(c.colour), qGreen(px)),
