@@ -347,8 +347,10 @@ struct SubjectRow {
 template <bool Blue>
 inline __attribute__((always_inline)) void plateRowOf(quint32* __restrict px,
                                                       const quint32* __restrict plate,
+                                                      const float* __restrict shade,
                                                       const SubjectRow& f, int at, int w,
                                                       const PlateShape& sh) {
+    const float minFactor = sh.minFactor;
     const float* __restrict fr = f.fr + at;
     const float* __restrict fg = f.fg + at;
     const float* __restrict fb = f.fb + at;
@@ -369,8 +371,11 @@ inline __attribute__((always_inline)) void plateRowOf(quint32* __restrict px,
         const quint32 s = px[x], q = plate[x];
         const float sr = float(int((s >> 16) & 0xff)), sg = float(int((s >> 8) & 0xff)),
                     sb = float(int(s & 0xff));
-        const float kr = g0 * float(int((q >> 16) & 0xff)), kg = g1 * float(int((q >> 8) & 0xff)),
-                    kb = g2 * float(int(q & 0xff));
+        // Where the blocks about the pixel are in shadow, so is the backdrop behind it.
+        const float dim = shade[x] >= minFactor ? std::min(shade[x], 1.0f) : 1.0f;
+        const float kr = dim * g0 * float(int((q >> 16) & 0xff)),
+                    kg = dim * g1 * float(int((q >> 8) & 0xff)),
+                    kb = dim * g2 * float(int(q & 0xff));
         // The compositing equation against the plate: the pixel lies a of the way from the
         // backdrop to its subject colour, which is as far from the backdrop as the opaque
         // subject nearby (the noise taken out in quadrature). Where the pixel lies off the
@@ -483,7 +488,7 @@ inline __attribute__((always_inline)) void plateRunsOf(quint32* px, const quint3
         const int start = x;
         while (x < w && !plain(x))
             x = std::min(w, x + kRun);
-        plateRowOf<Blue>(px + start, plate + start, f, start, x - start, sh);
+        plateRowOf<Blue>(px + start, plate + start, shade + start, f, start, x - start, sh);
     }
 }
 

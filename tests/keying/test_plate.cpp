@@ -415,7 +415,8 @@ TEST(BackdropPlate, TheSameBytesWithOneTwoAndEightThreads) {
 TEST(BackdropPlate, ADarkeningIsShadowOnlyWhereItFadesInFromTheLitCloth) {
     // The cloth at half its light in `patch`: a shadow fades in over some pixels from its rim;
     // cloth of the backdrop's own hue and darker (navy on blue) has a sharp outline. A plant's
-    // stalks before a shadow cut it into strips that are shadow still.
+    // stalks before a shadow cut it into strips that are shadow still; a grey strand half over
+    // the shadow is unmixed from the darkened cloth, not from the lit one.
     const QRect patch(110, 60, 120, 120);
     const QPoint inside(170, 120), between(174, 120);
     const struct {
@@ -425,6 +426,7 @@ TEST(BackdropPlate, ADarkeningIsShadowOnlyWhereItFadesInFromTheLitCloth) {
         bool stalks;  // dark stalks down the patch every 8 pixels
         QPoint at;
         int alphaMin, alphaMax;
+        bool strand = false;  // a grey strand half over column 170
     } cases[] = {
         {"green, a sharp outline is subject", false, false, 0, false, inside, 240, 255},
         {"blue, a sharp outline is subject", true, false, 0, false, inside, 240, 255},
@@ -432,6 +434,8 @@ TEST(BackdropPlate, ADarkeningIsShadowOnlyWhereItFadesInFromTheLitCloth) {
         {"blue, a fading darkening kept as shadow", true, true, 40, false, inside, 120, 136},
         {"green, shadow between stalks", false, false, 40, true, between, 0, 0},
         {"blue, shadow between stalks kept", true, true, 40, true, between, 120, 136},
+        {"green, a strand over the shadow", false, false, 40, false, inside, 100, 156, true},
+        {"blue, a strand over the shadow", true, false, 40, false, inside, 100, 156, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -444,7 +448,9 @@ TEST(BackdropPlate, ADarkeningIsShadowOnlyWhereItFadesInFromTheLitCloth) {
             const int in = std::min(
                 {x - patch.left(), patch.right() - x, y - patch.top(), patch.bottom() - y});
             const double f = 1.0 - 0.5 * (c.fade ? std::min(1.0, in / double(c.fade)) : 1.0);
-            return qRgb(int(qRed(px) * f), int(qGreen(px) * f), int(qBlue(px) * f));
+            const double mix = c.strand && x == 170 ? 0.5 : 0.0;
+            const auto ch = [&](int v) { return int(std::lround(mix * 128 + (1 - mix) * v * f)); };
+            return qRgb(ch(qRed(px)), ch(qGreen(px)), ch(qBlue(px)));
         };
         QImage shot = frame(cloth, 0, 0, {1, 1, 1}, 2, over);
         const keying::PlateOutcome out = keying::maskOutSoftWithPlate(
@@ -454,6 +460,12 @@ TEST(BackdropPlate, ADarkeningIsShadowOnlyWhereItFadesInFromTheLitCloth) {
         const QRgb px = shot.pixel(c.at);
         EXPECT_GE(qAlpha(px), c.alphaMin) << std::hex << px;
         EXPECT_LE(qAlpha(px), c.alphaMax) << std::hex << px;
+        if (c.strand) {
+            // Grey again, as light as the strand: nothing of the cloth's colour, lit or dark.
+            EXPECT_LE(std::abs(qRed(px) - qGreen(px)), 16) << std::hex << px;
+            EXPECT_LE(std::abs(qGreen(px) - qBlue(px)), 16) << std::hex << px;
+            EXPECT_NEAR(qGreen(px), 128, 24) << std::hex << px;
+        }
     }
 }
 
