@@ -19,8 +19,8 @@ struct PlateShape {
     float gain[3];
     float noiseTol2;   // squared residual within noise, off the shadow line
     float layerTol2;   // the same off the plane of light neutral layers
-    float layerTint2;  // and as a share of the layer's grey, squared: its tint
     float relTol2;     // the same as a share of the backdrop's length, squared
+    float layerTint2;  // the tint a light layer may have, a share of its grey, squared
     float minFactor;   // darkest shadow
     float maxBright;   // brightest backdrop against the plate
     float gate;        // most a pixel's shade may differ from its blocks'
@@ -39,7 +39,7 @@ struct PlateFields {
     std::vector<float> shade;
     Grid subject;  // per cell: the mean of its own farthest blocks
     Grid wide;     // of those as far as the farthest of the cells about it
-    Grid common;   // of all its blocks that are neither backdrop nor shadow
+    Grid common;   // of all its blocks that are neither backdrop, shadow nor a light layer
 };
 
 // The colour of the opaque subject about each block: per cell, the mean of the blocks farthest
