@@ -243,6 +243,37 @@ void keepShadowsReachedFromBackdrop(const std::vector<float>& t, std::vector<cha
     like.swap(reached);
 }
 
+// What a block is against the backdrop behind it, fixed for all blocks of one call.
+struct BlockTest {
+    float relTol, minFactor, maxBright;  // of the shadow line
+    float noise2;                        // squared residual within noise
+    float layerTol2, tint2;              // of a light layer
+};
+
+// Per block i in [i0, i1): t = its light along the backdrop's colour (at most 1), dist its
+// squared distance from the backdrop, like whether it is the backdrop darkened with its hue
+// kept, layer whether it is a light layer over it. Unaliased planes keep the loop vectorised.
+KEYING_KERNEL void classifyBlocks(const float* __restrict sr, const float* __restrict sg,
+                                  const float* __restrict sb, const float* __restrict kr,
+                                  const float* __restrict kg, const float* __restrict kb,
+                                  float* __restrict t, float* __restrict dist,
+                                  char* __restrict like, char* __restrict layer, size_t i0,
+                                  size_t i1, const BlockTest c) {
+    for (size_t i = i0; i < i1; ++i) {
+        const float kk = std::max(1.0f, kr[i] * kr[i] + kg[i] * kg[i] + kb[i] * kb[i]);
+        const float f = (sr[i] * kr[i] + sg[i] * kg[i] + sb[i] * kb[i]) / kk;
+        const float er = sr[i] - f * kr[i], eg = sg[i] - f * kg[i], eb = sb[i] - f * kb[i];
+        const float res = er * er + eg * eg + eb * eb;
+        t[i] = std::min(f, 1.0f);
+        const float dr = sr[i] - kr[i], dg = sg[i] - kg[i], db = sb[i] - kb[i];
+        dist[i] = dr * dr + dg * dg + db * db;
+        const float rel = c.relTol * f;
+        like[i] =
+            char((f >= c.minFactor) & (f <= c.maxBright) & (res <= c.noise2 + rel * rel * kk));
+        layer[i] = char(lightLayer(dr, dg, db, kr[i], kg[i], kb[i], c.layerTol2, c.tint2).on);
+    }
+}
+
 PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyParams& p) {
     const Planes& k = fit.backdrop;
     const int w = shot.w, h = shot.h;
@@ -250,46 +281,53 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
     // Block means carry less noise than pixels; half the pixels' is a cautious guess, as
     // the noise of a JPEG is not independent from pixel to pixel.
     const float sigma = float(p.plateNoiseTol) * fit.noise * 0.5f;
-    std::vector<float> t(n), res(n), dist(n);
+    std::vector<float> t(n), dist(n);
     std::vector<char> like(n), layer(n);
     const float layerTol2 = float(p.plateLayerTol * p.plateLayerTol) * 2 * sigma * sigma,
                 tint2 = float(p.plateLayerTint * p.plateLayerTint);
+    const BlockTest test{float(p.plateRelTol),
+                         float(p.shadowMinFactor),
+                         float(p.plateMaxBright),
+                         2 * sigma * sigma,
+                         layerTol2,
+                         tint2};
     core::forEachRowBand(h, w, [&](int y0, int y1) {
-        for (size_t i = size_t(y0) * size_t(w); i < size_t(y1) * size_t(w); ++i) {
-            const float kk = std::max(1.0f, k.r[i] * k.r[i] + k.g[i] * k.g[i] + k.b[i] * k.b[i]);
-            const float f = (shot.r[i] * k.r[i] + shot.g[i] * k.g[i] + shot.b[i] * k.b[i]) / kk;
-            const float er = shot.r[i] - f * k.r[i], eg = shot.g[i] - f * k.g[i],
-                        eb = shot.b[i] - f * k.b[i];
-            res[i] = er * er + eg * eg + eb * eb;
-            t[i] = std::min(f, 1.0f);
-            const float dr = shot.r[i] - k.r[i], dg = shot.g[i] - k.g[i], db = shot.b[i] - k.b[i];
-            dist[i] = dr * dr + dg * dg + db * db;
-            const float rel = float(p.plateRelTol) * f;
-            like[i] = f >= float(p.shadowMinFactor) && f <= float(p.plateMaxBright) &&
-                      res[i] <= 2 * sigma * sigma + rel * rel * kk;
-            layer[i] = lightLayer(dr, dg, db, k.r[i], k.g[i], k.b[i], layerTol2, tint2).on != 0;
-        }
+        const size_t i0 = size_t(y0) * size_t(w), i1 = size_t(y1) * size_t(w);
+        classifyBlocks(shot.r.data(), shot.g.data(), shot.b.data(), k.r.data(), k.g.data(),
+                       k.b.data(), t.data(), dist.data(), like.data(), layer.data(), i0, i1, test);
     });
     keepShadowsReachedFromBackdrop(t, like, w, h, p);
     PlateFields out;
     out.w = w, out.h = h;
-    out.shade.assign(n, -1.0f);
+    out.shade.resize(n);
+    // The mean darkening of the shadow-like blocks of the 3 x 3 about each block, where they
+    // are enough of them. The sums run in the same order at the frame's edges as inside (a
+    // block that is not shadow-like adds an exact zero), so every band gives the same bits.
+    const float minShare = float(p.shadowMinShare);
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
-            for (int x = 0; x < w; ++x) {
+            const int ny0 = std::max(0, y - 1), ny1 = std::min(h - 1, y + 1);
+            float* __restrict o = &out.shade[size_t(y) * size_t(w)];
+            const auto at = [&](int x0, int x1) {
                 float sum = 0;
-                int count = 0, all = 0;
-                for (int ny = std::max(0, y - 1); ny <= std::min(h - 1, y + 1); ++ny) {
-                    for (int nx = std::max(0, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
-                        const size_t j = size_t(ny) * size_t(w) + size_t(nx);
-                        ++all;
-                        if (like[j])
-                            sum += t[j], ++count;
+                int count = 0;
+                for (int ny = ny0; ny <= ny1; ++ny) {
+                    const float* __restrict tr = &t[size_t(ny) * size_t(w)];
+                    const char* __restrict lr = &like[size_t(ny) * size_t(w)];
+                    for (int nx = x0; nx <= x1; ++nx) {
+                        sum += lr[nx] ? tr[nx] : 0.0f;
+                        count += lr[nx];
                     }
                 }
-                if (count > 0 && float(count) >= float(p.shadowMinShare) * float(all))
-                    out.shade[size_t(y) * size_t(w) + size_t(x)] = sum / float(count);
-            }
+                const int all = (ny1 - ny0 + 1) * (x1 - x0 + 1);
+                return count > 0 && float(count) >= minShare * float(all) ? sum / float(count)
+                                                                          : -1.0f;
+            };
+            o[0] = at(0, std::min(w - 1, 1));
+            for (int x = 1; x < w - 1; ++x)
+                o[x] = at(x - 1, x + 1);
+            if (w > 1)
+                o[w - 1] = at(w - 2, w - 1);
         }
     });
 

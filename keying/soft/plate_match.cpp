@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/rows.h"
+#include "keying/pixels.h"
 
 namespace keying::soft {
 
@@ -13,46 +14,45 @@ void Planes::resize(int width, int height) {
     r.assign(n, 0.0f), g.assign(n, 0.0f), b.assign(n, 0.0f);
 }
 
+namespace {
+
+// Adds (or, for the first row of a block, sets) each pixel's red and blue, side by side in one
+// word's halves (16 pixels of 255 at most fit in 16 bits), and its green to the column sums.
+KEYING_KERNEL void sumColumns(const quint32* __restrict row, quint32* __restrict rb,
+                              quint32* __restrict g, size_t n, bool add) {
+    const quint32 keep = add ? 0xffffffffu : 0u;
+    for (size_t x = 0; x < n; ++x) {
+        rb[x] = (rb[x] & keep) + (row[x] & 0x00ff00ffu);
+        g[x] = (g[x] & keep) + ((row[x] >> 8) & 0xffu);
+    }
+}
+
+}  // namespace
+
 Planes blockMeans(const Photo& img) {
     Planes out;
     out.resize((img.width + kPlateBlock - 1) / kPlateBlock,
                (img.height + kPlateBlock - 1) / kPlateBlock);
     // The sums in integers, red and blue side by side in one word's halves (16 pixels of 255
     // at most fit in 16 bits), so that the loop is two masks and two adds a pixel.
-    const int whole = img.width / kPlateBlock;
     core::forEachRowBand(out.h, img.width * kPlateBlock, [&](int by0, int by1) {
-        const size_t bw = static_cast<size_t>(out.w);
-        std::vector<quint32> rb(bw), gs(bw);
+        const size_t bw = static_cast<size_t>(out.w), cols = static_cast<size_t>(img.width);
+        std::vector<quint32> rb(cols), gs(cols);
         for (int by = by0; by < by1; ++by) {
-            std::fill(rb.begin(), rb.end(), 0u);
-            std::fill(gs.begin(), gs.end(), 0u);
             const int y0 = by * kPlateBlock, y1 = std::min(img.height, y0 + kPlateBlock);
-            for (int y = y0; y < y1; ++y) {
-                const quint32* __restrict row = img.row(y);
-                quint32* __restrict prb = rb.data();
-                quint32* __restrict pg = gs.data();
-                for (int bx = 0; bx < whole; ++bx) {
-                    quint32 a = 0, g = 0;
-                    for (int j = 0; j < kPlateBlock; ++j) {
-                        const quint32 v = row[bx * kPlateBlock + j];
-                        a += v & 0x00ff00ffu;
-                        g += (v >> 8) & 0xffu;
-                    }
-                    prb[bx] += a;
-                    pg[bx] += g;
-                }
-                for (int x = whole * kPlateBlock; x < img.width; ++x) {
-                    prb[whole] += row[x] & 0x00ff00ffu;
-                    pg[whole] += (row[x] >> 8) & 0xffu;
-                }
-            }
-            for (int bx = 0; bx < out.w; ++bx) {
-                const int cols = std::min(img.width, (bx + 1) * kPlateBlock) - bx * kPlateBlock;
-                const float inv = 1.0f / float(cols * (y1 - y0));
-                const size_t at = size_t(by) * size_t(out.w) + size_t(bx);
-                out.r[at] = float(rb[size_t(bx)] >> 16) * inv;
-                out.g[at] = float(gs[size_t(bx)]) * inv;
-                out.b[at] = float(rb[size_t(bx)] & 0xffffu) * inv;
+            sumColumns(img.row(y0), rb.data(), gs.data(), cols, false);
+            for (int y = y0 + 1; y < y1; ++y)
+                sumColumns(img.row(y), rb.data(), gs.data(), cols, true);
+            for (size_t bx = 0; bx < bw; ++bx) {
+                const size_t x0 = bx * kPlateBlock, x1 = std::min(cols, x0 + kPlateBlock);
+                quint32 a = 0, g = 0;
+                for (size_t x = x0; x < x1; ++x)
+                    a += rb[x], g += gs[x];
+                const float inv = 1.0f / float(int(x1 - x0) * (y1 - y0));
+                const size_t at = size_t(by) * bw + bx;
+                out.r[at] = float(a >> 16) * inv;
+                out.g[at] = float(g) * inv;
+                out.b[at] = float(a & 0xffffu) * inv;
             }
         }
     });
@@ -108,6 +108,21 @@ PreparedPlate preparePlate(const QImage& plate) {
 
 namespace {
 
+// hued[i] for i in [i0, i1): whether the shot's block has the plate's colour up to its light.
+KEYING_KERNEL void markHued(const float* __restrict sr, const float* __restrict sg,
+                            const float* __restrict sb, const float* __restrict qr,
+                            const float* __restrict qg, const float* __restrict qb,
+                            char* __restrict hued, size_t i0, size_t i1, float tol2) {
+    for (size_t i = i0; i < i1; ++i) {
+        const float ss = sr[i] * sr[i] + sg[i] * sg[i] + sb[i] * sb[i];
+        const float kk = qr[i] * qr[i] + qg[i] * qg[i] + qb[i] * qb[i];
+        const float sk = sr[i] * qr[i] + sg[i] * qg[i] + sb[i] * qb[i];
+        // 2 - 2 cos of the angle between the two colours: the squared distance of their
+        // directions.
+        hued[i] = char((ss >= 1) & (kk >= 1) & (2.0f - 2.0f * sk / std::sqrt(ss * kk) <= tol2));
+    }
+}
+
 float excessAt(const Planes& q, size_t i, bool blue) {
     return blue ? clearExcess(q.r[i], q.b[i], q.g[i]) : clearExcess(q.r[i], q.g[i], q.b[i]);
 }
@@ -129,30 +144,135 @@ float topExcess(const Planes& q, bool blue, const std::vector<char>* among = nul
     return *at;
 }
 
+// One row of a plane moved by a fraction tx of a block across: between the rows above and
+// below (weights 1 - ty and ty), the edges repeated; columns x + fx and x + fx + 1.
+KEYING_KERNEL void movedRow(const float* __restrict above, const float* __restrict below,
+                            float* __restrict out, int w, int fx, float tx, float ty) {
+    auto mix = [&](int x, int a, int b) {
+        out[x] = (above[a] * (1 - tx) + above[b] * tx) * (1 - ty) +
+                 (below[a] * (1 - tx) + below[b] * tx) * ty;
+    };
+    // Where both columns lie inside the row, straight across.
+    const int first = std::clamp(-fx, 0, w), last = std::clamp(w - 1 - fx, first, w);
+    for (int x = 0; x < first; ++x)
+        mix(x, std::clamp(x + fx, 0, w - 1), std::clamp(x + fx + 1, 0, w - 1));
+    for (int x = first; x < last; ++x)
+        mix(x, x + fx, x + fx + 1);
+    for (int x = last; x < w; ++x)
+        mix(x, std::clamp(x + fx, 0, w - 1), std::clamp(x + fx + 1, 0, w - 1));
+}
+
 // Plate blocks moved by (sx, sy) blocks, read bilinearly, the edges repeated.
 Planes movedBlocks(const Planes& q, float sx, float sy) {
     Planes out;
     out.resize(q.w, q.h);
     const int fx = int(std::floor(sx)), fy = int(std::floor(sy));
     const float tx = sx - float(fx), ty = sy - float(fy);
-    auto at = [&](int x, int y) {
-        return size_t(std::clamp(y, 0, q.h - 1)) * size_t(q.w) + size_t(std::clamp(x, 0, q.w - 1));
-    };
     core::forEachRowBand(q.h, q.w, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
-            for (int x = 0; x < q.w; ++x) {
-                const size_t a = at(x + fx, y + fy), b = at(x + fx + 1, y + fy);
-                const size_t c = at(x + fx, y + fy + 1), d = at(x + fx + 1, y + fy + 1);
-                const size_t o = size_t(y) * size_t(q.w) + size_t(x);
-                auto mix = [&](const std::vector<float>& p) {
-                    return (p[a] * (1 - tx) + p[b] * tx) * (1 - ty) +
-                           (p[c] * (1 - tx) + p[d] * tx) * ty;
-                };
-                out.r[o] = mix(q.r), out.g[o] = mix(q.g), out.b[o] = mix(q.b);
-            }
+            const size_t above = size_t(std::clamp(y + fy, 0, q.h - 1)) * size_t(q.w);
+            const size_t below = size_t(std::clamp(y + fy + 1, 0, q.h - 1)) * size_t(q.w);
+            const size_t o = size_t(y) * size_t(q.w);
+            movedRow(&q.r[above], &q.r[below], &out.r[o], q.w, fx, tx, ty);
+            movedRow(&q.g[above], &q.g[below], &out.g[o], q.w, fx, tx, ty);
+            movedRow(&q.b[above], &q.b[below], &out.b[o], q.w, fx, tx, ty);
         }
     });
     return out;
+}
+
+// A block agrees with the plate when each channel lies within abs + rel x the plate's, with
+// the gains.
+struct Agreement {
+    float gain[3];
+    float abs, rel;
+};
+
+KEYING_KERNEL void markAgreeing(const float* __restrict sr, const float* __restrict sg,
+                                const float* __restrict sb, const float* __restrict mr,
+                                const float* __restrict mg, const float* __restrict mb,
+                                const char* __restrict clear, char* __restrict agrees, size_t i0,
+                                size_t i1, const Agreement a) {
+    for (size_t i = i0; i < i1; ++i) {
+        const float wr = a.gain[0] * mr[i], wg = a.gain[1] * mg[i], wb = a.gain[2] * mb[i];
+        agrees[i] = char((clear[i] != 0) & (std::abs(sr[i] - wr) <= a.abs + a.rel * wr) &
+                         (std::abs(sg[i] - wg) <= a.abs + a.rel * wg) &
+                         (std::abs(sb[i] - wb) <= a.abs + a.rel * wb));
+    }
+}
+
+// The sums of the shot's channels and the plate's over the agreeing blocks: in chunks of a
+// fixed size side by side, the chunks' sums added in order, so that the gains do not depend
+// on the number of threads.
+std::array<double, 6> sumsWhereAgreeing(const Planes& shot, const Planes& moved,
+                                        const std::vector<char>& agrees) {
+    constexpr size_t kChunk = 16384;
+    const size_t n = agrees.size(), chunks = (n + kChunk - 1) / kChunk;
+    std::vector<std::array<double, 6>> part(chunks);
+    core::forEachRowBand(int(chunks), qint64(kChunk), [&](int c0, int c1) {
+        for (int c = c0; c < c1; ++c) {
+            std::array<double, 6> s{};
+            for (size_t i = size_t(c) * kChunk; i < std::min(n, size_t(c + 1) * kChunk); ++i) {
+                const double on = agrees[i] ? 1.0 : 0.0;
+                s[0] += on * shot.r[i], s[1] += on * shot.g[i], s[2] += on * shot.b[i];
+                s[3] += on * moved.r[i], s[4] += on * moved.g[i], s[5] += on * moved.b[i];
+            }
+            part[size_t(c)] = s;
+        }
+    });
+    std::array<double, 6> sum{};
+    for (const auto& s : part)
+        for (size_t k = 0; k < 6; ++k)
+            sum[k] += s[k];
+    return sum;
+}
+
+// Of the blocks the fit is judged on, how many there are and how many agree.
+struct Tally {
+    size_t judged = 0, fitting = 0;
+    Tally& operator+=(const Tally& o) {
+        judged += o.judged, fitting += o.fitting;
+        return *this;
+    }
+};
+
+// What the fit is judged by: a clear block of at least `sure` excess fits when it agrees with
+// the plate, or with the plate darkened with its hue kept (a shadow) down to minFactor.
+struct JudgeFit {
+    float gain[3];
+    float abs, rel;
+    float minFactor;
+    float sure;
+};
+
+KEYING_KERNEL Tally tallyRun(const float* __restrict sr, const float* __restrict sg,
+                             const float* __restrict sb, const float* __restrict mr,
+                             const float* __restrict mg, const float* __restrict mb,
+                             const float* __restrict key, const float* __restrict other,
+                             const char* __restrict clear, const char* __restrict agrees, size_t i0,
+                             size_t i1, const JudgeFit j) {
+    size_t judged = 0, fitting = 0;
+    for (size_t i = i0; i < i1; ++i) {
+        const float ex = clearExcess(sr[i], key[i], other[i]);
+        const bool on = (clear[i] != 0) & (ex >= j.sure);
+        const float wr = j.gain[0] * mr[i], wg = j.gain[1] * mg[i], wb = j.gain[2] * mb[i];
+        const float kk = wr * wr + wg * wg + wb * wb, sk = wr * sr[i] + wg * sg[i] + wb * sb[i];
+        const float f = std::min(1.0f, sk / std::max(1.0f, kk));
+        const bool ok = (f >= j.minFactor) & (std::abs(sr[i] - f * wr) <= j.abs + j.rel * f * wr) &
+                        (std::abs(sg[i] - f * wg) <= j.abs + j.rel * f * wg) &
+                        (std::abs(sb[i] - f * wb) <= j.abs + j.rel * f * wb);
+        judged += size_t(on);
+        fitting += size_t(on & (ok | (agrees[i] != 0)));
+    }
+    return {judged, fitting};
+}
+
+Tally tallyFit(const Planes& shot, const Planes& moved, const char* clear, const char* agrees,
+               bool blue, size_t i0, size_t i1, const JudgeFit& j) {
+    const float* key = blue ? shot.b.data() : shot.g.data();
+    const float* other = blue ? shot.g.data() : shot.b.data();
+    return tallyRun(shot.r.data(), shot.g.data(), shot.b.data(), moved.r.data(), moved.g.data(),
+                    moved.b.data(), key, other, clear, agrees, i0, i1, j);
 }
 
 // Normalised cross-correlation of two equally long series; -1 where either is flat.
@@ -211,15 +331,6 @@ size_t markBlocks(int rows, int w, std::vector<char>& mask, F&& is) {
     });
 }
 
-// Of the blocks the fit is judged on, how many there are and how many agree.
-struct Tally {
-    size_t judged = 0, fitting = 0;
-    Tally& operator+=(const Tally& o) {
-        judged += o.judged, fitting += o.fitting;
-        return *this;
-    }
-};
-
 // The correlation score of every shift, side by side; the caller picks the best in order.
 template <class F>
 std::vector<double> scoresOf(size_t shifts, size_t points, F&& score) {
@@ -249,14 +360,8 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     const float tol2 = float(p.plateHueTol * p.plateHueTol);
     std::vector<char> hued(n);
     core::forEachRowBand(shot.h, shot.w, [&](int y0, int y1) {
-        for (size_t i = size_t(y0) * size_t(shot.w); i < size_t(y1) * size_t(shot.w); ++i) {
-            const float ss = shot.r[i] * shot.r[i] + shot.g[i] * shot.g[i] + shot.b[i] * shot.b[i];
-            const float kk = q.r[i] * q.r[i] + q.g[i] * q.g[i] + q.b[i] * q.b[i];
-            const float sk = shot.r[i] * q.r[i] + shot.g[i] * q.g[i] + shot.b[i] * q.b[i];
-            // 2 - 2 cos of the angle between the two colours: the squared distance of their
-            // directions.
-            hued[i] = ss >= 1 && kk >= 1 && 2.0f - 2.0f * sk / std::sqrt(ss * kk) <= tol2;
-        }
+        markHued(shot.r.data(), shot.g.data(), shot.b.data(), q.r.data(), q.g.data(), q.b.data(),
+                 hued.data(), size_t(y0) * size_t(shot.w), size_t(y1) * size_t(shot.w), tol2);
     });
     // The two tops side by side.
     float tops[2] = {0, 0};
@@ -291,12 +396,18 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     std::vector<Point> points;
     {
         const size_t stride = std::max<size_t>(1, clearCount / size_t(p.plateSamples));
-        size_t seen = 0;
+        points.reserve(clearCount / stride + 1);
+        size_t skip = 0;  // clear blocks to pass before the next point
         for (int by = 0; by < shot.h; ++by) {
             for (int bx = 0; bx < shot.w; ++bx) {
                 const size_t i = size_t(by) * size_t(shot.w) + size_t(bx);
-                if (!clear[i] || seen++ % stride != 0)
+                if (!clear[i])
                     continue;
+                if (skip > 0) {
+                    --skip;
+                    continue;
+                }
+                skip = stride - 1;
                 const int x = std::min(img.width - 1, bx * kPlateBlock + 1);
                 const int y = std::min(img.height - 1, by * kPlateBlock + 1);
                 points.push_back({x, y, i});
@@ -424,25 +535,21 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     });
     std::vector<char> agrees(n);
     auto agreement = [&] {
-        return markBlocks(shot.h, shot.w, agrees, [&](size_t i) {
-            bool ok = clear[i];
-            for (int c = 0; c < 3 && ok; ++c) {
-                const float want = fit.gain[size_t(c)] * (*mp[c])[i];
-                ok = std::abs((*sp[c])[i] - want) <=
-                     float(p.plateAgreeAbs) + float(p.plateAgreeRel) * want;
-            }
-            return ok;
+        const Agreement a{{fit.gain[0], fit.gain[1], fit.gain[2]},
+                          float(p.plateAgreeAbs),
+                          float(p.plateAgreeRel)};
+        core::forEachRowBand(shot.h, shot.w, [&](int y0, int y1) {
+            markAgreeing(shot.r.data(), shot.g.data(), shot.b.data(), moved.r.data(),
+                         moved.g.data(), moved.b.data(), clear.data(), agrees.data(),
+                         size_t(y0) * size_t(shot.w), size_t(y1) * size_t(shot.w), a);
         });
     };
-    if (agreement() > 0) {
-        for (int c = 0; c < 3; ++c) {
-            double s = 0, m = 0;
-            for (size_t i = 0; i < n; ++i)
-                if (agrees[i])
-                    s += (*sp[c])[i], m += (*mp[c])[i];
-            if (m > 0)
-                fit.gain[size_t(c)] = float(s / m);
-        }
+    agreement();
+    {
+        const std::array<double, 6> sums = sumsWhereAgreeing(shot, moved, agrees);
+        for (size_t c = 0; c < 3; ++c)
+            if (sums[3 + c] > 0)
+                fit.gain[c] = float(sums[c] / sums[3 + c]);
     }
     // The plate of this set-up drifts only a little in exposure and white balance.
     const auto [least, most] = std::minmax({fit.gain[0], fit.gain[1], fit.gain[2]});
@@ -454,25 +561,13 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     // Judged on the blocks that are surely backdrop: a fringe of hair or a glass over the
     // backdrop may pass as clear, and the plate rightly disagrees with it.
     const float sure = std::max(shotClear, float(p.plateFitShare) * shotTop);
+    const JudgeFit judge{{fit.gain[0], fit.gain[1], fit.gain[2]},
+                         float(p.plateAgreeAbs),
+                         float(p.plateAgreeRel),
+                         float(p.shadowMinFactor),
+                         sure};
     const Tally tally = countBlocks<Tally>(shot.h, shot.w, [&](size_t i0, size_t i1) {
-        Tally t;
-        for (size_t i = i0; i < i1; ++i) {
-            if (!clear[i] || excessAt(shot, i, blue) < sure)
-                continue;
-            ++t.judged;
-            float want[3], kk = 0, sk = 0;
-            for (int c = 0; c < 3; ++c) {
-                want[c] = fit.gain[size_t(c)] * (*mp[c])[i];
-                kk += want[c] * want[c], sk += want[c] * (*sp[c])[i];
-            }
-            const float f = std::min(1.0f, sk / std::max(1.0f, kk));
-            bool ok = f >= float(p.shadowMinFactor);
-            for (int c = 0; c < 3 && ok; ++c)
-                ok = std::abs((*sp[c])[i] - f * want[c]) <=
-                     float(p.plateAgreeAbs) + float(p.plateAgreeRel) * f * want[c];
-            t.fitting += size_t(ok || agrees[i]);
-        }
-        return t;
+        return tallyFit(shot, moved, clear.data(), agrees.data(), blue, i0, i1, judge);
     });
     fit.agreement = float(double(tally.fitting) / double(std::max<size_t>(1, tally.judged)));
     if (fit.agreement < float(p.plateMinAgreement))
