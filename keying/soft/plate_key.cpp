@@ -36,7 +36,7 @@ struct PlateShape {
 // they are shadow-like; -1 where they are not) and the colour of the opaque subject nearby.
 struct PlateFields {
     int w = 0, h = 0;
-    std::vector<float> shade;
+    Plane<float> shade;
     Grid subject;  // per cell: the mean of its own farthest blocks
     Grid wide;     // of those as far as the farthest of the cells about it
     Grid common;   // of all its blocks that are neither backdrop, shadow nor a light layer
@@ -47,9 +47,9 @@ struct PlateFields {
 // `wide` those as far as the farthest of the cells within plateSubjectReach, `common` all of
 // them but light neutral layers (a cloth near the backdrop's colour, crossed by a stem far from
 // it; not glass beside its label, whose mean is no colour of either).
-void subjectFields(const Planes& shot, const std::vector<char>& like,
-                   const std::vector<char>& layer, const std::vector<float>& dist,
-                   const SoftKeyParams& p, Grid& own, Grid& wide, Grid& common) {
+void subjectFields(const Planes& shot, const Plane<char>& like, const Plane<char>& layer,
+                   const Plane<float>& dist, const SoftKeyParams& p, Grid& own, Grid& wide,
+                   Grid& common) {
     const int w = shot.w, h = shot.h;
     Grid g;
     g.size = int(p.plateSubjectCell);
@@ -119,6 +119,19 @@ void subjectFields(const Planes& shot, const std::vector<char>& like,
     common = field(std::vector<float>(top.size(), 0.0f), false);
 }
 
+// Between the cell rows above and below (weights 1 - ty and ty) and across between cells
+// i0 and i1 of each block column (weights 1 - tx and tx).
+KEYING_KERNEL void mixCells(const float* __restrict above, const float* __restrict below,
+                            const int* __restrict i0, const int* __restrict i1,
+                            const float* __restrict tx, float* __restrict out, size_t n, float ty) {
+    for (size_t x = 0; x < n; ++x) {
+        const float t = tx[x];
+        const int l = i0[x], h = i1[x];
+        out[x] = (above[l] * (1 - t) + above[h] * t) * (1 - ty) +
+                 (below[l] * (1 - t) + below[h] * t) * ty;
+    }
+}
+
 // A subject field read at the blocks: its colours plane by plane, and where each block column
 // lies between cell centres, the same for every block row.
 struct SubjectReader {
@@ -148,13 +161,7 @@ struct SubjectReader {
         const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
         const size_t top = size_t(j0) * size_t(g.w), bottom = size_t(j1) * size_t(g.w);
         const auto mix = [&](const std::vector<float>& f, float* out) {
-            const float* __restrict a = &f[top];
-            const float* __restrict c = &f[bottom];
-            for (size_t x = 0; x < tx.size(); ++x) {
-                const float t = tx[x];
-                const int l = i0[x], h = i1[x];
-                out[x] = (a[l] * (1 - t) + a[h] * t) * (1 - ty) + (c[l] * (1 - t) + c[h] * t) * ty;
-            }
+            mixCells(&f[top], &f[bottom], i0.data(), i1.data(), tx.data(), out, tx.size(), ty);
         };
         mix(sr, r), mix(sk, gr), mix(so, b);
     }
@@ -189,8 +196,8 @@ inline __attribute__((always_inline)) LightLayer lightLayer(float pr, float pg, 
 // only the blocks reached from lit backdrop through such small steps stay shadow-like. A step
 // may pass over a few blocks that are not (the stems of a plant before its shadow), the change
 // it allows growing with the distance.
-void keepShadowsReachedFromBackdrop(const std::vector<float>& t, std::vector<char>& like, int w,
-                                    int h, const SoftKeyParams& p) {
+void keepShadowsReachedFromBackdrop(const Plane<float>& t, Plane<char>& like, int w, int h,
+                                    const SoftKeyParams& p) {
     const float lit = 1.0f - float(p.shadowSeedDepth), step = float(p.shadowStep);
     const int hop = int(p.shadowHop);
     const size_t across = size_t(w);
@@ -211,7 +218,7 @@ void keepShadowsReachedFromBackdrop(const std::vector<float>& t, std::vector<cha
                 f(i + size_t(d) * across, d);
         }
     };
-    std::vector<char> reached(like.size(), 0);
+    Plane<char> reached(like.size());
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         for (size_t i = size_t(y0) * across; i < size_t(y1) * across; ++i)
             reached[i] = like[i] && t[i] >= lit;
@@ -241,6 +248,27 @@ void keepShadowsReachedFromBackdrop(const std::vector<float>& t, std::vector<cha
         });
     }
     like.swap(reached);
+}
+
+// The mean darkening of the shadow-like blocks among the nine about each block x of [1, w - 1)
+// of a row, from the rows above, at and below it (t, and whether shadow-like, l), where they
+// are at least minShare of the nine; else -1. Summed row by row, left to right.
+KEYING_KERNEL void shadeOfNine(const float* __restrict t0, const float* __restrict t1,
+                               const float* __restrict t2, const char* __restrict l0,
+                               const char* __restrict l1, const char* __restrict l2,
+                               float* __restrict out, int w, float minShare) {
+    for (int x = 1; x < w - 1; ++x) {
+        float sum = 0;
+        int count = 0;
+        const auto add = [&](const float* t, const char* l, int at) {
+            sum += l[at] ? t[at] : 0.0f;
+            count += l[at];
+        };
+        add(t0, l0, x - 1), add(t0, l0, x), add(t0, l0, x + 1);
+        add(t1, l1, x - 1), add(t1, l1, x), add(t1, l1, x + 1);
+        add(t2, l2, x - 1), add(t2, l2, x), add(t2, l2, x + 1);
+        out[x] = count > 0 && float(count) >= minShare * 9.0f ? sum / float(count) : -1.0f;
+    }
 }
 
 // What a block is against the backdrop behind it, fixed for all blocks of one call.
@@ -281,8 +309,8 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
     // Block means carry less noise than pixels; half the pixels' is a cautious guess, as
     // the noise of a JPEG is not independent from pixel to pixel.
     const float sigma = float(p.plateNoiseTol) * fit.noise * 0.5f;
-    std::vector<float> t(n), dist(n);
-    std::vector<char> like(n), layer(n);
+    Plane<float> t(n), dist(n);
+    Plane<char> like(n), layer(n);
     const float layerTol2 = float(p.plateLayerTol * p.plateLayerTol) * 2 * sigma * sigma,
                 tint2 = float(p.plateLayerTint * p.plateLayerTint);
     const BlockTest test{float(p.plateRelTol),
@@ -324,8 +352,14 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
                                                                           : -1.0f;
             };
             o[0] = at(0, std::min(w - 1, 1));
-            for (int x = 1; x < w - 1; ++x)
-                o[x] = at(x - 1, x + 1);
+            if (ny1 - ny0 == 2) {
+                const size_t r0 = size_t(ny0) * size_t(w);
+                shadeOfNine(&t[r0], &t[r0 + size_t(w)], &t[r0 + 2 * size_t(w)], &like[r0],
+                            &like[r0 + size_t(w)], &like[r0 + 2 * size_t(w)], o, w, minShare);
+            } else {
+                for (int x = 1; x < w - 1; ++x)
+                    o[x] = at(x - 1, x + 1);
+            }
             if (w > 1)
                 o[w - 1] = at(w - 2, w - 1);
         }
@@ -547,6 +581,40 @@ void plateRow(quint32* px, const quint32* plate, const float* shade, const Subje
     (sh.blue ? plateRowBlue : plateRowGreen)(px, plate, shade, f, w, sh);
 }
 
+// The shade of the blocks of a pixel row between those of the block rows above and below it
+// (weights 1 - ty and ty): a block that is not shadow-like (-1) keeps the pixels beside it
+// from being so.
+KEYING_KERNEL void shadeBetween(const float* __restrict above, const float* __restrict below,
+                                float* __restrict out, int bw, float ty) {
+    for (int i = 0; i < bw; ++i)
+        out[i] = above[i] < 0 || below[i] < 0 ? -1.0f : above[i] * (1 - ty) + below[i] * ty;
+}
+
+// The shade of each pixel of a row between the shades of the blocks about it (`line`), -1
+// where either is not shadow-like. Between the centres of blocks m and m + 1 lie the four
+// pixels 4m + 2 .. 4m + 5, a quarter of a block apart, in runs that vectorise; the pixels
+// before the first centre and past the last read the edge block (i0, i1, tx per pixel).
+// `out` holds 4 x bw pixels.
+KEYING_KERNEL void shadeAcross(const float* __restrict line, float* __restrict out, int bw, int w,
+                               const int* i0, const int* i1, const float* txs) {
+    static_assert(kPlateBlock == 4, "the runs between block centres are four pixels long");
+    auto at = [&](int x, float u, float v, float tx) {
+        out[x] = u < 0 || v < 0 ? -1.0f : u * (1 - tx) + v * tx;
+    };
+    const int edge = std::min(w, 2);
+    for (int x = 0; x < edge; ++x)
+        at(x, line[i0[x]], line[i1[x]], txs[x]);
+    for (int m = 0; m + 1 < bw; ++m) {
+        const float u = line[m], v = line[m + 1];
+        at(4 * m + 2, u, v, 0.125f);
+        at(4 * m + 3, u, v, 0.375f);
+        at(4 * m + 4, u, v, 0.625f);
+        at(4 * m + 5, u, v, 0.875f);
+    }
+    for (int x = std::max(edge, 4 * (bw - 1) + 2); x < w; ++x)
+        at(x, line[i0[x]], line[i1[x]], txs[x]);
+}
+
 void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fit,
                      const Planes& shot, const KeySettings& s, const SoftKeyParams& p) {
     const PlateFields fields = plateFields(shot, fit, p);
@@ -618,15 +686,8 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
             const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
             const float* a = &fields.shade[size_t(j0) * size_t(bw)];
             const float* b = &fields.shade[size_t(j1) * size_t(bw)];
-            for (int i = 0; i < bw; ++i) {
-                // A block that is not shadow-like keeps the pixels beside it from being so.
-                line[size_t(i)] = a[i] < 0 || b[i] < 0 ? -1.0f : a[i] * (1 - ty) + b[i] * ty;
-            }
-            for (int x = 0; x < w; ++x) {
-                const float u = line[size_t(i0s[size_t(x)])], v = line[size_t(i1s[size_t(x)])];
-                const float tx = txs[size_t(x)];
-                shade[size_t(x)] = u < 0 || v < 0 ? -1.0f : u * (1 - tx) + v * tx;
-            }
+            shadeBetween(a, b, line.data(), bw, ty);
+            shadeAcross(line.data(), shade.data(), bw, w, i0s.data(), i1s.data(), txs.data());
             // The subject colours of a block row, the same for its pixel rows.
             if (const int by = std::min(y / kPlateBlock, bh - 1); by != blockRow) {
                 blockRow = by;

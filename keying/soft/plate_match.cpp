@@ -11,7 +11,10 @@ namespace keying::soft {
 void Planes::resize(int width, int height) {
     w = width, h = height;
     const size_t n = size_t(width) * size_t(height);
-    r.assign(n, 0.0f), g.assign(n, 0.0f), b.assign(n, 0.0f);
+    for (Plane<float>* p : {&r, &g, &b}) {
+        p->clear();
+        p->resize(n);
+    }
 }
 
 namespace {
@@ -129,7 +132,7 @@ float excessAt(const Planes& q, size_t i, bool blue) {
 
 // The excess that a tenth of the key-coloured blocks reach (of those `among` holds, when given):
 // the backdrop's, in a frame that holds some.
-float topExcess(const Planes& q, bool blue, const std::vector<char>* among = nullptr) {
+float topExcess(const Planes& q, bool blue, const Plane<char>* among = nullptr) {
     std::vector<float> ex;
     ex.reserve(q.r.size() / 3 + 1);
     for (size_t i = 0; i < q.r.size(); i += 3) {  // a third of the blocks tell it well enough
@@ -205,7 +208,7 @@ KEYING_KERNEL void markAgreeing(const float* __restrict sr, const float* __restr
 // fixed size side by side, the chunks' sums added in order, so that the gains do not depend
 // on the number of threads.
 std::array<double, 6> sumsWhereAgreeing(const Planes& shot, const Planes& moved,
-                                        const std::vector<char>& agrees) {
+                                        const Plane<char>& agrees) {
     constexpr size_t kChunk = 16384;
     const size_t n = agrees.size(), chunks = (n + kChunk - 1) / kChunk;
     std::vector<std::array<double, 6>> part(chunks);
@@ -320,7 +323,7 @@ T countBlocks(int rows, int w, F&& count) {
 
 // Sets mask[i] = is(i) for every block of `rows` rows of `w`, band by band; returns how many.
 template <class F>
-size_t markBlocks(int rows, int w, std::vector<char>& mask, F&& is) {
+size_t markBlocks(int rows, int w, Plane<char>& mask, F&& is) {
     return countBlocks(rows, w, [&](size_t i0, size_t i1) {
         size_t c = 0;
         for (size_t i = i0; i < i1; ++i) {
@@ -329,6 +332,39 @@ size_t markBlocks(int rows, int w, std::vector<char>& mask, F&& is) {
         }
         return c;
     });
+}
+
+// The indices of every `every`-th set flag, in order, from the first: counted band by band,
+// then each band takes its own from its first rank on, side by side.
+std::vector<size_t> everyNth(const Plane<char>& flags, int rows, int w, size_t every) {
+    const std::vector<core::RowBand> bands = core::rowBands(rows, w);
+    std::vector<size_t> before(bands.size() + 1, 0);
+    core::runBands(bands, [&](size_t b, const core::RowBand& r) {
+        size_t c = 0;
+        for (size_t i = size_t(r.first) * size_t(w); i < size_t(r.last) * size_t(w); ++i)
+            c += size_t(flags[i] != 0);
+        before[b + 1] = c;
+    });
+    for (size_t b = 0; b < bands.size(); ++b)
+        before[b + 1] += before[b];
+    // The flags of ranks 0, every, 2 every, ...: ceil(rank / every) of them lie before a rank.
+    const auto takenBefore = [every](size_t rank) { return (rank + every - 1) / every; };
+    std::vector<size_t> out(takenBefore(before.back()));
+    core::runBands(bands, [&](size_t b, const core::RowBand& r) {
+        size_t at = takenBefore(before[b]);
+        size_t skip = at * every - before[b];  // set flags to pass before the next taken
+        for (size_t i = size_t(r.first) * size_t(w); i < size_t(r.last) * size_t(w); ++i) {
+            if (!flags[i])
+                continue;
+            if (skip > 0) {
+                --skip;
+                continue;
+            }
+            out[at++] = i;
+            skip = every - 1;
+        }
+    });
+    return out;
 }
 
 // The correlation score of every shift, side by side; the caller picks the best in order.
@@ -358,7 +394,7 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     // neutral sheet (navy before grey-blue) is not taken for it, whatever its excess. The
     // shift is a few pixels at most, so the block beneath tells the colour well enough.
     const float tol2 = float(p.plateHueTol * p.plateHueTol);
-    std::vector<char> hued(n);
+    Plane<char> hued(n);
     core::forEachRowBand(shot.h, shot.w, [&](int y0, int y1) {
         markHued(shot.r.data(), shot.g.data(), shot.b.data(), q.r.data(), q.g.data(), q.b.data(),
                  hued.data(), size_t(y0) * size_t(shot.w), size_t(y1) * size_t(shot.w), tol2);
@@ -372,7 +408,7 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     const float shotTop = tops[0];
     const float shotClear = std::max(float(p.plateMinKey), float(p.plateBackdropShare) * shotTop);
     const float plateClear = std::max(float(p.plateMinKey), float(p.plateBackdropShare) * tops[1]);
-    std::vector<char> clear(n);
+    Plane<char> clear(n);
     const size_t clearCount = markBlocks(shot.h, shot.w, clear, [&](size_t i) {
         return hued[i] && excessAt(shot, i, blue) >= shotClear;
     });
@@ -495,9 +531,9 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
     // Gains from blocks clear in both: the median ratio first, then the ratio of the sums over
     // the blocks that agree with it (a shadow or a subject's rim does not pull it).
     Planes moved = movedBlocks(q, float(fit.dx) / kPlateBlock, float(fit.dy) / kPlateBlock);
-    const std::vector<float>* sp[3] = {&shot.r, &shot.g, &shot.b};
-    const std::vector<float>* mp[3] = {&moved.r, &moved.g, &moved.b};
-    std::vector<char> inBoth(n);
+    const Plane<float>* sp[3] = {&shot.r, &shot.g, &shot.b};
+    const Plane<float>* mp[3] = {&moved.r, &moved.g, &moved.b};
+    Plane<char> inBoth(n);
     const size_t bothCount = markBlocks(shot.h, shot.w, inBoth, [&](size_t i) {
         return clear[i] && excessAt(moved, i, blue) >= plateClear;
     });
@@ -505,20 +541,9 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
         return fit;
     // The three channels' medians side by side, one band each, each over an even sample of
     // at most kMedianSamples blocks (every `every`-th of those clear in both, in order): the
-    // median of a million ratios is that of 65536 to well within the refinement below. The
-    // sample is gathered without a branch: every block is written, and the end moves on past
-    // those taken.
+    // median of a million ratios is that of 65536 to well within the refinement below.
     const size_t every = std::max<size_t>(1, bothCount / kMedianSamples);
-    std::vector<size_t> sample(bothCount / every + 2);
-    {
-        size_t end = 0, rank = 0, next = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const size_t in = size_t(inBoth[i]), take = in & size_t(rank == next);
-            sample[end] = i;
-            end += take, next += take * every, rank += in;
-        }
-        sample.resize(end);
-    }
+    const std::vector<size_t> sample = everyNth(inBoth, shot.h, shot.w, every);
     core::forEachRowBand(3, qint64(sample.size()) * qint64(every), [&](int c0, int c1) {
         for (int c = c0; c < c1; ++c) {
             std::vector<float> ratio;
@@ -533,7 +558,7 @@ PlateFit matchPlate(const Photo& img, const Planes& shot, const PreparedPlate& p
             fit.gain[size_t(c)] = *mid;
         }
     });
-    std::vector<char> agrees(n);
+    Plane<char> agrees(n);
     auto agreement = [&] {
         const Agreement a{{fit.gain[0], fit.gain[1], fit.gain[2]},
                           float(p.plateAgreeAbs),

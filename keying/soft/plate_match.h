@@ -14,15 +14,16 @@
 
 #include "keying/soft/channels.h"
 #include "keying/soft/params.h"
+#include "keying/soft/plane.h"
 
 namespace keying::soft {
 
 constexpr int kPlateBlock = 4;  // edge of the blocks the fields are measured on
 
-// Three planes of floats, red, green and blue, of w x h.
+// Three planes of floats, red, green and blue, of w x h; resize leaves them to be written.
 struct Planes {
     int w = 0, h = 0;
-    std::vector<float> r, g, b;
+    Plane<float> r, g, b;
     void resize(int width, int height);
 };
 
