@@ -120,15 +120,14 @@ void subjectFields(const Planes& shot, const Plane<char>& like, const Plane<char
 }
 
 // Between the cell rows above and below (weights 1 - ty and ty) and across between cells
-// i0 and i1 of each block column (weights 1 - tx and tx).
-KEYING_KERNEL void mixCells(const float* __restrict above, const float* __restrict below,
-                            const int* __restrict i0, const int* __restrict i1,
-                            const float* __restrict tx, float* __restrict out, size_t n, float ty) {
-    for (size_t x = 0; x < n; ++x) {
+// l and h (weights 1 - tx and tx) for the block columns [x0, x1), which all lie between them.
+KEYING_KERNEL void mixCells(const float* __restrict above, const float* __restrict below, int l,
+                            int h, const float* __restrict tx, float* __restrict out, int x0,
+                            int x1, float ty) {
+    const float al = above[l], ah = above[h], bl = below[l], bh = below[h];
+    for (int x = x0; x < x1; ++x) {
         const float t = tx[x];
-        const int l = i0[x], h = i1[x];
-        out[x] = (above[l] * (1 - t) + above[h] * t) * (1 - ty) +
-                 (below[l] * (1 - t) + below[h] * t) * ty;
+        out[x] = (al * (1 - t) + ah * t) * (1 - ty) + (bl * (1 - t) + bh * t) * ty;
     }
 }
 
@@ -139,6 +138,7 @@ struct SubjectReader {
     std::vector<float> sr, sk, so;  // per cell
     std::vector<int> i0, i1;        // per block column
     std::vector<float> tx;
+    std::vector<int> runs;  // first column of each run between the same two cells, and the end
 
     SubjectReader(const Grid& grid, int blocks) : g(grid) {
         const size_t cells = g.cells.size(), w = static_cast<size_t>(blocks);
@@ -151,7 +151,10 @@ struct SubjectReader {
             i0[size_t(x)] = std::clamp(int(std::floor(fx)), 0, g.w - 1);
             i1[size_t(x)] = std::min(i0[size_t(x)] + 1, g.w - 1);
             tx[size_t(x)] = std::clamp(fx - float(i0[size_t(x)]), 0.0f, 1.0f);
+            if (x == 0 || i0[size_t(x)] != i0[size_t(x) - 1])
+                runs.push_back(x);
         }
+        runs.push_back(blocks);
     }
 
     // The field at the blocks of block row y: between cell centres, bilinearly.
@@ -161,7 +164,11 @@ struct SubjectReader {
         const float ty = std::clamp(fy - float(j0), 0.0f, 1.0f);
         const size_t top = size_t(j0) * size_t(g.w), bottom = size_t(j1) * size_t(g.w);
         const auto mix = [&](const std::vector<float>& f, float* out) {
-            mixCells(&f[top], &f[bottom], i0.data(), i1.data(), tx.data(), out, tx.size(), ty);
+            for (size_t k = 0; k + 1 < runs.size(); ++k) {
+                const int x0 = runs[k];
+                mixCells(&f[top], &f[bottom], i0[size_t(x0)], i1[size_t(x0)], tx.data(), out, x0,
+                         runs[k + 1], ty);
+            }
         };
         mix(sr, r), mix(sk, gr), mix(so, b);
     }
