@@ -48,6 +48,18 @@ protected:
         });
         QMetaObject::invokeMethod(window.get(), "on_Presets_clicked");
     }
+    // Empties the foreground list, then watches `folder` as the hot folder.
+    void watchOnly(const QString& folder) {
+        fg->selectAll();
+        get("RemoveForeground")->click();
+        chooseHotFolder(folder);
+    }
+    // A green photo at `name`, or a file of text, last modified `secs` after `start`.
+    void shot(const QString& name, const QDateTime& start, int secs, bool photo = true) {
+        QFile f(photo ? makePhoto(name, QSize(40, 30), qRgb(30, 200, 60)) : write(name, "x"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(start.addSecs(secs), QFileDevice::FileModificationTime));
+    }
     QString out(const QString& name) const { return MyGlobal::outputDir + "/" + name; }
     QString write(const QString& name, const QByteArray& bytes) {
         return writeFile(m_app.filePath(name), bytes);
@@ -97,57 +109,15 @@ TEST_F(Lists, AddedForegroundsAreAppendedTheLastCurrentAndKeyedAtOnce) {
     EXPECT_EQ(logText(), QByteArray(" release ev = 120, 45\n"));
 }
 
-TEST_F(Lists, SaveWritesTheCompositeThenShowsFolderAndFile) {
-    add({makePhoto("photos/IMG_0042.JPG")});
-    refreshed();
-    const qint64 shown = MyGlobal::ComposImg.cacheKey();
-    get("Run")->click();
-    EXPECT_TRUE(warnings.isEmpty()) << warnings.join("\n").toStdString();
-    // Recording the photo in the file touched only a copy made beside the window: changing the
-    // composite shown would copy the whole image on the window's thread.
-    EXPECT_EQ(MyGlobal::ComposImg.cacheKey(), shown);
-    EXPECT_EQ(opened, (QStringList{MyGlobal::outputDir, out("IMG_0042.png")}));
-    EXPECT_EQ(QImageReader(out("IMG_0042.png")).format(), QByteArray("png"));
-    EXPECT_EQ(fg->selectedItems().size(), fg->count());
-    EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("photos/IMG_0042.JPG"));
-
-    // A link planted at the result's name is no result of this photo: it and its target are
-    // left as they were, and the result takes the next name, which is said.
-    const QString victim = writeFile(m_app.filePath("victim.txt"), "notes");
-    ASSERT_TRUE(QFile::remove(out("IMG_0042.png")) && QFile::link(victim, out("IMG_0042.png")));
-    get("Run")->click();
-    EXPECT_EQ(warnings.size(), 1) << warnings.join("\n").toStdString();
-    EXPECT_EQ(readFile(victim), "notes");
-    EXPECT_TRUE(QFileInfo(out("IMG_0042.png")).isSymLink());
-    ASSERT_TRUE(QFile::remove(out("IMG_0042.png")) &&
-                QFile::rename(out("IMG_0042-2.png"), out("IMG_0042.png")));
-    warnings.clear();
-
-    // No composite: the user is told and the earlier file stays whole.
-    const QByteArray earlier = readFile(out("IMG_0042.png"));
-    ASSERT_FALSE(earlier.isEmpty());
-    opened.clear();
-    MyGlobal::ComposImg = QImage();
-    get("Run")->click();
-    EXPECT_EQ(warnings.size(), 1);
-    EXPECT_EQ(readFile(out("IMG_0042.png")), earlier);
-    EXPECT_EQ(QDir(MyGlobal::outputDir).entryList(QDir::Files), QStringList{"IMG_0042.png"});
-
-    // A file where the folder should be: nobody, root included, can write below it.
-    get("refreshPreview")->click();
-    MyGlobal::outputDir = bg + "/Verdalux";
-    get("Run")->click();
-    ASSERT_EQ(warnings.size(), 2);
-    EXPECT_TRUE(warnings[1].contains(QDir::toNativeSeparators(out("IMG_0042.png"))));
-    EXPECT_TRUE(opened.isEmpty());
-}
-
-TEST_F(Lists, SaveKeepsEveryOtherPhotosResultAndNeverReplacesTheForegroundOrBackground) {
+TEST_F(Lists, SaveShowsFolderAndFileKeepsEveryOtherPhotosResultAndNeverTheForegroundOrBackground) {
     const QString first = makePhoto("card1/IMG_0021.JPG"), second = makePhoto("card2/IMG_0021.JPG"),
-                  inside = makePhoto("out/studio.png"), gala = makePhoto("gala.2026.12.05.001.jpg");
+                  inside = makePhoto("out/studio.png"), gala = makePhoto("gala.2026.12.05.001.jpg"),
+                  linked = makePhoto("photos/IMG_0042.JPG"), victim = write("victim.txt", "notes");
+    // A link planted at a result's name is no result of its photo: it and its target stay.
+    ASSERT_TRUE(QFile::link(victim, out("IMG_0042.png")));
     const struct {
         QString foreground;
-        QString background;  // empty: the sample background
+        QString background;  // empty: as before
         const char* saved;   // the file written
         QString told;        // in the window's message; empty: no message
     } cases[] = {
@@ -156,6 +126,7 @@ TEST_F(Lists, SaveKeepsEveryOtherPhotosResultAndNeverReplacesTheForegroundOrBack
         {second, {}, "IMG_0021-2.png", "IMG_0021.png holds the result of " + first},
         {first, {}, "IMG_0021.png", {}},  // its own earlier result is replaced
         {inside, {}, "studio-2.png", "studio.png is a photo in use"},
+        {linked, {}, "IMG_0042-2.png", "IMG_0042.png is a file that is not a result of this photo"},
         {gala, out("gala.2026.12.05.001.png"), "gala.2026.12.05.001-2.png",
          "gala.2026.12.05.001.png is a photo in use"},
     };
@@ -166,19 +137,50 @@ TEST_F(Lists, SaveKeepsEveryOtherPhotosResultAndNeverReplacesTheForegroundOrBack
         if (!c.background.isEmpty())
             MyGlobal::CurSelectionBk = c.background;
         get("refreshPreview")->click();
+        refreshed();
         const QByteArray backgroundBytes = readFile(MyGlobal::CurSelectionBk);
+        const qint64 shown = MyGlobal::ComposImg.cacheKey();
         warnings.clear();
         opened.clear();
         get("Run")->click();
         EXPECT_EQ(opened, (QStringList{MyGlobal::outputDir, out(c.saved)}));
+        EXPECT_EQ(QImageReader(out(c.saved)).format(), QByteArray("png"));
         EXPECT_EQ(QImage(out(c.saved)).text("Source photo"), c.foreground);
         EXPECT_EQ(warnings.size(), c.told.isEmpty() ? 0 : 1) << warnings.join("\n").toStdString();
         EXPECT_TRUE(c.told.isEmpty() || warnings.value(0).contains(c.told))
             << warnings.join("\n").toStdString();
         EXPECT_EQ(readFile(MyGlobal::CurSelectionBk), backgroundBytes);
+        EXPECT_EQ(MyGlobal::CurSelection, c.foreground);
+        // Recording the photo in the file touched only a copy made beside the window: changing
+        // the composite shown would copy the whole image on the window's thread.
+        EXPECT_EQ(MyGlobal::ComposImg.cacheKey(), shown);
     }
     EXPECT_EQ(readFile(inside), insideBytes);
     EXPECT_EQ(QImage(out("IMG_0021-2.png")).text("Source photo"), second);
+    EXPECT_EQ(readFile(victim), "notes");
+    EXPECT_TRUE(QFileInfo(out("IMG_0042.png")).isSymLink());
+
+    // No composite: the user is told and the photo's earlier result stays whole.
+    add({first});
+    refreshed();
+    const QByteArray earlier = readFile(out("IMG_0021.png"));
+    const QStringList files = QDir(MyGlobal::outputDir).entryList(QDir::Files);
+    ASSERT_FALSE(earlier.isEmpty());
+    warnings.clear();
+    opened.clear();
+    MyGlobal::ComposImg = QImage();
+    get("Run")->click();
+    EXPECT_EQ(warnings.size(), 1);
+    EXPECT_EQ(readFile(out("IMG_0021.png")), earlier);
+    EXPECT_EQ(QDir(MyGlobal::outputDir).entryList(QDir::Files), files);
+
+    // A file where the folder should be: nobody, root included, can write below it.
+    get("refreshPreview")->click();
+    MyGlobal::outputDir = bg + "/Verdalux";
+    get("Run")->click();
+    ASSERT_EQ(warnings.size(), 2);
+    EXPECT_TRUE(warnings[1].contains(QDir::toNativeSeparators(out("IMG_0021.png"))));
+    EXPECT_TRUE(opened.isEmpty());
 }
 
 TEST_F(Lists, EntriesAppearAtOnceInOrderAndTheirThumbnailsOrReasonsFollow) {
@@ -259,9 +261,7 @@ TEST_F(Lists, DroppedPhotosAndFoldersOrThoseOfTheCommandLineAreAddedAsAddAddsThe
                  {nullptr, {notes}, {}, notes}};
     for (const auto& c : cases) {
         QListWidget* list = c.list ? c.list : fg;
-        SCOPED_TRACE(c.given.join(", ").toStdString() + (!c.list        ? " on the command line"
-                                                         : c.list == fg ? " on foregrounds"
-                                                                        : ""));
+        SCOPED_TRACE(&c - cases);  // the row
         const bool foregrounds = list == fg, usable = !c.added.isEmpty();
         const int before = list->count(), records = releaseRecords();
         const QString fgBefore = MyGlobal::CurSelection, bkBefore = MyGlobal::CurSelectionBk;
@@ -290,9 +290,8 @@ TEST_F(Lists, DroppedPhotosAndFoldersOrThoseOfTheCommandLineAreAddedAsAddAddsThe
         for (int row = before; row < list->count(); ++row)
             added << list->item(row)->text();
         EXPECT_EQ(added, c.added);
-        const QString current = usable ? c.added.last() : QString();
-        EXPECT_EQ(MyGlobal::CurSelection, foregrounds && usable ? current : fgBefore);
-        EXPECT_EQ(MyGlobal::CurSelectionBk, !foregrounds && usable ? current : bkBefore);
+        EXPECT_EQ(MyGlobal::CurSelection, foregrounds && usable ? c.added.last() : fgBefore);
+        EXPECT_EQ(MyGlobal::CurSelectionBk, !foregrounds && usable ? c.added.last() : bkBefore);
         EXPECT_EQ(releaseRecords(), records + (foregrounds && usable ? 1 : 0))
             << "a foreground shows the photo; a background waits for a refresh";
     }
@@ -301,20 +300,15 @@ TEST_F(Lists, DroppedPhotosAndFoldersOrThoseOfTheCommandLineAreAddedAsAddAddsThe
 TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplete) {
     const QString hot = m_app.filePath("hot");
     const QDateTime start = QDateTime::currentDateTime().addDays(-1);
-    const auto file = [&](const QString& name, int minutes, bool photo = true) {
-        QFile f(photo ? makePhoto("hot/" + name, QSize(40, 30), qRgb(30, 200, 60))
-                      : write("hot/" + name, "x"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.setFileTime(start.addSecs(60 * minutes), QFileDevice::FileModificationTime));
-    };
-    for (const auto& [name, minutes] :
-         {std::pair("c.png", 10), {"a.jpg", 0}, {"B.JPG", 5}, {"IMG_1.JPEG", 6}, {"x.Tiff", 7}})
-        file(name, minutes);
-    file("notes.txt", 12, false);
-    file("w.jpg.part", 13, false);
-    fg->selectAll();
-    get("RemoveForeground")->click();
-    chooseHotFolder(hot);
+    for (const auto& [name, minutes] : {std::pair("c.png", 10),
+                                        {"a.jpg", 0},
+                                        {"B.JPG", 5},
+                                        {"IMG_1.JPEG", 6},
+                                        {"x.Tiff", 7},
+                                        {"notes.txt", 12},
+                                        {"w.jpg.part", 13}})
+        shot("hot/" + QString(name), start, 60 * minutes, minutes < 12);  // the last two: no photos
+    watchOnly(hot);
     EXPECT_EQ(MyGlobal::HotFolder_FG, hot);
     EXPECT_EQ(items(fg), (QStringList{"a.jpg", "B.JPG", "IMG_1.JPEG", "x.Tiff", "c.png"}));
     EXPECT_EQ(fg->currentRow(), 4);
@@ -326,7 +320,7 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplet
     // A new photo arriving on disk is appended and shown through the watcher; the highlight
     // stays. One written in two steps is shown cut off, then again when complete.
     clearLog();
-    file("e.tif", 20);
+    shot("hot/e.tif", start, 60 * 20);
     ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() == 6; }, 10000));
     EXPECT_EQ(fg->currentRow(), 4);
     EXPECT_EQ(MyGlobal::CurSelection, hot + "/e.tif");
@@ -355,24 +349,18 @@ TEST_F(Lists, TheHotFolderAddsItsPhotosOldestFirstThenEachNewOneAgainWhenComplet
 TEST_F(Lists, ABurstIntoTheHotFolderListsEveryPhotoInTimeOrder) {
     const QString hot = m_app.filePath("burst");
     QDir().mkpath(hot);
-    fg->selectAll();
-    get("RemoveForeground")->click();
-    chooseHotFolder(hot);
+    watchOnly(hot);
     ASSERT_EQ(fg->count(), 0);
     // Twenty photos as a camera's transfer drops them, faster than the window hears of each;
-    // their times say the order they were taken in, not the order they are written.
+    // their times say the order they were taken in, not the order they are written, and so do
+    // their names.
     const QDateTime start = QDateTime::currentDateTime().addSecs(-3600);
     QStringList taken;
     for (int i = 0; i < 20; ++i) {
-        const int shot = (i * 7) % 20;
-        const QString path = makePhoto(QString("burst/IMG_%1.JPG").arg(shot, 2, 10, QChar('0')),
-                                       QSize(40, 30), qRgb(30, 200, 60));
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.setFileTime(start.addSecs(shot), QFileDevice::FileModificationTime));
+        taken << QString("IMG_%1.JPG").arg((i * 7) % 20, 2, 10, QChar('0'));
+        shot("burst/" + taken.last(), start, (i * 7) % 20);
     }
-    for (int shot = 0; shot < 20; ++shot)
-        taken << QString("IMG_%1.JPG").arg(shot, 2, 10, QChar('0'));
+    taken.sort();
     ASSERT_TRUE(QTest::qWaitFor([this] { return fg->count() >= 20; }, 10000)) << fg->count();
     QTest::qWait(200);  // no late duplicates either
     EXPECT_EQ(items(fg), taken);
