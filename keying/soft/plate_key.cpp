@@ -335,9 +335,9 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
     PlateFields out;
     out.w = w, out.h = h;
     out.shade.resize(n);
-    // The mean darkening of the shadow-like blocks of the 3 x 3 about each block, where they
-    // are enough of them. The sums run in the same order at the frame's edges as inside (a
-    // block that is not shadow-like adds an exact zero), so every band gives the same bits.
+    // The mean darkening of the shadow-like blocks of the 3 x 3 about each block, where there
+    // are enough of them. Inside and at the frame's edges alike the sums run row by row, left
+    // to right, a block that is not shadow-like adding an exact zero.
     const float minShare = float(p.shadowMinShare);
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {

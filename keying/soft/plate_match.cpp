@@ -36,8 +36,7 @@ Planes blockMeans(const Photo& img) {
     Planes out;
     out.resize((img.width + kPlateBlock - 1) / kPlateBlock,
                (img.height + kPlateBlock - 1) / kPlateBlock);
-    // The sums in integers, red and blue side by side in one word's halves (16 pixels of 255
-    // at most fit in 16 bits), so that the loop is two masks and two adds a pixel.
+    // Each block row: the sums of its rows column by column, then of each block's columns.
     core::forEachRowBand(out.h, img.width * kPlateBlock, [&](int by0, int by1) {
         const size_t bw = static_cast<size_t>(out.w), cols = static_cast<size_t>(img.width);
         std::vector<quint32> rb(cols), gs(cols);
