@@ -113,6 +113,7 @@ namespace keying::soft {
     X(plateNoiseFloor, 0.05, 0, 0.3, "alpha", "alpha clipped at either end as noise")             \
     X(plateLayerTol, 0.5, 0, 2, "x noise", "residual of a light neutral layer, of the noise's")   \
     X(plateLayerTint, 0.1, 0, 0.5, "share", "tint of a light layer, of its grey")                 \
+    X(plateLayerMaxGrey, 270, 128, 512, "level", "lightest grey of a light layer")                \
     X(plateMaxBright, 1.25, 1, 2, "x plate",                                                      \
       "brightest pixel of the plate's colour still backdrop")                                     \
     X(shadowMinFactor, 0.25, 0, 0.9, "x plate", "darkest backdrop still taken as shadow")         \

@@ -21,6 +21,7 @@ struct PlateShape {
     float layerTol2;   // the same off the plane of light neutral layers
     float relTol2;     // the same as a share of the backdrop's length, squared
     float layerTint2;  // the tint a light layer may have, a share of its grey, squared
+    float layerGrey;   // and the lightest grey
     float minFactor;   // darkest shadow
     float maxBright;   // brightest backdrop against the plate
     float gate;        // most a pixel's shade may differ from its blocks'
@@ -43,13 +44,15 @@ struct PlateFields {
 };
 
 // The colour of the opaque subject about each block: per cell, the mean of the blocks farthest
-// from the backdrop that are not shadow. `own` takes those as far as the cell's own farthest,
-// `wide` those as far as the farthest of the cells within plateSubjectReach, `common` all of
-// them but light neutral layers (a cloth near the backdrop's colour, crossed by a stem far from
-// it; not glass beside its label, whose mean is no colour of either).
-void subjectFields(const Planes& shot, const Plane<char>& like, const Plane<char>& layer,
-                   const Plane<float>& dist, const SoftKeyParams& p, Grid& own, Grid& wide,
-                   Grid& common) {
+// from the backdrop that are not shadow, each block taken as its purest pixel (a block's mean
+// over a strand of hair is mostly backdrop, its purest pixel mostly strand). `own` takes those as
+// far as the cell's own farthest, `wide` those as far as the farthest of the cells within
+// plateSubjectReach, `common` all of them but light neutral layers (a cloth near the backdrop's
+// colour, crossed by a stem far from it; not glass beside its label, whose mean is no colour of
+// either).
+void subjectFields(const Planes& shot, const Planes& purest, const Plane<char>& like,
+                   const Plane<char>& layer, const Plane<float>& dist, const SoftKeyParams& p,
+                   Grid& own, Grid& wide, Grid& common) {
     const int w = shot.w, h = shot.h;
     Grid g;
     g.size = int(p.plateSubjectCell);
@@ -100,7 +103,7 @@ void subjectFields(const Planes& shot, const Plane<char>& like, const Plane<char
             if (like[i] || dist[i] < minRes || dist[i] < share * far[c] || (!layers && layer[i]))
                 return;
             Cell& cell = cells.cells[c];
-            cell.sr += shot.r[i], cell.sk += shot.g[i], cell.so += shot.b[i];
+            cell.sr += purest.r[i], cell.sk += purest.g[i], cell.so += purest.b[i];
             count[c] += 1;
         });
         std::vector<char> valid(g.cells.size());
@@ -175,9 +178,10 @@ struct SubjectReader {
 };
 
 // Whether P - K (the pixel less the backdrop) is a light neutral layer over K (glass, a veil,
-// smoke): P = K + a (n - K), n grey and lighter than the backdrop, within `tol2` (squared
-// levels) and a tint of `tint2` (squared, a share of a n: glass has a colour of its own); and
-// its cover a. Solved for a and a n by least squares.
+// smoke): P = K + a (n - K), n grey, lighter than the backdrop and at most `maxGrey` (a veil
+// in a light a little brighter than the exposure's white reads above 255), within `tol2`
+// (squared levels) and a tint of `tint2` (squared, a share of a n: glass has a colour of its
+// own); and its cover a. Solved for a and a n by least squares.
 struct LightLayer {
     quint32 on;  // 1 or 0: a lane as wide as the pixel's keeps the loops vectorised
     float cover;
@@ -185,14 +189,14 @@ struct LightLayer {
 
 inline __attribute__((always_inline)) LightLayer lightLayer(float pr, float pg, float pb, float kr,
                                                             float kg, float kb, float tol2,
-                                                            float tint2) {
+                                                            float tint2, float maxGrey) {
     const float ks = kr + kg + kb, pd = pr + pg + pb, kd = kr * pr + kg * pg + kb * pb;
     const float k2 = kr * kr + kg * kg + kb * kb;
     const float det = std::max(1.0f, 3.0f * k2 - ks * ks);
     const float nv = (ks * pd - 3.0f * kd) / det, nu = (k2 * pd - ks * kd) / det;
     const float nr = pr - nu + nv * kr, ng = pg - nu + nv * kg, nb = pb - nu + nv * kb;
     const float ky = 0.299f * kr + 0.587f * kg + 0.114f * kb;
-    const bool on = (nv > 0.0f) & (nv <= 1.0f) & (nu >= nv * ky) & (nu <= nv * 255.0f) &
+    const bool on = (nv > 0.0f) & (nv <= 1.0f) & (nu >= nv * ky) & (nu <= nv * maxGrey) &
                     (nr * nr + ng * ng + nb * nb <= tol2 + tint2 * nu * nu);
     return {on ? 1u : 0u, nv};
 }
@@ -282,7 +286,7 @@ KEYING_KERNEL void shadeOfNine(const float* __restrict t0, const float* __restri
 struct BlockTest {
     float relTol, minFactor, maxBright;  // of the shadow line
     float noise2;                        // squared residual within noise
-    float layerTol2, tint2;              // of a light layer
+    float layerTol2, tint2, layerGrey;   // of a light layer
 };
 
 // Per block i in [i0, i1): t = its light along the backdrop's colour (at most 1), dist its
@@ -305,11 +309,13 @@ KEYING_KERNEL void classifyBlocks(const float* __restrict sr, const float* __res
         const float rel = c.relTol * f;
         like[i] =
             char((f >= c.minFactor) & (f <= c.maxBright) & (res <= c.noise2 + rel * rel * kk));
-        layer[i] = char(lightLayer(dr, dg, db, kr[i], kg[i], kb[i], c.layerTol2, c.tint2).on);
+        layer[i] =
+            char(lightLayer(dr, dg, db, kr[i], kg[i], kb[i], c.layerTol2, c.tint2, c.layerGrey).on);
     }
 }
 
-PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyParams& p) {
+PlateFields plateFields(const Planes& shot, const Planes& purest, const PlateFit& fit,
+                        const SoftKeyParams& p) {
     const Planes& k = fit.backdrop;
     const int w = shot.w, h = shot.h;
     const size_t n = size_t(w) * size_t(h);
@@ -325,7 +331,8 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
                          float(p.plateMaxBright),
                          2 * sigma * sigma,
                          layerTol2,
-                         tint2};
+                         tint2,
+                         float(p.plateLayerMaxGrey)};
     core::forEachRowBand(h, w, [&](int y0, int y1) {
         const size_t i0 = size_t(y0) * size_t(w), i1 = size_t(y1) * size_t(w);
         classifyBlocks(shot.r.data(), shot.g.data(), shot.b.data(), k.r.data(), k.g.data(),
@@ -372,7 +379,7 @@ PlateFields plateFields(const Planes& shot, const PlateFit& fit, const SoftKeyPa
         }
     });
 
-    subjectFields(shot, like, layer, dist, p, out.subject, out.wide, out.common);
+    subjectFields(shot, purest, like, layer, dist, p, out.subject, out.wide, out.common);
     return out;
 }
 
@@ -443,7 +450,7 @@ inline __attribute__((always_inline)) void plateRowOf(quint32* __restrict px,
     const quint32* __restrict shadowOut = f.out + at;
     const float g0 = sh.gain[0], g1 = sh.gain[1], g2 = sh.gain[2];
     const float lr = 0.299f, lg = 0.587f, lb = 0.114f;
-    const float layerTol2 = sh.layerTol2, tint2 = sh.layerTint2;
+    const float layerTol2 = sh.layerTol2, tint2 = sh.layerTint2, layerGrey = sh.layerGrey;
     const float noiseTol2 = sh.noiseTol2, minDen = sh.minDen, lo = sh.lo, scale = sh.scale,
                 ulo = std::max(sh.lo, 0.01f), despill = sh.despill;
     for (int x = 0; x < w; ++x) {
@@ -500,7 +507,7 @@ inline __attribute__((always_inline)) void plateRowOf(quint32* __restrict px,
         // the pixel lies on that plane within noise, with n in range, the layer's own coverage
         // is taken if it is the lower. A dark colour of the key's hue (navy on blue) lies on
         // the plane too, but darker than the backdrop, and keeps its reading.
-        const LightLayer ll = lightLayer(pr, pg, pb, kr, kg, kb, layerTol2, tint2);
+        const LightLayer ll = lightLayer(pr, pg, pb, kr, kg, kb, layerTol2, tint2, layerGrey);
         const float a = ll.on ? std::min(am, ll.cover) : am;
         const float alpha = clampTo((a - lo) * scale, 0.0f, 1.0f);  // unless shadow, below
         const float ua = clampTo(a, ulo, 1.0f);
@@ -623,8 +630,9 @@ KEYING_KERNEL void shadeAcross(const float* __restrict line, float* __restrict o
 }
 
 void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fit,
-                     const Planes& shot, const KeySettings& s, const SoftKeyParams& p) {
-    const PlateFields fields = plateFields(shot, fit, p);
+                     const Planes& shot, const Planes& purest, const KeySettings& s,
+                     const SoftKeyParams& p) {
+    const PlateFields fields = plateFields(shot, purest, fit, p);
     PlateShape sh;
     for (int c = 0; c < 3; ++c)
         sh.gain[c] = fit.gain[size_t(c)];
@@ -632,6 +640,7 @@ void keyAgainstPlate(QImage& img, const PreparedPlate& plate, const PlateFit& fi
     sh.noiseTol2 = 2 * tol * tol;
     sh.layerTol2 = float(p.plateLayerTol * p.plateLayerTol) * sh.noiseTol2;
     sh.layerTint2 = float(p.plateLayerTint * p.plateLayerTint);
+    sh.layerGrey = float(p.plateLayerMaxGrey);
     sh.relTol2 = float(p.plateRelTol * p.plateRelTol);
     sh.minFactor = float(p.shadowMinFactor);
     sh.maxBright = float(p.plateMaxBright);
@@ -740,7 +749,8 @@ PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const
     }
     const bool blue = s.backdrop == Backdrop::Blue;
     const soft::Photo photo{img.bits(), img.width(), img.height(), img.bytesPerLine()};
-    const soft::Planes shot = soft::blockMeans(photo);
+    soft::Planes purest;
+    const soft::Planes shot = soft::blockMeans(photo, &purest, blue);
     const soft::PlateFit fit = soft::matchPlate(photo, shot, plate.prepared, blue, p);
     out.dx = fit.dx, out.dy = fit.dy, out.gain = fit.gain, out.agreement = fit.agreement;
     if (fit.verdict != soft::PlateFit::Verdict::Fits) {
@@ -748,7 +758,7 @@ PlateOutcome maskOutSoftWithPlate(QImage& img, const BackdropPlate& plate, const
         return out;
     }
     out.use = PlateOutcome::Use::Used;
-    soft::keyAgainstPlate(img, plate.prepared, fit, shot, s, p);
+    soft::keyAgainstPlate(img, plate.prepared, fit, shot, purest, s, p);
     return out;
 }
 

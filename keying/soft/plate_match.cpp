@@ -30,21 +30,45 @@ KEYING_KERNEL void sumColumns(const quint32* __restrict row, quint32* __restrict
     }
 }
 
+// Per column, the pixel of least key excess (twice the key channel less the other two) of a
+// block's rows, as one word that orders as that excess: the excess in the top 11 bits, then
+// the pixel's colour at 7 bits a channel (half a level is nothing to a subject colour, which
+// is a mean over many blocks). The first row of a block sets the word.
+KEYING_KERNEL void leastExcessOfColumns(const quint32* __restrict row, quint32* __restrict least,
+                                        size_t n, bool blue, bool first) {
+    const int keyShift = blue ? 0 : 8, otherShift = blue ? 8 : 0;
+    const quint32 keep = first ? 0xffffffffu : 0u;
+    for (size_t x = 0; x < n; ++x) {
+        const quint32 v = row[x];
+        const int ex = 2 * int((v >> keyShift) & 0xffu) - int((v >> 16) & 0xffu) -
+                       int((v >> otherShift) & 0xffu);
+        const quint32 word = (quint32(ex + 512) << 21) | ((v >> 3) & 0x1fc000u) |
+                             ((v >> 2) & 0x3f80u) | ((v >> 1) & 0x7fu);
+        least[x] = std::min(least[x] | keep, word);
+    }
+}
+
 }  // namespace
 
-Planes blockMeans(const Photo& img) {
+Planes blockMeans(const Photo& img, Planes* purest, bool blue) {
     Planes out;
     out.resize((img.width + kPlateBlock - 1) / kPlateBlock,
                (img.height + kPlateBlock - 1) / kPlateBlock);
-    // Each block row: the sums of its rows column by column, then of each block's columns.
+    if (purest)
+        purest->resize(out.w, out.h);
+    // Each block row: the sums of its rows column by column, then of each block's columns; the
+    // purest pixels the same way, while the row is at hand.
     core::forEachRowBand(out.h, img.width * kPlateBlock, [&](int by0, int by1) {
         const size_t bw = static_cast<size_t>(out.w), cols = static_cast<size_t>(img.width);
         std::vector<quint32> rb(cols), gs(cols);
+        std::vector<quint32> least(purest ? cols : 0);
         for (int by = by0; by < by1; ++by) {
             const int y0 = by * kPlateBlock, y1 = std::min(img.height, y0 + kPlateBlock);
-            sumColumns(img.row(y0), rb.data(), gs.data(), cols, false);
-            for (int y = y0 + 1; y < y1; ++y)
-                sumColumns(img.row(y), rb.data(), gs.data(), cols, true);
+            for (int y = y0; y < y1; ++y) {
+                sumColumns(img.row(y), rb.data(), gs.data(), cols, y > y0);
+                if (purest)
+                    leastExcessOfColumns(img.row(y), least.data(), cols, blue, y == y0);
+            }
             for (size_t bx = 0; bx < bw; ++bx) {
                 const size_t x0 = bx * kPlateBlock, x1 = std::min(cols, x0 + kPlateBlock);
                 quint32 a = 0, g = 0;
@@ -55,6 +79,18 @@ Planes blockMeans(const Photo& img) {
                 out.r[at] = float(a >> 16) * inv;
                 out.g[at] = float(g) * inv;
                 out.b[at] = float(a & 0xffffu) * inv;
+            }
+            if (!purest)
+                continue;
+            for (size_t bx = 0; bx < bw; ++bx) {
+                const size_t x0 = bx * kPlateBlock, x1 = std::min(cols, x0 + kPlateBlock);
+                quint32 word = least[x0];
+                for (size_t x = x0 + 1; x < x1; ++x)
+                    word = std::min(word, least[x]);
+                const size_t i = size_t(by) * bw + bx;
+                purest->r[i] = float(int((word >> 14) & 0x7fu)) * 2.0f + 0.5f;
+                purest->g[i] = float(int((word >> 7) & 0x7fu)) * 2.0f + 0.5f;
+                purest->b[i] = float(int(word & 0x7fu)) * 2.0f + 0.5f;
             }
         }
     });

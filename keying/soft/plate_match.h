@@ -28,7 +28,11 @@ struct Planes {
 };
 
 // The means of the photo's 4 x 4 blocks (the last column and row of blocks over what they hold).
-Planes blockMeans(const Photo& img);
+// With `purest`, also the colour of each block's pixel of least excess of the key (green, or
+// blue with `blue`) over the other two: where a strand of hair or a stem crosses the block,
+// the pixel it covers most, each channel to the middle of its pair of levels (2k, 2k + 1); of
+// pixels of equal excess, the one of least red, then green, then blue.
+Planes blockMeans(const Photo& img, Planes* purest = nullptr, bool blue = false);
 
 // The plate as every shot reads it: smoothed by [1 2 1] both ways, which takes the sensor's
 // noise down to 0.375 of itself while keeping a cloth's texture, and its block means.

@@ -44,8 +44,17 @@ TEST(BackdropPlate, BlockMeansAreTheMeansOfWhatEachBlockHolds) {
         for (int y = 0; y < size.height(); ++y)
             for (int x = 0; x < size.width(); ++x)
                 img.setPixel(x, y, at(x, y));
-        const keying::soft::Planes m = keying::soft::blockMeans(
-            {img.constBits(), size.width(), size.height(), img.bytesPerLine()});
+        const keying::soft::Photo photo{img.constBits(), size.width(), size.height(),
+                                        img.bytesPerLine()};
+        const keying::soft::Planes m = keying::soft::blockMeans(photo);
+        // The purest pixel of each block: of least excess of the key over the other two.
+        keying::soft::Planes green, blue;
+        keying::soft::blockMeans(photo, &green, false);
+        keying::soft::blockMeans(photo, &blue, true);
+        const auto excess = [](QRgb v, bool b) {
+            return b ? 2 * qBlue(v) - qRed(v) - qGreen(v) : 2 * qGreen(v) - qRed(v) - qBlue(v);
+        };
+        const auto odd = [](int v) { return float(v | 1) - 0.5f; };
         const int bs = keying::soft::kPlateBlock;
         ASSERT_EQ(m.w, (size.width() + bs - 1) / bs);
         ASSERT_EQ(m.h, (size.height() + bs - 1) / bs);
@@ -53,13 +62,25 @@ TEST(BackdropPlate, BlockMeansAreTheMeansOfWhatEachBlockHolds) {
             for (int bx = 0; bx < m.w; ++bx) {
                 double r = 0, g = 0, b = 0;
                 int n = 0;
+                QRgb purest[2] = {0, 0};
                 for (int y = by * bs; y < std::min(size.height(), (by + 1) * bs); ++y)
-                    for (int x = bx * bs; x < std::min(size.width(), (bx + 1) * bs); ++x, ++n)
-                        r += qRed(at(x, y)), g += qGreen(at(x, y)), b += qBlue(at(x, y));
+                    for (int x = bx * bs; x < std::min(size.width(), (bx + 1) * bs); ++x, ++n) {
+                        const QRgb v = at(x, y);
+                        r += qRed(v), g += qGreen(v), b += qBlue(v);
+                        for (const bool onBlue : {false, true}) {
+                            QRgb& p = purest[onBlue];
+                            p = n == 0 || excess(v, onBlue) < excess(p, onBlue) ? v : p;
+                        }
+                    }
                 const size_t i = size_t(by) * size_t(m.w) + size_t(bx);
                 EXPECT_NEAR(m.r[i], r / n, 1e-4) << bx << "," << by;
                 EXPECT_NEAR(m.g[i], g / n, 1e-4) << bx << "," << by;
                 EXPECT_NEAR(m.b[i], b / n, 1e-4) << bx << "," << by;
+                for (const auto& [planes, p] : {std::pair{&green, purest[0]}, {&blue, purest[1]}}) {
+                    EXPECT_EQ(planes->r[i], odd(qRed(p))) << bx << "," << by;
+                    EXPECT_EQ(planes->g[i], odd(qGreen(p))) << bx << "," << by;
+                    EXPECT_EQ(planes->b[i], odd(qBlue(p))) << bx << "," << by;
+                }
             }
         }
     }
@@ -279,9 +300,12 @@ TEST(BackdropPlate, ALightNeutralLayerKeysAtItsOwnCoverage) {
         const char* what;
         bool blue;
         QRgb colour;
-        QRgb label = 0;  // opaque, in rows 100 to 111 of the layer
+        QRgb label = 0;    // opaque, in rows 100 to 111 of the layer
+        double light = 1;  // of the layer, against the light that makes white 255
     } cases[] = {
         {"clear glass over green", false, qRgb(235, 235, 235)},
+        {"a white veil in a light a little brighter over green", false, qRgb(255, 255, 255), 0,
+         1.04},
         {"clear glass over blue", true, qRgb(235, 235, 235)},
         {"a grey veil over blue", true, qRgb(190, 190, 190)},
         {"bluish glass with its label over green", false, qRgb(210, 226, 236), qRgb(170, 40, 45)},
@@ -295,7 +319,9 @@ TEST(BackdropPlate, ALightNeutralLayerKeysAtItsOwnCoverage) {
             if (c.label && y >= 100 && y < 112)
                 return c.label;
             const double a = coverage(x);
-            const auto over = [&](int f, int b) { return int(std::lround(a * f + (1 - a) * b)); };
+            const auto over = [&](int f, int b) {
+                return int(std::lround(a * f * c.light + (1 - a) * b));
+            };
             return qRgb(over(qRed(c.colour), qRed(px)), over(qGreen(c.colour), qGreen(px)),
                         over(qBlue(c.colour), qBlue(px)));
         });
@@ -317,8 +343,9 @@ TEST(BackdropPlate, ALightNeutralLayerKeysAtItsOwnCoverage) {
 
 TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
     // An opaque block on the left, and on the right, two subject cells wide, either a fringe
-    // that covers every pixel by the same share (fine hair, a veil's rim) or cloth of its own
-    // colour. The fringe's cells hold no opaque pixel of their own.
+    // that covers every pixel by the same share (fine hair, a veil's rim), single strands a
+    // pixel wide (`share` at its core, a third of it either side), or cloth of its own colour. The
+    // fringe's cells hold no opaque pixel of their own.
     const QSize size(512, 320);
     const QRect left(64, 64, 128, 192), right(192, 64, 128, 192);
     const QPoint probe(290, 160);
@@ -328,12 +355,17 @@ TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
         QRgb opaque, other;
         double share;  // of `other` in each pixel of the right-hand region
         int alphaMin, alphaMax;
-        QRgb stem = 0;  // a stalk across the right-hand region, above the probe
+        QRgb stem = 0;         // a stalk across the right-hand region, above the probe
+        bool strands = false;  // in every eighth column, the probe beside one
     } cases[] = {
         {"a fringe of dark hair over green", false, qRgb(50, 35, 25), qRgb(50, 35, 25), 0.3, 52,
          102},
         {"a fringe of auburn hair over blue", true, qRgb(120, 45, 30), qRgb(120, 45, 30), 0.4, 77,
          127},
+        {"single dark strands beside skin over green", false, qRgb(225, 180, 150), qRgb(50, 35, 25),
+         0.9, 51, 102, 0, true},
+        {"single fair strands beside a dark shirt over blue", true, qRgb(40, 30, 30),
+         qRgb(200, 170, 110), 0.9, 51, 102, 0, true},
         {"teal cloth beside skin over green", false, qRgb(225, 180, 150), qRgb(60, 150, 140), 1,
          255, 255},
         {"navy beside a pale shirt over blue", true, qRgb(230, 225, 215), qRgb(40, 60, 120), 1, 255,
@@ -353,8 +385,12 @@ TEST(BackdropPlate, AFringeTakesTheOpaqueColourNearbyAndNearKeyClothItsOwn) {
                 return px;
             if (c.stem && (y == 150 || y == 151))
                 return c.stem;
+            const int fromCore = std::abs(x % 8 - (probe.x() - 1) % 8);
+            if (c.strands && fromCore > 1)
+                return px;
+            const double share = c.strands && fromCore == 1 ? c.share / 3 : c.share;
             const auto mix = [&](int s, int o) {
-                return int(std::lround(s * c.share + o * (1 - c.share)));
+                return int(std::lround(s * share + o * (1 - share)));
             };
             return qRgb(mix(qRed(c.other), qRed(px)), mix(qGreen(c.other), qGreen(px)),
                         mix(qBlue(c.other), qBlue(px)));
