@@ -40,7 +40,11 @@ TEST(BackdropPlate, BlockMeansAreTheMeansOfWhatEachBlockHolds) {
     for (const QSize size : {QSize(8, 8), QSize(7, 5), QSize(9, 6), QSize(1, 1)}) {
         SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
         QImage img(size, QImage::Format_ARGB32);
-        const auto at = [](int x, int y) { return qRgba(255 - 31 * x, 17 * y, 7 * x + 29 * y, 0); };
+        // Colours in no order, so that which pixel is purest hangs on all three channels.
+        const auto at = [](int x, int y) {
+            return qRgba((73 * x + 151 * y) % 256, (199 * x + 37 * y) % 256,
+                         (41 * x + 113 * y) % 256, 0);
+        };
         for (int y = 0; y < size.height(); ++y)
             for (int x = 0; x < size.width(); ++x)
                 img.setPixel(x, y, at(x, y));
