@@ -40,6 +40,11 @@ inline float meanExcess(float r, float k, float o) {
     return k - 0.5f * (r + o);
 }
 
+// The same, doubled, in whole levels of integer channels.
+inline int doubledMeanExcess(int r, int k, int o) {
+    return 2 * k - r - o;
+}
+
 // The key channel over the others weighed as a subject weighs them (wr for red, 1 - wr for
 // the other): mixes linearly, and far from the backdrop for a subject of either hue.
 inline float weightedExcess(float r, float k, float o, float wr) {

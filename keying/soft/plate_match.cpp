@@ -30,18 +30,18 @@ KEYING_KERNEL void sumColumns(const quint32* __restrict row, quint32* __restrict
     }
 }
 
-// Per column, the pixel of least key excess (twice the key channel less the other two) of a
-// block's rows, as one word that orders as that excess: the excess in the top 11 bits, then
-// the pixel's colour at 7 bits a channel (half a level is nothing to a subject colour, which
-// is a mean over many blocks). The first row of a block sets the word.
+// Per column, the pixel of least key excess (doubledMeanExcess) of a block's rows, as one word
+// that orders as that excess: the excess in the top 11 bits, then the pixel's colour at 7 bits
+// a channel (half a level is nothing to a subject colour, which is a mean over many blocks).
+// The first row of a block sets the word.
 KEYING_KERNEL void leastExcessOfColumns(const quint32* __restrict row, quint32* __restrict least,
                                         size_t n, bool blue, bool first) {
     const int keyShift = blue ? 0 : 8, otherShift = blue ? 8 : 0;
     const quint32 keep = first ? 0xffffffffu : 0u;
     for (size_t x = 0; x < n; ++x) {
         const quint32 v = row[x];
-        const int ex = 2 * int((v >> keyShift) & 0xffu) - int((v >> 16) & 0xffu) -
-                       int((v >> otherShift) & 0xffu);
+        const int ex = doubledMeanExcess(int((v >> 16) & 0xffu), int((v >> keyShift) & 0xffu),
+                                         int((v >> otherShift) & 0xffu));
         const quint32 word = (quint32(ex + 512) << 21) | ((v >> 3) & 0x1fc000u) |
                              ((v >> 2) & 0x3f80u) | ((v >> 1) & 0x7fu);
         least[x] = std::min(least[x] | keep, word);
