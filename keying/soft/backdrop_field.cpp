@@ -126,9 +126,16 @@ std::vector<int> smoothRegions(const Grid& g, const std::vector<CellMean>& means
 
 void growBackdrop(Grid& g, std::vector<char>& measured, const std::vector<CellMean>& means,
                   const SoftKeyParams& p) {
+    // A seed must be backdrop throughout: a cell of cloth with a sliver of backdrop is flat
+    // and measured by the sliver, and from it the growth would step into the cloth. Its mean's
+    // share of excess tells: a sliver's share is diluted by all the cloth.
     std::vector<size_t> stack;
     for (size_t i = 0; i < measured.size(); ++i) {
-        if (measured[i] && means[i].flat) {
+        const Cell& c = g.cells[i];
+        const CellMean& m = means[i];
+        if (measured[i] && m.flat &&
+            clearExcess(m.r, m.k, m.o) * c.k >=
+                float(p.growSeedShare) * clearExcess(c.r, c.k, c.o) * m.k) {
             stack.push_back(i);
         }
     }

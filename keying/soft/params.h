@@ -29,6 +29,7 @@ namespace keying::soft {
     X(growHue, 0.03, 0, 0.5, "share", "most hue step from backdrop to a flat neighbour")          \
     X(anchorRatio, 0.8, 0.5, 1, "x around", "least key of a sure cell that anchors its region")   \
     X(growMinExcess, 4, -32, 64, "level", "least excess of a cell the backdrop grows into")       \
+    X(growSeedShare, 0.7, 0, 1, "x backdrop", "least excess share of a seed's mean, of its own")  \
     X(minBackdropCells, 0.005, 0, 0.5, "share",                                                   \
       "least share of measured cells for a usable backdrop")                                      \
     X(usableShare, 0.17, 0, 0.9, "share", "least typical excess share of a usable backdrop")      \
@@ -58,6 +59,10 @@ namespace keying::soft {
     X(layerRimDepth, 1.5, 1, 4, "cells", "how far from measured backdrop the rim reaches")        \
     /* subject field */                                                                           \
     X(subjectMaxShare, 0.2, -0.5, 0.8, "x backdrop", "most excess of a subject sample")           \
+    X(solidOffLayer, 12, 1, 128, "level",                                                         \
+      "least distance of a solid from any layer over backdrop")                                   \
+    X(carryShare, 0.6, 0.5, 1, "share",                                                           \
+      "least share of a cell of its key-like neighbour's colour")                                 \
     X(subjectDecile, 0.1, 0, 0.5, "quantile", "rank of the most subject-like excess")             \
     X(subjectSlack, 0.2, 0, 1, "x backdrop", "room above it for a sample in the mean")            \
     X(unmixReach, 2, 0, 8, "cells", "how far a cell looks for a purer subject")                   \

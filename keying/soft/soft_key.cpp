@@ -38,8 +38,12 @@ Fields estimateFields(const Photo& img, bool blue, const SoftKeyParams& p) {
         return f;
     }
     fillBackdrop(g, measured, p);
+    std::vector<char> keyLike = solidSubjectCells(g, measured, means, p);
+    for (size_t i = 0; i < keyLike.size(); ++i) {
+        keyLike[i] = keyLike[i] || dark[i];
+    }
     seeThrough(g, measured, img, blue, step, p);
-    subjectField(img, blue, g, step, dark, p);
+    subjectField(img, blue, g, step, keyLike, p);
     lumaSteps(img, blue, g, p);
     sanitiseFields(g, float(p.neutralSubject));
     return f;

@@ -2,11 +2,30 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 
 #include "core/rows.h"
-#include "keying/soft/backdrop_field.h"
 
 namespace keying::soft {
+
+std::vector<char> solidSubjectCells(const Grid& g, const std::vector<char>& measured,
+                                    const std::vector<CellMean>& means, const SoftKeyParams& p) {
+    std::vector<char> solid(g.cells.size(), 0);
+    const float least = float(p.solidOffLayer);
+    for (size_t i = 0; i < g.cells.size(); ++i) {
+        const Cell& k = g.cells[i];
+        const CellMean& m = means[i];
+        if (measured[i] || !m.flat) {
+            continue;
+        }
+        // The plane's normal: K x (1, 1, 1).
+        const float n[3] = {k.k - k.o, k.o - k.r, k.r - k.k};
+        const float nn = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+        const float d = (m.r - k.r) * n[0] + (m.k - k.k) * n[1] + (m.o - k.o) * n[2];
+        solid[i] = nn > 0.0f && d * d >= least * least * nn;
+    }
+    return solid;
+}
 
 std::vector<char> measureSubject(const Photo& img, bool blue, Grid& g, int step,
                                  const std::vector<char>& keyLike, const SoftKeyParams& p) {
@@ -100,9 +119,54 @@ void unmixSubjects(Grid& g, const std::vector<char>& valid, const SoftKeyParams&
     g.cells = std::move(out);
 }
 
+void carryKeyLike(const Photo& img, bool blue, Grid& g, int step, const std::vector<char>& keyLike,
+                  std::vector<char>& valid, const SoftKeyParams& p) {
+    const std::vector<Cell> from = g.cells;
+    const std::vector<char> was = valid;
+    const float tol = float(p.flatTol);
+    // The first key-like neighbour of cell (bx, by) that enough of its samples match, or -1.
+    auto carrier = [&](int bx, int by) -> std::ptrdiff_t {
+        for (int y = std::max(0, by - 1); y <= std::min(g.h - 1, by + 1); ++y) {
+            for (int x = std::max(0, bx - 1); x <= std::min(g.w - 1, bx + 1); ++x) {
+                const size_t j = size_t(y) * g.w + x;
+                if (!keyLike[j] || !was[j]) {
+                    continue;
+                }
+                const Cell& s = from[j];
+                int near = 0, samples = 0;
+                visitCell(img, g, bx, by, step, blue, [&](Channels c) {
+                    ++samples;
+                    near += std::abs(float(c.r) - s.sr) + std::abs(float(c.k) - s.sk) +
+                                std::abs(float(c.o) - s.so) <=
+                            tol;
+                });
+                if (samples > 0 && double(near) >= p.carryShare * samples) {
+                    return std::ptrdiff_t(j);
+                }
+            }
+        }
+        return -1;
+    };
+    core::forEachRowBand(g.h, qint64(img.width) * g.size, [&](int by0, int by1) {
+        for (int by = by0; by < by1; ++by) {
+            for (int bx = 0; bx < g.w; ++bx) {
+                const size_t i = size_t(by) * g.w + bx;
+                const std::ptrdiff_t j = keyLike[i] ? -1 : carrier(bx, by);
+                if (j >= 0) {
+                    const Cell& s = from[size_t(j)];
+                    Cell& c = g.cells[i];
+                    c.sr = s.sr, c.sk = s.sk, c.so = s.so;
+                    valid[i] = 1;
+                }
+            }
+        }
+    });
+}
+
 void subjectField(const Photo& img, bool blue, Grid& g, int step, const std::vector<char>& keyLike,
                   const SoftKeyParams& p) {
     std::vector<char> valid = measureSubject(img, blue, g, step, keyLike, p);
+    carryKeyLike(img, blue, g, step, keyLike, valid, p);
     unmixSubjects(g, valid, p);
     const bool anySubject = std::any_of(valid.begin(), valid.end(), [](char v) { return v != 0; });
     fillHoles(valid, g, kSubjectColour, float(p.neutralSubject));

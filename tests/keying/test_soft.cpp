@@ -13,6 +13,7 @@
 #include "keying/keyer.h"
 #include "keying/soft/backdrop_field.h"
 #include "keying/soft/soft_key.h"
+#include "keying/soft/subject_field.h"
 
 using namespace keying::soft;
 
@@ -109,7 +110,10 @@ TEST(SoftBackdropField, ADarkSubjectOfTheKeysColourIsNotShadow) {
 TEST(SoftBackdropField, ThePaleSideOfADriftingScreenIsGrownIntoAndNoSubjectIs) {
     // 512 x 320 in cells of 8: a green screen drifting to a pale grey-green at the left, whose
     // excess share falls short of the typical one, and a patch on that side over cells 2..17
-    // x 12..27 (four pixels further where its edge is to cross cells).
+    // x 12..27 (four pixels further where its edge is to cross cells). A cloth with a rounded
+    // corner lies on the clear side, over cells 46..61: the cells along its top edge hold 5, 4,
+    // 3, 2 and 1 pixels of screen, flat, the first two measured by that screen, and each a
+    // small step of colour from the next.
     const SoftKeyParams p;
     const QRgb pale = qRgb(120, 150, 135);
     auto screen = [&](int x) { return mix(kGreen, pale, x / 511.0); };
@@ -117,19 +121,24 @@ TEST(SoftBackdropField, ThePaleSideOfADriftingScreenIsGrownIntoAndNoSubjectIs) {
         const char* what;
         std::function<QRgb(int)> patch;  // its colour by x, over the screen's there
         bool midCell;                    // its edge crosses cells rather than lying between
+        bool rounded;                    // its top-left corner is cut off
     } cases[] = {
-        {"a teal cloth", [](int) { return qRgb(60, 150, 140); }, true},
+        {"a teal cloth", [](int) { return qRgb(60, 150, 140); }, true, false},
+        {"a teal cloth with a rounded corner", [](int) { return qRgb(60, 150, 140); }, false, true},
         {"a cloth of the screen's hue 0.7 as light", [&](int x) { return scaled(screen(x), 0.7); },
-         true},
+         true, false},
         {"a cloth of the screen's hue half as light", [&](int x) { return scaled(screen(x), 0.5); },
-         false},
-        {"a brown box", [](int) { return qRgb(140, 90, 60); }, false},
+         false, false},
+        {"a brown box", [](int) { return qRgb(140, 90, 60); }, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const int lo = c.midCell ? 4 : 0;
+        const int lo = c.midCell ? 4 : 0, left = c.rounded ? 46 : 2;
         auto inPatch = [&](int x, int y) {
-            return x >= 16 + lo && x < 144 + lo && y >= 96 + lo && y < 224 + lo;
+            const int x0 = left * 8 + lo, y0 = 96 + lo;
+            const int cell = (x - x0) / 8;
+            const bool cut = c.rounded && y == y0 && cell < 5 && (x - x0) % 8 < 5 - cell;
+            return x >= x0 && x < x0 + 128 && y >= y0 && y < y0 + 128 && !cut;
         };
         const QImage img =
             filled(512, 320, [&](int x, int y) { return inPatch(x, y) ? c.patch(x) : screen(x); });
@@ -142,9 +151,14 @@ TEST(SoftBackdropField, ThePaleSideOfADriftingScreenIsGrownIntoAndNoSubjectIs) {
         growBackdrop(g, measured, cellMeans(view(img), false, g, sampleStep(g, p), p), p);
         EXPECT_TRUE(measured[paleCell]);
         EXPECT_NEAR(g.cells[paleCell].k, 150, 4) << "its own colour, not the filled one";
+        // A cell along the corner may be measured by its screen, as long as what it holds is
+        // the screen's colour.
         for (int cy = 13; cy < 27; ++cy) {
-            for (int cx = 3; cx < 17; ++cx) {
-                ASSERT_FALSE(measured[size_t(cy) * g.w + cx]) << cx << "," << cy;
+            for (int cx = left + 1; cx < left + 15; ++cx) {
+                const Cell& b = g.cells[size_t(cy) * g.w + cx];
+                ASSERT_TRUE(!measured[size_t(cy) * g.w + cx] ||
+                            std::abs(b.k - float(qGreen(screen(cx * 8 + 4)))) < 6)
+                    << cx << "," << cy << " holds " << b.r << "," << b.k << "," << b.o;
             }
         }
     }
@@ -186,6 +200,72 @@ TEST(SoftBackdropField, ADarkSubjectOnAFallingOffScreenIsFoundWholeAndNoFurther)
     EXPECT_FALSE(dark[corner]);
     EXPECT_EQ(inPatch, 63) << "the navy is a subject";
     EXPECT_EQ(spread, 0) << "cells of the screen taken for the navy";
+}
+
+TEST(SoftSubjectField, ASolidIsWhatNoNeutralLayerOverTheBackdropMakes) {
+    // One cell each over a green backdrop of (38, 142, 98), the screen drifting towards teal.
+    const SoftKeyParams p;
+    const Cell backdrop{38, 142, 98};
+    const struct {
+        const char* what;
+        CellMean mean;
+        bool measured;
+        bool solid;
+    } cases[] = {
+        {"a teal cloth", {60, 150, 140, true}, false, true},
+        {"an olive cloth", {100, 110, 50, true}, false, true},
+        {"a navy cloth", {20, 40, 90, true}, false, true},
+        {"a white veil of 30%", {103, 176, 145, true}, false, false},
+        {"a shadow of 0.6", {23, 85, 59, true}, false, false},
+        {"a hot spot", {88, 192, 148, true}, false, false},
+        {"grey glass of 50% over a shadow", {75, 107, 93, true}, false, false},
+        {"teal crossed by stems", {60, 150, 140, false}, false, false},
+        {"teal where the backdrop was measured", {60, 150, 140, true}, true, false},
+    };
+    for (const auto& c : cases) {
+        Grid g;
+        g.size = 16, g.w = 1, g.h = 1;
+        g.cells.assign(1, backdrop);
+        const std::vector<char> solid =
+            solidSubjectCells(g, std::vector<char>{c.measured}, {c.mean}, p);
+        EXPECT_EQ(bool(solid[0]), c.solid) << c.what;
+    }
+}
+
+TEST(SoftSubjectField, ACellCrossedByAStemTakesTheClothsColourAroundIt) {
+    // 3 x 3 cells of 16: the outer cells teal cloth, measured as key-like with the teal as their
+    // subject; the centre cell teal with its first columns of another colour.
+    const SoftKeyParams p;
+    const QRgb teal = qRgb(60, 150, 140), stem = qRgb(140, 90, 60), skin = qRgb(220, 170, 140);
+    const struct {
+        const char* what;
+        QRgb other;
+        int columns;    // of the centre cell in the other colour
+        bool measured;  // the outer cells' teal was measured
+        bool carried;
+    } cases[] = {
+        {"a stem three pixels wide", stem, 3, true, true},
+        {"a stem six pixels wide", stem, 6, true, true},
+        {"skin over half the cell", skin, 8, true, false},
+        {"teal around, but not measured", stem, 3, false, false},
+    };
+    for (const auto& c : cases) {
+        const QImage img = filled(48, 48, [&](int x, int y) {
+            return x >= 16 && x < 16 + c.columns && y >= 16 && y < 32 ? c.other : teal;
+        });
+        Grid g;
+        g.size = 16, g.w = 3, g.h = 3;
+        g.cells.assign(9, Cell{38, 142, 98, 0, 0, 0, 0});
+        std::vector<char> keyLike(9, 1), valid(9, c.measured);
+        keyLike[4] = 0, valid[4] = 0;
+        for (Cell& cell : g.cells) {
+            cell.sr = 60, cell.sk = 150, cell.so = 140;
+        }
+        g.cells[4].sr = 140, g.cells[4].sk = 90, g.cells[4].so = 60;
+        carryKeyLike(view(img), false, g, sampleStep(g, p), keyLike, valid, p);
+        EXPECT_EQ(bool(valid[4]), c.carried) << c.what;
+        EXPECT_EQ(g.cells[4].sk, c.carried ? 150 : 90) << c.what;
+    }
 }
 
 namespace {
