@@ -206,6 +206,12 @@ TEST(SoftSubjectField, ASolidIsWhatNoNeutralLayerOverTheBackdropMakes) {
     // One cell each over a green backdrop of (38, 142, 98), the screen drifting towards teal.
     const SoftKeyParams p;
     const Cell backdrop{38, 142, 98};
+    // A colour `levels` off the plane of the layers, along its normal K x (1, 1, 1).
+    auto off = [&](float levels) {
+        const float n[3] = {142 - 98, 98 - 38, 38 - 142};
+        const float s = levels / std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        return CellMean{38 + s * n[0], 142 + s * n[1], 98 + s * n[2], true};
+    };
     const struct {
         const char* what;
         CellMean mean;
@@ -219,6 +225,8 @@ TEST(SoftSubjectField, ASolidIsWhatNoNeutralLayerOverTheBackdropMakes) {
         {"a shadow of 0.6", {23, 85, 59, true}, false, false},
         {"a hot spot", {88, 192, 148, true}, false, false},
         {"grey glass of 50% over a shadow", {75, 107, 93, true}, false, false},
+        {"a colour 12.2 levels off the layers", off(12.2f), false, true},
+        {"a colour 11.8 levels off the layers", off(-11.8f), false, false},
         {"teal crossed by stems", {60, 150, 140, false}, false, false},
         {"teal where the backdrop was measured", {60, 150, 140, true}, true, false},
     };
@@ -233,38 +241,41 @@ TEST(SoftSubjectField, ASolidIsWhatNoNeutralLayerOverTheBackdropMakes) {
 }
 
 TEST(SoftSubjectField, ACellCrossedByAStemTakesTheClothsColourAroundIt) {
-    // 3 x 3 cells of 16: the outer cells teal cloth, measured as key-like with the teal as their
-    // subject; the centre cell teal with its first columns of another colour.
+    // 4 x 4 cells of 16, all teal but for the first pixels of cell (1, 1) in a stem's colour.
+    // One cell is key-like, with the teal as its subject; of the 256 samples of cell (1, 1),
+    // 154 of the teal are enough.
     const SoftKeyParams p;
-    const QRgb teal = qRgb(60, 150, 140), stem = qRgb(140, 90, 60), skin = qRgb(220, 170, 140);
+    const QRgb teal = qRgb(60, 150, 140), stem = qRgb(140, 90, 60);
     const struct {
         const char* what;
-        QRgb other;
-        int columns;    // of the centre cell in the other colour
-        bool measured;  // the outer cells' teal was measured
+        int stemPixels;
+        int dx, dy;     // where the key-like cell lies from cell (1, 1)
+        bool measured;  // its teal was measured
         bool carried;
     } cases[] = {
-        {"a stem three pixels wide", stem, 3, true, true},
-        {"a stem six pixels wide", stem, 6, true, true},
-        {"skin over half the cell", skin, 8, true, false},
-        {"teal around, but not measured", stem, 3, false, false},
+        {"a stem over a fifth of the cell", 51, 1, 0, true, true},
+        {"teal enough, from below", 102, 0, 1, true, true},
+        {"teal just short", 103, 0, 1, true, false},
+        {"teal at the corner", 51, -1, -1, true, true},
+        {"teal two cells away", 51, 2, 0, true, false},
+        {"teal two cells below", 51, 0, 2, true, false},
+        {"teal beside, but not measured", 51, 1, 0, false, false},
     };
     for (const auto& c : cases) {
-        const QImage img = filled(48, 48, [&](int x, int y) {
-            return x >= 16 && x < 16 + c.columns && y >= 16 && y < 32 ? c.other : teal;
+        const QImage img = filled(64, 64, [&](int x, int y) {
+            const bool inCell = x >= 16 && x < 32 && y >= 16 && y < 32;
+            return inCell && (y - 16) * 16 + (x - 16) < c.stemPixels ? stem : teal;
         });
         Grid g;
-        g.size = 16, g.w = 3, g.h = 3;
-        g.cells.assign(9, Cell{38, 142, 98, 0, 0, 0, 0});
-        std::vector<char> keyLike(9, 1), valid(9, c.measured);
-        keyLike[4] = 0, valid[4] = 0;
-        for (Cell& cell : g.cells) {
-            cell.sr = 60, cell.sk = 150, cell.so = 140;
-        }
-        g.cells[4].sr = 140, g.cells[4].sk = 90, g.cells[4].so = 60;
+        g.size = 16, g.w = 4, g.h = 4;
+        g.cells.assign(16, Cell{38, 142, 98, 140, 90, 60, 0});
+        const size_t from = size_t(1 + c.dy) * 4 + size_t(1 + c.dx), at = 5;
+        std::vector<char> keyLike(16, 0), valid(16, 1);
+        keyLike[from] = 1, valid[from] = c.measured, valid[at] = 0;
+        g.cells[from].sr = 60, g.cells[from].sk = 150, g.cells[from].so = 140;
         carryKeyLike(view(img), false, g, sampleStep(g, p), keyLike, valid, p);
-        EXPECT_EQ(bool(valid[4]), c.carried) << c.what;
-        EXPECT_EQ(g.cells[4].sk, c.carried ? 150 : 90) << c.what;
+        EXPECT_EQ(bool(valid[at]), c.carried) << c.what;
+        EXPECT_EQ(g.cells[at].sk, c.carried ? 150 : 90) << c.what;
     }
 }
 
