@@ -58,7 +58,7 @@ namespace keying::soft {
     X(layerMinCells, 6, 1, 100, "cells", "least cells of a see-through patch")                    \
     X(layerRimDepth, 1.5, 1, 4, "cells", "how far from measured backdrop the rim reaches")        \
     /* subject field */                                                                           \
-    X(subjectMaxShare, 0.2, -0.5, 0.8, "x backdrop", "most excess of a subject sample")           \
+    X(subjectMaxShare, 0.23, -0.5, 0.8, "x backdrop", "most excess of a subject sample")          \
     X(solidOffLayer, 12, 1, 128, "level",                                                         \
       "least distance of a solid from any layer over backdrop")                                   \
     X(carryShare, 0.6, 0.5, 1, "share",                                                           \
