@@ -255,6 +255,34 @@ std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured, f
     return dark;
 }
 
+void dropKeyierSubjects(const Grid& g, std::vector<char>& measured,
+                        const std::vector<CellMean>& means, const SoftKeyParams& p) {
+    auto share = [](const Cell& c) { return c.k > 0.0f ? clearExcess(c.r, c.k, c.o) / c.k : 0.0f; };
+    std::vector<char> keep = measured;
+    for (int cy = 0; cy < g.h; ++cy) {
+        for (int cx = 0; cx < g.w; ++cx) {
+            const size_t i = size_t(cy) * g.w + cx;
+            if (!measured[i] || means[i].flat) {
+                continue;
+            }
+            float sum = 0.0f;
+            int n = 0;
+            for (int y = std::max(0, cy - 1); y <= std::min(g.h - 1, cy + 1); ++y) {
+                for (int x = std::max(0, cx - 1); x <= std::min(g.w - 1, cx + 1); ++x) {
+                    const size_t j = size_t(y) * g.w + x;
+                    if (j != i && measured[j] && means[j].flat) {
+                        sum += share(g.cells[j]), ++n;
+                    }
+                }
+            }
+            if (n > 0 && share(g.cells[i]) > sum / float(n) + float(p.keyierShare)) {
+                keep[i] = 0;
+            }
+        }
+    }
+    measured = std::move(keep);
+}
+
 bool usableBackdrop(float typical, const std::vector<char>& measured, const SoftKeyParams& p) {
     const auto count = std::count(measured.begin(), measured.end(), char(1));
     return typical >= float(p.usableShare) && count > 0 &&

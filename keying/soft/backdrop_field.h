@@ -52,6 +52,13 @@ std::vector<int> smoothRegions(const Grid& g, const std::vector<CellMean>& means
 std::vector<char> darkSubjectCells(const Grid& g, std::vector<char>& measured, float typical,
                                    const std::vector<CellMean>& means, const SoftKeyParams& p);
 
+// Measured cells that are a subject of more key colour than the screen (a bright leaf before
+// a pale sheet): a cell's measured backdrop is its samples of the highest excess, which there
+// are the subject's. Such a cell's share of excess stands above that of the flat measured
+// cells beside it by more than lighting moves it; it is taken out of `measured`.
+void dropKeyierSubjects(const Grid& g, std::vector<char>& measured,
+                        const std::vector<CellMean>& means, const SoftKeyParams& p);
+
 // Whether the photo shows a backdrop to key at all: a typical share that clears the test of a
 // key colour, and enough cells measured. A grey sheet, or a frame all subject, does not.
 bool usableBackdrop(float typical, const std::vector<char>& measured, const SoftKeyParams& p);

@@ -30,6 +30,7 @@ namespace keying::soft {
     X(anchorRatio, 0.8, 0.5, 1, "x around", "least key of a sure cell that anchors its region")   \
     X(growMinExcess, 4, -32, 64, "level", "least excess of a cell the backdrop grows into")       \
     X(growSeedShare, 0.7, 0, 1, "x backdrop", "least excess share of a seed's mean, of its own")  \
+    X(keyierShare, 0.1, 0, 1, "share", "most excess share of a cell above the flat ones beside")  \
     X(minBackdropCells, 0.005, 0, 0.5, "share",                                                   \
       "least share of measured cells for a usable backdrop")                                      \
     X(usableShare, 0.17, 0, 0.9, "share", "least typical excess share of a usable backdrop")      \

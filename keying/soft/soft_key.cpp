@@ -32,6 +32,7 @@ Fields estimateFields(const Photo& img, bool blue, const SoftKeyParams& p) {
     std::vector<char> measured = measureBackdrop(img, blue, typical, g, p);
     const std::vector<CellMean> means = cellMeans(img, blue, g, step, p);
     growBackdrop(g, measured, means, p);
+    dropKeyierSubjects(g, measured, means, p);
     const std::vector<char> dark = darkSubjectCells(g, measured, typical, means, p);
     f.usable = usableBackdrop(typical, measured, p);
     if (!f.usable) {

@@ -164,6 +164,38 @@ TEST(SoftBackdropField, ThePaleSideOfADriftingScreenIsGrownIntoAndNoSubjectIs) {
     }
 }
 
+TEST(SoftBackdropField, ACellMeasuredByASubjectOfMoreKeyColourThanTheSheetIsDropped) {
+    // 3 x 3 cells, measured, of a pale sheet (100, 136, 120), excess share 0.12; the centre cell
+    // holds a leaf and its measured backdrop is the leaf's samples.
+    const SoftKeyParams p;
+    const Cell sheet{100, 136, 120};
+    const struct {
+        const char* what;
+        Cell centre;
+        bool centreFlat, sidesFlat;
+        bool dropped;
+    } cases[] = {
+        {"a bright leaf, share 0.5", {80, 200, 100}, false, true, true},
+        {"a leaf of share 0.21", {100, 158, 125}, false, true, false},
+        {"a leaf of share 0.24", {100, 164, 125}, false, true, true},
+        {"a flat cell of that share", {80, 200, 100}, true, true, false},
+        {"nothing flat beside it", {80, 200, 100}, false, false, false},
+    };
+    for (const auto& c : cases) {
+        Grid g;
+        g.size = 16, g.w = 3, g.h = 3;
+        g.cells.assign(9, sheet);
+        g.cells[4] = c.centre;
+        std::vector<CellMean> means(9, CellMean{100, 136, 120, c.sidesFlat});
+        means[4].flat = c.centreFlat;
+        std::vector<char> measured(9, 1);
+        dropKeyierSubjects(g, measured, means, p);
+        EXPECT_EQ(!measured[4], c.dropped) << c.what;
+        EXPECT_EQ(std::count(measured.begin(), measured.end(), char(1)), c.dropped ? 8 : 9)
+            << c.what;
+    }
+}
+
 TEST(SoftBackdropField, ADarkSubjectOnAFallingOffScreenIsFoundWholeAndNoFurther) {
     // 1280 x 640 in cells of 20: a blue screen that falls off smoothly to the right, from
     // x = 200 to x = 1000, into a dark blue of a navy's hue (a shaded corner), and a navy patch
