@@ -165,32 +165,42 @@ TEST(SoftBackdropField, ThePaleSideOfADriftingScreenIsGrownIntoAndNoSubjectIs) {
 }
 
 TEST(SoftBackdropField, ACellMeasuredByASubjectOfMoreKeyColourThanTheSheetIsDropped) {
-    // 3 x 3 cells, measured, of a pale sheet (100, 136, 120), excess share 0.12; the centre cell
-    // holds a leaf and its measured backdrop is the leaf's samples.
+    // 3 x 3 cells, measured, of a pale sheet (100, 136, 120), excess share 0.12; one cell holds
+    // a leaf and its measured backdrop is the leaf's samples. The sheet's cells are flat in
+    // every row, in one row only, or in none.
     const SoftKeyParams p;
     const Cell sheet{100, 136, 120};
+    constexpr int kAll = -1, kNone = -2;
     const struct {
         const char* what;
-        Cell centre;
-        bool centreFlat, sidesFlat;
+        Cell leaf;
+        size_t at;
+        bool leafFlat;
+        int flatRow;
         bool dropped;
     } cases[] = {
-        {"a bright leaf, share 0.5", {80, 200, 100}, false, true, true},
-        {"a leaf of share 0.21", {100, 158, 125}, false, true, false},
-        {"a leaf of share 0.24", {100, 164, 125}, false, true, true},
-        {"a flat cell of that share", {80, 200, 100}, true, true, false},
-        {"nothing flat beside it", {80, 200, 100}, false, false, false},
+        {"a bright leaf, share 0.5", {80, 200, 100}, 4, false, kAll, true},
+        {"a leaf of share 0.21", {100, 158, 125}, 4, false, kAll, false},
+        {"a leaf of share 0.24", {100, 164, 125}, 4, false, kAll, true},
+        {"a flat cell of that share", {80, 200, 100}, 4, true, kAll, false},
+        {"nothing flat beside it", {80, 200, 100}, 4, false, kNone, false},
+        {"the sheet flat above it only", {80, 200, 100}, 4, false, 0, true},
+        {"the sheet flat below it only", {80, 200, 100}, 4, false, 2, true},
+        {"a leaf in the top row", {80, 200, 100}, 1, false, kAll, true},
     };
     for (const auto& c : cases) {
         Grid g;
         g.size = 16, g.w = 3, g.h = 3;
         g.cells.assign(9, sheet);
-        g.cells[4] = c.centre;
-        std::vector<CellMean> means(9, CellMean{100, 136, 120, c.sidesFlat});
-        means[4].flat = c.centreFlat;
+        g.cells[c.at] = c.leaf;
+        std::vector<CellMean> means(9, CellMean{100, 136, 120, false});
+        for (size_t j = 0; j < 9; ++j) {
+            means[j].flat = c.flatRow == kAll || int(j / 3) == c.flatRow;
+        }
+        means[c.at].flat = c.leafFlat;
         std::vector<char> measured(9, 1);
         dropKeyierSubjects(g, measured, means, p);
-        EXPECT_EQ(!measured[4], c.dropped) << c.what;
+        EXPECT_EQ(!measured[c.at], c.dropped) << c.what;
         EXPECT_EQ(std::count(measured.begin(), measured.end(), char(1)), c.dropped ? 8 : 9)
             << c.what;
     }
