@@ -316,64 +316,6 @@ TEST_F(BatchCommand, AFullDiskStopsTheRunAndCountsThePhotosNotBegun) {
         << r.err.toStdString();
 }
 
-TEST_F(BatchCommand, AResultIsNamedAfterTheWholeNameAndNeverReplacesAnotherPhotosResult) {
-    const QString out = path("out");
-    const QString a = photo("a/shot.png"), b = photo("b/shot.jpg", QSize(90, 60));
-    const QString bg = photo("out/backdrop.png", QSize(240, 180)),
-                  japanese = photo("\u65e5\u672c/day.png");
-    const QByteArray stranger = readFile(photo("out/plain.png", QSize(30, 20)));
-    const struct {
-        const char* what;
-        QStringList photos;
-        QStringList added;  // new in the output folder, in its order
-        QStringList lines;  // each once on stderr
-    } cases[] = {
-        {"the whole name but the last suffix",
-         {photo("gala.2026.12.05.001.jpg"), photo("gala.2026.12.05.002.jpg"), photo("IMG_0001.JPG"),
-          japanese},
-         {"IMG_0001.png", "day.png", "gala.2026.12.05.001.png", "gala.2026.12.05.002.png"},
-         {}},
-        {"two photos of one name: both kept, the line names both",
-         {a, b},
-         {"shot-2.png", "shot.png"},
-         {b + ": shot.png holds the result of " + a + "; written as shot-2.png"}},
-        {"again, and a photo named in any script: each replaces its own result",
-         {b, a, japanese},
-         {},
-         {b + ": shot.png holds the result of " + a + "; written as shot-2.png"}},
-        {"neither the background nor a file that is no result is replaced",
-         {photo("in/backdrop.jpg"), photo("in/plain.jpg")},
-         {"backdrop-2.png", "plain-2.png"},
-         {path("in/backdrop.jpg") + ": backdrop.png is a photo in use (" + bg +
-              "); written as backdrop-2.png",
-          path("in/plain.jpg") +
-              ": plain.png is a file that is not a result of this photo; written as "
-              "plain-2.png"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const QStringList before = written(out);
-        const BatchResult r = runBatchTool(
-            QStringList{"--background", bg, "--output-dir", out, "--jobs", "2"} + c.photos,
-            path("home"));
-        EXPECT_EQ(r.status, 0) << r.err.toStdString();
-        QStringList added = written(out);
-        for (const QString& f : before)
-            EXPECT_TRUE(added.removeOne(f)) << f.toStdString() << " is kept";
-        EXPECT_EQ(added, c.added);
-        EXPECT_EQ(said(r, {"written as"}), c.lines.size()) << r.err.toStdString();
-        for (const QString& l : c.lines)
-            EXPECT_EQ(said(r, {"mattora-batch: " + l}), 1) << l.toStdString();
-    }
-    EXPECT_EQ(readFile(out + "/plain.png"), stranger);
-    EXPECT_EQ(QImage(out + "/backdrop.png").size(), QSize(240, 180)) << "the background is intact";
-    // Each result records the photo it was made from.
-    const std::pair<const char*, QString> sources[] = {
-        {"shot.png", a}, {"shot-2.png", b}, {"day.png", japanese}};
-    for (const auto& [result, source] : sources)
-        EXPECT_EQ(QImage(out + "/" + result).text("Source photo"), source) << result;
-}
-
 TEST_F(BatchCommand, AnyNumberOfJobsWritesTheSameBytesAndAPhotoOutOfMemoryFailsAlone) {
     QStringList photos;
     for (int i = 0; i < 6; ++i)

@@ -1,9 +1,8 @@
-// An event's shoot: every guest over each background, a frame on top, settings read from a file,
-// and the keyers' contact sheet.
+// An event's shoot: every guest over each background, settings read from a file, and the keyers'
+// contact sheet.
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QPainter>
 #include <QTemporaryDir>
 
 #include "batch/contactsheet.h"
@@ -63,35 +62,6 @@ TEST_F(EventRun, EachGuestOverEachBackgroundIsNamedForBothAndIsItsOneBackgroundR
     // A run again replaces its own six results; it numbers none.
     ASSERT_EQ(run(args + guests).status, 0);
     EXPECT_EQ(QDir(path("out")).entryList(QDir::Files).size(), 6);
-}
-
-TEST_F(EventRun, TheOverlayLiesOnTopWithItsAlphaAndBandsAreTold) {
-    const QString guest = photos::saved(path("guest.jpg"), {240, 160});
-    const QString bg = photos::saved(path("bg.jpg"), {300, 200});
-    const struct {
-        QSize frame;
-        bool bands;
-    } cases[] = {{{120, 80}, false}, {{80, 120}, true}, {{900, 600}, false}};
-    const BatchResult plain = run({"--background", bg, "--output-dir", path("plain"), guest});
-    ASSERT_EQ(plain.status, 0) << plain.err.toStdString();
-    const QImage under = argb(path("plain/guest.png"));
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.frame.width());
-        const QString frame = photos::frame(path("frame.png"), c.frame);
-        const QString out = path(QStringLiteral("framed%1").arg(c.frame.width()));
-        const BatchResult r =
-            run({"--background", bg, "--overlay", frame, "--output-dir", out, guest});
-        ASSERT_EQ(r.status, 0) << r.err.toStdString();
-        EXPECT_EQ(r.err.contains("its proportions"), c.bands) << r.err.toStdString();
-        QImage want = under.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        const QImage fitted =
-            QImage(frame).scaled(want.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        QPainter p(&want);
-        p.drawImage((want.width() - fitted.width()) / 2, (want.height() - fitted.height()) / 2,
-                    fitted);
-        p.end();
-        EXPECT_EQ(argb(out + "/guest.png"), want.convertToFormat(QImage::Format_ARGB32));
-    }
 }
 
 TEST_F(EventRun, ASettingsFileGivesTheOptionsResultAndTheCommandLineWins) {

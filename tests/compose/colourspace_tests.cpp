@@ -88,20 +88,3 @@ TEST(CompositeColourSpace, TheForegroundDecidesAndTheBackgroundIsConvertedIntoIt
         EXPECT_TRUE(again == got);
     }
 }
-
-TEST(CompositeColourSpace, UntaggedLayersAreLaidNumberForNumber) {
-    const QImage fg = photos::keyed(60, 40, 1, false);
-    QImage bg = compose::backgroundLayer(photos::background(60, 40, 2));
-    bg.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));  // a foreground without a space
-    QImage plainBg = bg;
-    plainBg.setColorSpace(QColorSpace());
-    const compose::ComposeSettings s;
-    EXPECT_TRUE(compose::createComposite(bg, fg, 0, 0, false, s) ==
-                compose::createComposite(plainBg, fg, 0, 0, false, s));
-    // The screen's copy is sRGB; one already there is passed as it is.
-    QImage p3 = fg;
-    p3.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
-    EXPECT_EQ(compose::forScreen(p3).colorSpace(), QColorSpace(QColorSpace::SRgb));
-    EXPECT_NE(compose::forScreen(p3).pixel(30, 20), p3.pixel(30, 20));
-    EXPECT_EQ(compose::forScreen(fg).cacheKey(), fg.cacheKey());
-}

@@ -2,8 +2,6 @@
 // any size, format and sharing keyed as the plain keyers key them.
 #include <gtest/gtest.h>
 
-#include <QColorSpace>
-
 #include "keying/keyer.h"
 #include "keying/photoframe.h"
 #include "qt_printers.h"
@@ -77,23 +75,4 @@ TEST(Frame, EachMagicNumberKeysACopyOfAnySizeAndFormatAsItsPlainKeyer) {
     QImage empty;
     keying::keyImage(empty, 0, magic(9));
     EXPECT_TRUE(empty.isNull());
-}
-
-// Keying works on the photo's own numbers and leaves its colour space with it, turned or not.
-TEST(KeyingFrame, EveryKeyerKeepsThePhotosColourSpace) {
-    QImage shot = photos::studioShot(64, 48);
-    const QImage plain = shot;
-    shot.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
-    for (int m = 1; m <= 10; ++m) {
-        for (const int degrees : {0, 90}) {
-            QImage tagged = keying::turnPhoto(shot, degrees),
-                   untagged = keying::turnPhoto(plain, degrees);
-            keying::keyTurnedPhoto(tagged, magic(m));
-            keying::keyTurnedPhoto(untagged, magic(m));
-            EXPECT_EQ(tagged.colorSpace(), QColorSpace(QColorSpace::AdobeRgb))
-                << m << " " << degrees;
-            untagged.setColorSpace(tagged.colorSpace());  // the pixels alone are compared
-            EXPECT_TRUE(tagged == untagged) << m << " " << degrees;
-        }
-    }
 }

@@ -205,28 +205,6 @@ TEST(BackdropPlate, APlateThatDoesNotFitIsNotUsed) {
     }
 }
 
-TEST(BackdropPlate, OnANearlyNeutralSheetASubjectOfMoreKeyColourIsNoBackdrop) {
-    // A grey-blue sheet, and a subject over a third of the frame whose blue stands out more
-    // than the sheet's: the backdrop is still found by the plate's colour, and the plate used.
-    const Cloth sheet{qRgb(110, 122, 152), 0.4, 0.4, 5};
-    const QRect body(100, 60, 120, 180);
-    for (const QRgb cloth : {qRgb(40, 60, 120), qRgb(30, 50, 140), qRgb(180, 130, 100)}) {
-        SCOPED_TRACE(QColor(cloth).name().toStdString());
-        QImage shot = frame(sheet, 1, 0, {1.02, 1.02, 1.02}, 2,
-                            [&](int x, int y, QRgb px) { return inRect(x, y, body) ? cloth : px; });
-        const keying::PlateOutcome out = keying::maskOutSoftWithPlate(
-            shot, keying::prepareBackdropPlate(frame(sheet, 0, 0, {1, 1, 1}, 1)), soft(true));
-        ASSERT_EQ(out.use, keying::PlateOutcome::Use::Used) << out.agreement;
-        EXPECT_EQ(out.dx, 1);
-        EXPECT_EQ(out.dy, 0);
-        for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(out.gain[size_t(c)], 1.02, 0.01) << c;
-        EXPECT_EQ(qAlpha(shot.pixel(160, 150)), 255);
-        EXPECT_EQ(qAlpha(shot.pixel(40, 120)), 0);
-        EXPECT_EQ(qAlpha(shot.pixel(280, 30)), 0);
-    }
-}
-
 TEST(BackdropPlate, CoverageAgainstTheKnownBackdrop) {
     const QRect patch(110, 70, 100, 100);
     const QPoint inside(160, 120), halfMix(109, 120), clear(20, 200), hotSpot(96, 96);

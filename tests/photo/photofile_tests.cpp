@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "exif_jpeg.h"
 #include "photo/photofile.h"
 #include "photo/photoscan.h"
 #include "qt_printers.h"
@@ -34,31 +33,6 @@ TEST(LoadPhoto, HundredMegapixelsLoadAndTheFormatIsReadFromTheContents) {
     png.fill(qRgb(1, 2, 3));
     ASSERT_TRUE(png.save(tmp.filePath("really-a-png.jpg"), "PNG"));
     EXPECT_EQ(loadPhoto(tmp.filePath("really-a-png.jpg")).pixel(5, 5), qRgb(1, 2, 3));
-}
-
-TEST(CameraThumbnail, IsCutFromBetweenItsBarsAndTurnedUpright) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("portrait.jpg");
-    ASSERT_TRUE(writePortraitJpeg(path, true));
-    // 80 x 160 is what the 160 x 120 thumbnail holds between its bars, turned.
-    const PhotoLoad load = readThumbnail(path, QSize(80, 160));
-    ASSERT_TRUE(load.ok());
-    const QImage& t = load.image;
-    ASSERT_EQ(t.size(), QSize(80, 160));
-    // Green at the top left, blue at the top right, up to the very edges: no bar is left.
-    const struct {
-        QPoint at;
-        QRgb colour;
-    } points[] = {{{1, 2}, qRgb(30, 200, 60)},     {{30, 40}, qRgb(30, 200, 60)},
-                  {{78, 2}, qRgb(20, 40, 220)},    {{50, 40}, qRgb(20, 40, 220)},
-                  {{78, 84}, qRgb(128, 128, 128)}, {{0, 159}, qRgb(128, 128, 128)}};
-    for (const auto& p : points) {
-        const QRgb got = t.pixel(p.at);
-        EXPECT_LT(std::abs(qRed(got) - qRed(p.colour)) + std::abs(qGreen(got) - qGreen(p.colour)) +
-                      std::abs(qBlue(got) - qBlue(p.colour)),
-                  60)
-            << p.at.x() << "," << p.at.y() << " " << std::hex << got;
-    }
 }
 
 TEST(PhotoCache, DecodesAnUnchangedFileOnceAndEveryReplacementAgain) {

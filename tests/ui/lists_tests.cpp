@@ -84,31 +84,6 @@ protected:
 
 }  // namespace
 
-TEST_F(Lists, AddedForegroundsAreAppendedTheLastCurrentAndKeyedAtOnce) {
-    add({makePhoto("p/one.png"), makePhoto("p/two.png"), makePhoto("p/two.png")});
-    EXPECT_EQ(items(fg), (QStringList{"1green.JPG", "blue1.JPG", "one.png", "two.png", "two.png"}));
-    EXPECT_EQ(fg->currentRow(), 4);
-    EXPECT_EQ(fg->selectedItems().size(), 1);
-    EXPECT_EQ(MyGlobal::CurSelection, m_app.filePath("p/two.png"));
-    EXPECT_EQ(choosers, QStringList{"Select Files for Keying|" + photoFolder() +
-                                    "|Images (*.jpeg *.jpg *.tiff *.tif *.bmp *.png *.xpm)"});
-    refreshed();
-    EXPECT_FALSE(MyGlobal::PrevImg.isNull());
-
-    // Added backgrounds wait for a refresh; choosing one keys again at the clicked point.
-    const int records = releaseRecords();
-    add({makePhoto("more/red.png", QSize(200, 150), qRgb(220, 0, 0))}, "AddBackground");
-    EXPECT_EQ(MyGlobal::CurSelectionBk, m_app.filePath("more/red.png"));
-    EXPECT_EQ(releaseRecords(), records);
-    MyGlobal::xshiftFG = 25;
-    MyGlobal::xyClicked = QPoint(120, 45);
-    clearLog();
-    click(bk, 0);
-    EXPECT_EQ(MyGlobal::CurSelectionBk, bg);
-    EXPECT_EQ(MyGlobal::xshiftFG, 25);
-    EXPECT_EQ(logText(), QByteArray(" release ev = 120, 45\n"));
-}
-
 TEST_F(Lists, SaveShowsFolderAndFileKeepsEveryOtherPhotosResultAndNeverTheForegroundOrBackground) {
     const QString first = makePhoto("card1/IMG_0021.JPG"), second = makePhoto("card2/IMG_0021.JPG"),
                   inside = makePhoto("out/studio.png"), gala = makePhoto("gala.2026.12.05.001.jpg"),

@@ -1,8 +1,7 @@
-// Refreshes of the preview made off the GUI thread: only the newest is shown, Save Image saves
-// the newest, and the keyed foreground is reused while photo and keying settings stay.
+// Refreshes of the preview made off the GUI thread: Save Image saves the newest, and the keyed
+// foreground is reused while photo and keying settings stay.
 #include <QCheckBox>
 #include <QComboBox>
-#include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
 #include <functional>
@@ -12,20 +11,6 @@
 #include "window_fixture.h"
 
 namespace {
-
-// The mean difference of red, green and blue summed, per pixel, of `a` and `b` at a's size.
-double meanDifference(const QImage& a, const QImage& b) {
-    const QImage p = a.convertToFormat(QImage::Format_ARGB32);
-    const QImage q = b.scaled(p.size()).convertToFormat(QImage::Format_ARGB32);
-    qint64 sum = 0;
-    for (int y = 0; y < p.height(); ++y)
-        for (int x = 0; x < p.width(); ++x) {
-            const QRgb u = p.pixel(x, y), v = q.pixel(x, y);
-            sum +=
-                qAbs(qRed(u) - qRed(v)) + qAbs(qGreen(u) - qGreen(v)) + qAbs(qBlue(u) - qBlue(v));
-        }
-    return p.isNull() ? 1e9 : double(sum) / (qint64(p.width()) * p.height());
-}
 
 class Refresh : public WindowTest {
 protected:
@@ -61,19 +46,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(Refresh, OfThreeAskedInARowOnlyTheLastIsShown) {
-    QSignalSpy shown(worker, &RefreshWorker::ready);
-    auto* size = get<QSlider>("fg_size");
-    for (int percent : {50, 80, 120})
-        size->setValue(percent);
-    EXPECT_TRUE(window->refreshing());
-    refreshed();
-    ASSERT_EQ(shown.size(), 1);
-    EXPECT_EQ(MyGlobal::ComposImg, expected());
-    EXPECT_EQ(MyGlobal::ComposImg.size(), QSize(384, 288)) << "120 % of the foreground";
-    EXPECT_FALSE(window->refreshing());
-}
 
 TEST_F(Refresh, SaveDuringARefreshSavesTheNewestComposite) {
     const struct {
@@ -150,44 +122,5 @@ TEST_F(Refresh, OnlyAChangeOfPhotoOrKeyingSettingsKeysAgain) {
         refreshed();
         EXPECT_EQ(RefreshWorker::keyingRuns() - before, c.keyings);
         EXPECT_EQ(MyGlobal::ComposImg, expected());
-    }
-}
-
-TEST_F(Refresh, ANewJpegPhotoIsFirstShownFromAReducedDecode) {
-    const QString big = makePhoto("big.jpg", QSize(1700, 1400));
-    add({big, makePhoto("small.jpg", QSize(1000, 800)), makePhoto("big.png", QSize(1700, 1400))});
-    refreshed();
-    QSignalSpy first(worker, &RefreshWorker::previewReady), full(worker, &RefreshWorker::ready);
-    const struct {
-        const char* change;
-        std::function<void()> act;
-        bool firstLook;
-    } cases[] = {
-        {"a large JPEG", [&] { click(fg, 2); }, true},     // decoded at a quarter
-        {"a smaller JPEG", [&] { click(fg, 3); }, true},   // at a half
-        {"a PNG", [&] { click(fg, 4); }, false},           // no reduced decode
-        {"the same photo", [&] { click(fg, 4); }, false},  // decoded already
-        {"a composing setting", [&] { get("bg_align00")->click(); }, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.change);
-        first.clear();
-        full.clear();
-        c.act();
-        refreshed();
-        ASSERT_EQ(full.size(), 1);
-        ASSERT_EQ(first.size(), c.firstLook ? 1 : 0);
-        if (c.firstLook) {
-            const QSize quick = first[0][0].value<QImage>().size();
-            const QSize whole = full[0][0].value<RefreshResult>().preview.size();
-            EXPECT_LE(qAbs(quick.width() - whole.width()), 1);
-            EXPECT_LE(qAbs(quick.height() - whole.height()), 1);
-            // Decoded at a scale that covers the frame: as sharp as the full preview, but for
-            // what keying a reduced photo changes at the subject's edge (an upscaled one differs
-            // by more than twice as much).
-            EXPECT_LT(meanDifference(first[0][0].value<QImage>(),
-                                     full[0][0].value<RefreshResult>().preview),
-                      20);
-        }
     }
 }

@@ -1,5 +1,4 @@
-// Thumbnails of list entries: only an entry's newest request sets its icon, and full-size
-// decodes stay within their memory budget.
+// Thumbnails of list entries: full-size decodes stay within their memory budget.
 #include <gtest/gtest.h>
 #include <QListWidget>
 #include <QSemaphore>
@@ -23,33 +22,6 @@ bool idle(const ThumbnailLoader& loader) {
 }
 
 }  // namespace
-
-TEST(Thumbnails, APhotoAskedAgainKeepsItsNewestThumbnailWhenTheOldOneFinishesLast) {
-    QTemporaryDir dir;
-    const QString path = photos::saved(dir.filePath("shot.png"));
-    QListWidget list;
-    auto* item = new QListWidgetItem(path, &list);
-    ThumbnailLoader loader;
-    // The first read is of the photo half-written; it ends only after the second has ended.
-    const QSize old(74, 64), rewritten(75, 64);
-    QSemaphore newestDone;
-    loader.setReader([&](const QString&, const QSize& size) {
-        PhotoLoad load;
-        if (size == old) {
-            newestDone.tryAcquire(1, 5000);
-            QThread::msleep(50);  // past the handing over of the newest
-            load.image = filled(size, qRgb(128, 128, 128));
-        } else {
-            load.image = filled(size, qRgb(0, 200, 0));
-            newestDone.release();
-        }
-        return load;
-    });
-    loader.request(item, old);
-    loader.request(item, rewritten);
-    ASSERT_TRUE(idle(loader));
-    EXPECT_EQ(item->icon().pixmap(rewritten).toImage().pixel(10, 10), qRgb(0, 200, 0));
-}
 
 TEST(Thumbnails, FullSizeDecodesStayWithinTheBudgetReducedOnesRunTogether) {
     const struct {
