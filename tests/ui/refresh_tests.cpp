@@ -22,8 +22,6 @@ protected:
         makePhoto("Bkg/b.png", QSize(300, 500), qRgb(20, 40, 200));
         QDir().mkpath(MyGlobal::outputDir);
         open();
-        worker = window->findChild<RefreshWorker*>();
-        ASSERT_NE(worker, nullptr);
     }
     // The composite of the photos and settings the window shows now, made by the engine alone.
     QImage expected() const {
@@ -41,8 +39,6 @@ protected:
             compose::backgroundLayer(loadPhoto(MyGlobal::CurSelectionBk)), keyed,
             MyGlobal::xshiftFG, MyGlobal::yshiftFG, MyGlobal::transparentbkg, composeSettings());
     }
-
-    RefreshWorker* worker = nullptr;
 };
 
 }  // namespace
