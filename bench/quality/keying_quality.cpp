@@ -21,7 +21,8 @@
 // --plate also keys each shot against its backdrop plate (the empty backdrop with its own
 // noise, the exposure 2-4% off, the camera 1 to 3 pixels aside), with the shadow keyed out
 // for the scores and kept for the shadow error: the mean |darkening made - true darkening|
-// over the true backdrop, in % of full scale. --param sets one of the soft key's tuning
+// over the true backdrop, in % of full scale; and beside it a floor, the key told each pixel's
+// true subject colour and backdrop (floorScore). --param sets one of the soft key's tuning
 // constants for Magic Number 10 without the plate, for choosing them on the tuning half.
 #include <QCryptographicHash>
 #include <QDir>
@@ -315,6 +316,42 @@ struct PlateScore {
     bool used = false;       // the plate was found to fit
 };
 
+// The floor under the lost and kept shares: a key told each pixel's true subject colour F and
+// the true backdrop K behind it (as lit, shadow included, free of noise), which unmixes the
+// photo's pixel P = a F + (1 - a) K by least squares. What it still gets wrong is the shot's
+// own noise and JPEG at the outline, which no key that reads pixels one by one undoes. Pixels
+// with no subject at all it keys clear.
+Score floorScore(const quality::Scene& sc, const std::vector<char>& edge) {
+    const QImage back = sc.backdrop();
+    const int w = sc.photo.width(), h = sc.photo.height();
+    QImage keyed(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y) {
+        const auto* t = reinterpret_cast<const QRgb*>(sc.truth.constScanLine(y));
+        const auto* ph = reinterpret_cast<const QRgb*>(sc.photo.constScanLine(y));
+        const auto* k = reinterpret_cast<const QRgb*>(back.constScanLine(y));
+        auto* out = reinterpret_cast<QRgb*>(keyed.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int ta = qAlpha(t[x]);
+            if (ta == 0) {
+                out[x] = 0;
+                continue;
+            }
+            const double f[3] = {qRed(t[x]) * 255.0 / ta, qGreen(t[x]) * 255.0 / ta,
+                                 qBlue(t[x]) * 255.0 / ta};
+            const double b[3] = {double(qRed(k[x])), double(qGreen(k[x])), double(qBlue(k[x]))};
+            const double p[3] = {double(qRed(ph[x])), double(qGreen(ph[x])), double(qBlue(ph[x]))};
+            double along = 0, span = 0;
+            for (int c = 0; c < 3; ++c) {
+                along += (p[c] - b[c]) * (f[c] - b[c]);
+                span += (f[c] - b[c]) * (f[c] - b[c]);
+            }
+            const double a = std::clamp(along / std::max(1.0, span), 0.0, 1.0);
+            out[x] = qRgba(int(f[0] + 0.5), int(f[1] + 0.5), int(f[2] + 0.5), int(a * 255 + 0.5));
+        }
+    }
+    return score(keyed, sc, edge);
+}
+
 PlateScore plateScore(const quality::Scene& sc, const std::vector<char>& edge,
                       const keying::soft::SoftKeyParams& params, const QString& keep) {
     QRandomGenerator rng(sc.seed * 31u + 5u);
@@ -376,6 +413,7 @@ struct Row {
     Score soft;
     std::optional<Score> peer;
     std::optional<PlateScore> plate;
+    std::optional<Score> floor;  // told the true subject colour and backdrop
 };
 
 // The tuned chromakey's scores by seed: "seed alpha edge lost kept" a line.
@@ -461,6 +499,17 @@ void summary(const char* half, const std::vector<Row>& rows, bool tuning) {
     if (plates == 0) {
         return;
     }
+    // The same failure counts for the key told the truth, and every mean lost share.
+    double floorLost = 0, softLost = 0, plateLostMean = 0;
+    int floorOver1 = 0, floorOverHalf = 0, floorKept1 = 0, floorKeptHalf = 0;
+    for (const Row& r : rows) {
+        if (r.tuning != tuning || !r.plate || !r.floor) {
+            continue;
+        }
+        floorLost += r.floor->lost, softLost += r.soft.lost, plateLostMean += r.plate->key.lost;
+        floorOver1 += r.floor->lost > 0.01, floorOverHalf += r.floor->lost > 0.005;
+        floorKept1 += r.floor->kept > 0.01, floorKeptHalf += r.floor->kept > 0.005;
+    }
     std::printf("%-10s with plate: SAD / without %.2f", half, withPlate / without);
     if (platePeers == plates) {
         std::printf(", / tuned chromakey %.2f", withPlate / peerSad);
@@ -470,6 +519,11 @@ void summary(const char* half, const std::vector<Row>& rows, bool tuning) {
         "%.2f%% (worst %.2f%%); plate not used on %d of %d\n",
         plateLost, 100 * worstPlateLost, plateKept, 100 * worstPlateKept, 100 * shadow / plates,
         100 * worstShadow, unused, plates);
+    std::printf(
+        "%-10s floor (true subject colour and backdrop): lost > 1%%: %d, > 0.5%%: %d; kept > 1%%: "
+        "%d, > 0.5%%: %d; mean lost %.2f%% (MN10 %.2f%%, with plate %.2f%%)\n",
+        half, floorOver1, floorOverHalf, floorKept1, floorKeptHalf, 100 * floorLost / plates,
+        100 * softLost / plates, 100 * plateLostMean / plates);
 }
 
 // NAME=VALUE into the parameter set, within the parameter's range.
@@ -554,7 +608,7 @@ int main(int argc, char** argv) {
         s.backdrop = sc.blue ? keying::Backdrop::Blue : keying::Backdrop::Green;
         QImage soft = sc.photo;
         keying::soft::keyWithParams(soft, s, params);
-        Row row{seed, tuning, score(soft, sc, edge), std::nullopt, std::nullopt};
+        Row row{seed, tuning, score(soft, sc, edge), std::nullopt, std::nullopt, std::nullopt};
         line("MN10", row.soft, sc.features);
         if (!keep.isEmpty()) {
             QDir().mkpath(keep);
@@ -582,6 +636,8 @@ int main(int argc, char** argv) {
             line("MN10+plate", row.plate->key,
                  row.plate->key.tuning +
                      QString(", shadow error %1%").arg(100 * row.plate->shadowError, 0, 'f', 2));
+            row.floor = floorScore(sc, edge);
+            line("floor", *row.floor, "true subject colour and backdrop");
         }
         rows.push_back(row);
         std::fflush(stdout);

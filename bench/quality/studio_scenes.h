@@ -33,6 +33,9 @@ struct Scene {
     std::function<QImage(QPoint camera, double exposure)> plate;
     // How much the subject's shadow darkens the backdrop at a pixel, 0..1.
     std::function<double(int x, int y)> shadow;
+    // The backdrop behind the subject as the light made it, shadow included, before the
+    // sensor's noise and the JPEG.
+    std::function<QImage()> backdrop;
 };
 
 // Blurs a premultiplied layer along x, as a moving subject is smeared during the exposure.
@@ -509,6 +512,7 @@ inline Scene makeScene(quint32 seed) {
                              quality, full, &ignored);
     };
     sc.shadow = [=](int x, int y) { return shadowDepth(b, x, y); };
+    sc.backdrop = [=] { return backdrop(W, H, b, seed); };
     sc.features = f.join(", ");
     return sc;
 }
