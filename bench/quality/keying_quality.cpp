@@ -32,8 +32,10 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <map>
+#include <numeric>
 #include <optional>
 
 #include "keying/keyer.h"
@@ -320,11 +322,20 @@ struct PlateScore {
 // the true backdrop K behind it (as lit, shadow included, free of noise), which unmixes the
 // photo's pixel P = a F + (1 - a) K by least squares. What it still gets wrong is the shot's
 // own noise and JPEG at the outline, which no key that reads pixels one by one undoes. Pixels
-// with no subject at all it keys clear.
-Score floorScore(const quality::Scene& sc, const std::vector<char>& edge) {
+// with no subject at all it keys clear. Counted at half, as every key is; and at the level of
+// its own that the truth shows to balance the two shares best, the least worse share any
+// threshold gives it.
+struct FloorScore {
+    Score atHalf;
+    int level = 128;            // keyed at this alpha or more counts as subject
+    double lost = 0, kept = 0;  // the shares there
+};
+
+FloorScore floorScore(const quality::Scene& sc, const std::vector<char>& edge) {
     const QImage back = sc.backdrop();
     const int w = sc.photo.width(), h = sc.photo.height();
     QImage keyed(w, h, QImage::Format_ARGB32);
+    std::array<qint64, 256> subject{}, backdrop{};  // keyed alpha by the truth's side of half
     for (int y = 0; y < h; ++y) {
         const auto* t = reinterpret_cast<const QRgb*>(sc.truth.constScanLine(y));
         const auto* ph = reinterpret_cast<const QRgb*>(sc.photo.constScanLine(y));
@@ -332,24 +343,41 @@ Score floorScore(const quality::Scene& sc, const std::vector<char>& edge) {
         auto* out = reinterpret_cast<QRgb*>(keyed.scanLine(y));
         for (int x = 0; x < w; ++x) {
             const int ta = qAlpha(t[x]);
-            if (ta == 0) {
-                out[x] = 0;
-                continue;
+            out[x] = 0;
+            if (ta > 0) {
+                const double f[3] = {qRed(t[x]) * 255.0 / ta, qGreen(t[x]) * 255.0 / ta,
+                                     qBlue(t[x]) * 255.0 / ta};
+                const double b[3] = {double(qRed(k[x])), double(qGreen(k[x])), double(qBlue(k[x]))};
+                const double p[3] = {double(qRed(ph[x])), double(qGreen(ph[x])),
+                                     double(qBlue(ph[x]))};
+                double along = 0, span = 0;
+                for (int c = 0; c < 3; ++c) {
+                    along += (p[c] - b[c]) * (f[c] - b[c]);
+                    span += (f[c] - b[c]) * (f[c] - b[c]);
+                }
+                const double a = std::clamp(along / std::max(1.0, span), 0.0, 1.0);
+                out[x] =
+                    qRgba(int(f[0] + 0.5), int(f[1] + 0.5), int(f[2] + 0.5), int(a * 255 + 0.5));
             }
-            const double f[3] = {qRed(t[x]) * 255.0 / ta, qGreen(t[x]) * 255.0 / ta,
-                                 qBlue(t[x]) * 255.0 / ta};
-            const double b[3] = {double(qRed(k[x])), double(qGreen(k[x])), double(qBlue(k[x]))};
-            const double p[3] = {double(qRed(ph[x])), double(qGreen(ph[x])), double(qBlue(ph[x]))};
-            double along = 0, span = 0;
-            for (int c = 0; c < 3; ++c) {
-                along += (p[c] - b[c]) * (f[c] - b[c]);
-                span += (f[c] - b[c]) * (f[c] - b[c]);
-            }
-            const double a = std::clamp(along / std::max(1.0, span), 0.0, 1.0);
-            out[x] = qRgba(int(f[0] + 0.5), int(f[1] + 0.5), int(f[2] + 0.5), int(a * 255 + 0.5));
+            ++(ta >= 128 ? subject : backdrop)[size_t(qAlpha(out[x]))];
         }
     }
-    return score(keyed, sc, edge);
+    FloorScore r;
+    r.atHalf = score(keyed, sc, edge);
+    const double ns =
+        double(std::max<qint64>(1, std::accumulate(subject.begin(), subject.end(), qint64(0))));
+    const double nb =
+        double(std::max<qint64>(1, std::accumulate(backdrop.begin(), backdrop.end(), qint64(0))));
+    qint64 below = 0, above = std::accumulate(backdrop.begin(), backdrop.end(), qint64(0));
+    double best = 2;
+    for (int level = 1; level < 256; ++level) {
+        below += subject[size_t(level - 1)], above -= backdrop[size_t(level - 1)];
+        const double lost = double(below) / ns, kept = double(above) / nb;
+        if (std::max(lost, kept) < best) {
+            best = std::max(lost, kept), r.level = level, r.lost = lost, r.kept = kept;
+        }
+    }
+    return r;
 }
 
 PlateScore plateScore(const quality::Scene& sc, const std::vector<char>& edge,
@@ -413,7 +441,7 @@ struct Row {
     Score soft;
     std::optional<Score> peer;
     std::optional<PlateScore> plate;
-    std::optional<Score> floor;  // told the true subject colour and backdrop
+    std::optional<FloorScore> floor;  // told the true subject colour and backdrop
 };
 
 // The tuned chromakey's scores by seed: "seed alpha edge lost kept" a line.
@@ -502,13 +530,17 @@ void summary(const char* half, const std::vector<Row>& rows, bool tuning) {
     // The same failure counts for the key told the truth, and every mean lost share.
     double floorLost = 0, softLost = 0, plateLostMean = 0;
     int floorOver1 = 0, floorOverHalf = 0, floorKept1 = 0, floorKeptHalf = 0;
+    int bestOver1 = 0, bestOverHalf = 0;  // at the floor's best level, either share
     for (const Row& r : rows) {
         if (r.tuning != tuning || !r.plate || !r.floor) {
             continue;
         }
-        floorLost += r.floor->lost, softLost += r.soft.lost, plateLostMean += r.plate->key.lost;
-        floorOver1 += r.floor->lost > 0.01, floorOverHalf += r.floor->lost > 0.005;
-        floorKept1 += r.floor->kept > 0.01, floorKeptHalf += r.floor->kept > 0.005;
+        const Score& f = r.floor->atHalf;
+        floorLost += f.lost, softLost += r.soft.lost, plateLostMean += r.plate->key.lost;
+        floorOver1 += f.lost > 0.01, floorOverHalf += f.lost > 0.005;
+        floorKept1 += f.kept > 0.01, floorKeptHalf += f.kept > 0.005;
+        const double worse = std::max(r.floor->lost, r.floor->kept);
+        bestOver1 += worse > 0.01, bestOverHalf += worse > 0.005;
     }
     std::printf("%-10s with plate: SAD / without %.2f", half, withPlate / without);
     if (platePeers == plates) {
@@ -521,9 +553,10 @@ void summary(const char* half, const std::vector<Row>& rows, bool tuning) {
         100 * worstShadow, unused, plates);
     std::printf(
         "%-10s floor (true subject colour and backdrop): lost > 1%%: %d, > 0.5%%: %d; kept > 1%%: "
-        "%d, > 0.5%%: %d; mean lost %.2f%% (MN10 %.2f%%, with plate %.2f%%)\n",
+        "%d, > 0.5%%: %d; mean lost %.2f%% (MN10 %.2f%%, with plate %.2f%%); at its best level "
+        "per shot, lost or kept > 1%%: %d, > 0.5%%: %d\n",
         half, floorOver1, floorOverHalf, floorKept1, floorKeptHalf, 100 * floorLost / plates,
-        100 * softLost / plates, 100 * plateLostMean / plates);
+        100 * softLost / plates, 100 * plateLostMean / plates, bestOver1, bestOverHalf);
 }
 
 // NAME=VALUE into the parameter set, within the parameter's range.
@@ -637,7 +670,11 @@ int main(int argc, char** argv) {
                  row.plate->key.tuning +
                      QString(", shadow error %1%").arg(100 * row.plate->shadowError, 0, 'f', 2));
             row.floor = floorScore(sc, edge);
-            line("floor", *row.floor, "true subject colour and backdrop");
+            line("floor", row.floor->atHalf,
+                 QString("true subject colour and backdrop; at alpha %1: lost %2%, kept %3%")
+                     .arg(row.floor->level)
+                     .arg(100 * row.floor->lost, 0, 'f', 2)
+                     .arg(100 * row.floor->kept, 0, 'f', 2));
         }
         rows.push_back(row);
         std::fflush(stdout);
