@@ -322,9 +322,8 @@ struct PlateScore {
 // the true backdrop K behind it (as lit, shadow included, free of noise), which unmixes the
 // photo's pixel P = a F + (1 - a) K by least squares. What it still gets wrong is the shot's
 // own noise and JPEG at the outline, which no key that reads pixels one by one undoes. Pixels
-// with no subject at all it keys clear. Counted at half, as every key is; and at the level of
-// its own that the truth shows to balance the two shares best, the least worse share any
-// threshold gives it.
+// with no subject at all it keys clear. Counted at half, as every key is; and at the alpha
+// level, found on the truth, where the larger of its two shares is least.
 struct FloorScore {
     Score atHalf;
     int level = 128;            // keyed at this alpha or more counts as subject
@@ -364,11 +363,10 @@ FloorScore floorScore(const quality::Scene& sc, const std::vector<char>& edge) {
     }
     FloorScore r;
     r.atHalf = score(keyed, sc, edge);
+    qint64 below = 0, above = std::accumulate(backdrop.begin(), backdrop.end(), qint64(0));
     const double ns =
         double(std::max<qint64>(1, std::accumulate(subject.begin(), subject.end(), qint64(0))));
-    const double nb =
-        double(std::max<qint64>(1, std::accumulate(backdrop.begin(), backdrop.end(), qint64(0))));
-    qint64 below = 0, above = std::accumulate(backdrop.begin(), backdrop.end(), qint64(0));
+    const double nb = double(std::max<qint64>(1, above));
     double best = 2;
     for (int level = 1; level < 256; ++level) {
         below += subject[size_t(level - 1)], above -= backdrop[size_t(level - 1)];
